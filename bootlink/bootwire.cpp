@@ -1,0 +1,1 @@
+#include <bootwire/bootwire.h>

@@ -1,0 +1,165 @@
+// Bootwire: the Vireo boot-ROM command protocol over a serial port or USB.
+//
+// Two layers live here. `bootwire::Link` is the protocol written once against a
+// `bootwire::Transport` (anything that can send and receive bytes); a program may
+// hold as many links as it has boards. `BootwireClass` is the classic facade with
+// integer results, working on the two process-wide links (one serial, one USB)
+// that every instance shares.
+#pragma once
+
+#include <bootwire/bootwire_export.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace bootwire {
+
+// What went wrong, by meaning. The detail text of the link says more.
+enum class Error {
+    Ok = 0,
+    NotOpen,         // no port or device has been opened on this link
+    NotFound,        // the port or device does not exist
+    Permission,      // the port or device exists but may not be opened by this user
+    Busy,            // the port is held by another program
+    Settings,        // the port refused the line settings
+    Io,              // the operating system reported a failure while moving bytes
+    Timeout,         // the target did not take or deliver the bytes in time
+    NoAnswer,        // fewer bytes of an answer arrived than were expected
+    UnexpectedWord,  // the target answered with a word the protocol does not expect
+    Driver,          // the USB driver layer refused a request
+};
+
+BOOTWIRE_EXPORT const char* ErrorName(Error error);
+
+// Response words and commands of the boot ROM.
+inline constexpr uint32_t kWordAck = 0x56787856;
+inline constexpr uint32_t kWordRegisterDone = 0x128A8A12;
+inline constexpr uint32_t kWordComplete = 0x88888888;
+
+enum class FileType : uint8_t {
+    Image = 0x00,
+    Application = 0xAA,
+    Csf = 0xCC,
+    Hwc = 0xEE,
+};
+
+inline constexpr size_t kFrameSize = 16;
+inline constexpr size_t kMaxSendSize = 0x10000;     // one payload send
+inline constexpr size_t kImagePieceSize = 0x1F0000; // one write-file header of an image
+inline constexpr size_t kApplicationHeadSize = 1024;
+
+// Called with the number of payload bytes that just left the host.
+using SendObserver = std::function<void(size_t bytes)>;
+
+// A byte pipe to one target. Both calls are bounded in time; a target that stops
+// reading or answering makes them fail instead of hanging.
+class BOOTWIRE_EXPORT Transport {
+public:
+    virtual ~Transport();
+    // Sends all n bytes or fails. When `sent` is given it is told about bytes as they go.
+    virtual Error Send(const uint8_t* data, size_t n, const SendObserver* sent) = 0;
+    // Receives n bytes; `*received` is how many arrived when the call ended.
+    virtual Error Receive(uint8_t* data, size_t n, size_t* received) = 0;
+    // A short description for messages ("/dev/pts/4", "USB 2b4e:7a31").
+    virtual std::string Describe() const = 0;
+    // The detail of the last failure, as the operating system or driver gave it.
+    const std::string& LastDetail() const { return lastDetail_; }
+
+protected:
+    Error Fail(Error error, std::string detail);
+    std::string lastDetail_;
+};
+
+// Serial line modes of the boot ROM.
+enum class LineMode : int {
+    OddParityTwoStop = 0,  // 8O2
+    NoParityOneStop = 1,   // 8N1
+};
+
+// Opens a serial port: a device path, or a decimal COM number mapped to the
+// platform's name for it. Any other mode keeps the port's parity and stop bits.
+BOOTWIRE_EXPORT std::unique_ptr<Transport> OpenSerial(const std::string& port, int lineMode, Error* error,
+                                                      std::string* detail);
+
+// Finds and opens the USB boot device (or the virtual board's USB socket when the
+// environment variable BOOTWIRE_USB_SIM names one). Diagnostics go to stdout.
+BOOTWIRE_EXPORT std::unique_ptr<Transport> OpenUsb(Error* error, std::string* detail);
+
+// The protocol over one transport. Methods return Error::Ok or what went wrong;
+// ErrorDetail() tells the last failure in words.
+class BOOTWIRE_EXPORT Link {
+public:
+    Link();
+    explicit Link(std::unique_ptr<Transport> transport);
+    ~Link();
+    Link(const Link&) = delete;
+    Link& operator=(const Link&) = delete;
+
+    // Replaces (and closes) the transport in use.
+    void Attach(std::unique_ptr<Transport> transport);
+    void Detach();
+    bool IsOpen() const;
+    Transport* transport() const { return transport_.get(); }
+
+    // Observes payload bytes of downloads as they are sent; empty to stop.
+    void SetSendObserver(SendObserver observer);
+
+    // Writes one register. Processor codes other than 0 and 1 require the first word to be the ack.
+    Error WriteRegister(uint32_t address, uint32_t value, uint8_t format, int processorCode,
+                        uint32_t* firstWord = nullptr);
+    // Reads count bytes from target memory into dest.
+    Error ReadData(uint32_t address, uint8_t* dest, size_t count, uint8_t format);
+    // Sends the get-status frame and returns the word in *word.
+    Error GetStatus(uint32_t* word);
+    // The word after get-status must be kWordComplete.
+    Error CompleteEndResponse();
+    // Asks the running flash program for its status word.
+    Error FlashingStatus(uint32_t* word);
+    // One write-file header and its payload (HWC, CSF).
+    Error FileDownload(FileType type, uint32_t address, const uint8_t* data, size_t size);
+    // The image in pieces, then the application header with its first 1024 bytes.
+    // The buffer must hold at least 1024 bytes.
+    Error ImageDownload(uint32_t address, const uint8_t* data, size_t size);
+
+    const std::string& ErrorDetail() const { return detail_; }
+
+private:
+    Error SendFrame(const uint8_t* frame);
+    Error SendPayload(const uint8_t* data, size_t size);
+    Error ReceiveWord(uint32_t* word);
+    Error WriteFileHeader(uint32_t address, uint32_t size, FileType type);
+    Error Fail(Error error, std::string detail);
+
+    std::unique_ptr<Transport> transport_;
+    SendObserver observer_;
+    std::string detail_;
+};
+
+// The two links that BootwireClass works on, shared by the whole process.
+BOOTWIRE_EXPORT Link& ProcessSerialLink();
+BOOTWIRE_EXPORT Link& ProcessUsbLink();
+
+}  // namespace bootwire
+
+// The classic interface: integer results, channel selector 0 serial / 1 USB,
+// device number 1. No data members; every instance shares the process-wide links.
+class BOOTWIRE_EXPORT BootwireClass {
+public:
+    BootwireClass();
+    ~BootwireClass();
+
+    int Vireo_InitComPort(char* portNumber, int lineMode);
+    int Vireo_USBEnum();
+    int Vireo_USBChangeIdEnum(int unused);
+    int Vireo_WriteRegister(int channelAndCode, long address, long value, long format, int device);
+    int Vireo_ReadData(int channel, unsigned long address, long* dest, int count, long format, int device);
+    int Vireo_SekurelStatus(int channel, int device);
+    int Vireo_CompleteEndResponse(int channel, int device);
+    long Vireo_FlashingStatus(int channel, int device);
+    int Vireo_HWCDownload(int channel, unsigned long address, int size, long* data, int device);
+    int Vireo_CSFDownload(int channel, unsigned long address, int size, long* data, int device);
+    int Vireo_ImageDownload(int channel, unsigned long address, int size, long* data, int device);
+};
