@@ -1,0 +1,4 @@
+#include "grid/grid_ctrl.h"
+
+// Anchors the cells' virtual table in this library.
+CGridCellBase::~CGridCellBase() = default;
