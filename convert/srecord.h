@@ -1,0 +1,65 @@
+// Binary to S-record conversion. A conversion runs from one option record that
+// the page (or the command line) fills and that persists between conversions:
+// a raised address width and a cleared header-and-footer flag stay as they are.
+// The converter streams: it holds a fixed buffer whatever the input's size.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace sealbench {
+
+inline constexpr std::string_view kMsgConvertFinished = "Convertion finished!";
+inline constexpr int kMinLineLength = 8;
+inline constexpr int kMaxLineLength = 32;
+inline constexpr int kMinAddressBytes = 2;
+inline constexpr int kMaxAddressBytes = 4;
+
+struct SRecordOptions {
+    std::string inputPath;
+    std::string outputPath;
+    uint32_t offset = 0;
+    uint32_t begin = 0;
+    uint32_t end = 0;
+    int addressBytes = kMinAddressBytes;  // 2: S1/S9, 3: S2/S8, 4: S3/S7
+    bool headerAndFooter = true;
+    bool verbose = false;
+    int lineLength = kMaxLineLength;  // data bytes per record
+};
+
+// Upper-cases the text and shifts in one hex digit per character; characters
+// that are not digits shift in a 0, and bits beyond 32 are lost. So "0x100",
+// "100" and "x100" all give 0x100, while "100h" gives 0x1000.
+uint32_t HexTextToValue(std::string_view text);
+
+// A decimal number of the option fields; nullopt for anything else.
+std::optional<long long> DecimalTextToValue(std::string_view text);
+
+// The fields of one "Convert"; an absent value is a field that reads "DEFAULT".
+struct SRecordRequest {
+    std::string inputPath;
+    std::string outputPath;
+    std::optional<uint32_t> begin;
+    std::optional<uint32_t> offset;
+    std::optional<long long> lineLength;   // clamped to 8..32
+    std::optional<uint32_t> end;
+    std::optional<long long> addressSize;  // clamped to 2..4
+    bool suppressHeaderAndFooter = false;
+};
+
+struct SRecordOutcome {
+    bool written = false;  // the output file was written and is complete
+    bool warned = false;   // begin or end were outside the file: no data records
+    int dataRecords = 0;
+    std::vector<std::string> messages;  // in the order the page shows them
+};
+
+// `OnConvert`'s work: applies the request to the options, opens the input, checks
+// the range and converts. Messages are also written to `log` when it is not null.
+SRecordOutcome ConvertFile(SRecordOptions& options, const SRecordRequest& request, std::FILE* log);
+
+}  // namespace sealbench

@@ -1,0 +1,43 @@
+// Running the outside signing tool, sekurel_build, which turns a CSF text file
+// into the signed CSF binary that the combine takes. The tool is started directly
+// with one argument per field, never through a shell: a path with a blank stays
+// one argument, and an identifier cannot smuggle in a command.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace sealbench {
+
+inline constexpr const char* kSigningTool = "sekurel_build";
+
+struct SignRequest {
+    std::string identifier;
+    std::string csfPath;
+    std::string outputPath;
+};
+
+// The command as the user sees it: the fields inserted as they are.
+std::string SignCommandLine(const SignRequest& request);
+
+// The argument vector the tool receives, program name first.
+std::vector<std::string> SignArguments(const SignRequest& request);
+
+enum class SignStatus {
+    Ok,          // the tool ran and exited with status 0
+    NotStarted,  // not found on PATH, not executable, or the process could not be created
+    Failed,      // exited with a non-zero status
+    Killed,      // ended by a signal
+};
+
+struct SignResult {
+    SignStatus status = SignStatus::NotStarted;
+    int code = 0;        // exit status, signal number or errno, by status
+    std::string detail;  // a sentence for the user; empty when Ok
+};
+
+// Starts the tool found on PATH and waits for it to end. The tool inherits the
+// standard streams and the current folder.
+SignResult RunSigningTool(const SignRequest& request);
+
+}  // namespace sealbench
