@@ -1,0 +1,46 @@
+/* Shared by the parts of the core: the job's context and the board's registers. */
+#ifndef FL_INTERNAL_H
+#define FL_INTERNAL_H
+
+#include "fl_core.h"
+#include "fl_hal.h"
+
+/* UART and USB FIFO (same layout; only USB has the commit register). */
+#define FL_FIFO_DATA 0x00u
+#define FL_FIFO_STATUS 0x04u
+#define FL_FIFO_COMMIT 0x08u
+#define FL_FIFO_RX_READY 0x01u
+#define FL_FIFO_TX_ROOM 0x02u
+
+/* System control. */
+#define FL_SYS_TIMER_US 0x04u
+#define FL_SYS_BOOT_CONTROL 0x08u
+#define FL_SYS_WAIT_FOR_HOST 0x0Cu
+#define FL_RETURN_TO_ROM_KEY 0x524F4D21u
+
+struct fl_params {
+    uint32_t flash_address;
+    uint32_t partition_end;
+    uint32_t image_address;
+    uint32_t image_size;
+    uint32_t channel;
+};
+
+struct fl_ctx {
+    const struct fl_board* board;
+    struct fl_params params;
+    uint32_t fifo; /* register block of the report channel */
+    int usb;
+    unsigned state;
+    unsigned matched; /* bytes of the status query seen so far */
+    int final_answered;
+};
+
+/* Takes the host's bytes and answers each complete status query; called from
+ * every wait loop, so queries are answered while the flash is busy. */
+void fl_service(struct fl_ctx* ctx);
+uint32_t fl_now_us(const struct fl_ctx* ctx);
+/* True when [addr, addr + size) lies inside the board's RAM. */
+int fl_ram_holds(const struct fl_ctx* ctx, uint32_t addr, uint32_t size);
+
+#endif

@@ -1,0 +1,246 @@
+/* NOR flash: a x16 part with the CFI query and the AMD-style command set.
+ * The sector map comes from the part's CFI table, so the same code serves any
+ * sector layout. Sectors that the image covers only partly keep their other
+ * bytes: those are saved to RAM behind the image before the erase and written
+ * back with the image. */
+#include "fl_internal.h"
+
+#define NOR_UNLOCK1 0x555u
+#define NOR_UNLOCK2 0x2AAu
+#define NOR_CFI_QUERY 0x55u
+#define NOR_DQ6 0x40u
+#define NOR_DQ5 0x20u
+#define NOR_MAX_REGIONS 4u
+
+#define NOR_ERASE_TIMEOUT_US 10000000u
+#define NOR_PROGRAM_TIMEOUT_US 50000u
+/* How many skipped (already erased) words between two looks at the report channel. */
+#define NOR_SERVICE_STRIDE 256u
+
+struct nor_geometry {
+    uint32_t size;
+    unsigned regions;
+    uint32_t count[NOR_MAX_REGIONS];
+    unsigned shift[NOR_MAX_REGIONS]; /* log2 of the sector size */
+};
+
+struct nor_job {
+    uint32_t base;        /* bus address of the part */
+    uint32_t first;       /* device offsets: first byte of the first sector touched */
+    uint32_t start;       /* the image */
+    uint32_t end;
+    uint32_t last;        /* one past the last sector touched */
+    const uint8_t* image;
+    const uint8_t* saved; /* [first, start) then [end, last) */
+};
+
+static void nor_command(uint32_t base, uint32_t word, uint16_t value)
+{
+    fl_write16(base + (word << 1), value);
+}
+
+static void nor_unlock(uint32_t base)
+{
+    nor_command(base, NOR_UNLOCK1, 0xAA);
+    nor_command(base, NOR_UNLOCK2, 0x55);
+}
+
+static unsigned log2_of(uint32_t value)
+{
+    unsigned shift = 0;
+    while ((1u << shift) < value && shift < 31)
+        ++shift;
+    return shift;
+}
+
+static int nor_query(uint32_t base, struct nor_geometry* geometry)
+{
+    uint32_t total = 0;
+    unsigned i;
+    fl_write16(base, 0xF0);
+    nor_command(base, NOR_CFI_QUERY, 0x98);
+    if ((fl_read16(base + 0x20) & 0xFF) != 'Q' || (fl_read16(base + 0x22) & 0xFF) != 'R' ||
+        (fl_read16(base + 0x24) & 0xFF) != 'Y') {
+        fl_write16(base, 0xF0);
+        return -1;
+    }
+    geometry->size = 1u << (fl_read16(base + (0x27u << 1)) & 0x1F);
+    geometry->regions = fl_read16(base + (0x2Cu << 1)) & 0xFF;
+    if (geometry->regions == 0 || geometry->regions > NOR_MAX_REGIONS) {
+        fl_write16(base, 0xF0);
+        return -1;
+    }
+    for (i = 0; i < geometry->regions; ++i) {
+        const uint32_t at = base + ((0x2Du + 4 * i) << 1);
+        const uint32_t count = (fl_read16(at) & 0xFF) | ((fl_read16(at + 2) & 0xFF) << 8);
+        const uint32_t units = (fl_read16(at + 4) & 0xFF) | ((fl_read16(at + 6) & 0xFF) << 8);
+        geometry->count[i] = count + 1;
+        geometry->shift[i] = log2_of(units ? units << 8 : 128);
+        total += geometry->count[i] << geometry->shift[i];
+    }
+    fl_write16(base, 0xF0);
+    return total == geometry->size ? 0 : -1;
+}
+
+/* Start and size of the sector holding a device offset. */
+static void nor_sector(const struct nor_geometry* geometry, uint32_t offset, uint32_t* start, uint32_t* size)
+{
+    uint32_t region = 0;
+    unsigned i;
+    for (i = 0; i < geometry->regions; ++i) {
+        const uint32_t length = geometry->count[i] << geometry->shift[i];
+        if (offset - region < length || i + 1 == geometry->regions) {
+            *size = 1u << geometry->shift[i];
+            *start = region + (((offset - region) >> geometry->shift[i]) << geometry->shift[i]);
+            return;
+        }
+        region += length;
+    }
+}
+
+/* Polls the toggle bit until the embedded algorithm ends; DQ5 or the time limit
+ * end a stuck operation, and a reset returns the part to reading. */
+static int nor_wait(struct fl_ctx* ctx, uint32_t addr, uint32_t timeout_us)
+{
+    const uint32_t start = fl_now_us(ctx);
+    for (;;) {
+        uint16_t first, second;
+        fl_service(ctx);
+        first = fl_read16(addr);
+        second = fl_read16(addr);
+        if (!((first ^ second) & NOR_DQ6))
+            return 0;
+        if (second & NOR_DQ5) {
+            first = fl_read16(addr);
+            second = fl_read16(addr);
+            if (!((first ^ second) & NOR_DQ6))
+                return 0;
+            break;
+        }
+        if (fl_now_us(ctx) - start > timeout_us)
+            break;
+    }
+    fl_write16(addr & ~1u, 0xF0);
+    return -1;
+}
+
+static uint8_t nor_source(const struct nor_job* job, uint32_t offset)
+{
+    if (offset < job->start)
+        return job->saved[offset - job->first];
+    if (offset < job->end)
+        return job->image[offset - job->start];
+    return job->saved[(job->start - job->first) + (offset - job->end)];
+}
+
+static uint16_t nor_source16(const struct nor_job* job, uint32_t offset)
+{
+    return (uint16_t)(nor_source(job, offset) | (nor_source(job, offset + 1) << 8));
+}
+
+static int nor_erase(struct fl_ctx* ctx, const struct nor_job* job, const struct nor_geometry* geometry)
+{
+    uint32_t offset = job->first;
+    while (offset < job->last) {
+        uint32_t start, size;
+        nor_sector(geometry, offset, &start, &size);
+        nor_unlock(job->base);
+        nor_command(job->base, NOR_UNLOCK1, 0x80);
+        nor_unlock(job->base);
+        fl_write16(job->base + start, 0x30);
+        if (nor_wait(ctx, job->base + start, NOR_ERASE_TIMEOUT_US) != 0)
+            return -1;
+        offset = start + size;
+    }
+    return 0;
+}
+
+static int nor_program(struct fl_ctx* ctx, const struct nor_job* job)
+{
+    uint32_t offset;
+    unsigned skipped = 0;
+    for (offset = job->first; offset < job->last; offset += 2) {
+        const uint16_t value = nor_source16(job, offset);
+        if (value == 0xFFFF) {
+            if (++skipped % NOR_SERVICE_STRIDE == 0)
+                fl_service(ctx);
+            continue;
+        }
+        nor_unlock(job->base);
+        nor_command(job->base, NOR_UNLOCK1, 0xA0);
+        fl_write16(job->base + offset, value);
+        if (nor_wait(ctx, job->base + offset, NOR_PROGRAM_TIMEOUT_US) != 0)
+            return -1;
+    }
+    return 0;
+}
+
+static int nor_verify(struct fl_ctx* ctx, const struct nor_job* job)
+{
+    uint32_t offset;
+    for (offset = job->first; offset < job->last; offset += 4) {
+        const uint32_t want = nor_source16(job, offset) | ((uint32_t)nor_source16(job, offset + 2) << 16);
+        if (fl_read32(job->base + offset) != want)
+            return -1;
+        if ((offset & 0x3FF) == 0)
+            fl_service(ctx);
+    }
+    return 0;
+}
+
+unsigned fl_nor_run(struct fl_ctx* ctx)
+{
+    const struct fl_board* board = ctx->board;
+    const struct fl_params* params = &ctx->params;
+    struct nor_geometry geometry;
+    struct nor_job job;
+    uint32_t sector, size, head, tail, saved, i;
+
+    if (params->image_size == 0) {
+        ctx->state = FL_STATE_VERIFYING;
+        return FL_STATE_DONE;
+    }
+    job.base = board->nor_base;
+    if (params->flash_address - board->nor_base >= board->nor_size || (params->flash_address & 1) ||
+        params->image_size > board->nor_base + board->nor_size - params->flash_address)
+        return FL_STATE_ERASE_ERROR;
+    if (params->partition_end != 0 &&
+        (params->partition_end < params->flash_address ||
+         params->image_size - 1 > params->partition_end - params->flash_address))
+        return FL_STATE_ERASE_ERROR;
+    if (!fl_ram_holds(ctx, params->image_address, params->image_size))
+        return FL_STATE_ERASE_ERROR;
+    if (nor_query(job.base, &geometry) != 0 || geometry.size < board->nor_size)
+        return FL_STATE_ERASE_ERROR;
+
+    job.start = params->flash_address - board->nor_base;
+    job.end = job.start + params->image_size;
+    nor_sector(&geometry, job.start, &job.first, &size);
+    nor_sector(&geometry, job.end - 1, &sector, &size);
+    job.last = sector + size;
+    job.image = fl_ram(params->image_address);
+    head = job.start - job.first;
+    tail = job.last - job.end;
+    saved = (params->image_address + params->image_size + 3) & ~3u;
+    if (!fl_ram_holds(ctx, saved, head + tail))
+        return FL_STATE_ERASE_ERROR;
+    {
+        uint8_t* keep = fl_ram(saved);
+        for (i = 0; i < head; ++i)
+            keep[i] = fl_read8(job.base + job.first + i);
+        for (i = 0; i < tail; ++i)
+            keep[head + i] = fl_read8(job.base + job.end + i);
+        job.saved = keep;
+    }
+    fl_service(ctx);
+
+    if (nor_erase(ctx, &job, &geometry) != 0)
+        return FL_STATE_ERASE_ERROR;
+    ctx->state = FL_STATE_PROGRAMMING;
+    if (nor_program(ctx, &job) != 0)
+        return FL_STATE_PROGRAM_ERROR;
+    ctx->state = FL_STATE_VERIFYING;
+    if (nor_verify(ctx, &job) != 0)
+        return FL_STATE_VERIFY_ERROR;
+    return FL_STATE_DONE;
+}
