@@ -1,0 +1,84 @@
+// The board's two ports to the host as vireo-sim serves them: a pseudo-terminal
+// for the serial line and a Unix stream socket standing in for the USB boot
+// device, plus the outbox where the board (and the program it runs, from its own
+// thread) leaves bytes for the serving loop to send.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "core/program.h"
+#include "fd.h"
+
+namespace vsim {
+
+class Pty {
+public:
+    // Throws std::runtime_error with the system's reason.
+    Pty();
+    int Master() const { return master_.Get(); }
+    // Held open by the board itself so that the master never sees a hang-up between
+    // host sessions, and so that the host's line settings can be read back.
+    int Slave() const { return slave_.Get(); }
+    const std::string& Path() const { return path_; }
+
+private:
+    UniqueFd master_;
+    UniqueFd slave_;
+    std::string path_;
+};
+
+class UsbListener {
+public:
+    // Removes a stale socket left by an earlier run (never any other kind of file).
+    // Throws std::runtime_error with the reason.
+    explicit UsbListener(std::string path);
+    ~UsbListener();
+    UsbListener(const UsbListener&) = delete;
+    UsbListener& operator=(const UsbListener&) = delete;
+
+    int Fd() const { return listen_.Get(); }
+    const std::string& Path() const { return path_; }
+
+private:
+    std::string path_;
+    UniqueFd listen_;
+};
+
+// Bytes waiting for the host, one queue a channel. Push may come from any thread.
+class Outbox {
+public:
+    Outbox();
+    void Push(Channel channel, const uint8_t* data, size_t n);
+    // Writes up to `limit` queued bytes of a channel to fd; returns bytes written,
+    // or -1 with errno set when the write failed for another reason than a full pipe.
+    long Drain(Channel channel, int fd, size_t limit);
+    size_t Queued(Channel channel);
+    void Clear(Channel channel);
+
+    // Wakes the serving loop (it polls WakeFd()).
+    void Wake();
+    int WakeFd() const { return wake_.Get(); }
+    void ClearWake();
+
+    // The USB device re-enumerates: the loop closes the host's connection once the
+    // bytes queued before have gone.
+    void RequestUsbClose() { usbClose_ = true; Wake(); }
+    bool TakeUsbClose() { return usbClose_.exchange(false); }
+
+private:
+    struct Queue {
+        std::vector<uint8_t> bytes;
+        size_t sent = 0;
+    };
+    std::mutex mutex_;
+    Queue queues_[2];
+    UniqueFd wake_;
+    std::atomic<bool> usbClose_ = false;
+};
+
+}  // namespace vsim

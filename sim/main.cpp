@@ -1,0 +1,199 @@
+// vireo-sim: a virtual Vireo board for tests, benchmarks and users without
+// hardware. It serves the boot ROM on a pseudo-terminal (and on a Unix socket
+// standing in for the USB boot device) until SIGINT or SIGTERM.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <CLI/CLI.hpp>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <iostream>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "core/board.h"
+#include "core/cpu.h"
+#include "core/faults.h"
+#include "flash/board_flash.h"
+#include "links.h"
+#include "serve.h"
+#include "wiring.h"
+
+namespace {
+
+constexpr int kExitFailure = 1;
+constexpr int kExitUsage = 2;
+
+struct Options {
+    std::string cpu;
+    std::string usbSocket;
+    bool pace = false;
+    std::string dumpFlash;
+    std::vector<std::string> faults;
+    std::string sekurel;
+    std::string flashlib = "emulate";
+};
+
+std::string Footer()
+{
+    return "\n" + vsim::FaultHelp() +
+           "\n"
+           "Signals:\n"
+           "  SIGINT, SIGTERM  end the board (writing --dump-flash first); exit status 0\n"
+           "  SIGUSR1          reset the board to its boot ROM, as its reset button does: a\n"
+           "                   started application stops and the USB device re-enumerates\n"
+           "                   (for example: kill -USR1 <pid>)\n"
+           "\n"
+           "The first line of standard output is \"serial: PATH\" (the pty to open); with\n"
+           "--usb-socket the second is \"usb: PATH\" (set BOOTWIRE_USB_SIM=PATH for the host).\n";
+}
+
+int Usage(const std::string& message)
+{
+    std::fprintf(stderr, "vireo-sim: %s\nRun vireo-sim --help for the options.\n", message.c_str());
+    return kExitUsage;
+}
+
+std::mutex logMutex;
+
+void LogLine(const std::string& line)
+{
+    std::lock_guard lock(logMutex);
+    std::fprintf(stderr, "vireo-sim: %s\n", line.c_str());
+}
+
+// Written beside the target and renamed over it, so a reader never sees half a dump.
+bool WriteDump(const std::string& path, const std::vector<uint8_t>& bytes, std::string* error)
+{
+    std::string temp = path + ".XXXXXX";
+    int fd = ::mkstemp(temp.data());
+    if (fd < 0) {
+        *error = "cannot create a file beside " + path + ": " + std::strerror(errno);
+        return false;
+    }
+    size_t done = 0;
+    while (done < bytes.size()) {
+        ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            *error = "cannot write " + temp + ": " + std::strerror(errno);
+            ::close(fd);
+            ::unlink(temp.c_str());
+            return false;
+        }
+        done += static_cast<size_t>(n);
+    }
+    ::fchmod(fd, 0644);
+    if (::close(fd) != 0 || ::rename(temp.c_str(), path.c_str()) != 0) {
+        *error = "cannot write " + path + ": " + std::strerror(errno);
+        ::unlink(temp.c_str());
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    // Before any thread exists, so that every thread leaves these signals to the loop.
+    vsim::BlockServeSignals();
+
+    Options options;
+    CLI::App app{"vireo-sim: a virtual Vireo board answering the boot ROM protocol on a pty and a USB socket"};
+    app.add_option("--cpu", options.cpu, "Processor type: VireoB | VireoC_TO1 | VireoC_TO2")->required();
+    app.add_option("--usb-socket", options.usbSocket, "Also serve the USB boot device on this Unix socket");
+    app.add_flag("--pace", options.pace, "Move serial bytes no faster than the real line (115200 baud)");
+    app.add_option("--dump-flash", options.dumpFlash, "On SIGINT/SIGTERM write the flash contents to FILE");
+    app.add_option("--fault", options.faults, "Inject a fault (repeatable; see below)")->take_all();
+    app.add_option("--sekurel", options.sekurel,
+                   "Word that get-status answers while no application is pending (hex, default 0x3C)");
+    app.add_option("--flashlib", options.flashlib,
+                   "What runs a loaded flash library: emulate (its code on an emulated core, default) | model");
+    app.footer(Footer());
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp&) {
+        std::cout << app.help();
+        return 0;
+    } catch (const CLI::ParseError& e) {
+        return Usage(e.what());
+    }
+
+    std::optional<vsim::Cpu> cpu = vsim::ParseCpu(options.cpu);
+    if (!cpu)
+        return Usage("unknown processor type \"" + options.cpu + "\" (VireoB, VireoC_TO1 or VireoC_TO2)");
+
+    vsim::BoardConfig config;
+    config.cpu = *cpu;
+    if (!options.sekurel.empty() && !vsim::ParseHexWord(options.sekurel, &config.sekurelStatus))
+        return Usage("bad --sekurel \"" + options.sekurel + "\": expected 1 to 8 hexadecimal digits");
+    if (!vsim::MakeProgramsFor(options.flashlib, &config.programs))
+        return Usage("bad --flashlib \"" + options.flashlib + "\": expected emulate or model");
+    config.flash = vsim::MakeFlashFor(*cpu);
+
+    for (const std::string& spec : options.faults) {
+        std::string error;
+        switch (vsim::ParseLinkFault(spec, &config.faults, &error)) {
+        case vsim::FaultParse::Applied:
+            continue;
+        case vsim::FaultParse::Malformed:
+            return Usage(error);
+        case vsim::FaultParse::NotMine:
+            break;
+        }
+        if (!config.flash)
+            return Usage("unknown fault \"" + spec + "\" (this build has no flash models)");
+        if (!config.flash->AddFault(spec, &error))
+            return Usage(error.empty() ? "unknown fault \"" + spec + "\"" : error);
+    }
+
+    try {
+        vsim::Outbox outbox;
+        vsim::Pty pty;
+        std::optional<vsim::UsbListener> usb;
+        if (!options.usbSocket.empty())
+            usb.emplace(options.usbSocket);
+
+        vsim::BoardLinks links;
+        links.toHost = [&outbox](vsim::Channel c, const uint8_t* data, size_t n) { outbox.Push(c, data, n); };
+        links.log = LogLine;
+        links.usbDisconnect = [&outbox] { outbox.RequestUsbClose(); };
+        links.programEnded = [&outbox] { outbox.Wake(); };
+        vsim::Board board(std::move(config), std::move(links));
+
+        std::printf("serial: %s\n", pty.Path().c_str());
+        if (usb)
+            std::printf("usb: %s\n", usb->Path().c_str());
+        std::fflush(stdout);
+        LogLine(std::string(vsim::TraitsOf(*cpu).name) + " boot ROM ready; SIGUSR1 resets the board");
+
+        vsim::Server server(board, pty, usb ? &*usb : nullptr, outbox, vsim::ServeOptions{options.pace});
+        server.Run();
+        board.Shutdown();
+
+        if (!options.dumpFlash.empty()) {
+            std::vector<uint8_t> bytes;
+            if (board.Flash())
+                bytes = board.Flash()->Dump();
+            else
+                LogLine("this build has no flash models; writing an empty flash dump");
+            std::string error;
+            if (!WriteDump(options.dumpFlash, bytes, &error)) {
+                LogLine(error);
+                return kExitFailure;
+            }
+            LogLine("flash written to " + options.dumpFlash + " (" + std::to_string(bytes.size()) + " bytes)");
+        }
+    } catch (const std::exception& e) {
+        LogLine(e.what());
+        return kExitFailure;
+    }
+    return 0;
+}

@@ -1,0 +1,24 @@
+#include "wiring.h"
+
+#include "flash/board_flash.h"
+
+namespace vsim {
+
+std::unique_ptr<BoardFlash> MakeFlashFor([[maybe_unused]] Cpu cpu)
+{
+#if defined(VSIM_HAVE_FLASH)
+    return MakeBoardFlash(cpu);
+#else
+    return nullptr;
+#endif
+}
+
+bool MakeProgramsFor(const std::string& mode, ProgramFactory* factory)
+{
+    if (mode != "emulate" && mode != "model")
+        return false;
+    *factory = nullptr;
+    return true;
+}
+
+}  // namespace vsim
