@@ -1,1 +1,195 @@
+// The process-wide links and the classic BootwireClass facade over them.
 #include <bootwire/bootwire.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <map>
+#include <mutex>
+
+#include "usb_driver.h"
+
+namespace bootwire {
+
+const char* ErrorName(Error error) {
+    switch (error) {
+        case Error::Ok: return "ok";
+        case Error::NotOpen: return "not open";
+        case Error::NotFound: return "not found";
+        case Error::Permission: return "permission denied";
+        case Error::Busy: return "busy";
+        case Error::Settings: return "line settings refused";
+        case Error::Io: return "input/output error";
+        case Error::Timeout: return "timed out";
+        case Error::NoAnswer: return "no answer";
+        case Error::UnexpectedWord: return "unexpected answer";
+        case Error::Driver: return "USB driver error";
+    }
+    return "unknown error";
+}
+
+Transport::~Transport() = default;
+
+Error Transport::Fail(Error error, std::string detail) {
+    lastDetail_ = std::move(detail);
+    return error;
+}
+
+Link& ProcessSerialLink() {
+    static Link link;
+    return link;
+}
+
+Link& ProcessUsbLink() {
+    static Link link;
+    return link;
+}
+
+namespace usb {
+
+Driver& SystemDriver() {
+    // Drivers live as long as the process: transports keep references to them.
+    static std::mutex mutex;
+    static std::unique_ptr<Driver> libusb;
+    static std::map<std::string, std::unique_ptr<Driver>> simulated;
+    std::lock_guard lock(mutex);
+    const char* socket = std::getenv("BOOTWIRE_USB_SIM");
+    if (socket && *socket) {
+        auto& driver = simulated[socket];
+        if (!driver) {
+            driver = MakeSimDriver(socket);
+        }
+        return *driver;
+    }
+    if (!libusb) {
+        libusb = MakeLibusbDriver();
+    }
+    return *libusb;
+}
+
+}  // namespace usb
+
+std::unique_ptr<Transport> OpenUsb(Error* error, std::string* detail) {
+    return usb::Enumerate(usb::SystemDriver(), error, detail);
+}
+
+}  // namespace bootwire
+
+namespace {
+
+using bootwire::Error;
+using bootwire::Link;
+
+// The link of a channel selector; nullptr for selectors other than 0 and 1 and
+// for USB device numbers other than 1.
+Link* LinkOf(int channel, int device) {
+    switch (channel) {
+        case 0:
+            return &bootwire::ProcessSerialLink();
+        case 1:
+            return device == 1 ? &bootwire::ProcessUsbLink() : nullptr;
+        default:
+            return nullptr;
+    }
+}
+
+const uint8_t* Bytes(const long* data) { return reinterpret_cast<const uint8_t*>(data); }
+
+}  // namespace
+
+BootwireClass::BootwireClass() = default;
+BootwireClass::~BootwireClass() = default;
+
+int BootwireClass::Vireo_InitComPort(char* portNumber, int lineMode) {
+    Link& link = bootwire::ProcessSerialLink();
+    // Close the port opened before first: it is exclusive, and may be the one chosen again.
+    link.Detach();
+    if (!portNumber) {
+        return 0;
+    }
+    Error error;
+    std::string detail;
+    auto transport = bootwire::OpenSerial(portNumber, lineMode, &error, &detail);
+    link.Attach(std::move(transport));
+    return error == Error::Ok ? 1 : 0;
+}
+
+int BootwireClass::Vireo_USBEnum() {
+    Link& link = bootwire::ProcessUsbLink();
+    link.Detach();  // release the device before it is claimed again
+    Error error;
+    std::string detail;
+    auto transport = bootwire::OpenUsb(&error, &detail);
+    link.Attach(std::move(transport));
+    return link.IsOpen() ? 1 : 0;
+}
+
+int BootwireClass::Vireo_USBChangeIdEnum(int) { return 0; }
+
+int BootwireClass::Vireo_WriteRegister(int channelAndCode, long address, long value, long format, int device) {
+    Link* link = LinkOf(channelAndCode & 0xFF, device);
+    if (!link) {
+        return 0;
+    }
+    int code = (channelAndCode >> 8) & 0xFF;
+    return link->WriteRegister(static_cast<uint32_t>(address), static_cast<uint32_t>(value),
+                               static_cast<uint8_t>(format), code) == Error::Ok;
+}
+
+int BootwireClass::Vireo_ReadData(int channel, unsigned long address, long* dest, int count, long format,
+                                  int device) {
+    Link* link = LinkOf(channel, device);
+    if (!link || count < 0 || (count > 0 && !dest)) {
+        return 0;
+    }
+    return link->ReadData(static_cast<uint32_t>(address), reinterpret_cast<uint8_t*>(dest),
+                          static_cast<size_t>(count), static_cast<uint8_t>(format)) == Error::Ok;
+}
+
+int BootwireClass::Vireo_SekurelStatus(int channel, int device) {
+    Link* link = LinkOf(channel, device);
+    uint32_t word = 0;
+    if (!link || link->GetStatus(&word) != Error::Ok) {
+        return 0;
+    }
+    return static_cast<int>(word);
+}
+
+int BootwireClass::Vireo_CompleteEndResponse(int channel, int device) {
+    Link* link = LinkOf(channel, device);
+    return link && link->CompleteEndResponse() == Error::Ok;
+}
+
+long BootwireClass::Vireo_FlashingStatus(int channel, int device) {
+    Link* link = LinkOf(channel, device);
+    uint32_t word = 0;
+    if (!link || link->FlashingStatus(&word) != Error::Ok) {
+        return 0;
+    }
+    // A 32-bit word, as callers on every platform read it.
+    return static_cast<long>(static_cast<int32_t>(word));
+}
+
+int BootwireClass::Vireo_HWCDownload(int channel, unsigned long address, int size, long* data, int device) {
+    Link* link = LinkOf(channel, device);
+    size_t n = size > 0 && data ? static_cast<size_t>(size) : 0;
+    return link && link->FileDownload(bootwire::FileType::Hwc, static_cast<uint32_t>(address), Bytes(data), n) ==
+                       Error::Ok;
+}
+
+int BootwireClass::Vireo_CSFDownload(int channel, unsigned long address, int size, long* data, int device) {
+    Link* link = LinkOf(channel, device);
+    size_t n = size > 0 && data ? static_cast<size_t>(size) : 0;
+    return link && link->FileDownload(bootwire::FileType::Csf, static_cast<uint32_t>(address), Bytes(data), n) ==
+                       Error::Ok;
+}
+
+int BootwireClass::Vireo_ImageDownload(int channel, unsigned long address, int size, long* data, int device) {
+    Link* link = LinkOf(channel, device);
+    if (!link || size < 0 || !data) {
+        return 0;
+    }
+    // The caller's buffer holds at least the 1024 bytes the application header repeats.
+    size_t n = static_cast<size_t>(size);
+    return link->ImageDownload(static_cast<uint32_t>(address), Bytes(data), n,
+                               std::max(n, bootwire::kApplicationHeadSize)) == Error::Ok;
+}

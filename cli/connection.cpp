@@ -59,6 +59,7 @@ std::optional<Connection> OpenConnection(const ConnectionOptions& options, Proce
     if (options.usb) {
         auto transport = bootwire::OpenUsb(&error, &detail);
         if (!transport) {
+            std::fflush(stdout);  // the driver layer's own diagnostics come first
             std::cerr << "No USB detected!\nPlease check your USB connection and Try again\n";
             ExplainFailure(error, detail);
             return std::nullopt;
@@ -71,7 +72,7 @@ std::optional<Connection> OpenConnection(const ConnectionOptions& options, Proce
         return std::nullopt;
     }
     auto transport = bootwire::OpenSerial(options.port, PresetOf(type).lineMode, &error, &detail);
-    if (!transport) {
+    if (!transport || error != bootwire::Error::Ok) {
         std::cerr << "Cannot Open " << options.port << "\n";
         ExplainFailure(error, detail);
         return std::nullopt;

@@ -68,7 +68,7 @@ int RunSekurelStatus(const LinkCommandOptions& o) {
 
 int RunWriteRegister(const LinkCommandOptions& o) {
     ProcessorType type = RequireProcessor(o.connection);
-    auto connection = Start(o.connection);
+    auto connection = Start(o.connection);  // the banner first, as for every target command
     if (!connection) {
         return kExitFailed;
     }

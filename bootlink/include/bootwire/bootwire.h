@@ -65,6 +65,8 @@ public:
     virtual Error Receive(uint8_t* data, size_t n, size_t* received) = 0;
     // A short description for messages ("/dev/pts/4", "USB 2b4e:7a31").
     virtual std::string Describe() const = 0;
+    // See Link::SetReceiveTimeoutLimit.
+    virtual void SetReceiveTimeoutLimit(int milliseconds) { (void)milliseconds; }
     // The detail of the last failure, as the operating system or driver gave it.
     const std::string& LastDetail() const { return lastDetail_; }
 
@@ -106,6 +108,9 @@ public:
 
     // Observes payload bytes of downloads as they are sent; empty to stop.
     void SetSendObserver(SendObserver observer);
+    // Caps how long one receive may wait on links whose own time-out is longer (USB
+    // waits up to five minutes otherwise). 0 = the transport's own time-out.
+    void SetReceiveTimeoutLimit(int milliseconds);
 
     // Writes one register. Processor codes other than 0 and 1 require the first word to be the ack.
     Error WriteRegister(uint32_t address, uint32_t value, uint8_t format, int processorCode,
@@ -121,8 +126,9 @@ public:
     // One write-file header and its payload (HWC, CSF).
     Error FileDownload(FileType type, uint32_t address, const uint8_t* data, size_t size);
     // The image in pieces, then the application header with its first 1024 bytes.
-    // The buffer must hold at least 1024 bytes.
-    Error ImageDownload(uint32_t address, const uint8_t* data, size_t size);
+    // bufferSize is how many bytes data holds (at least size); a buffer shorter than
+    // 1024 bytes is padded with zeros for the header's copy.
+    Error ImageDownload(uint32_t address, const uint8_t* data, size_t size, size_t bufferSize = 0);
 
     const std::string& ErrorDetail() const { return detail_; }
 
@@ -136,6 +142,7 @@ private:
     std::unique_ptr<Transport> transport_;
     SendObserver observer_;
     std::string detail_;
+    int receiveLimitMs_ = 0;
 };
 
 // The two links that BootwireClass works on, shared by the whole process.

@@ -1,0 +1,217 @@
+// The boot protocol over one transport: frames out, response words in, payloads
+// cut into sends of at most 64 KiB and images into pieces of at most 0x1F0000.
+#include <algorithm>
+#include <cstring>
+#include <string>
+
+#include "protocol.h"
+
+namespace bootwire {
+
+namespace {
+
+std::string Hex(uint32_t value) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%08X", value);
+    return text;
+}
+
+}  // namespace
+
+Link::Link() = default;
+Link::Link(std::unique_ptr<Transport> transport) : transport_(std::move(transport)) {}
+Link::~Link() = default;
+
+void Link::Attach(std::unique_ptr<Transport> transport) {
+    // The old transport closes its port before the new one is used, so an exclusive
+    // port can be chosen again.
+    transport_.reset();
+    transport_ = std::move(transport);
+    if (transport_ && receiveLimitMs_ > 0) {
+        transport_->SetReceiveTimeoutLimit(receiveLimitMs_);
+    }
+}
+
+void Link::Detach() { transport_.reset(); }
+
+bool Link::IsOpen() const { return transport_ != nullptr; }
+
+void Link::SetSendObserver(SendObserver observer) { observer_ = std::move(observer); }
+
+void Link::SetReceiveTimeoutLimit(int milliseconds) {
+    receiveLimitMs_ = milliseconds;
+    if (transport_) {
+        transport_->SetReceiveTimeoutLimit(milliseconds);
+    }
+}
+
+Error Link::Fail(Error error, std::string detail) {
+    detail_ = std::move(detail);
+    if (transport_ && !transport_->LastDetail().empty()) {
+        detail_ += " (" + transport_->LastDetail() + ")";
+    }
+    return error;
+}
+
+Error Link::SendFrame(const uint8_t* frame) {
+    if (!transport_) {
+        return Fail(Error::NotOpen, "no port or device is open");
+    }
+    Error error = transport_->Send(frame, kFrameSize, nullptr);
+    if (error != Error::Ok) {
+        return Fail(error, "the command could not be sent");
+    }
+    return Error::Ok;
+}
+
+Error Link::SendPayload(const uint8_t* data, size_t size) {
+    const SendObserver* observer = observer_ ? &observer_ : nullptr;
+    for (size_t offset = 0; offset < size; offset += kMaxSendSize) {
+        size_t n = std::min(kMaxSendSize, size - offset);
+        Error error = transport_->Send(data + offset, n, observer);
+        if (error != Error::Ok) {
+            return Fail(error, "the target did not take the data (" + std::to_string(offset) + " of " +
+                                   std::to_string(size) + " bytes sent)");
+        }
+    }
+    return Error::Ok;
+}
+
+Error Link::ReceiveWord(uint32_t* word) {
+    uint8_t bytes[4] = {};
+    size_t received = 0;
+    Error error = transport_->Receive(bytes, sizeof bytes, &received);
+    if (received < sizeof bytes) {
+        // A partial word is not a word: whatever arrived is dropped.
+        return Fail(error == Error::Ok ? Error::NoAnswer : error,
+                    "no answer from the target (" + std::to_string(received) + " of 4 bytes)");
+    }
+    *word = protocol::DecodeWord(bytes);
+    return Error::Ok;
+}
+
+Error Link::WriteRegister(uint32_t address, uint32_t value, uint8_t format, int processorCode,
+                          uint32_t* firstWord) {
+    auto frame = protocol::WriteRegisterFrame(address, value, format);
+    if (Error e = SendFrame(frame.data()); e != Error::Ok) {
+        return e;
+    }
+    uint32_t word = 0;
+    if (Error e = ReceiveWord(&word); e != Error::Ok) {
+        return e;
+    }
+    if (firstWord) {
+        *firstWord = word;
+    }
+    // Processor codes 0 and 1 accept any first word; the second word decides.
+    if (word != kWordAck && processorCode != 0 && processorCode != 1) {
+        return Fail(Error::UnexpectedWord, "register write at " + Hex(address) + " answered " + Hex(word));
+    }
+    if (Error e = ReceiveWord(&word); e != Error::Ok) {
+        return e;
+    }
+    if (word != kWordRegisterDone) {
+        return Fail(Error::UnexpectedWord, "register write at " + Hex(address) + " ended with " + Hex(word));
+    }
+    return Error::Ok;
+}
+
+Error Link::ReadData(uint32_t address, uint8_t* dest, size_t count, uint8_t format) {
+    auto frame = protocol::ReadMemoryFrame(address, static_cast<uint32_t>(count), format);
+    if (Error e = SendFrame(frame.data()); e != Error::Ok) {
+        return e;
+    }
+    uint32_t word = 0;
+    if (Error e = ReceiveWord(&word); e != Error::Ok) {
+        return e;
+    }
+    size_t received = 0;
+    Error error = transport_->Receive(dest, count, &received);
+    if (received < count) {
+        return Fail(error == Error::Ok ? Error::NoAnswer : error,
+                    "read at " + Hex(address) + " delivered " + std::to_string(received) + " of " +
+                        std::to_string(count) + " bytes");
+    }
+    return Error::Ok;
+}
+
+Error Link::GetStatus(uint32_t* word) {
+    auto frame = protocol::GetStatusFrame();
+    if (Error e = SendFrame(frame.data()); e != Error::Ok) {
+        return e;
+    }
+    return ReceiveWord(word);
+}
+
+Error Link::CompleteEndResponse() {
+    uint32_t word = 0;
+    if (Error e = GetStatus(&word); e != Error::Ok) {
+        return e;
+    }
+    if (word != kWordComplete) {
+        return Fail(Error::UnexpectedWord, "the target did not complete: it answered " + Hex(word));
+    }
+    return Error::Ok;
+}
+
+Error Link::FlashingStatus(uint32_t* word) {
+    auto frame = protocol::FlashingStatusQuery();
+    if (Error e = SendFrame(frame.data()); e != Error::Ok) {
+        return e;
+    }
+    return ReceiveWord(word);
+}
+
+Error Link::WriteFileHeader(uint32_t address, uint32_t size, FileType type) {
+    auto frame = protocol::WriteFileFrame(address, size, type);
+    if (Error e = SendFrame(frame.data()); e != Error::Ok) {
+        return e;
+    }
+    // The word's value does not matter, but a target that does not answer the
+    // header will not take the data either.
+    uint32_t word = 0;
+    return ReceiveWord(&word);
+}
+
+Error Link::FileDownload(FileType type, uint32_t address, const uint8_t* data, size_t size) {
+    if (Error e = WriteFileHeader(address, static_cast<uint32_t>(size), type); e != Error::Ok) {
+        return e;
+    }
+    return SendPayload(data, size);
+}
+
+Error Link::ImageDownload(uint32_t address, const uint8_t* data, size_t size, size_t bufferSize) {
+    bufferSize = std::max(bufferSize, size);
+    uint32_t pieceAddress = address;
+    size_t offset = 0;
+    size_t remaining = size;
+    do {
+        size_t piece = std::min(remaining, kImagePieceSize);
+        remaining -= piece;
+        if (Error e = WriteFileHeader(pieceAddress, static_cast<uint32_t>(piece), FileType::Image);
+            e != Error::Ok) {
+            return e;
+        }
+        if (Error e = SendPayload(data + offset, piece); e != Error::Ok) {
+            return e;
+        }
+        offset += piece;
+        pieceAddress += static_cast<uint32_t>(kImagePieceSize);
+    } while (remaining != 0);
+
+    if (Error e = WriteFileHeader(address, kApplicationHeadSize, FileType::Application); e != Error::Ok) {
+        return e;
+    }
+    // The boot ROM takes the image's first 1024 bytes once more; a buffer shorter
+    // than that is padded with zeros rather than read past its end.
+    if (bufferSize >= kApplicationHeadSize) {
+        return SendPayload(data, kApplicationHeadSize);
+    }
+    uint8_t head[kApplicationHeadSize] = {};
+    if (bufferSize > 0) {
+        std::memcpy(head, data, bufferSize);
+    }
+    return SendPayload(head, kApplicationHeadSize);
+}
+
+}  // namespace bootwire

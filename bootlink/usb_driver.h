@@ -1,0 +1,91 @@
+// The USB boot device is reached through a driver layer that takes four kinds of
+// request records (version, scan, open, transfer). The records have a fixed byte
+// layout; the driver writes its answers into the same record.
+//
+// Two driver layers exist: libusb for real devices (usb_libusb.cpp) and the
+// virtual board's socket (usb_sim.cpp). Tests hand the transport a fake one.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <bootwire/bootwire.h>
+
+namespace bootwire::usb {
+
+inline constexpr uint32_t kVersionRequest = 0x95382443;
+inline constexpr uint32_t kScanRequest = 0x953825A7;
+inline constexpr uint32_t kOpenRequest = 0x953825A3;
+inline constexpr uint32_t kTransferRequest = 0x9538259F;
+
+inline constexpr size_t kVersionRecordSize = 104;
+inline constexpr size_t kScanRecordSize = 2056;
+inline constexpr size_t kOpenRecordSize = 804;
+inline constexpr size_t kTransferRecordSize = 48;
+
+inline constexpr uint32_t kMinimumDriverVersion = 522;
+inline constexpr uint32_t kVendorId = 0x2B4E;
+inline constexpr uint32_t kProductId = 0x7A31;
+inline constexpr uint32_t kInterfaceMarker = 0xFFFFFFFF;
+inline constexpr uint32_t kPipeOut = 0x01;
+inline constexpr uint32_t kPipeIn = 0x82;
+inline constexpr uint32_t kSendTimeoutMs = 10'000;
+inline constexpr uint32_t kReceiveTimeoutMs = 300'000;
+
+// Scan record: device i's unique id at 12 + 4i, its interface marker at 192 + 64i.
+inline constexpr size_t kMaxScanDevices = (kScanRecordSize - 4 - 192) / 64 + 1;
+inline constexpr size_t ScanIdOffset(size_t i) { return 12 + 4 * i; }
+inline constexpr size_t ScanMarkerOffset(size_t i) { return 192 + 64 * i; }
+
+// Transfer record fields.
+inline constexpr size_t kTransferDevice = 0;
+inline constexpr size_t kTransferPipe = 4;
+inline constexpr size_t kTransferDirection = 8;
+inline constexpr size_t kTransferBufferAddress = 16;
+inline constexpr size_t kTransferLength = 20;
+inline constexpr size_t kTransferTimeout = 24;
+inline constexpr size_t kTransferMoved = 28;
+inline constexpr size_t kTransferSuccess = 40;
+
+inline uint32_t GetField(const uint8_t* record, size_t offset) {
+    uint32_t v;
+    std::memcpy(&v, record + offset, 4);
+    return v;
+}
+inline void PutField(uint8_t* record, size_t offset, uint32_t value) { std::memcpy(record + offset, &value, 4); }
+
+// One open handle of the driver layer.
+class DriverHandle {
+public:
+    virtual ~DriverHandle() = default;
+    // Carries out one request. For transfers the caller's buffer travels beside the
+    // record (its 4-byte address field cannot hold a 64-bit pointer). False when the
+    // driver refused the request as a whole.
+    virtual bool Request(uint32_t code, uint8_t* record, size_t size, uint8_t* buffer) = 0;
+};
+
+class Driver {
+public:
+    virtual ~Driver() = default;
+    // Opens a handle; nullptr when the driver cannot be reached (reason in *why).
+    virtual std::unique_ptr<DriverHandle> Open(std::string* why) = 0;
+    // Why the last open request failed, beyond the device handle 0 (permissions...).
+    virtual Error LastOpenError() const { return Error::Driver; }
+    virtual std::string LastOpenDetail() const { return {}; }
+};
+
+// The driver layer in force: the virtual board's socket when BOOTWIRE_USB_SIM names
+// one, else libusb. Lives for the whole process.
+Driver& SystemDriver();
+std::unique_ptr<Driver> MakeLibusbDriver();
+std::unique_ptr<Driver> MakeSimDriver(std::string socketPath);
+
+// Finds and opens the first usable boot device through `driver`, printing the
+// diagnostics on stdout. nullptr when none could be opened.
+std::unique_ptr<Transport> Enumerate(Driver& driver, Error* error, std::string* detail);
+
+}  // namespace bootwire::usb

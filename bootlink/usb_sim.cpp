@@ -1,0 +1,140 @@
+// Driver layer for the virtual board: its USB boot device is a Unix stream socket
+// carrying the bulk OUT bytes one way and the bulk IN bytes the other.
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "fd.h"
+#include "io_posix.h"
+#include "usb_driver.h"
+#include "usb_registry.h"
+
+namespace bootwire::usb {
+namespace {
+
+constexpr uint32_t kSimDriverVersion = 1000;
+
+class SimDriver;
+
+class SimHandle final : public DriverHandle {
+public:
+    explicit SimHandle(SimDriver& driver) : driver_(driver) {}
+    ~SimHandle() override;
+    bool Request(uint32_t code, uint8_t* record, size_t size, uint8_t* buffer) override;
+
+private:
+    SimDriver& driver_;
+    uint32_t opened_ = 0;
+};
+
+class SimDriver final : public Driver {
+public:
+    explicit SimDriver(std::string path) : path_(std::move(path)) {}
+
+    std::unique_ptr<DriverHandle> Open(std::string*) override { return std::make_unique<SimHandle>(*this); }
+    Error LastOpenError() const override { return lastError_; }
+    std::string LastOpenDetail() const override { return lastDetail_; }
+
+    bool Present() const {
+        struct stat st{};
+        return ::stat(path_.c_str(), &st) == 0 && S_ISSOCK(st.st_mode);
+    }
+
+    uint32_t Connect() {
+        UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+        sockaddr_un addr{};
+        addr.sun_family = AF_UNIX;
+        if (!fd.valid() || path_.size() >= sizeof addr.sun_path) {
+            lastError_ = Error::Io;
+            lastDetail_ = "cannot reach the virtual board's USB socket " + path_;
+            return 0;
+        }
+        std::memcpy(addr.sun_path, path_.c_str(), path_.size() + 1);
+        if (::connect(fd.get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+            int err = errno;
+            lastError_ = posix::ErrorFromErrno(err);
+            lastDetail_ = "cannot connect to the virtual board's USB socket " + path_ + ": " + std::strerror(err);
+            return 0;
+        }
+        ::fcntl(fd.get(), F_SETFL, ::fcntl(fd.get(), F_GETFL) | O_NONBLOCK);
+        return devices_.Add(std::make_shared<UniqueFd>(std::move(fd)));
+    }
+
+    DeviceRegistry<UniqueFd>& devices() { return devices_; }
+
+private:
+    std::string path_;
+    DeviceRegistry<UniqueFd> devices_;
+    Error lastError_ = Error::Driver;
+    std::string lastDetail_;
+};
+
+SimHandle::~SimHandle() {
+    if (opened_) {
+        driver_.devices().Remove(opened_);
+    }
+}
+
+bool SimHandle::Request(uint32_t code, uint8_t* record, size_t size, uint8_t* buffer) {
+    switch (code) {
+        case kVersionRequest:
+            PutField(record, 0, kSimDriverVersion);
+            return true;
+        case kScanRequest: {
+            if (size < kScanRecordSize || GetField(record, 0) != kVendorId || GetField(record, 4) != kProductId) {
+                PutField(record, 8, 0);
+                return true;
+            }
+            bool present = driver_.Present();
+            PutField(record, 8, present ? 1 : 0);
+            if (present) {
+                PutField(record, ScanIdOffset(0), 1);
+                PutField(record, ScanMarkerOffset(0), kInterfaceMarker);
+            }
+            return true;
+        }
+        case kOpenRequest: {
+            uint32_t device = GetField(record, 0) == 1 ? driver_.Connect() : 0;
+            if (device) {
+                if (opened_) {
+                    driver_.devices().Remove(opened_);
+                }
+                opened_ = device;
+            }
+            PutField(record, 16, device);
+            return true;
+        }
+        case kTransferRequest: {
+            auto fd = driver_.devices().Find(GetField(record, kTransferDevice));
+            uint32_t length = GetField(record, kTransferLength);
+            auto timeout = std::chrono::milliseconds(GetField(record, kTransferTimeout));
+            auto deadline = posix::Clock::now() + timeout;
+            std::string detail;
+            size_t moved = 0;
+            Error e = Error::Io;
+            if (fd && GetField(record, kTransferDirection) == 1) {
+                e = posix::ReadSome(fd->get(), buffer, length, deadline, timeout, &moved, &detail);
+            } else if (fd) {
+                e = posix::WriteAll(fd->get(), buffer, length, deadline, timeout, nullptr, &detail, true);
+                moved = e == Error::Ok ? length : 0;
+            }
+            PutField(record, kTransferMoved, static_cast<uint32_t>(moved));
+            PutField(record, kTransferSuccess, e == Error::Ok ? 1 : 0);
+            return true;
+        }
+        default:
+            return false;
+    }
+}
+
+}  // namespace
+
+std::unique_ptr<Driver> MakeSimDriver(std::string socketPath) {
+    return std::make_unique<SimDriver>(std::move(socketPath));
+}
+
+}  // namespace bootwire::usb
