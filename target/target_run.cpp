@@ -20,6 +20,22 @@ constexpr auto kFlashingStartPause = std::chrono::milliseconds(10);
 
 constexpr int64_t kFlashingStep = 10000;
 
+// The board answers a command within milliseconds; a receive that waits longer
+// than this has lost the board (USB would otherwise wait for minutes).
+constexpr int kReceiveLimitMs = 5000;
+
+// Bounds the link's receives for one operation and lifts the bound after it.
+class ReceiveLimit {
+public:
+    explicit ReceiveLimit(bootwire::Link& link) : link_(link) { link_.SetReceiveTimeoutLimit(kReceiveLimitMs); }
+    ~ReceiveLimit() { link_.SetReceiveTimeoutLimit(0); }
+    ReceiveLimit(const ReceiveLimit&) = delete;
+    ReceiveLimit& operator=(const ReceiveLimit&) = delete;
+
+private:
+    bootwire::Link& link_;
+};
+
 std::string Format(const char* format, uint32_t value) {
     char text[96];
     std::snprintf(text, sizeof text, format, value);
@@ -160,7 +176,9 @@ bool TargetRunner::Execute(const RunSettings& s) {
     Log(s.usb ? "USB is using" : "UART is using");
 
     bootwire::Link& link = LinkFor(s);
+    std::optional<ReceiveLimit> limit(std::in_place, link);
     MemoryInitResult init = RunMemoryInit(link, s.processor, s.memoryInit);
+    limit.reset();
     if (!init.ok) {
         Fail(init.errorText);
         if (!init.logDetail.empty()) {
@@ -240,12 +258,15 @@ void TargetRunner::Worker(RunSettings s) {
     session_.flashingDownloadDone = false;
     bootwire::Link& link = LinkFor(s);
     Outcome outcome{false, "Type of Operation Undefined"};
-    if (s.operation == OperationType::DownloadOnly) {
-        outcome = DownloadOnly(s, link);
-    } else if (s.operation == OperationType::Flashing) {
-        outcome = Flashing(s, link);
+    {
+        ReceiveLimit limit(link);
+        if (s.operation == OperationType::DownloadOnly) {
+            outcome = DownloadOnly(s, link);
+        } else if (s.operation == OperationType::Flashing) {
+            outcome = Flashing(s, link);
+        }
+        link.SetSendObserver({});
     }
-    link.SetSendObserver({});
     lastSuccess_ = outcome.success;
     SetPhase(kPhaseFinished);
     Log(outcome.success ? outcome.text : "Error!!- Reason: " + outcome.text);
@@ -541,6 +562,7 @@ void TargetRunner::ReadMemory(const RunSettings& s, std::string_view addressText
         return;
     }
     bootwire::Link& link = LinkFor(s);
+    ReceiveLimit limit(link);
     uint8_t bytes[4] = {};
     if (link.ReadData(*address, bytes, sizeof bytes, 32) != bootwire::Error::Ok) {
         view_.Diagnostic(link.ErrorDetail());
@@ -556,6 +578,7 @@ void TargetRunner::CheckSekurelStatus(const RunSettings& s) {
         return;
     }
     bootwire::Link& link = LinkFor(s);
+    ReceiveLimit limit(link);
     uint32_t word = 0;
     if (link.GetStatus(&word) != bootwire::Error::Ok) {
         view_.Diagnostic(link.ErrorDetail());
@@ -564,10 +587,11 @@ void TargetRunner::CheckSekurelStatus(const RunSettings& s) {
     Log(Format("Init Sekurel status from ROM: 0x%x", word & 0xFF));
 }
 
-void TargetRunner::MemoryInitAlone(const RunSettings& s) {
+bool TargetRunner::MemoryInitAlone(const RunSettings& s) {
     if (RefuseDuringRun()) {
-        return;
+        return false;
     }
+    ReceiveLimit limit(LinkFor(s));
     MemoryInitResult init = RunMemoryInit(LinkFor(s), s.processor, s.memoryInit);
     if (!init.ok) {
         Fail(init.errorText);
@@ -577,9 +601,10 @@ void TargetRunner::MemoryInitAlone(const RunSettings& s) {
         if (!init.diagnostic.empty()) {
             view_.Diagnostic(init.diagnostic);
         }
-        return;
+        return false;
     }
     Log("Memory Init Done - ");
+    return true;
 }
 
 }  // namespace sealbench

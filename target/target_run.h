@@ -74,7 +74,8 @@ public:
     // They log their line and refuse while a run is in progress.
     void ReadMemory(const RunSettings& settings, std::string_view addressText);
     void CheckSekurelStatus(const RunSettings& settings);
-    void MemoryInitAlone(const RunSettings& settings);
+    // False when the memory initialisation failed.
+    bool MemoryInitAlone(const RunSettings& settings);
 
 private:
     struct Outcome {

@@ -1,0 +1,136 @@
+// CPage_Debug: the "Download" page. It shows the page's controls, binds them to the
+// toolkit-free control model (what each click checks, enables and captions), and
+// drives TargetRunner for "Execute" and the hidden debug buttons.
+//
+// Threads: "Execute" and the debug operations run on a launcher thread, so that the
+// memory initialisation never stalls the window; the runner's tasks report through
+// RunView, which this page turns into queued signals. Widgets are touched on the GUI
+// thread only.
+#pragma once
+
+#include "app/page_dialog.h"
+#include "target/page_model.h"
+#include "target/run_view.h"
+#include "target/session.h"
+#include "target/target_run.h"
+
+#include <QString>
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <thread>
+
+class QCheckBox;
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QProgressBar;
+class QPushButton;
+
+// The main window's connection choice that a run reads: the chosen "Serial Port:"
+// entry (-1 none) and whether USB is the channel.
+struct SharedConnection {
+    int portIndex = -1;
+    bool usb = false;
+};
+
+class CPage_Debug : public CPageDialog, public sealbench::RunView {
+    Q_OBJECT
+public:
+    CPage_Debug(const SharedConnection& connection, sealbench::TargetLinks links,
+                sealbench::Session& session = sealbench::ProcessSession(), QWidget* parent = nullptr);
+    ~CPage_Debug() override;
+
+    // The initial state the main window puts the page in.
+    void InitialState();
+    // Main window: "Type of Vireo:" selection changed.
+    void SelectProcessor(int index);
+    sealbench::ProcessorType Processor() const { return model_.processor(); }
+    const sealbench::PageModel& Model() const { return model_; }
+
+    // True from "Execute" (or a debug button) until the page may start another run.
+    bool Busy() const { return busy_; }
+
+    // RunView, called from any thread.
+    void AppendLog(std::string_view line, int lineCount) override;
+    void SetProgressRange(int64_t minimum, int64_t maximum) override;
+    void SetProgressPosition(int64_t position) override;
+    void SetProgressCaption(std::string_view caption) override;
+    void Diagnostic(std::string_view text) override;
+    void RunEnded(bool success) override;
+
+signals:
+    // The runner's reports, delivered on the GUI thread.
+    void logLine(const QString& line, int lineCount);
+    void progressRange(qint64 minimum, qint64 maximum);
+    void progressPosition(qint64 position);
+    void progressCaption(const QString& caption);
+    void diagnostic(const QString& text);
+    void runFinished(bool success);
+    // The launcher thread is done: `started` tells whether a run's tasks are going.
+    void launchReturned(bool started);
+    // Emitted on the GUI thread whenever the page may start a run again.
+    void idle();
+
+private:
+    void BuildLayout();
+    void ConnectHandlers();
+    void ShowControls();
+    void ReadFields();
+    sealbench::RunSettings Settings();
+
+    void OnExecute();
+    void OnBrowseImage();
+    void OnBrowseFlashLib();
+    void OnBrowseMemoryInit();
+    void OnRead();
+    void OnCheckSekurel();
+    void OnMemInit();
+
+    // Runs `job` on the launcher thread; returns false while another job or run is busy.
+    bool Launch(std::function<bool()> job);
+    void OnLaunchReturned(bool started);
+    void OnRunFinished();
+    void ShowLogLine(const QString& line);
+    QString ChooseFile(const QString& title, const QString& filter);
+
+    const SharedConnection& connection_;
+    sealbench::PageModel model_;
+    std::unique_ptr<sealbench::TargetRunner> runner_;
+    std::thread launcher_;
+    bool busy_ = false;
+    bool launchDone_ = true;
+    bool runEndedSeen_ = true;
+
+    QCheckBox* downloadOnlyBox_ = nullptr;
+    QCheckBox* flashingBox_ = nullptr;
+    QComboBox* flashTypeList_ = nullptr;
+    QLineEdit* flashLibEdit_ = nullptr;
+    QPushButton* flashLibBrowse_ = nullptr;
+    QCheckBox* ddrBox_ = nullptr;
+    QCheckBox* sdramBox_ = nullptr;
+    QLineEdit* memInitEdit_ = nullptr;
+    QPushButton* memInitBrowse_ = nullptr;
+    QCheckBox* secureBox_ = nullptr;
+    QPushButton* sekurelButton_ = nullptr;
+    QCheckBox* defaultBox_ = nullptr;
+    QLabel* addressLabel_ = nullptr;
+    QLineEdit* addressEdit_ = nullptr;
+    QLineEdit* partitionEdit_ = nullptr;
+    QLineEdit* imageEdit_ = nullptr;
+    QPushButton* imageBrowse_ = nullptr;
+    QLabel* progressLabel_ = nullptr;
+    QProgressBar* progressBar_ = nullptr;
+    QPlainTextEdit* statusLog_ = nullptr;
+    QPushButton* executeButton_ = nullptr;
+    QGroupBox* debugFrame_ = nullptr;
+    QLineEdit* readAddressEdit_ = nullptr;
+    QPushButton* readButton_ = nullptr;
+    QPushButton* memInitButton_ = nullptr;
+};
+
+// "bin files(*.bin)|*.bin|All Files(*.*)|*.*||" -> the name filters of a file dialog.
+QStringList NameFiltersOf(const QString& filter);
