@@ -14,11 +14,6 @@ static uint32_t le32(const uint8_t* p)
     return (uint32_t)p[0] | ((uint32_t)p[1] << 8) | ((uint32_t)p[2] << 16) | ((uint32_t)p[3] << 24);
 }
 
-uint32_t fl_now_us(const struct fl_ctx* ctx)
-{
-    return fl_read32(ctx->board->sysctl + FL_SYS_TIMER_US);
-}
-
 int fl_ram_holds(const struct fl_ctx* ctx, uint32_t addr, uint32_t size)
 {
     const uint32_t base = ctx->board->ram_base;
@@ -49,7 +44,7 @@ static void answer(struct fl_ctx* ctx)
         ctx->final_answered = 1;
 }
 
-void fl_service(struct fl_ctx* ctx)
+void fl_service_bytes(struct fl_ctx* ctx)
 {
     unsigned budget = FL_SERVICE_BUDGET;
     while (budget-- && (fl_read32(ctx->fifo + FL_FIFO_STATUS) & FL_FIFO_RX_READY)) {

@@ -28,24 +28,24 @@ struct nand {
     uint32_t regs;
 };
 
-static void nand_command(const struct nand* nand, uint8_t command)
+FL_INLINE void nand_command(const struct nand* nand, uint8_t command)
 {
     fl_write32(nand->regs + NAND_COMMAND, command);
 }
 
-static void nand_address(const struct nand* nand, uint8_t byte)
+FL_INLINE void nand_address(const struct nand* nand, uint8_t byte)
 {
     fl_write32(nand->regs + NAND_ADDRESS, byte);
 }
 
-static void nand_row(const struct nand* nand, uint32_t page)
+FL_INLINE void nand_row(const struct nand* nand, uint32_t page)
 {
     nand_address(nand, (uint8_t)page);
     nand_address(nand, (uint8_t)(page >> 8));
     nand_address(nand, (uint8_t)(page >> 16));
 }
 
-static int nand_wait(const struct nand* nand)
+FL_INLINE int nand_wait(const struct nand* nand)
 {
     const uint32_t start = fl_now_us(nand->ctx);
     fl_service(nand->ctx);
@@ -101,7 +101,7 @@ static int nand_erase(const struct nand* nand, uint32_t block)
 }
 
 /* The page's bytes from the image, 0xFF past its end. */
-static uint32_t nand_source32(const uint8_t* data, uint32_t left, uint32_t at)
+FL_INLINE uint32_t nand_source32(const uint8_t* data, uint32_t left, uint32_t at)
 {
     uint32_t word = 0;
     unsigned i;

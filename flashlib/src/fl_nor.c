@@ -14,8 +14,9 @@
 
 #define NOR_ERASE_TIMEOUT_US 10000000u
 #define NOR_PROGRAM_TIMEOUT_US 50000u
-/* How many skipped (already erased) words between two looks at the report channel. */
-#define NOR_SERVICE_STRIDE 256u
+/* Words (programmed or skipped) between two looks at the report channel. */
+#define NOR_SERVICE_STRIDE 16u
+#define NOR_POLLS_PER_LOOK 16u
 
 struct nor_geometry {
     uint32_t size;
@@ -34,12 +35,12 @@ struct nor_job {
     const uint8_t* saved; /* [first, start) then [end, last) */
 };
 
-static void nor_command(uint32_t base, uint32_t word, uint16_t value)
+FL_INLINE void nor_command(uint32_t base, uint32_t word, uint16_t value)
 {
     fl_write16(base + (word << 1), value);
 }
 
-static void nor_unlock(uint32_t base)
+FL_INLINE void nor_unlock(uint32_t base)
 {
     nor_command(base, NOR_UNLOCK1, 0xAA);
     nor_command(base, NOR_UNLOCK2, 0x55);
@@ -87,6 +88,8 @@ static void nor_sector(const struct nor_geometry* geometry, uint32_t offset, uin
 {
     uint32_t region = 0;
     unsigned i;
+    *start = 0;
+    *size = 0;
     for (i = 0; i < geometry->regions; ++i) {
         const uint32_t length = geometry->count[i] << geometry->shift[i];
         if (offset - region < length || i + 1 == geometry->regions) {
@@ -100,14 +103,13 @@ static void nor_sector(const struct nor_geometry* geometry, uint32_t offset, uin
 
 /* Polls the toggle bit until the embedded algorithm ends; DQ5 or the time limit
  * end a stuck operation, and a reset returns the part to reading. */
-static int nor_wait(struct fl_ctx* ctx, uint32_t addr, uint32_t timeout_us)
+FL_INLINE int nor_wait(struct fl_ctx* ctx, uint32_t addr, uint32_t timeout_us)
 {
-    const uint32_t start = fl_now_us(ctx);
-    for (;;) {
-        uint16_t first, second;
-        fl_service(ctx);
-        first = fl_read16(addr);
-        second = fl_read16(addr);
+    uint32_t start = 0;
+    unsigned polls;
+    for (polls = 1;; ++polls) {
+        uint16_t first = fl_read16(addr);
+        uint16_t second = fl_read16(addr);
         if (!((first ^ second) & NOR_DQ6))
             return 0;
         if (second & NOR_DQ5) {
@@ -117,14 +119,21 @@ static int nor_wait(struct fl_ctx* ctx, uint32_t addr, uint32_t timeout_us)
                 return 0;
             break;
         }
-        if (fl_now_us(ctx) - start > timeout_us)
-            break;
+        /* Most operations end within a few polls; the clock and the host are
+         * looked at only when one takes longer. */
+        if (polls % NOR_POLLS_PER_LOOK == 0) {
+            fl_service(ctx);
+            if (polls == NOR_POLLS_PER_LOOK)
+                start = fl_now_us(ctx);
+            else if (fl_now_us(ctx) - start > timeout_us)
+                break;
+        }
     }
     fl_write16(addr & ~1u, 0xF0);
     return -1;
 }
 
-static uint8_t nor_source(const struct nor_job* job, uint32_t offset)
+FL_INLINE uint8_t nor_source(const struct nor_job* job, uint32_t offset)
 {
     if (offset < job->start)
         return job->saved[offset - job->first];
@@ -133,7 +142,7 @@ static uint8_t nor_source(const struct nor_job* job, uint32_t offset)
     return job->saved[(job->start - job->first) + (offset - job->end)];
 }
 
-static uint16_t nor_source16(const struct nor_job* job, uint32_t offset)
+FL_INLINE uint16_t nor_source16(const struct nor_job* job, uint32_t offset)
 {
     return (uint16_t)(nor_source(job, offset) | (nor_source(job, offset + 1) << 8));
 }
@@ -158,14 +167,13 @@ static int nor_erase(struct fl_ctx* ctx, const struct nor_job* job, const struct
 static int nor_program(struct fl_ctx* ctx, const struct nor_job* job)
 {
     uint32_t offset;
-    unsigned skipped = 0;
+    unsigned words = 0;
     for (offset = job->first; offset < job->last; offset += 2) {
         const uint16_t value = nor_source16(job, offset);
-        if (value == 0xFFFF) {
-            if (++skipped % NOR_SERVICE_STRIDE == 0)
-                fl_service(ctx);
+        if (++words % NOR_SERVICE_STRIDE == 0)
+            fl_service(ctx);
+        if (value == 0xFFFF)
             continue;
-        }
         nor_unlock(job->base);
         nor_command(job->base, NOR_UNLOCK1, 0xA0);
         fl_write16(job->base + offset, value);

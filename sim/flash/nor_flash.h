@@ -24,7 +24,7 @@ public:
     struct Timing {
         Clock::duration bootSectorErase = std::chrono::milliseconds(1);
         Clock::duration mainSectorErase = std::chrono::milliseconds(2);
-        Clock::duration wordProgram = std::chrono::microseconds(3);
+        Clock::duration wordProgram = std::chrono::microseconds(1);
     };
 
     NorFlash();
