@@ -72,12 +72,13 @@ void NandFlash::CopyOut(uint8_t* to) const
 
 bool NandFlash::Ready() const
 {
-    return !hold_ && Clock::now() >= readyAt_;
+    return !heldBusy_ && Clock::now() >= readyAt_;
 }
 
 void NandFlash::BeBusy(Clock::duration time)
 {
     readyAt_ = Clock::now() + time;
+    heldBusy_ = hold_;
 }
 
 uint32_t NandFlash::RowPage() const

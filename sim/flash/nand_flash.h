@@ -57,7 +57,11 @@ public:
     void AddProgramStuck(uint32_t offset) { programStuck_.insert(offset / kPageData); }
     void AddBitFlip(uint32_t offset, unsigned bit) { bitFlips_.insert({offset, bit}); }
     void MarkBad(uint32_t offset);
-    void Hold(bool hold) { hold_ = hold; }
+    void Hold(bool hold)
+    {
+        hold_ = hold;
+        heldBusy_ = false;
+    }
     void SetTiming(const Timing& timing) { timing_ = timing; }
 
 private:
@@ -79,6 +83,7 @@ private:
     uint32_t page_ = 0;
     bool fail_ = false;
     bool hold_ = false;
+    bool heldBusy_ = false;  // an operation started while held
     uint64_t writes_ = 0;  // erases and programs started
     unsigned idIndex_ = 0;
     Clock::time_point readyAt_{};
