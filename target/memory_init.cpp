@@ -178,6 +178,10 @@ ScriptLine ParseScriptLine(std::string_view piece) {
     while (!body.empty() && (body.back() == '\n' || body.back() == '\r')) {
         body.remove_suffix(1);
     }
+    // A line of blanks holds no write; refusing the script for it helps nobody.
+    if (body.find_first_not_of(' ') == std::string_view::npos) {
+        return line;
+    }
     std::string_view fields[3];
     size_t count = 0;
     size_t at = 0;

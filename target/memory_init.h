@@ -55,10 +55,10 @@ struct ScriptLine {
 };
 
 // Skipped: its first "#" stands within the first five characters, or it has no
-// "#" and is shorter than five characters. Otherwise it must hold three fields
-// separated by spaces: 0xADDRESS 0xVALUE WIDTH (8, 16 or 32); only the first
-// eight digits of a hexadecimal field count, and anything after the width is
-// ignored.
+// "#" and is shorter than five characters, or it holds nothing but blanks.
+// Otherwise it must hold three fields separated by spaces: 0xADDRESS 0xVALUE
+// WIDTH (8, 16 or 32); only the first eight digits of a hexadecimal field count,
+// and anything after the width is ignored.
 ScriptLine ParseScriptLine(std::string_view piece);
 
 // The whole script checked before anything is written: a malformed line refuses it.

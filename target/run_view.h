@@ -27,8 +27,9 @@ public:
     // What the library said about a failure, for a tooltip or stderr; never a log line.
     virtual void Diagnostic(std::string_view) {}
 
-    // Both tasks of a run have ended; `success` is the outcome of the run.
-    // A new run may be started from here on.
+    // Both tasks of a run are ending; `success` is the outcome of the run. Called
+    // from a task's thread just before the run stops counting as in progress: a
+    // new "Execute" is accepted once this call has returned (queue it, don't run it here).
     virtual void RunEnded(bool) {}
 };
 

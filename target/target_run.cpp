@@ -244,14 +244,15 @@ void TargetRunner::TaskEnded() {
     if (activeTasks_.fetch_sub(1) != 1) {
         return;
     }
-    bool success = lastSuccess_.load();
+    // Reported before the run counts as ended, so that whoever waits for the end
+    // finds the report made.
+    view_.RunEnded(lastSuccess_.load());
     {
         std::lock_guard lock(mutex_);
         running_ = false;
         ++version_;
     }
     changed_.notify_all();
-    view_.RunEnded(success);
 }
 
 void TargetRunner::Worker(RunSettings s) {
