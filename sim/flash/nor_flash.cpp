@@ -49,6 +49,15 @@ uint8_t NorFlash::Peek(uint32_t offset) const
     return sectors_[sector][offset - SectorExtent(sector).first];
 }
 
+void NorFlash::Preload(uint32_t offset, const uint8_t* data, size_t size)
+{
+    for (size_t i = 0; i < size && offset + i < kSize; ++i) {
+        const auto at = static_cast<uint32_t>(offset + i);
+        const unsigned sector = SectorOf(at);
+        SectorData(sector)[at - SectorExtent(sector).first] = data[i];
+    }
+}
+
 void NorFlash::CopyOut(uint8_t* to) const
 {
     for (unsigned s = 0; s < kSectorCount; ++s) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <set>
@@ -40,6 +41,8 @@ public:
 
     // The array as stored, without faults or command modes.
     uint8_t Peek(uint32_t offset) const;
+    // Puts bytes into the array as if a programmer had written them before assembly.
+    void Preload(uint32_t offset, const uint8_t* data, size_t size);
     void CopyOut(uint8_t* to) const;
     bool Written() const { return writes_ > 0; }
     uint64_t Writes() const { return writes_; }
