@@ -175,9 +175,12 @@ private:
             return true;
         char text[160];
         if (!badAccess_.empty()) {
-            std::snprintf(text, sizeof text, "program crashed at 0x%08" PRIX32 ": %s", pc, badAccess_.c_str());
+            std::snprintf(text, sizeof text, "program crashed in the code from 0x%08" PRIX32 ": %s", faultPc_,
+                          badAccess_.c_str());
         } else if (exception_ != 0) {
             std::snprintf(text, sizeof text, "program crashed at 0x%08" PRIX32 ": %s", pc, ExceptionName(exception_));
+        } else if (err == UC_ERR_INSN_INVALID) {
+            std::snprintf(text, sizeof text, "program crashed at 0x%08" PRIX32 ": undefined instruction", pc);
         } else if (err != UC_ERR_OK) {
             std::snprintf(text, sizeof text, "program crashed at 0x%08" PRIX32 ": %s", pc, uc_strerror(err));
         } else {
@@ -205,9 +208,11 @@ private:
             uc_emu_stop(uc);
     }
 
-    static bool BadAccess(uc_engine*, uc_mem_type type, uint64_t address, int size, int64_t, void* user)
+    static bool BadAccess(uc_engine* uc, uc_mem_type type, uint64_t address, int size, int64_t, void* user)
     {
         auto* self = static_cast<EmulatedProgram*>(user);
+        // The core keeps the PC per translated block, so this is the block's first instruction.
+        uc_reg_read(uc, UC_ARM_REG_PC, &self->faultPc_);
         char text[96];
         std::snprintf(text, sizeof text, "%s of %d bytes at 0x%08" PRIX64 " outside the board's memory map",
                       AccessName(type), size, address);
@@ -231,6 +236,7 @@ private:
     std::shared_ptr<EmulationStats> stats_;
     std::array<Window, 5> windows_{};
     std::string badAccess_;
+    uint32_t faultPc_ = 0;
     uint32_t exception_ = 0;
     std::mutex ucMutex_;
     std::condition_variable finishedChanged_;
