@@ -1,6 +1,9 @@
 #include "wiring.h"
 
 #include "flash/board_flash.h"
+#if defined(VSIM_HAVE_PROGRAMS)
+#include "programs/programs.h"
+#endif
 
 namespace vsim {
 
@@ -17,7 +20,11 @@ bool MakeProgramsFor(const std::string& mode, ProgramFactory* factory)
 {
     if (mode != "emulate" && mode != "model")
         return false;
+#if defined(VSIM_HAVE_PROGRAMS)
+    *factory = mode == "model" ? MakeNativeProgramFactory() : MakeEmulatedProgramFactory();
+#else
     *factory = nullptr;
+#endif
     return true;
 }
 

@@ -21,6 +21,7 @@
 #include "core/memory.h"
 #include "core/program.h"
 #include "core/protocol.h"
+#include "flash/board_flash.h"
 
 namespace vsim {
 
