@@ -18,11 +18,23 @@ namespace {
 
 constexpr std::string_view kHeaderRecord = "S00600004844521B\r\n";
 constexpr size_t kReadBufferSize = 64 * 1024;
-constexpr size_t kTextBufferSize = 64 * 1024;
+constexpr size_t kTextBufferSize = 256 * 1024;
 constexpr size_t kLongestRecord = 2 + 2 + 2 * (4 + kMaxLineLength + 1) + 2;
 constexpr uint64_t kTopOfSpace = 0xFFFFFFFFu;
 
 constexpr char kHex[] = "0123456789ABCDEF";
+
+// Both hex digits of every byte value, so that a byte costs one two-byte copy.
+struct HexPairs {
+    char pair[256][2];
+    constexpr HexPairs() : pair() {
+        for (int i = 0; i < 256; ++i) {
+            pair[i][0] = kHex[i >> 4];
+            pair[i][1] = kHex[i & 15];
+        }
+    }
+};
+constexpr HexPairs kHexPairs;
 
 std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
 std::string Format(const char* format, ...) {
@@ -137,9 +149,8 @@ public:
 
 private:
     static char* Byte(char* out, unsigned value) {
-        *out++ = kHex[(value >> 4) & 0xF];
-        *out++ = kHex[value & 0xF];
-        return out;
+        std::memcpy(out, kHexPairs.pair[value & 0xFF], 2);
+        return out + 2;
     }
 
     AtomicFile& file_;

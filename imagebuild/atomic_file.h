@@ -33,7 +33,7 @@ public:
     bool Write(std::string_view text) { return Write(text.data(), text.size()); }
     bool Write(std::span<const uint8_t> bytes) { return Write(bytes.data(), bytes.size()); }
 
-    // Flushes, syncs and renames over the target. False (with Error()) when any
+    // Flushes and renames over the target. False (with Error()) when any
     // write failed or the rename did; the temporary file is then removed.
     bool Commit();
 
@@ -43,6 +43,7 @@ public:
 private:
     AtomicFile(std::string path, std::string tempPath, int fd);
     bool Flush();
+    bool WriteAll(const char* bytes, size_t size);
     bool Fail(std::string_view what);
     void Discard();
 

