@@ -52,7 +52,7 @@ protected:
 
 TEST_P(SimLinkTest, RegistersStatusAndReads) {
     SimProcess sim("VireoC_TO2", {}, usb());
-    ASSERT_TRUE(sim.ok());
+    ASSERT_TRUE(sim.ok()) << sim.error();
     Link link(Connect(sim, usb()));
     ASSERT_TRUE(link.IsOpen());
 
@@ -73,7 +73,7 @@ TEST_P(SimLinkTest, RegistersStatusAndReads) {
 
 TEST_P(SimLinkTest, DownloadsLandInTheBoardsMemory) {
     SimProcess sim("VireoC_TO2", {}, usb());
-    ASSERT_TRUE(sim.ok());
+    ASSERT_TRUE(sim.ok()) << sim.error();
     Link link(Connect(sim, usb()));
     ASSERT_TRUE(link.IsOpen());
     unsigned seed = 1;
@@ -95,7 +95,7 @@ TEST_P(SimLinkTest, DownloadsLandInTheBoardsMemory) {
 
 TEST_P(SimLinkTest, HwcAndCsfWindows) {
     SimProcess sim("VireoB", {}, usb());
-    ASSERT_TRUE(sim.ok());
+    ASSERT_TRUE(sim.ok()) << sim.error();
     Link link(Connect(sim, usb()));
     auto hwc = Random(0x1F0, 7);
     auto csf = Random(0x2E00, 8);
@@ -112,7 +112,7 @@ INSTANTIATE_TEST_SUITE_P(Links, SimLinkTest, ::testing::Values(false, true),
 
 TEST(SimLinkLines, OddParityBoardOnTheRightLineMode) {
     SimProcess sim("VireoC_TO1");
-    ASSERT_TRUE(sim.ok());
+    ASSERT_TRUE(sim.ok()) << sim.error();
     Link link(Connect(sim, false, 0));
     ASSERT_EQ(link.WriteRegister(0xB8001004, 0x006AC73A, 32, 0), Error::Ok);
     EXPECT_EQ(sim.Stderr().find("stop"), std::string::npos) << sim.Stderr();
@@ -120,7 +120,7 @@ TEST(SimLinkLines, OddParityBoardOnTheRightLineMode) {
 
 TEST(SimLinkLines, TheBoardNoticesTheWrongLineMode) {
     SimProcess sim("VireoC_TO1");
-    ASSERT_TRUE(sim.ok());
+    ASSERT_TRUE(sim.ok()) << sim.error();
     Link link(Connect(sim, false, 1));
     link.WriteRegister(0xB8001004, 0x006AC73A, 32, 0);
     EXPECT_NE(sim.Stderr().find("stop"), std::string::npos) << sim.Stderr();
@@ -136,7 +136,7 @@ protected:
 
 TEST_P(SimFaultTest, WrongRegisterWord) {
     SimProcess sim("VireoC_TO2", {"--fault", "reg-word:2"}, GetParam());
-    ASSERT_TRUE(sim.ok());
+    ASSERT_TRUE(sim.ok()) << sim.error();
     Link link(Connect(sim, GetParam()));
     link.SetReceiveTimeoutLimit(5000);
     EXPECT_EQ(link.WriteRegister(0xB8001004, 1, 32, 0), Error::Ok);
@@ -146,7 +146,7 @@ TEST_P(SimFaultTest, WrongRegisterWord) {
 
 TEST_P(SimFaultTest, BoardGoesSilentMidDownload) {
     SimProcess sim("VireoC_TO2", {"--fault", "silent-after:100000"}, GetParam());
-    ASSERT_TRUE(sim.ok());
+    ASSERT_TRUE(sim.ok()) << sim.error();
     Link link(Connect(sim, GetParam()));
     link.SetReceiveTimeoutLimit(5000);
     auto image = Random(4 << 20, 3);
@@ -179,7 +179,7 @@ TEST_P(SimFaultTest, StatusQueryFaults) {
     SimProcess sim("VireoC_TO2",
                    {"--flashlib", "model", "--fault", "status-word:1:00B20000", "--fault", "status-silent:2"},
                    GetParam());
-    ASSERT_TRUE(sim.ok());
+    ASSERT_TRUE(sim.ok()) << sim.error();
     Link link(Connect(sim, GetParam()));
     link.SetReceiveTimeoutLimit(5000);
     StartFlashing(link, GetParam() ? 1 : 0);
@@ -205,7 +205,7 @@ TEST(SimLinkUsb, NoBoardNoDevice) {
 
 TEST(SimLinkUsb, FacadeOverTheSocket) {
     SimProcess sim("VireoB", {}, true);
-    ASSERT_TRUE(sim.ok());
+    ASSERT_TRUE(sim.ok()) << sim.error();
     ::setenv("BOOTWIRE_USB_SIM", sim.usbSocket().c_str(), 1);
     BootwireClass bw;
     ASSERT_EQ(bw.Vireo_USBEnum(), 1);

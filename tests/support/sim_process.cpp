@@ -7,8 +7,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <gtest/gtest.h>
-
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -73,7 +71,7 @@ SimProcess::SimProcess(const std::string& cpu, std::vector<std::string> extra, b
 
     int out[2], err[2];
     if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0) {
-        ADD_FAILURE() << "pipe failed";
+        error_ = "pipe failed";
         return;
     }
     posix_spawn_file_actions_t actions;
@@ -89,19 +87,19 @@ SimProcess::SimProcess(const std::string& cpu, std::vector<std::string> extra, b
     ::fcntl(stderrFd_, F_SETFL, O_NONBLOCK);
     if (r != 0) {
         pid_ = -1;
-        ADD_FAILURE() << "cannot start " << argv[0];
+        error_ = std::string("cannot start ") + argv[0];
         return;
     }
     std::string first = ReadLine(stdoutFd_, std::chrono::seconds(20));
     if (first.rfind("serial: ", 0) != 0) {
-        ADD_FAILURE() << "vireo-sim did not announce its pty: '" << first << "' " << Stderr();
+        error_ = "vireo-sim did not announce its pty: '" + first + "' " + Stderr();
         return;
     }
     serial_ = first.substr(8);
     if (usb) {
         std::string second = ReadLine(stdoutFd_, std::chrono::seconds(20));
         if (second.rfind("usb: ", 0) != 0) {
-            ADD_FAILURE() << "vireo-sim did not announce its USB socket: '" << second << "'";
+            error_ = "vireo-sim did not announce its USB socket: '" + second + "'";
             return;
         }
         usb_ = second.substr(5);

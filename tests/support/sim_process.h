@@ -13,13 +13,14 @@ namespace sealtest {
 class SimProcess {
 public:
     // Starts vireo-sim with --cpu and the extra arguments; with `usb` it also serves
-    // a USB socket in a fresh temporary folder. Fails the calling test on error.
+    // a USB socket in a fresh temporary folder. ok() tells whether it runs, error() why not.
     SimProcess(const std::string& cpu, std::vector<std::string> extra = {}, bool usb = false);
     ~SimProcess();
     SimProcess(const SimProcess&) = delete;
     SimProcess& operator=(const SimProcess&) = delete;
 
-    bool ok() const { return pid_ > 0 && !serial_.empty(); }
+    bool ok() const { return pid_ > 0 && !serial_.empty() && error_.empty(); }
+    const std::string& error() const { return error_; }
     const std::string& serial() const { return serial_; }
     const std::string& usbSocket() const { return usb_; }
     // A file in the process's temporary folder.
@@ -39,6 +40,7 @@ private:
     std::string usb_;
     std::string dir_;
     std::string stderrText_;
+    std::string error_;
 };
 
 // Path of the vireo-sim executable under test (set by the build).
