@@ -170,6 +170,7 @@ TEST(NandCore, UnalignedOrOutOfDeviceOffsetsAreRefused)
 }
 
 struct FaultCase {
+    const char* name;
     Cpu cpu;
     BuiltinLibrary library;
     bool nand;
@@ -201,12 +202,13 @@ TEST_P(FlashFaults, SurfaceAsTheirStateCode)
 
 INSTANTIATE_TEST_SUITE_P(
     NorAndNand, FlashFaults,
-    ::testing::Values(FaultCase{Cpu::VireoC_TO2, BuiltinLibrary::NorVireoC, false, "erase-stuck:28000", kStateEraseError},
-                      FaultCase{Cpu::VireoB, BuiltinLibrary::NorVireoB, false, "program-stuck:2F00E", kStateProgramError},
-                      FaultCase{Cpu::VireoB, BuiltinLibrary::NorVireoB, false, "bit-flip:12345:7", kStateVerifyError},
-                      FaultCase{Cpu::VireoC_TO1, BuiltinLibrary::NandVireoC, true, "erase-stuck:0x8000", kStateEraseError},
-                      FaultCase{Cpu::VireoC_TO1, BuiltinLibrary::NandVireoC, true, "program-stuck:0x2FE00", kStateProgramError},
-                      FaultCase{Cpu::VireoC_TO1, BuiltinLibrary::NandVireoC, true, "bit-flip:0x1FFFF:0", kStateVerifyError}));
+    ::testing::Values(FaultCase{"NorEraseStuck", Cpu::VireoC_TO2, BuiltinLibrary::NorVireoC, false, "erase-stuck:28000", kStateEraseError},
+                      FaultCase{"NorProgramStuck", Cpu::VireoB, BuiltinLibrary::NorVireoB, false, "program-stuck:2F00E", kStateProgramError},
+                      FaultCase{"NorBitFlip", Cpu::VireoB, BuiltinLibrary::NorVireoB, false, "bit-flip:12345:7", kStateVerifyError},
+                      FaultCase{"NandEraseStuck", Cpu::VireoC_TO1, BuiltinLibrary::NandVireoC, true, "erase-stuck:0x8000", kStateEraseError},
+                      FaultCase{"NandProgramStuck", Cpu::VireoC_TO1, BuiltinLibrary::NandVireoC, true, "program-stuck:0x2FE00", kStateProgramError},
+                      FaultCase{"NandBitFlip", Cpu::VireoC_TO1, BuiltinLibrary::NandVireoC, true, "bit-flip:0x1FFFF:0", kStateVerifyError}),
+    [](const ::testing::TestParamInfo<FaultCase>& param) { return param.param.name; });
 
 TEST(StatusQueries, AreAnsweredWhileTheFlashIsBusy)
 {
