@@ -1,0 +1,88 @@
+// Runs sealbench-cli as a child process with a bounded wait, collecting its
+// exit status, standard output and standard error.
+#pragma once
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+extern char** environ;
+
+namespace sealtest {
+
+struct CliResult {
+    int status = -1;  // exit status; -1 when it had to be killed
+    std::string out;
+    std::string err;
+
+    std::vector<std::string> OutLines() const {
+        std::vector<std::string> lines;
+        size_t at = 0;
+        while (at < out.size()) {
+            size_t end = out.find('\n', at);
+            if (end == std::string::npos) end = out.size();
+            lines.push_back(out.substr(at, end - at));
+            at = end + 1;
+        }
+        return lines;
+    }
+};
+
+inline CliResult RunCli(const std::vector<std::string>& args,
+                        std::chrono::seconds limit = std::chrono::seconds(120)) {
+    CliResult result;
+    int outPipe[2];
+    int errPipe[2];
+    if (pipe2(outPipe, O_CLOEXEC) != 0 || pipe2(errPipe, O_CLOEXEC) != 0) return result;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, outPipe[1], STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, errPipe[1], STDERR_FILENO);
+    std::vector<std::string> all{SEALBENCH_CLI_PATH};
+    all.insert(all.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& a : all) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    pid_t pid = -1;
+    int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(outPipe[1]);
+    close(errPipe[1]);
+    auto deadline = std::chrono::steady_clock::now() + limit;
+    bool open[2] = {spawned == 0, spawned == 0};
+    while ((open[0] || open[1]) && std::chrono::steady_clock::now() < deadline) {
+        pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
+        if (poll(fds, 2, 200) < 0) break;
+        for (int i = 0; i < 2; ++i) {
+            if (!open[i] || fds[i].revents == 0) continue;
+            char buffer[4096];
+            ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
+            if (n <= 0) {
+                open[i] = false;
+            } else {
+                (i == 0 ? result.out : result.err).append(buffer, static_cast<size_t>(n));
+            }
+        }
+    }
+    close(outPipe[0]);
+    close(errPipe[0]);
+    if (spawned != 0) return result;
+    int status = 0;
+    if (open[0] || open[1]) {
+        kill(pid, SIGKILL);
+        waitpid(pid, &status, 0);
+        return result;
+    }
+    waitpid(pid, &status, 0);
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return result;
+}
+
+}  // namespace sealtest

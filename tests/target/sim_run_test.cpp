@@ -1,0 +1,248 @@
+// Runs of the target core against the real vireo-sim process, over its pty and
+// its USB socket: complete downloads and flashings, the flash library's error
+// words, and boards that fall silent.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <thread>
+
+#include "recording_view.h"
+#include "sim_process.h"
+#include "target/flash_libraries.h"
+#include "target/target_run.h"
+
+namespace sealbench {
+namespace {
+
+using namespace std::chrono_literals;
+using sealtest::SimProcess;
+
+// A flash library that never reports: the library area with "b ." at its entry.
+std::vector<uint8_t> EndlessLoopLibrary() {
+    std::vector<uint8_t> library(0x4004, 0);
+    const uint8_t branchToSelf[] = {0xFE, 0xFF, 0xFF, 0xEA};
+    std::copy(std::begin(branchToSelf), std::end(branchToSelf), library.begin() + 0x4000);
+    return library;
+}
+
+std::vector<uint8_t> Pattern(size_t size, uint32_t seed) {
+    std::vector<uint8_t> bytes(size);
+    uint32_t x = seed * 2654435761u + 1;
+    for (auto& b : bytes) {
+        x = x * 1103515245u + 12345u;
+        b = static_cast<uint8_t>(x >> 16);
+    }
+    return bytes;
+}
+
+class SimRun : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/sealbench-simrun-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        dir_ = pattern;
+        dump_ = dir_ + "/flash.bin";
+    }
+    void TearDown() override {
+        runner_.reset();
+        bootwire::ProcessSerialLink().Detach();
+        bootwire::ProcessUsbLink().Detach();
+        sim_.reset();
+        std::filesystem::remove_all(dir_);
+    }
+
+    // Starts the board (writing its flash to dump_ at the end) and opens the link.
+    void Start(const std::string& cpu, std::vector<std::string> extra = {}, bool usb = false) {
+        runner_.reset();
+        extra.push_back("--dump-flash");
+        extra.push_back(dump_);
+        sim_ = std::make_unique<SimProcess>(cpu, std::move(extra), usb);
+        ASSERT_TRUE(sim_->ok());
+        ProcessorType type = *ProcessorTypeFromName(cpu);
+        if (usb) {
+            setenv("BOOTWIRE_USB_SIM", sim_->usbSocket().c_str(), 1);
+            ASSERT_EQ(BootwireClass().Vireo_USBEnum(), 1);
+        } else {
+            bootwire::Error error = bootwire::Error::Ok;
+            std::string detail;
+            auto transport = bootwire::OpenSerial(sim_->serial(), PresetOf(type).lineMode, &error, &detail);
+            ASSERT_TRUE(transport) << detail;
+            bootwire::ProcessSerialLink().Attach(std::move(transport));
+        }
+        runner_ = std::make_unique<TargetRunner>(TargetLinks::Process(), view_, session_);
+        settings_.processor = type;
+        settings_.usb = usb;
+        settings_.portIndex = usb ? -1 : 1;
+        settings_.statusSilenceLimit = 3s;
+    }
+
+    std::string File(const std::string& name, const std::vector<uint8_t>& bytes) {
+        std::string path = dir_ + "/" + name;
+        std::ofstream(path, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+        return path;
+    }
+    void Image(const std::vector<uint8_t>& bytes) { settings_.imagePath = File("image.bin", bytes); }
+
+    void Flashing(FlashType type) {
+        settings_.operation = OperationType::Flashing;
+        settings_.flashType = type;
+    }
+
+    // Execute and a bounded wait; the last status-log line.
+    std::string Run() {
+        if (!runner_->Execute(settings_)) {
+            return view_.lines().empty() ? "" : view_.lines().back();
+        }
+        EXPECT_TRUE(runner_->WaitIdle(120s));
+        return view_.lines().back();
+    }
+
+    // Waits (bounded) until the board has said `text` on its stderr.
+    bool WaitForBoard(const std::string& text) {
+        for (auto end = std::chrono::steady_clock::now() + 30s; std::chrono::steady_clock::now() < end;) {
+            if (sim_->Stderr().find(text) != std::string::npos) return true;
+            std::this_thread::sleep_for(20ms);
+        }
+        return false;
+    }
+
+    std::vector<unsigned char> StopAndReadFlash() {
+        EXPECT_EQ(sim_->Stop(), 0);
+        return sealtest::ReadFile(dump_);
+    }
+
+    std::string dir_;
+    std::string dump_;
+    std::unique_ptr<SimProcess> sim_;
+    sealtest::RecordingView view_;
+    Session session_;
+    std::unique_ptr<TargetRunner> runner_;
+    RunSettings settings_;
+};
+
+TEST_F(SimRun, DownloadOverPtyShowsBytesSent) {
+    Start("VireoC_TO1", {"--pace"});
+    Image(Pattern(0x8000, 1));
+    settings_.memoryInit = {false, false, ""};
+    EXPECT_EQ(Run(), "Downloading Complete - Program executing at 0x80004000");
+    auto lines = view_.lines();
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[0], "VireoC Sealbench ver 1.3s\n");
+    EXPECT_EQ(lines[1], "UART is using");
+    // The bar follows the bytes on the paced line: from 0 to all 0x8000 + 1024 of them.
+    auto ranges = view_.ranges();
+    ASSERT_FALSE(ranges.empty());
+    EXPECT_EQ(ranges.front(), std::make_pair(int64_t{0}, int64_t{0x8000 + 1024}));
+    auto positions = view_.positions();
+    EXPECT_TRUE(std::is_sorted(positions.begin(), positions.end()));
+    EXPECT_EQ(positions.back(), 0x8000 + 1024);
+    EXPECT_GT(std::set<int64_t>(positions.begin(), positions.end()).size(), 3u);
+}
+
+TEST_F(SimRun, FlashingNorOverPtyWritesTheImage) {
+    if (!HaveBuiltinFlashLibraries()) GTEST_SKIP() << "built without the flash libraries";
+    Start("VireoC_TO2");
+    std::vector<uint8_t> image = Pattern(0x30000, 2);
+    Image(image);
+    Flashing(FlashType::Nor);
+    settings_.memoryInit = {true, false, ""};
+    EXPECT_EQ(Run(), "Flashing Completed\n");
+    std::vector<unsigned char> flash = StopAndReadFlash();
+    ASSERT_GE(flash.size(), image.size());
+    EXPECT_TRUE(std::equal(image.begin(), image.end(), flash.begin()));
+    auto captions = view_.captions();
+    EXPECT_NE(std::find(captions.begin(), captions.end(), "Downloading:"), captions.end());
+}
+
+TEST_F(SimRun, FlashingNorOnVireoBAtAnAddress) {
+    if (!HaveBuiltinFlashLibraries()) GTEST_SKIP() << "built without the flash libraries";
+    Start("VireoB");
+    std::vector<uint8_t> image = Pattern(0x9000, 9);
+    Image(image);
+    Flashing(FlashType::Nor);
+    settings_.useDefaultAddress = false;
+    settings_.addressText = "C0040000";
+    EXPECT_EQ(Run(), "Flashing Completed\n");
+    std::vector<unsigned char> flash = StopAndReadFlash();
+    ASSERT_GE(flash.size(), 0x40000 + image.size());
+    EXPECT_TRUE(std::equal(image.begin(), image.end(), flash.begin() + 0x40000));
+}
+
+TEST_F(SimRun, FlashingNandOverUsbThenUsbIsEnumeratedAgain) {
+    if (!HaveBuiltinFlashLibraries()) GTEST_SKIP() << "built without the flash libraries";
+    Start("VireoC_TO1", {}, true);
+    std::vector<uint8_t> image = Pattern(0x6000, 3);
+    Image(image);
+    Flashing(FlashType::Nand);
+    settings_.partitionSizeText = "100000";
+    EXPECT_EQ(Run(), "Flashing Completed\n");
+    EXPECT_EQ(view_.lines()[1], "USB is using");
+    EXPECT_TRUE(session_.flashingDownloadDone);
+
+    // The board comes back as a new USB device once the library has handed it
+    // back to the boot ROM; the next run reaches it only because "Execute"
+    // enumerates again first.
+    ASSERT_TRUE(WaitForBoard("USB device re-enumerates"));
+    settings_.operation = OperationType::DownloadOnly;
+    Image(Pattern(4096, 4));
+    EXPECT_EQ(Run(), "Downloading Complete - Program executing at 0x80004000")
+        << ::testing::PrintToString(view_.diagnostics()) << sim_->Stderr();
+    std::vector<unsigned char> flash = StopAndReadFlash();
+    ASSERT_GE(flash.size(), image.size());
+    EXPECT_TRUE(std::equal(image.begin(), image.end(), flash.begin()));
+}
+
+TEST_F(SimRun, StatusWordErrors) {
+    struct Case {
+        const char* fault;
+        const char* line;
+    };
+    for (Case c : {Case{"status-word:1:0x00B10000", "Error!!- Reason: Flashing Erase Error\n"},
+                   Case{"status-word:1:0x00B20000", "Error!!- Reason: Flashing Program Error\n"},
+                   Case{"status-word:1:0x00B30000", "Error!!- Reason: Flashing Verifying Error\n"}}) {
+        SCOPED_TRACE(c.fault);
+        Start("VireoC_TO1", {"--fault", c.fault});
+        Image(Pattern(2048, 5));
+        Flashing(FlashType::UserInput);
+        // The fault answers the first query in place of the library.
+        settings_.flashLibPath = File("loop.bin", EndlessLoopLibrary());
+        settings_.useDefaultAddress = false;
+        settings_.addressText = "A0000000";
+        settings_.memoryInit = {false, false, ""};
+        EXPECT_EQ(Run(), c.line);
+    }
+}
+
+TEST_F(SimRun, SilentBoardFailsTheMemoryInitialisation) {
+    Start("VireoB", {"--fault", "silent-after:16"});
+    Image(Pattern(2048, 6));
+    settings_.memoryInit = {true, false, ""};
+    EXPECT_EQ(Run(), "Error! - DDR memory init error");
+    EXPECT_FALSE(runner_->Running());
+}
+
+TEST_F(SimRun, BoardThatStopsReadingMidDownload) {
+    Start("VireoC_TO2", {"--fault", "silent-after:40000"});
+    Image(Pattern(0x80000, 7));
+    settings_.memoryInit = {false, false, ""};
+    EXPECT_EQ(Run(), "Error!!- Reason: Downloading Error\n");
+    EXPECT_FALSE(runner_->LastRunSucceeded());
+}
+
+TEST_F(SimRun, FlashLibraryThatStopsAnswering) {
+    Start("VireoC_TO1");
+    settings_.flashLibPath = File("loop.bin", EndlessLoopLibrary());
+    Image(Pattern(0x1000, 9));
+    Flashing(FlashType::UserInput);
+    settings_.useDefaultAddress = false;
+    settings_.addressText = "A0000000";
+    settings_.memoryInit = {false, false, ""};
+    EXPECT_EQ(Run(), "Error!!- Reason: The flash library stopped answering: no status word for 3 s");
+}
+
+}  // namespace
+}  // namespace sealbench
