@@ -1,0 +1,48 @@
+// sealbench: the desktop workbench. main() builds the object graph: the one library
+// instance, the application object with the options, and the virtual board on request.
+#include "app/sealbench_app.h"
+
+#include <bootwire/bootwire.h>
+
+#include <QApplication>
+#include <QCommandLineParser>
+
+#include <cstdio>
+
+int main(int argc, char** argv) {
+    QApplication application(argc, argv);
+    QApplication::setApplicationVersion(QStringLiteral("2.0"));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("Sealbench: load and flash boards built around Vireo processors."));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    const QCommandLineOption simulate(
+        QStringLiteral("simulate"),
+        QStringLiteral("Start a virtual board (vireo-sim) of processor TYPE and list its port."), QStringLiteral("TYPE"));
+    const QCommandLineOption simulateUsb(QStringLiteral("simulate-usb"),
+                                         QStringLiteral("The virtual board also serves the USB boot device."));
+    const QCommandLineOption allPages(QStringLiteral("all-pages"),
+                                      QStringLiteral("Also show the pages that the window keeps hidden."));
+    parser.addOptions({simulate, simulateUsb, allPages});
+    parser.process(application);
+
+    CSealbenchApp::Options options;
+    options.simulate = parser.value(simulate);
+    options.simulateUsb = parser.isSet(simulateUsb);
+    options.allPages = parser.isSet(allPages);
+    static const QStringList kTypes{QStringLiteral("VireoB"), QStringLiteral("VireoC_TO1"), QStringLiteral("VireoC_TO2")};
+    if (parser.isSet(simulate) && !kTypes.contains(options.simulate)) {
+        std::fprintf(stderr, "sealbench: --simulate takes VireoB, VireoC_TO1 or VireoC_TO2\n");
+        return 2;
+    }
+    if (options.simulateUsb && options.simulate.isEmpty()) {
+        std::fprintf(stderr, "sealbench: --simulate-usb needs --simulate TYPE\n");
+        return 2;
+    }
+
+    BootwireClass bootwire;
+    CSealbenchApp app(bootwire, options);
+    app.InitInstance();
+    return app.ExitCode();
+}

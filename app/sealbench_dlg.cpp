@@ -1,0 +1,209 @@
+#include "app/sealbench_dlg.h"
+
+#include "app/about_dlg.h"
+#include "app/serial_ports.h"
+
+#include <bootwire/bootwire.h>
+
+#include <QCheckBox>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include <algorithm>
+
+void CPortComboBox::showPopup() {
+    if (beforePopup)
+        beforePopup();
+    QComboBox::showPopup();
+}
+
+CSealbenchDlg::CSealbenchDlg(BootwireClass& bootwire, sealbench::TargetLinks links, std::vector<ExtraPort> extraPorts,
+                             std::vector<ExtraPage> extraPages, QWidget* parent)
+    : QDialog(parent), bootwire_(bootwire), extraPorts_(std::move(extraPorts)), extraPages_(std::move(extraPages)) {
+    setWindowTitle(QStringLiteral("Sealbench"));
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinMaxButtonsHint |
+                   Qt::WindowCloseButtonHint);
+    setSizeGripEnabled(true);
+    setWindowIcon(SealbenchIcon());
+    ownedPage_ = std::make_unique<CPage_Debug>(connection_, std::move(links), sealbench::ProcessSession(), this);
+    page_ = ownedPage_.get();
+    BuildLayout();
+    OnInitDialog();
+}
+
+CSealbenchDlg::~CSealbenchDlg() {
+    tabHost_->RemoveAllPages();
+}
+
+void CSealbenchDlg::BuildLayout() {
+    // Where the platform offers no system menu to append to, the window's own menu
+    // carries the same items.
+    menuBar_ = new QMenuBar(this);
+    QMenu* window = menuBar_->addMenu(QStringLiteral("&Window"));
+    window->addAction(QStringLiteral("Mi&nimize"), this, &QWidget::showMinimized);
+    window->addAction(QStringLiteral("Ma&ximize"), this, [this] { isMaximized() ? showNormal() : showMaximized(); });
+    window->addAction(QStringLiteral("&Close"), this, &QDialog::reject);
+    window->addSeparator();
+    QAction* about = window->addAction(QStringLiteral("&About VireoB_Sealbench..."), this, &CSealbenchDlg::OnAbout);
+    about->setObjectName(QStringLiteral("aboutAction"));
+
+    portList_ = new CPortComboBox(this);
+    portList_->setObjectName(QStringLiteral("portList"));
+    portList_->setMinimumContentsLength(16);
+    portList_->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    portList_->beforePopup = [this] { RefreshPorts(); };
+    typeList_ = new QComboBox(this);
+    typeList_->setObjectName(QStringLiteral("typeList"));
+    typeList_->addItems({QStringLiteral("VireoB"), QStringLiteral("VireoC_TO1"), QStringLiteral("VireoC_TO2")});
+    usbBox_ = new QCheckBox(QStringLiteral("USB"), this);
+    usbBox_->setObjectName(QStringLiteral("usbBox"));
+
+    // The dialog's own OK and Cancel exist but are never shown.
+    auto* ok = new QPushButton(QStringLiteral("OK"), this);
+    auto* cancel = new QPushButton(QStringLiteral("Cancel"), this);
+    ok->hide();
+    cancel->hide();
+    connect(ok, &QPushButton::clicked, this, &QDialog::accept);
+    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+
+    auto* choices = new QHBoxLayout;
+    choices->addWidget(new QLabel(QStringLiteral("Serial Port:"), this));
+    choices->addWidget(portList_, 2);
+    choices->addSpacing(12);
+    choices->addWidget(usbBox_);
+    choices->addSpacing(12);
+    choices->addWidget(new QLabel(QStringLiteral("Type of Vireo:"), this));
+    choices->addWidget(typeList_, 1);
+    choices->addStretch(1);
+
+    tabHost_ = new CTabPageCtrl(this);
+    tabHost_->setObjectName(QStringLiteral("tabHost"));
+    auto* layout = new QVBoxLayout(this);
+    layout->setMenuBar(menuBar_);
+    layout->addLayout(choices);
+    layout->addWidget(tabHost_, 1);
+    resize(760, 640);
+
+    connect(portList_, &QComboBox::activated, this, &CSealbenchDlg::OnSerialPortChanged);
+    connect(typeList_, &QComboBox::activated, this, &CSealbenchDlg::OnTypeChanged);
+    connect(usbBox_, &QCheckBox::clicked, this, &CSealbenchDlg::OnUsbClicked);
+}
+
+void CSealbenchDlg::OnInitDialog() {
+    RefreshPorts();
+    portList_->setCurrentIndex(-1);  // neither list shows a choice before the user makes one
+    typeList_->setCurrentIndex(-1);
+    connection_.usb = false;
+
+    tabHost_->AddPage(QStringLiteral("Download"), 0, [this]() -> std::unique_ptr<QWidget> { return std::move(ownedPage_); });
+    for (size_t i = 0; i < extraPages_.size(); ++i)
+        tabHost_->AddPage(extraPages_[i].label, static_cast<int>(i) + 1, extraPages_[i].create);
+    page_->InitialState();
+
+    connection_.usb = bootwire_.Vireo_USBEnum() != 0;
+    if (connection_.usb) {
+        portList_->setEnabled(false);
+        usbBox_->setEnabled(false);
+        usbBox_->setChecked(true);
+    }
+    sealbench::ProcessSession().bannerPending = true;
+}
+
+void CSealbenchDlg::RefreshPorts() {
+    const QString chosen = portList_->currentIndex() >= 0 ? portList_->currentData().toString() : QString();
+    const bool hadChoice = portList_->currentIndex() >= 0;
+
+    std::vector<ExtraPort> entries = extraPorts_;
+    for (const SerialPortEntry& port : ListSerialPorts())
+        entries.push_back({QString::fromStdString(port.label), QString::fromStdString(port.path)});
+    std::sort(entries.begin(), entries.end(), [](const ExtraPort& a, const ExtraPort& b) { return a.label < b.label; });
+
+    const QSignalBlocker quiet(portList_);
+    portList_->clear();
+    portList_->addItem(QString(), QString());  // the empty entry names no port
+    for (const ExtraPort& entry : entries)
+        portList_->addItem(entry.label, entry.path);
+    if (hadChoice) {
+        const int again = portList_->findData(chosen);
+        portList_->setCurrentIndex(again >= 0 ? again : 0);
+        // The chosen port stays the one runs use; its index follows it in the new list.
+        if (again >= 0 && connection_.portIndex > 0)
+            connection_.portIndex = again;
+    } else {
+        portList_->setCurrentIndex(-1);
+    }
+}
+
+void CSealbenchDlg::SelectPortEntry(int index) {
+    const QSignalBlocker quiet(portList_);
+    portList_->setCurrentIndex(index);
+}
+
+void CSealbenchDlg::OnSerialPortChanged(int index) {
+    if (index < 0) {
+        SelectPortEntry(0);
+        return;
+    }
+    const sealbench::PortChoice choice = sealbench::ChoosePort(index, page_->Processor());
+    if (!choice.open) {
+        if (!choice.message.empty())
+            ShowMessage(QString::fromStdString(choice.message));
+        SelectPortEntry(0);
+        return;
+    }
+    connection_.portIndex = index;
+    // On this platform the entry names its device; the library takes the path as it is.
+    QByteArray port = portList_->itemData(index).toString().toLocal8Bit();
+    const QString text = portList_->itemText(index);
+    if (bootwire_.Vireo_InitComPort(port.data(), choice.lineMode) == 0) {
+        ShowMessage(QStringLiteral("Cannot Open %1").arg(text));
+        SelectPortEntry(0);
+    }
+}
+
+void CSealbenchDlg::OnTypeChanged(int index) {
+    if (index < 0)
+        return;
+    page_->SelectProcessor(index);
+}
+
+void CSealbenchDlg::OnUsbClicked() {
+    connection_.usb = bootwire_.Vireo_USBEnum() != 0;
+    if (connection_.usb) {
+        // From here on the channel is USB until the program ends.
+        portList_->setEnabled(false);
+        usbBox_->setEnabled(false);
+        usbBox_->setChecked(true);
+    } else {
+        usbBox_->setChecked(false);
+        ShowMessage(QString::fromUtf8(sealbench::kNoUsbMessage.data(),
+                                      static_cast<qsizetype>(sealbench::kNoUsbMessage.size())));
+    }
+}
+
+void CSealbenchDlg::OnAbout() {
+    CAboutDlg about(this);
+    about.exec();
+}
+
+void CSealbenchDlg::ShowMessage(const QString& text) {
+    QMessageBox box(QMessageBox::Warning, QStringLiteral("Sealbench"), text, QMessageBox::Ok, this);
+    box.setObjectName(QStringLiteral("sealbenchMessage"));
+    box.exec();
+}
+
+void CSealbenchDlg::keyPressEvent(QKeyEvent* event) {
+    // Enter and Esc are the dialog's OK and Cancel: both close the window. Inside the
+    // page they never get here.
+    if (!event->modifiers() && (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)) {
+        accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}

@@ -1,0 +1,78 @@
+// CSealbenchDlg: the main window. At the top the connection and processor choices
+// ("Serial Port:", "USB", "Type of Vireo:"), below them the tab host with the
+// "Download" page. It owns the shared connection settings that a run reads.
+#pragma once
+
+#include "app/tab_page_ctrl.h"
+#include "target/qt/page_debug.h"
+
+#include <QComboBox>
+#include <QDialog>
+
+#include <functional>
+#include <memory>
+#include <vector>
+
+class BootwireClass;
+class QCheckBox;
+class QMenuBar;
+
+// The "Serial Port:" list: it looks for ports again each time it opens.
+class CPortComboBox : public QComboBox {
+public:
+    explicit CPortComboBox(QWidget* parent = nullptr) : QComboBox(parent) {}
+    std::function<void()> beforePopup;
+    void showPopup() override;
+};
+
+class CSealbenchDlg : public QDialog {
+    Q_OBJECT
+public:
+    // A port that is not a device node of this machine, e.g. the virtual board's pty.
+    struct ExtraPort {
+        QString label;
+        QString path;
+    };
+    // Pages beside "Download" that --all-pages shows; the window keeps them constructed anyway.
+    using PageFactory = std::function<std::unique_ptr<QWidget>()>;
+    struct ExtraPage {
+        QString label;
+        PageFactory create;
+    };
+
+    CSealbenchDlg(BootwireClass& bootwire, sealbench::TargetLinks links, std::vector<ExtraPort> extraPorts = {},
+                  std::vector<ExtraPage> extraPages = {}, QWidget* parent = nullptr);
+    ~CSealbenchDlg() override;
+
+    CPage_Debug* DownloadPage() const { return page_; }
+    CTabPageCtrl* TabHost() const { return tabHost_; }
+    const SharedConnection& Connection() const { return connection_; }
+    // Looks for serial ports again, keeping the chosen entry when it still exists.
+    void RefreshPorts();
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    void BuildLayout();
+    void OnInitDialog();
+    void OnSerialPortChanged(int index);
+    void OnTypeChanged(int index);
+    void OnUsbClicked();
+    void OnAbout();
+    void ShowMessage(const QString& text);
+    void SelectPortEntry(int index);
+
+    BootwireClass& bootwire_;
+    SharedConnection connection_;
+    std::vector<ExtraPort> extraPorts_;
+    std::vector<ExtraPage> extraPages_;
+
+    QMenuBar* menuBar_ = nullptr;
+    CPortComboBox* portList_ = nullptr;
+    QComboBox* typeList_ = nullptr;
+    QCheckBox* usbBox_ = nullptr;
+    CTabPageCtrl* tabHost_ = nullptr;
+    CPage_Debug* page_ = nullptr;
+    std::unique_ptr<CPage_Debug> ownedPage_;  // until the tab host adopts it
+};
