@@ -77,7 +77,8 @@ public:
     }
     void LoadJob(uint32_t flashAddress, std::span<const uint8_t> image, Channel channel, uint32_t partitionEnd = 0)
     {
-        std::memcpy(ram_ + 0x10000, image.data(), image.size());
+        if (!image.empty())
+            std::memcpy(ram_ + 0x10000, image.data(), image.size());
         PutWord(0xFFE0, flashAddress);
         PutWord(0xFFE4, partitionEnd);
         PutWord(0xFFF0, map_.ramBase + 0x10000);
