@@ -374,6 +374,9 @@ SRecordOutcome ConvertFile(SRecordOptions& options, const SRecordRequest& reques
         }
     }
 
+    if (request.beforeWriting) {
+        request.beforeWriting(options.outputPath);
+    }
     if (!ConvertBinToSRecord(options, input.Get(), haveData, outcome, log)) {
         return outcome;
     }

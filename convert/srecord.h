@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -49,6 +50,8 @@ struct SRecordRequest {
     std::optional<uint32_t> end;
     std::optional<long long> addressSize;  // clamped to 2..4
     bool suppressHeaderAndFooter = false;
+    // Called with the output path just before the output file is created.
+    std::function<void(const std::string&)> beforeWriting;
 };
 
 struct SRecordOutcome {

@@ -1,0 +1,71 @@
+#include "csf/qt/page_csf_add_block.h"
+
+#include <QComboBox>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace {
+
+constexpr qsizetype kMaxPathLength = 256;
+
+}  // namespace
+
+Page_CSF_AddBlock::Page_CSF_AddBlock(QWidget* parent)
+    : QDialog(parent), prompts_(sealbench::PagePrompts::Dialogs(this)) {
+    setWindowTitle(QStringLiteral("Add blocks"));
+    auto* group = new QGroupBox(QStringLiteral("Blocks to be signed"), this);
+    pathEdit_ = new QLineEdit(group);
+    auto* browse = new QPushButton(QStringLiteral("Browse"), group);
+    countList_ = new QComboBox(group);
+    for (int n = 1; n <= 9; ++n) {
+        countList_->addItem(QString::number(n));
+    }
+    countList_->setCurrentIndex(0);
+    auto* grid = new QGridLayout(group);
+    grid->addWidget(new QLabel(QStringLiteral("Block in S19:"), group), 0, 0);
+    grid->addWidget(pathEdit_, 0, 1);
+    grid->addWidget(browse, 0, 2);
+    grid->addWidget(new QLabel(QStringLiteral("Number of blocks needed:"), group), 1, 0);
+    grid->addWidget(countList_, 1, 1);
+
+    auto* add = new QPushButton(QStringLiteral("Add"), this);
+    add->setDefault(true);
+    auto* cancel = new QPushButton(QStringLiteral("Cancel"), this);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(add);
+    buttons->addWidget(cancel);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(group);
+    layout->addLayout(buttons);
+
+    connect(add, &QPushButton::clicked, this, &Page_CSF_AddBlock::OnAdd);
+    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+    connect(browse, &QPushButton::clicked, this, &Page_CSF_AddBlock::OnBrowse);
+}
+
+Page_CSF_AddBlock::~Page_CSF_AddBlock() = default;
+
+void Page_CSF_AddBlock::OnBrowse() {
+    const QString path = prompts_.chooseFile(
+        QStringLiteral("Please select the file:"),
+        QStringLiteral("bin files(*.bin)|*.bin|s19 files(*.s19)|*.s19|All Files(*.*)|*.*||"), QString());
+    if (!path.isEmpty()) {
+        pathEdit_->setText(path);
+    }
+}
+
+void Page_CSF_AddBlock::OnAdd() {
+    if (pathEdit_->text().isEmpty()) {
+        prompts_.Show(QStringLiteral("Please select the file first"));
+        return;
+    }
+    path_ = pathEdit_->text().section(QLatin1Char('\n'), 0, 0).left(kMaxPathLength);
+    count_ = countList_->currentText();
+    accept();
+}
