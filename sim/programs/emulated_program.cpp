@@ -117,8 +117,10 @@ private:
             return;
         if (!backToRom)
             std::fprintf(stderr, "vireo-sim: %s\n", fault.c_str());
-        if (bus_.Context().ended)
-            bus_.Context().ended(backToRom);
+        // The board may drop this program from inside the callback: keep a copy.
+        const auto ended = bus_.Context().ended;
+        if (ended)
+            ended(backToRom);
     }
 
     // Returns true when the program handed the board back to its boot ROM;

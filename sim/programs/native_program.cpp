@@ -98,8 +98,10 @@ private:
         } catch (const StopRequested&) {
             return;
         }
-        if (bus_.Context().ended)
-            bus_.Context().ended(bus_.HandedBack());
+        // The board may drop this program from inside the callback: keep a copy.
+        const auto ended = bus_.Context().ended;
+        if (ended)
+            ended(bus_.HandedBack());
     }
 
     BoardBus bus_;
