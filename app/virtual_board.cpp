@@ -39,6 +39,7 @@ bool VirtualBoard::Start(const QString& program, const QString& cpu, bool usb, Q
         usbSocket_ = socketDir_->filePath(QStringLiteral("usb.sock"));
         arguments << QStringLiteral("--usb-socket") << usbSocket_;
     }
+    arguments << extraArguments_;
     process_ = std::make_unique<QProcess>();
     process_->setProgram(program);
     process_->setArguments(arguments);

@@ -20,6 +20,9 @@ public:
     // *error filled when it does not come up.
     bool Start(const QString& program, const QString& cpu, bool usb, QString* error);
 
+    // Further vireo-sim options (--pace, --fault ...) for the next Start.
+    void SetExtraArguments(const QStringList& arguments) { extraArguments_ = arguments; }
+
     const QString& SerialPath() const { return serialPath_; }
     const QString& UsbSocket() const { return usbSocket_; }
     const QString& Cpu() const { return cpu_; }
@@ -33,4 +36,5 @@ private:
     QString serialPath_;
     QString usbSocket_;
     QString cpu_;
+    QStringList extraArguments_;
 };

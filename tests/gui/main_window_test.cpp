@@ -1,0 +1,243 @@
+// The main window as a person meets it: its initial state, the choices at the top,
+// the menu with the about box, and the keys that close it or do not.
+#include "app/about_dlg.h"
+#include "app/sealbench_dlg.h"
+#include "gui_test_util.h"
+
+#include <bootwire/bootwire.h>
+
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QPushButton>
+
+#include <gtest/gtest.h>
+
+using gui_test::Choose;
+using gui_test::LogLines;
+using gui_test::NextModal;
+
+namespace {
+
+constexpr char kNowhere[] = "Virtual board (nowhere)";
+
+class MainWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        qunsetenv("BOOTWIRE_USB_SIM");
+        window = std::make_unique<CSealbenchDlg>(
+            bootwire, sealbench::TargetLinks::Process(),
+            std::vector<CSealbenchDlg::ExtraPort>{{kNowhere, "/nonexistent/sealbench-test-tty"}});
+        window->show();
+        window->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+        page = window->DownloadPage();
+        ports = window->findChild<QComboBox*>("portList");
+        types = window->findChild<QComboBox*>("typeList");
+        usb = window->findChild<QCheckBox*>("usbBox");
+        ASSERT_TRUE(page && ports && types && usb);
+    }
+
+    template <class T = QWidget>
+    T* PageChild(const char* name) {
+        T* child = page->findChild<T*>(name);
+        EXPECT_NE(child, nullptr) << name;
+        return child;
+    }
+
+    // Chooses a list entry and returns the text of the message box it brings up, if any.
+    QString ChooseAndCatchMessage(QComboBox* list, int index) {
+        QString text;
+        NextModal<QMessageBox> answer([&](QMessageBox* box) {
+            text = box->text();
+            box->accept();
+        });
+        Choose(list, index);
+        return text;
+    }
+
+    BootwireClass bootwire;
+    std::unique_ptr<CSealbenchDlg> window;
+    CPage_Debug* page = nullptr;
+    QComboBox* ports = nullptr;
+    QComboBox* types = nullptr;
+    QCheckBox* usb = nullptr;
+};
+
+TEST_F(MainWindowTest, InitialStateOfTheWindow) {
+    EXPECT_EQ(window->windowTitle(), "Sealbench");
+    EXPECT_TRUE(window->windowFlags() & Qt::WindowMinimizeButtonHint);
+    EXPECT_TRUE(window->windowFlags() & Qt::WindowMaximizeButtonHint);
+    EXPECT_FALSE(window->windowIcon().isNull());
+
+    ASSERT_EQ(window->TabHost()->GetPageCount(), 1);
+    QString label;
+    window->TabHost()->GetPageLabel(0, &label);
+    EXPECT_EQ(label, "Download");
+    EXPECT_EQ(window->TabHost()->GetPage(0), page);
+    EXPECT_EQ(window->TabHost()->GetPageId(0), 0);
+
+    // Neither list shows a choice; the port list starts with its empty entry.
+    EXPECT_EQ(ports->currentIndex(), -1);
+    EXPECT_EQ(ports->itemText(0), "");
+    EXPECT_GE(ports->findText(kNowhere), 1);
+    EXPECT_EQ(types->currentIndex(), -1);
+    ASSERT_EQ(types->count(), 3);
+    EXPECT_EQ(types->itemText(0), "VireoB");
+    EXPECT_EQ(types->itemText(1), "VireoC_TO1");
+    EXPECT_EQ(types->itemText(2), "VireoC_TO2");
+
+    // No USB device here: the box is clear and usable, the serial list too.
+    EXPECT_FALSE(usb->isChecked());
+    EXPECT_TRUE(usb->isEnabled());
+    EXPECT_TRUE(ports->isEnabled());
+    EXPECT_EQ(window->Connection().portIndex, -1);
+    EXPECT_FALSE(window->Connection().usb);
+
+    // The dialog's OK and Cancel exist but are hidden.
+    int hiddenButtons = 0;
+    for (QPushButton* button : window->findChildren<QPushButton*>()) {
+        if ((button->text() == "OK" || button->text() == "Cancel") && button->isHidden())
+            ++hiddenButtons;
+    }
+    EXPECT_EQ(hiddenButtons, 2);
+}
+
+TEST_F(MainWindowTest, InitialStateOfTheDownloadPage) {
+    EXPECT_TRUE(PageChild<QCheckBox>("downloadOnlyBox")->isChecked());
+    EXPECT_FALSE(PageChild<QCheckBox>("flashingBox")->isChecked());
+    EXPECT_TRUE(PageChild<QCheckBox>("ddrBox")->isChecked());
+    EXPECT_FALSE(PageChild<QCheckBox>("sdramBox")->isChecked());
+    EXPECT_FALSE(PageChild<QCheckBox>("secureBox")->isChecked());
+    auto* defaultBox = PageChild<QCheckBox>("defaultBox");
+    EXPECT_TRUE(defaultBox->isChecked());
+    EXPECT_TRUE(defaultBox->isEnabled());
+    EXPECT_EQ(defaultBox->text(), "RAM Appl Start at 0x80004000");
+    EXPECT_EQ(PageChild<QLabel>("addressLabel")->text(), "RAM Appl Start at 0x");
+
+    auto* flashTypes = PageChild<QComboBox>("flashTypeList");
+    EXPECT_EQ(flashTypes->currentText(), "NOR (S71WS256ND0)");
+    EXPECT_EQ(flashTypes->itemText(1), "NAND (K9K1G08U0B)");
+    EXPECT_EQ(flashTypes->itemText(2), "USER INPUT");
+    EXPECT_FALSE(flashTypes->isEnabled());
+    for (const char* name : {"addressEdit", "partitionEdit", "flashLibEdit", "flashLibBrowse", "memInitEdit",
+                             "memInitBrowse"})
+        EXPECT_FALSE(PageChild(name)->isEnabled()) << name;
+    EXPECT_TRUE(PageChild("imageEdit")->isEnabled());
+    EXPECT_TRUE(PageChild("executeButton")->isEnabled());
+    EXPECT_EQ(PageChild<QLabel>("progressLabel")->text(), "Status:");
+    EXPECT_TRUE(PageChild<QPlainTextEdit>("statusLog")->toPlainText().isEmpty());
+
+    // The debug controls are part of the page and never shown.
+    EXPECT_EQ(PageChild<QGroupBox>("debugFrame")->title(),
+              "For debug only on development or Sekurel disable type silicon");
+    for (const char* name : {"debugFrame", "readButton", "memInitButton", "sekurelButton", "readAddressEdit"})
+        EXPECT_FALSE(PageChild(name)->isVisible()) << name;
+    EXPECT_EQ(PageChild<QPushButton>("sekurelButton")->text(), "Check Sekurel Status");
+    EXPECT_EQ(PageChild<QPushButton>("memInitButton")->text(), "Mem Init?");
+}
+
+TEST_F(MainWindowTest, MenuEndsWithTheAboutItemAndTheAboutBoxReturnsUnchanged) {
+    auto* menuBar = window->findChild<QMenuBar*>();
+    ASSERT_NE(menuBar, nullptr);
+    ASSERT_FALSE(menuBar->actions().isEmpty());
+    QMenu* menu = menuBar->actions().first()->menu();
+    ASSERT_NE(menu, nullptr);
+    const QList<QAction*> items = menu->actions();
+    ASSERT_GE(items.size(), 2);
+    EXPECT_EQ(items.last()->text(), "&About VireoB_Sealbench...");
+    EXPECT_TRUE(items[items.size() - 2]->isSeparator());
+
+    QString title;
+    QStringList lines;
+    NextModal<CAboutDlg> answer([&](CAboutDlg* about) {
+        title = about->windowTitle();
+        for (QLabel* label : about->findChildren<QLabel*>())
+            lines << label->text();
+        about->accept();
+    });
+    items.last()->trigger();
+    EXPECT_TRUE(answer.Seen());
+    EXPECT_EQ(title, "About Sealbench");
+    EXPECT_TRUE(lines.contains("Vireo Sealbench ver 2.0"));
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_EQ(window->TabHost()->GetPageCount(), 1);
+}
+
+TEST_F(MainWindowTest, PortBeforeProcessorOpensNothing) {
+    const int entry = ports->findText(kNowhere);
+    EXPECT_EQ(ChooseAndCatchMessage(ports, entry), "Please select the Vireo version");
+    EXPECT_EQ(ports->currentIndex(), 0);
+    EXPECT_EQ(window->Connection().portIndex, -1);
+}
+
+TEST_F(MainWindowTest, PortThatCannotBeOpened) {
+    Choose(types, 2);
+    const int entry = ports->findText(kNowhere);
+    EXPECT_EQ(ChooseAndCatchMessage(ports, entry), QString("Cannot Open ") + kNowhere);
+    EXPECT_EQ(ports->currentIndex(), 0);
+    // The chosen index stays, as the list has always kept it.
+    EXPECT_EQ(window->Connection().portIndex, entry);
+}
+
+TEST_F(MainWindowTest, UsbNotFound) {
+    QString text;
+    NextModal<QMessageBox> answer([&](QMessageBox* box) {
+        text = box->text();
+        box->accept();
+    });
+    QTest::mouseClick(usb, Qt::LeftButton);
+    EXPECT_EQ(text, "No USB detected!\nPlease check your USB connection and Try again");
+    EXPECT_FALSE(usb->isChecked());
+    EXPECT_TRUE(usb->isEnabled());
+    EXPECT_TRUE(ports->isEnabled());
+    EXPECT_FALSE(window->Connection().usb);
+}
+
+TEST_F(MainWindowTest, ProcessorTypeSetsCaptionsAndSdram) {
+    auto* defaultBox = PageChild<QCheckBox>("defaultBox");
+    auto* sdram = PageChild<QCheckBox>("sdramBox");
+    Choose(types, 0);
+    EXPECT_EQ(defaultBox->text(), "RAM Appl Start at 0xA0004000");
+    EXPECT_FALSE(sdram->isEnabled());
+    Choose(types, 1);
+    EXPECT_EQ(defaultBox->text(), "RAM Appl Start at 0x80004000");
+    EXPECT_TRUE(sdram->isEnabled());
+}
+
+TEST_F(MainWindowTest, EnterAndEscInsideThePageKeepTheWindowOpenButCloseItOutside) {
+    auto* image = PageChild<QLineEdit>("imageEdit");
+    image->setFocus();
+    ASSERT_TRUE(gui_test::WaitFor([&] { return QApplication::focusWidget() == image; }));
+    QTest::keyClick(image, Qt::Key_Escape);
+    QTest::keyClick(image, Qt::Key_Return);
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_TRUE(page->isVisible());
+
+    types->setFocus();
+    QTest::keyClick(types, Qt::Key_Escape);
+    EXPECT_FALSE(window->isVisible());
+    EXPECT_EQ(window->result(), QDialog::Rejected);
+}
+
+TEST_F(MainWindowTest, ExecuteWithoutProcessorLogsOneLineAndKeepsTheBanner) {
+    auto* log = PageChild<QPlainTextEdit>("statusLog");
+    auto* execute = PageChild<QPushButton>("executeButton");
+    QTest::mouseClick(execute, Qt::LeftButton);
+    ASSERT_TRUE(gui_test::WaitFor([&] { return !page->Busy() && execute->isEnabled(); }));
+    EXPECT_EQ(LogLines(log), QStringList{"Please select the Vireo version!"});
+
+    // With a type but no port, the banner comes first, then the port check.
+    Choose(types, 2);
+    QTest::mouseClick(execute, Qt::LeftButton);
+    ASSERT_TRUE(gui_test::WaitFor([&] { return !page->Busy() && LogLines(log).size() == 3; }));
+    EXPECT_EQ(LogLines(log), (QStringList{"Please select the Vireo version!", "VireoC Sealbench ver 1.3s",
+                                          "Error! - Please select the Com port"}));
+    EXPECT_TRUE(execute->isEnabled());
+}
+
+}  // namespace
