@@ -253,6 +253,16 @@ void NorFlash::Command(uint32_t wordAddress, uint16_t value, uint32_t offset)
     }
     if (mode_ == Mode::Cfi)
         return;
+    if (step_ == Step::BypassExit) {
+        step_ = Step::Idle;
+        if (value == 0x00)
+            bypass_ = false;
+        return;
+    }
+    if (bypass_ && step_ == Step::Idle && (value == 0xA0 || value == 0x90)) {
+        step_ = value == 0xA0 ? Step::ProgramData : Step::BypassExit;
+        return;
+    }
     if (value == 0x98 && wordAddress == kCfiQueryAddress && step_ == Step::Idle) {
         modeBeforeCfi_ = mode_;
         mode_ = Mode::Cfi;
@@ -275,6 +285,8 @@ void NorFlash::Command(uint32_t wordAddress, uint16_t value, uint32_t offset)
             step_ = Step::EraseUnlock0;
         else if (value == 0x90)
             mode_ = Mode::Autoselect;
+        else if (value == 0x20)
+            bypass_ = true;
         break;
     case Step::EraseUnlock0:
         step_ = wordAddress == kUnlockAddress1 && value == 0xAA ? Step::EraseUnlock1 : Step::Idle;
@@ -293,6 +305,7 @@ void NorFlash::Command(uint32_t wordAddress, uint16_t value, uint32_t offset)
         }
         break;
     case Step::ProgramData:
+    case Step::BypassExit:
         break;
     }
 }

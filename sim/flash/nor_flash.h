@@ -1,6 +1,6 @@
 // The board's NOR flash as its bus sees it: a 32 MiB x16 part with the CFI query
-// and the AMD-style command set (unlock cycles, word program, sector and chip
-// erase, autoselect, status by DQ7/DQ6/DQ5). Erase and program take modelled time.
+// and the AMD-style command set (unlock cycles, word program, unlock bypass,
+// sector and chip erase, autoselect, status by DQ7/DQ6/DQ5). Erase and program take modelled time.
 #pragma once
 
 #include <chrono>
@@ -25,7 +25,7 @@ public:
     struct Timing {
         Clock::duration bootSectorErase = std::chrono::milliseconds(1);
         Clock::duration mainSectorErase = std::chrono::milliseconds(2);
-        Clock::duration wordProgram = std::chrono::microseconds(1);
+        Clock::duration wordProgram = std::chrono::nanoseconds(250);
     };
 
     NorFlash();
@@ -56,7 +56,7 @@ public:
 
 private:
     enum class Mode { ReadArray, Autoselect, Cfi, Busy };
-    enum class Step { Idle, Unlocked1, Unlocked2, ProgramData, EraseUnlock0, EraseUnlock1, EraseUnlock2 };
+    enum class Step { Idle, Unlocked1, Unlocked2, ProgramData, EraseUnlock0, EraseUnlock1, EraseUnlock2, BypassExit };
     enum class Operation { None, Program, SectorErase, ChipErase };
 
     uint16_t ArrayWord(uint32_t offset) const;
@@ -80,6 +80,7 @@ private:
     bool opFails_ = false;
     bool exceeded_ = false;  // DQ5: the operation ran out of time and is stuck until reset
     bool toggle_ = false;
+    bool bypass_ = false;  // unlock bypass: programs need no unlock cycles
     bool hold_ = false;
     uint64_t writes_ = 0;  // erases and programs started
     Clock::time_point due_{};

@@ -111,6 +111,25 @@ TEST_F(NorBus, ProgrammingCannotRaiseBitsAndTimesOutWithDq5)
     EXPECT_EQ(Read(0x10), 0x0000) << "the bits that could go to 0 did";
 }
 
+TEST_F(NorBus, UnlockBypassProgramsWithTwoCyclesUntilLeft)
+{
+    Unlock();
+    Command(0x555, 0x20);
+    Write(0x0, 0xA0);
+    Write(0x300, 0x1111);
+    ASSERT_TRUE(WaitDone(0x300));
+    Write(0x0, 0xA0);
+    Write(0x302, 0x2222);
+    ASSERT_TRUE(WaitDone(0x302));
+    Write(0x0, 0x90);
+    Write(0x0, 0x00);
+    Write(0x0, 0xA0);
+    Write(0x304, 0x3333);
+    EXPECT_EQ(Read(0x300), 0x1111);
+    EXPECT_EQ(Read(0x302), 0x2222);
+    EXPECT_EQ(Read(0x304), 0xFFFF) << "after leaving bypass a program needs its unlock cycles again";
+}
+
 TEST_F(NorBus, BrokenUnlockSequenceProgramsNothing)
 {
     Command(0x555, 0xAA);
