@@ -16,6 +16,7 @@
 #include <random>
 #include <vector>
 
+#include "bench_result.h"
 #include "flash/board_map.h"
 #include "flash/vireo_board_flash.h"
 #include "flashlib/images.h"
@@ -113,5 +114,11 @@ int main(int argc, char** argv)
     std::printf("  emulated instructions:    %.1f M\n", instructions / 1e6);
     std::printf("  instructions per second:  %.1f M/s (counted run: %.2f s)\n", instructions / counted.seconds / 1e6,
                 counted.seconds);
-    return timed.finalState == 0xB4 && timed.imageInFlash ? 0 : 1;
+    const bool ok = timed.finalState == 0xB4 && timed.imageInFlash;
+    char name[96];
+    std::snprintf(name, sizeof name, "%zu KiB NOR flashing on the emulated board (VireoC)", kib);
+    bench::Result(name, timed.seconds, "s", kib == 1024 ? "< 10 s" : "-", ok && (kib != 1024 || timed.seconds < 10));
+    bench::Result("emulated instructions per second while programming NOR", instructions / counted.seconds / 1e6,
+                  "M/s", "report", true);
+    return ok ? 0 : 1;
 }
