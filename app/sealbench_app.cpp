@@ -23,6 +23,7 @@ bool CSealbenchApp::StartVirtualBoard(std::vector<CSealbenchDlg::ExtraPort>* por
     if (options_.simulate.isEmpty())
         return true;
     board_ = std::make_unique<VirtualBoard>();
+    board_->SetExtraArguments(options_.simulatorArguments);
     const QString program =
         options_.simulatorPath.isEmpty() ? VirtualBoard::ProgramBesideApplication() : options_.simulatorPath;
     QString error;

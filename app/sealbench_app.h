@@ -19,6 +19,7 @@ public:
         bool simulateUsb = false;  // the virtual board also serves USB
         bool allPages = false;     // show the pages that the window normally keeps hidden
         QString simulatorPath;     // vireo-sim; empty: the one beside this executable
+        QStringList simulatorArguments;  // further vireo-sim options (--pace, --fault ...)
     };
 
     CSealbenchApp(BootwireClass& bootwire, Options options, std::vector<CSealbenchDlg::ExtraPage> extraPages = {});

@@ -1,0 +1,179 @@
+// Whole runs from a click on "Execute" against the real vireo-sim process, started
+// the way `sealbench --simulate` starts it.
+#include "app/sealbench_app.h"
+#include "gui_test_util.h"
+
+#include <bootwire/bootwire.h>
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+using gui_test::Choose;
+using gui_test::LogLines;
+
+namespace {
+
+class RunTest : public ::testing::Test {
+protected:
+    void TearDown() override {
+        app.reset();
+        qunsetenv("BOOTWIRE_USB_SIM");
+    }
+
+    // Starts the program's window with a virtual board of VireoC_TO2.
+    void Start(bool usb, QStringList simulatorArguments = {}) {
+        qunsetenv("BOOTWIRE_USB_SIM");
+        CSealbenchApp::Options options;
+        options.simulate = "VireoC_TO2";
+        options.simulateUsb = usb;
+        options.simulatorArguments = simulatorArguments;
+        app = std::make_unique<CSealbenchApp>(bootwire, options);
+        window = app->CreateMainWindow();
+        ASSERT_NE(window, nullptr) << "vireo-sim did not start";
+        window->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
+        page = window->DownloadPage();
+        log = page->findChild<QPlainTextEdit*>("statusLog");
+        bar = page->findChild<QProgressBar*>("progressBar");
+        caption = page->findChild<QLabel*>("progressLabel");
+        execute = page->findChild<QPushButton*>("executeButton");
+        // Every caption the run shows, in order, as the GUI thread receives it.
+        QObject::connect(page, &CPage_Debug::progressCaption, window,
+                         [this](const QString& text) { captions << text; }, Qt::QueuedConnection);
+    }
+
+    // Chooses VireoC_TO2 and the virtual board's port; no message box may come up.
+    void ChooseBoard() {
+        bool message = false;
+        gui_test::NextModal<QMessageBox> unexpected([&](QMessageBox* box) {
+            message = true;
+            ADD_FAILURE() << "message box: " << box->text().toStdString();
+            box->accept();
+        });
+        Choose(window->findChild<QComboBox*>("typeList"), 2);
+        auto* ports = window->findChild<QComboBox*>("portList");
+        const int entry = ports->findText("Virtual board (VireoC_TO2)");
+        ASSERT_GT(entry, 0);
+        Choose(ports, entry);
+        EXPECT_FALSE(message);
+        EXPECT_EQ(window->Connection().portIndex, entry);
+    }
+
+    QString WriteImage(int size) {
+        const QString path = folder.filePath("image.bin");
+        QFile file(path);
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+        QByteArray bytes(size, '\0');
+        for (int i = 0; i < size; ++i)
+            bytes[i] = static_cast<char>((i * 13) ^ (i >> 8));
+        file.write(bytes);
+        return path;
+    }
+
+    // Clicks "Execute" and waits for the run to end, counting the turns of the GUI
+    // thread's event loop meanwhile.
+    int ExecuteAndWait() {
+        int turns = 0;
+        QTimer ticker;
+        QObject::connect(&ticker, &QTimer::timeout, [&] { ++turns; });
+        ticker.start(0);
+        QTest::mouseClick(execute, Qt::LeftButton);
+        EXPECT_FALSE(execute->isEnabled()) << "Execute is off while the run goes";
+        EXPECT_TRUE(page->Busy());
+        // A second click during the run starts nothing.
+        QTest::mouseClick(execute, Qt::LeftButton);
+        EXPECT_TRUE(gui_test::WaitFor([&] { return !page->Busy(); }, gui_test::kRunTimeoutMs));
+        ticker.stop();
+        QTest::qWait(20);  // the last queued reports
+        return turns;
+    }
+
+    BootwireClass bootwire;
+    std::unique_ptr<CSealbenchApp> app;
+    CSealbenchDlg* window = nullptr;
+    CPage_Debug* page = nullptr;
+    QPlainTextEdit* log = nullptr;
+    QProgressBar* bar = nullptr;
+    QLabel* caption = nullptr;
+    QPushButton* execute = nullptr;
+    QStringList captions;
+    QTemporaryDir folder;
+};
+
+TEST_F(RunTest, DownloadOnlyOverThePacedSerialLineKeepsTheWindowResponsive) {
+    Start(false, {"--pace"});
+    ChooseBoard();
+    page->findChild<QLineEdit*>("imageEdit")->setText(WriteImage(12 * 1024));
+
+    const int turns = ExecuteAndWait();
+    EXPECT_EQ(LogLines(log), (QStringList{"VireoC Sealbench ver 1.3s", "UART is using",
+                                          "Downloading Complete - Program executing at 0x80004000"}));
+    EXPECT_TRUE(execute->isEnabled());
+    EXPECT_EQ(caption->text(), "Downloading:");
+    EXPECT_EQ(bar->value(), bar->maximum());
+    // The memory initialisation and the paced download took the GUI thread nowhere.
+    EXPECT_GT(turns, 100);
+}
+
+TEST_F(RunTest, FlashingNorRunsToCompletion) {
+    Start(false);
+    ChooseBoard();
+    page->findChild<QCheckBox*>("flashingBox")->click();
+    page->findChild<QLineEdit*>("imageEdit")->setText(WriteImage(64 * 1024));
+
+    ExecuteAndWait();
+    const QStringList lines = LogLines(log);
+    EXPECT_EQ(lines, (QStringList{"VireoC Sealbench ver 1.3s", "UART is using", "Flashing Completed"}));
+    EXPECT_EQ(bar->value(), bar->maximum());
+    ASSERT_FALSE(captions.isEmpty());
+    EXPECT_EQ(captions.first(), "Downloading:");
+    // The captions follow the run's phases in their order.
+    const QStringList order{"Downloading:", "Start Flashing:", "Flash Erase:", "Flash Program:", "Flash Verify:"};
+    int last = -1;
+    for (const QString& text : captions) {
+        const int at = order.indexOf(text);
+        ASSERT_GE(at, last) << text.toStdString();
+        last = at;
+    }
+    EXPECT_TRUE(captions.contains("Start Flashing:"));
+
+    // A second run: the banner does not come again.
+    ExecuteAndWait();
+    EXPECT_EQ(LogLines(log).mid(3), (QStringList{"UART is using", "Flashing Completed"}));
+}
+
+TEST_F(RunTest, MissingImageEndsTheRunWithItsReason) {
+    Start(false);
+    ChooseBoard();
+    page->findChild<QLineEdit*>("imageEdit")->setText(folder.filePath("missing.bin"));
+    ExecuteAndWait();
+    const QStringList lines = LogLines(log);
+    ASSERT_EQ(lines.size(), 3);
+    EXPECT_EQ(lines[1], "UART is using");
+    EXPECT_TRUE(lines[2].startsWith("Error!!- Reason: ")) << lines[2].toStdString();
+    EXPECT_TRUE(execute->isEnabled());
+}
+
+TEST_F(RunTest, UsbBoardFoundAtStartUp) {
+    Start(true);
+    auto* usb = window->findChild<QCheckBox*>("usbBox");
+    EXPECT_TRUE(usb->isChecked());
+    EXPECT_FALSE(usb->isEnabled());
+    EXPECT_FALSE(window->findChild<QComboBox*>("portList")->isEnabled());
+    EXPECT_TRUE(window->Connection().usb);
+
+    Choose(window->findChild<QComboBox*>("typeList"), 2);
+    page->findChild<QLineEdit*>("imageEdit")->setText(WriteImage(8 * 1024));
+    ExecuteAndWait();
+    EXPECT_EQ(LogLines(log), (QStringList{"VireoC Sealbench ver 1.3s", "USB is using",
+                                          "Downloading Complete - Program executing at 0x80004000"}));
+}
+
+}  // namespace
