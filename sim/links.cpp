@@ -3,6 +3,8 @@
 #include <fcntl.h>
 #include <stdlib.h>
 #include <sys/eventfd.h>
+#include <sys/inotify.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -46,6 +48,29 @@ Pty::Pty()
     cfmakeraw(&settings);
     if (tcsetattr(slave_.Get(), TCSANOW, &settings) != 0)
         throw SystemError("cannot set raw mode on " + path_);
+
+    watch_ = UniqueFd(inotify_init1(IN_CLOEXEC | IN_NONBLOCK));
+    if (!watch_.Valid() || inotify_add_watch(watch_.Get(), name, IN_OPEN | IN_CLOSE) < 0)
+        throw SystemError("cannot watch " + path_);
+}
+
+void Pty::WatchEvents()
+{
+    alignas(inotify_event) char buf[4096];
+    ssize_t n;
+    while ((n = ::read(watch_.Get(), buf, sizeof buf)) > 0) {
+        for (char* p = buf; p < buf + n;) {
+            auto* event = reinterpret_cast<inotify_event*>(p);
+            if (event->mask & IN_OPEN)
+                ++hostOpens_;
+            if (event->mask & IN_CLOSE) {
+                hostOpens_ = hostOpens_ > 0 ? hostOpens_ - 1 : 0;
+                if (hostOpens_ == 0)
+                    ioctl(slave_.Get(), TIOCNXCL);
+            }
+            p += sizeof(inotify_event) + event->len;
+        }
+    }
 }
 
 UsbListener::UsbListener(std::string path) : path_(std::move(path))

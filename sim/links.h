@@ -26,10 +26,19 @@ public:
     int Slave() const { return slave_.Get(); }
     const std::string& Path() const { return path_; }
 
+    // Watches the hosts' opens and closes of the pty. Because the board holds the slave
+    // open, the tty never sees its last close, and an exclusive mode (TIOCEXCL) a host
+    // set would outlive that host and lock every later one out; so it is cleared here
+    // when the last host closes.
+    int WatchFd() const { return watch_.Get(); }
+    void WatchEvents();
+
 private:
     UniqueFd master_;
     UniqueFd slave_;
+    UniqueFd watch_;
     std::string path_;
+    long hostOpens_ = 0;
 };
 
 class UsbListener {

@@ -119,11 +119,12 @@ void Server::Run()
             local.txPace.Idle();
         }
 
-        pollfd fds[5];
+        pollfd fds[6];
         nfds_t count = 0;
         fds[count++] = {signals_.Get(), POLLIN, 0};
         fds[count++] = {outbox_.WakeFd(), POLLIN, 0};
         fds[count++] = {pty_.Master(), masterEvents, 0};
+        fds[count++] = {pty_.WatchFd(), POLLIN, 0};
         nfds_t listenAt = count;
         if (usb_)
             fds[count++] = {usb_->Fd(), POLLIN, 0};
@@ -157,6 +158,8 @@ void Server::Run()
             SerialIn();
         if (fds[2].revents & POLLOUT)
             SerialOut();
+        if (fds[3].revents & POLLIN)
+            pty_.WatchEvents();
         if (usb_ && (fds[listenAt].revents & POLLIN))
             UsbAccept();
         else if (usbConn_.Valid() && connAt < count && fds[connAt].fd == usbConn_.Get()) {

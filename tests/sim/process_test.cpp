@@ -1,6 +1,7 @@
 // The real vireo-sim process over a real pty and its USB socket.
 #include <gtest/gtest.h>
 
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 
 #include <cstdio>
@@ -120,6 +121,30 @@ TEST(SimProcess, RightLineSettingsDrawNoReport)
     sim.Signal(SIGTERM);
     ASSERT_EQ(sim.Wait(), 0);
     EXPECT_EQ(sim.Stderr().find("line settings"), std::string::npos) << sim.Stderr();
+}
+
+TEST(SimProcess, ExclusiveModeEndsWithTheHostThatSetIt)
+{
+    SimProcess sim({"--cpu", "VireoC_TO2"});
+    ASSERT_TRUE(sim.Ready());
+    {
+        Fd host{OpenSerial(sim.SerialPath())};
+        ASSERT_EQ(ioctl(host.fd, TIOCEXCL), 0);
+        EXPECT_EQ(Exchange(host.fd, GetStatus(), 4), Word(0x3C));
+    }
+    // The board holds the pty open, so the kernel would keep the mode (and lock out
+    // every later host that is not root); the board must drop it.
+    int exclusive = 1;
+    for (int attempt = 0; attempt < 600 && exclusive; ++attempt) {
+        Fd probe{OpenSerial(sim.SerialPath())};
+        ASSERT_GE(probe.fd, 0);
+        ASSERT_EQ(ioctl(probe.fd, TIOCGEXCL, &exclusive), 0);
+        if (exclusive)
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    EXPECT_EQ(exclusive, 0);
+    sim.Signal(SIGTERM);
+    EXPECT_EQ(sim.Wait(), 0);
 }
 
 TEST(SimProcess, BadUsageExitsWithTwo)
