@@ -488,6 +488,10 @@ void TargetRunner::ProgressTask() {
         if (shownPhase == kPhaseDownloading && phase != kPhaseDownloading) {
             view_.SetProgressPosition(maximum);
         }
+        // The last status word and the end of the run may come between two looks.
+        if ((shownPhase == kPhaseFlashingStarted || IsStateCode(shownPhase)) && !flashingPhase) {
+            view_.SetProgressPosition(maximum);
+        }
         if (phase == kPhaseDownloading) {
             if (shownPhase != kPhaseDownloading) {
                 maximum = static_cast<int64_t>(bytesToSend_.load());
