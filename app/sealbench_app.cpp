@@ -16,6 +16,10 @@ CSealbenchApp::CSealbenchApp(BootwireClass& bootwire, Options options,
 CSealbenchApp::~CSealbenchApp() {
     // The window and its run go before the board they may be talking to.
     window_.reset();
+    // Let go of the USB device while the library's driver is still there: the
+    // library's own objects are torn down at exit in an order that does not allow
+    // it later.
+    bootwire::ProcessUsbLink().Detach();
     board_.reset();
 }
 
