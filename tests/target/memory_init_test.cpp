@@ -75,7 +75,8 @@ TEST(ScriptLine, HashBeyondTheFifthCharacterDoesNotSkip) {
 
 TEST(Script, LongLinesAreReadInPiecesAndNumbered) {
     std::string padded = "0xB8001004 0x006AC73A 32" + std::string(106, ' ');  // 130 characters
-    std::vector<ScriptPiece> pieces = SplitScript("# header\n" + padded + "\nabc\n");
+    std::string text = "# header\n" + padded + "\nabc\n";
+    std::vector<ScriptPiece> pieces = SplitScript(text);  // views into text
     ASSERT_EQ(pieces.size(), 4u);
     EXPECT_EQ(pieces[1].text.size(), kScriptPieceLength);
     EXPECT_EQ(pieces[1].lineNumber, 2);
@@ -83,7 +84,7 @@ TEST(Script, LongLinesAreReadInPiecesAndNumbered) {
     EXPECT_EQ(pieces[2].lineNumber, 2);
     EXPECT_EQ(pieces[3].lineNumber, 3);
     // Blanks left over from a long line hold no write.
-    ParsedScript blanks = ParseScript("# header\n" + padded + "\nabc\n");
+    ParsedScript blanks = ParseScript(text);
     EXPECT_EQ(blanks.malformedLine, 0);
     EXPECT_EQ(blanks.writes.size(), 1u);
     // Text left over is read as a line of its own, and it is not in form.
