@@ -2,6 +2,8 @@
 
 #include <QApplication>
 #include <QFocusEvent>
+#include <QStyleOptionTabWidgetFrame>
+#include <QStylePainter>
 #include <QTabBar>
 
 namespace {
@@ -39,7 +41,7 @@ QRect PlacePage(QSize client, const TabPlacement& tabs) {
 }
 
 CTabPageCtrl::CTabPageCtrl(QWidget* parent) : QWidget(parent), tabBar_(new QTabBar(this)) {
-    tabBar_->setDrawBase(true);
+    tabBar_->setDrawBase(false);  // the host draws the frame the tabs sit on
     tabBar_->setExpanding(false);
     // The host hands the keyboard focus straight to the page's remembered control.
     tabBar_->setFocusPolicy(Qt::NoFocus);
@@ -296,4 +298,23 @@ void CTabPageCtrl::OnFocusChanged(QWidget*, QWidget* now) {
     Tab& tab = tabs_[static_cast<size_t>(current_)];
     if (tab.page != nullptr && tab.page->isVisible() && tab.page->isAncestorOf(now))
         tab.focus = now;
+}
+
+void CTabPageCtrl::paintEvent(QPaintEvent*) {
+    // The frame around the display area, joined to the tabs as the style draws it.
+    QStyleOptionTabWidgetFrame frame;
+    frame.initFrom(this);
+    frame.shape = tabBar_->shape();
+    frame.tabBarSize = tabBar_->size();
+    const int overlap = style()->pixelMetric(QStyle::PM_TabBarBaseOverlap, nullptr, this);
+    const QRect bar = tabBar_->geometry();
+    switch (side_) {
+    case TabPlacement::Side::Top: frame.rect = rect().adjusted(0, bar.height() - overlap, 0, 0); break;
+    case TabPlacement::Side::Bottom: frame.rect = rect().adjusted(0, 0, 0, overlap - bar.height()); break;
+    case TabPlacement::Side::Left: frame.rect = rect().adjusted(bar.width() - overlap, 0, 0, 0); break;
+    case TabPlacement::Side::Right: frame.rect = rect().adjusted(0, 0, overlap - bar.width(), 0); break;
+    }
+    frame.tabBarRect = bar;
+    QStylePainter painter(this);
+    painter.drawPrimitive(QStyle::PE_FrameTabWidget, frame);
 }
