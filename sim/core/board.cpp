@@ -195,11 +195,11 @@ void Board::WriteRegister(Channel channel, uint32_t addr, uint8_t format, uint32
             " is not 8, 16 or 32; not written, no answer");
         return;
     }
-    if (faults_.regWordAt && registerWrites_ == *faults_.regWordAt) {
+    if (auto fault = faults_.regWords.find(registerWrites_); fault != faults_.regWords.end()) {
         Log("fault: register write " + std::to_string(registerWrites_) + " (" + Hex32(addr) + ") answered " +
-            Hex32(faults_.regWord) + ", not written");
-        SendWord(channel, faults_.regWord);
-        SendWord(channel, faults_.regWord);
+            Hex32(fault->second) + ", not written");
+        SendWord(channel, fault->second);
+        SendWord(channel, fault->second);
         return;
     }
     memory_.WriteRegister(addr, value, format / 8u);
@@ -337,9 +337,9 @@ void Board::ProgramBytes(Channel channel, const uint8_t* data, size_t n)
 void Board::StatusQuery(Channel channel, std::vector<uint8_t>* pass)
 {
     ++statusQueries_;
-    bool silent = faults_.statusSilentAt && statusQueries_ == *faults_.statusSilentAt;
-    bool word = faults_.statusWordAt && statusQueries_ == *faults_.statusWordAt;
-    if (!silent && !word) {
+    bool silent = faults_.statusSilent.count(statusQueries_) > 0;
+    auto word = faults_.statusWords.find(statusQueries_);
+    if (!silent && word == faults_.statusWords.end()) {
         pass->insert(pass->end(), kStatusQuery.begin(), kStatusQuery.end());
         return;
     }
@@ -351,8 +351,8 @@ void Board::StatusQuery(Channel channel, std::vector<uint8_t>* pass)
         Log("fault: status query " + std::to_string(statusQueries_) + " left unanswered");
         return;
     }
-    Log("fault: status query " + std::to_string(statusQueries_) + " answered " + Hex32(faults_.statusWord));
-    SendWord(channel, faults_.statusWord);
+    Log("fault: status query " + std::to_string(statusQueries_) + " answered " + Hex32(word->second));
+    SendWord(channel, word->second);
 }
 
 void Board::EndProgram(bool toRom)

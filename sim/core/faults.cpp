@@ -74,8 +74,7 @@ FaultParse ParseLinkFault(std::string_view spec, LinkFaults* faults, std::string
             return Malformed(error, spec, form);
         if (parts.size() == 3 && !ParseHexWord(parts[2], &word))
             return Malformed(error, spec, form);
-        faults->regWordAt = n;
-        faults->regWord = parts.size() == 3 ? word : 0xFFFFFFFF;
+        faults->regWords[n] = parts.size() == 3 ? word : kDefaultRegFaultWord;
         return FaultParse::Applied;
     }
     if (name == "silent-after") {
@@ -87,14 +86,13 @@ FaultParse ParseLinkFault(std::string_view spec, LinkFaults* faults, std::string
     if (name == "status-silent") {
         if (parts.size() != 2 || !ParseCount(parts[1], &n) || n == 0)
             return Malformed(error, spec, "status-silent:N with N >= 1");
-        faults->statusSilentAt = n;
+        faults->statusSilent.insert(n);
         return FaultParse::Applied;
     }
     if (name == "status-word") {
         if (parts.size() != 3 || !ParseCount(parts[1], &n) || n == 0 || !ParseHexWord(parts[2], &word))
             return Malformed(error, spec, "status-word:N:WORD with N >= 1 and WORD in hexadecimal");
-        faults->statusWordAt = n;
-        faults->statusWord = word;
+        faults->statusWords[n] = word;
         return FaultParse::Applied;
     }
     return FaultParse::NotMine;
@@ -102,7 +100,8 @@ FaultParse ParseLinkFault(std::string_view spec, LinkFaults* faults, std::string
 
 std::string FaultHelp()
 {
-    return "Faults (--fault SPEC, repeatable; N counts from 1 unless said otherwise,\n"
+    return "Faults (--fault SPEC, repeatable, also for several N; N counts from 1 unless\n"
+           "said otherwise; "
            "WORD is hexadecimal with an optional 0x, 1 to 8 digits):\n"
            "  reg-word:N[:WORD]    the Nth register write is answered with WORD (default\n"
            "                       FFFFFFFF) in place of both answer words and is not applied\n"

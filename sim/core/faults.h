@@ -3,25 +3,28 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 
 namespace vsim {
 
+// Counts start at 1; a fault given twice for the same N keeps the later one.
 struct LinkFaults {
-    // The Nth register write (counted from 1) is answered with this word in place of
-    // both of its answer words and is not applied.
-    std::optional<uint64_t> regWordAt;
-    uint32_t regWord = 0xFFFFFFFF;
+    // Register write N is answered with the word in place of both of its answer words
+    // and is not applied.
+    std::map<uint64_t, uint32_t> regWords;
     // After this many host bytes the board takes no more bytes and sends nothing.
     std::optional<uint64_t> silentAfter;
-    // The Nth flashing-status query goes unanswered.
-    std::optional<uint64_t> statusSilentAt;
-    // The Nth flashing-status query is answered with this word instead of the program's.
-    std::optional<uint64_t> statusWordAt;
-    uint32_t statusWord = 0;
+    // Flashing-status query N goes unanswered.
+    std::set<uint64_t> statusSilent;
+    // Flashing-status query N is answered with the word instead of the program's answer.
+    std::map<uint64_t, uint32_t> statusWords;
 };
+
+inline constexpr uint32_t kDefaultRegFaultWord = 0xFFFFFFFF;
 
 enum class FaultParse {
     Applied,    // a link fault, stored in the LinkFaults

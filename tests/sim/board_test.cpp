@@ -286,15 +286,15 @@ TEST_F(ProgramTest, HostBytesReachTheProgramAndQueriesAreCounted)
 TEST_F(ProgramTest, StatusFaultsReplaceTheProgramsAnswer)
 {
     vsim::LinkFaults faults;
-    faults.statusSilentAt = 2;
-    faults.statusWordAt = 3;
-    faults.statusWord = 0x00B30000;
+    faults.statusSilent = {2, 5};
+    faults.statusWords = {{3, 0x00B30000}};
     Start(faults);
     EXPECT_EQ(Ask(StatusQuery()), Word(0x00A10001));
     EXPECT_TRUE(Ask(StatusQuery()).empty());
     EXPECT_EQ(Ask(StatusQuery()), Word(0x00B30000));
     EXPECT_EQ(Ask(StatusQuery()), Word(0x00A10002)) << "the program saw neither faulted query";
-    EXPECT_EQ(board->StatusQueries(), 4u);
+    EXPECT_TRUE(Ask(StatusQuery()).empty());
+    EXPECT_EQ(board->StatusQueries(), 5u);
 }
 
 TEST_F(ProgramTest, HandingBackReturnsToTheBootRom)
@@ -332,8 +332,7 @@ TEST_F(ProgramTest, AStoppedProgramLeavesTheBoardSilentUntilReset)
 TEST_F(BoardTest, RegWordFaultFailsTheNthWriteOnly)
 {
     vsim::LinkFaults faults;
-    faults.regWordAt = 2;
-    faults.regWord = 0x56787856;  // even a right first word must not let the write pass
+    faults.regWords = {{2, 0x56787856}};  // even a right first word must not let the write pass
     Make(Cpu::VireoC_TO2, faults);
     EXPECT_EQ(Ask(WriteReg(0xB8001000, 1)), kAckDone);
     EXPECT_EQ(Ask(WriteReg(0xB8001004, 2)), Cat({Word(0x56787856), Word(0x56787856)}));

@@ -154,8 +154,7 @@ TEST(FlashRun, StatusFaultsHitTheRunningFlashLibrary)
     config.cpu = vsim::Cpu::VireoB;
     config.flash = vsim::MakeBoardFlash(config.cpu);
     config.programs = vsim::MakeNativeProgramFactory();
-    config.faults.statusWordAt = 1;
-    config.faults.statusWord = 0x00B20000;
+    config.faults.statusWords = {{1, 0x00B20000}};
     vsim::Board board(std::move(config), host.Links());
     InProcessLink link(board, host);
     Bytes buffer = FlashingBuffer(flashlib::BuiltinLibrary::NorVireoB, 0xA0000000, 0xC0000000, Pattern(4096), 0);

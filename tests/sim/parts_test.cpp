@@ -19,17 +19,14 @@ TEST(Faults, LinkFaultsParseStrictly)
     vsim::LinkFaults f;
     std::string error;
     EXPECT_EQ(vsim::ParseLinkFault("reg-word:3", &f, &error), FaultParse::Applied);
-    EXPECT_EQ(f.regWordAt, 3u);
-    EXPECT_EQ(f.regWord, 0xFFFFFFFFu);
     EXPECT_EQ(vsim::ParseLinkFault("reg-word:1:0x12", &f, &error), FaultParse::Applied);
-    EXPECT_EQ(f.regWord, 0x12u);
+    EXPECT_EQ(f.regWords, (std::map<uint64_t, uint32_t>{{1, 0x12}, {3, 0xFFFFFFFF}}));
     EXPECT_EQ(vsim::ParseLinkFault("silent-after:0", &f, &error), FaultParse::Applied);
     EXPECT_EQ(f.silentAfter, 0u);
     EXPECT_EQ(vsim::ParseLinkFault("status-silent:2", &f, &error), FaultParse::Applied);
-    EXPECT_EQ(f.statusSilentAt, 2u);
+    EXPECT_EQ(f.statusSilent, std::set<uint64_t>{2});
     EXPECT_EQ(vsim::ParseLinkFault("status-word:4:00B40000", &f, &error), FaultParse::Applied);
-    EXPECT_EQ(f.statusWordAt, 4u);
-    EXPECT_EQ(f.statusWord, 0x00B40000u);
+    EXPECT_EQ(f.statusWords, (std::map<uint64_t, uint32_t>{{4, 0x00B40000}}));
 
     for (const char* bad : {"reg-word", "reg-word:0", "reg-word:x", "reg-word:1:", "reg-word:1:123456789",
                             "reg-word:1:2:3", "reg-word:-1", "reg-word: 1", "silent-after", "silent-after:1:2",
@@ -40,8 +37,8 @@ TEST(Faults, LinkFaultsParseStrictly)
         error.clear();
         EXPECT_EQ(vsim::ParseLinkFault(bad, &untouched, &error), FaultParse::Malformed);
         EXPECT_FALSE(error.empty());
-        EXPECT_FALSE(untouched.regWordAt || untouched.silentAfter || untouched.statusSilentAt ||
-                     untouched.statusWordAt);
+        EXPECT_TRUE(untouched.regWords.empty() && !untouched.silentAfter && untouched.statusSilent.empty() &&
+                    untouched.statusWords.empty());
     }
     EXPECT_EQ(vsim::ParseLinkFault("erase-stuck:A0000000", &f, &error), FaultParse::NotMine);
     EXPECT_EQ(vsim::ParseLinkFault("", &f, &error), FaultParse::NotMine);

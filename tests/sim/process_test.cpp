@@ -193,12 +193,13 @@ TEST(SimProcess, SilentAfterLeavesTheHostsSendsBlocked)
 TEST(SimProcess, RegWordFaultOverUsb)
 {
     std::string path = TempPath("regword.sock");
-    SimProcess sim({"--cpu", "VireoB", "--usb-socket", path, "--fault", "reg-word:2:0"});
+    SimProcess sim({"--cpu", "VireoB", "--usb-socket", path, "--fault", "reg-word:2:0", "--fault", "reg-word:4"});
     ASSERT_TRUE(sim.Ready(true));
     Fd usb{ConnectUsb(path)};
     EXPECT_EQ(Exchange(usb.fd, WriteReg(0xD8002000, 0xCC03), 8), kAckDone);
     EXPECT_EQ(Exchange(usb.fd, WriteReg(0xD8002004, 0xA0330D01), 8), Cat({Word(0), Word(0)}));
     EXPECT_EQ(Exchange(usb.fd, WriteReg(0xD8002008, 0x00220800), 8), kAckDone);
+    EXPECT_EQ(Exchange(usb.fd, WriteReg(0xD8001010, 4), 8), Cat({Word(0xFFFFFFFF), Word(0xFFFFFFFF)}));
     sim.Signal(SIGTERM);
     EXPECT_EQ(sim.Wait(), 0);
 }
