@@ -1,5 +1,6 @@
 // sealbench: the desktop workbench. main() builds the object graph: the one library
 // instance, the application object with the options, and the virtual board on request.
+#include "app/file_pages.h"
 #include "app/sealbench_app.h"
 
 #include <bootwire/bootwire.h>
@@ -10,13 +11,10 @@
 #include <cstdio>
 
 int main(int argc, char** argv) {
-    QApplication application(argc, argv);
-    QApplication::setApplicationVersion(QStringLiteral("2.0"));
-
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("Sealbench: load and flash boards built around Vireo processors."));
-    parser.addHelpOption();
-    parser.addVersionOption();
+    const QCommandLineOption help = parser.addHelpOption();
+    const QCommandLineOption version = parser.addVersionOption();
     const QCommandLineOption simulate(
         QStringLiteral("simulate"),
         QStringLiteral("Start a virtual board (vireo-sim) of processor TYPE and list its port."), QStringLiteral("TYPE"));
@@ -25,8 +23,16 @@ int main(int argc, char** argv) {
     const QCommandLineOption allPages(QStringLiteral("all-pages"),
                                       QStringLiteral("Also show the pages that the window keeps hidden."));
     parser.addOptions({simulate, simulateUsb, allPages});
-    parser.process(application);
 
+    // Wrong options are told before the window system is needed, so that they get a
+    // clear message (and exit status 2) also where no display is available.
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    if (!parser.parse(arguments)) {
+        std::fprintf(stderr, "sealbench: %s\n", qPrintable(parser.errorText()));
+        return 2;
+    }
     CSealbenchApp::Options options;
     options.simulate = parser.value(simulate);
     options.simulateUsb = parser.isSet(simulateUsb);
@@ -40,9 +46,20 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "sealbench: --simulate-usb needs --simulate TYPE\n");
         return 2;
     }
+    if (!parser.positionalArguments().isEmpty()) {
+        std::fprintf(stderr, "sealbench: unexpected argument %s\n", qPrintable(parser.positionalArguments().first()));
+        return 2;
+    }
+
+    QApplication application(argc, argv);
+    QApplication::setApplicationVersion(QStringLiteral("2.0"));
+    if (parser.isSet(help))
+        parser.showHelp(0);
+    if (parser.isSet(version))
+        parser.showVersion();
 
     BootwireClass bootwire;
-    CSealbenchApp app(bootwire, options);
+    CSealbenchApp app(bootwire, options, FilePages());
     app.InitInstance();
     return app.ExitCode();
 }

@@ -1,7 +1,7 @@
 // The main window as a person meets it: its initial state, the choices at the top,
 // the menu with the about box, and the keys that close it or do not.
 #include "app/about_dlg.h"
-#include "app/sealbench_dlg.h"
+#include "app/sealbench_app.h"
 #include "gui_test_util.h"
 
 #include <bootwire/bootwire.h>
@@ -238,6 +238,38 @@ TEST_F(MainWindowTest, ExecuteWithoutProcessorLogsOneLineAndKeepsTheBanner) {
     EXPECT_EQ(LogLines(log), (QStringList{"Please select the Vireo version!", "VireoC Sealbench ver 1.3s",
                                           "Error! - Please select the Com port"}));
     EXPECT_TRUE(execute->isEnabled());
+}
+
+}  // namespace
+
+namespace {
+
+TEST(MainWindowPages, FurtherPagesGetTabsAfterDownload) {
+    qunsetenv("BOOTWIRE_USB_SIM");
+    BootwireClass bootwire;
+    std::vector<CSealbenchDlg::ExtraPage> pages{
+        {"CSF", [] { return std::make_unique<QLabel>("csf page"); }}};
+    CSealbenchDlg window(bootwire, sealbench::TargetLinks::Process(), {}, pages);
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    CTabPageCtrl* tabs = window.TabHost();
+    ASSERT_EQ(tabs->GetPageCount(), 2);
+    EXPECT_EQ(tabs->GetCurSel(), 0);
+    EXPECT_EQ(tabs->GetPageIndex(1), 1);
+    EXPECT_TRUE(window.DownloadPage()->isVisible());
+    QTest::mouseClick(tabs->tabBar(), Qt::LeftButton, Qt::NoModifier, tabs->tabBar()->tabRect(1).center());
+    EXPECT_TRUE(tabs->GetPage(1)->isVisible());
+    EXPECT_FALSE(window.DownloadPage()->isVisible());
+}
+
+TEST(StartUp, AVirtualBoardThatCannotStartEndsTheProgramWithAFailure) {
+    BootwireClass bootwire;
+    CSealbenchApp::Options options;
+    options.simulate = "VireoC_TO2";
+    options.simulatorPath = "/nonexistent/vireo-sim";
+    CSealbenchApp app(bootwire, options);
+    EXPECT_EQ(app.CreateMainWindow(), nullptr);
+    EXPECT_EQ(app.ExitCode(), 1);
 }
 
 }  // namespace

@@ -1,0 +1,9 @@
+// The pages the window keeps without a tab (build, CSF, HWC, conversion), as
+// `sealbench --all-pages` shows them.
+#pragma once
+
+#include "app/sealbench_dlg.h"
+
+#include <vector>
+
+std::vector<CSealbenchDlg::ExtraPage> FilePages();
