@@ -46,11 +46,10 @@ Link& ProcessUsbLink() {
 
 namespace usb {
 
-Driver& SystemDriver() {
-    // Drivers live as long as the process: transports keep references to them.
+std::shared_ptr<Driver> SystemDriver() {
     static std::mutex mutex;
-    static std::unique_ptr<Driver> libusb;
-    static std::map<std::string, std::unique_ptr<Driver>> simulated;
+    static std::shared_ptr<Driver> libusb;
+    static std::map<std::string, std::shared_ptr<Driver>> simulated;
     std::lock_guard lock(mutex);
     const char* socket = std::getenv("BOOTWIRE_USB_SIM");
     if (socket && *socket) {
@@ -58,12 +57,12 @@ Driver& SystemDriver() {
         if (!driver) {
             driver = MakeSimDriver(socket);
         }
-        return *driver;
+        return driver;
     }
     if (!libusb) {
         libusb = MakeLibusbDriver();
     }
-    return *libusb;
+    return libusb;
 }
 
 }  // namespace usb

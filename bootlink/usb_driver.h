@@ -79,13 +79,15 @@ public:
 };
 
 // The driver layer in force: the virtual board's socket when BOOTWIRE_USB_SIM names
-// one, else libusb. Lives for the whole process.
-Driver& SystemDriver();
+// one, else libusb.
+std::shared_ptr<Driver> SystemDriver();
 std::unique_ptr<Driver> MakeLibusbDriver();
 std::unique_ptr<Driver> MakeSimDriver(std::string socketPath);
 
 // Finds and opens the first usable boot device through `driver`, printing the
-// diagnostics on stdout. nullptr when none could be opened.
-std::unique_ptr<Transport> Enumerate(Driver& driver, Error* error, std::string* detail);
+// diagnostics on stdout. nullptr when none could be opened. The transport shares
+// the driver, so that a device still open at process exit can be released whatever
+// order the process-wide objects go in.
+std::unique_ptr<Transport> Enumerate(std::shared_ptr<Driver> driver, Error* error, std::string* detail);
 
 }  // namespace bootwire::usb

@@ -24,8 +24,9 @@ std::unique_ptr<DriverHandle> CheckDriver(Driver& driver) {
 
 class UsbTransport final : public Transport {
 public:
-    UsbTransport(Driver& driver, std::unique_ptr<DriverHandle> deviceDriver, uint32_t device)
-        : driver_(driver), deviceDriver_(std::move(deviceDriver)), device_(device) {}
+    UsbTransport(std::shared_ptr<Driver> driver, std::unique_ptr<DriverHandle> deviceDriver, uint32_t device)
+        : driver_(std::move(driver)), deviceDriver_(std::move(deviceDriver)), device_(device) {}
+    ~UsbTransport() override { deviceDriver_.reset(); }  // before the driver it belongs to
 
     Error Send(const uint8_t* data, size_t n, const SendObserver* sent) override {
         size_t moved = 0;
@@ -63,7 +64,7 @@ private:
         PutField(record, kTransferLength, static_cast<uint32_t>(n));
         PutField(record, kTransferTimeout, timeout);
         std::string why;
-        auto handle = driver_.Open(&why);
+        auto handle = driver_->Open(&why);
         if (!handle) {
             return Fail(Error::Driver, "the USB driver could not be opened: " + why);
         }
@@ -76,7 +77,7 @@ private:
         return Error::Ok;
     }
 
-    Driver& driver_;
+    std::shared_ptr<Driver> driver_;
     std::unique_ptr<DriverHandle> deviceDriver_;  // keeps the device open
     uint32_t device_;
     int limitMs_ = 0;
@@ -84,7 +85,8 @@ private:
 
 }  // namespace
 
-std::unique_ptr<Transport> Enumerate(Driver& driver, Error* error, std::string* detail) {
+std::unique_ptr<Transport> Enumerate(std::shared_ptr<Driver> shared, Error* error, std::string* detail) {
+    Driver& driver = *shared;
     *error = Error::NotFound;
     detail->clear();
     auto scanHandle = CheckDriver(driver);
@@ -148,7 +150,7 @@ std::unique_ptr<Transport> Enumerate(Driver& driver, Error* error, std::string* 
     }
     std::fflush(stdout);
     *error = Error::Ok;
-    return std::make_unique<UsbTransport>(driver, std::move(deviceDriver), device);
+    return std::make_unique<UsbTransport>(std::move(shared), std::move(deviceDriver), device);
 }
 
 }  // namespace bootwire::usb

@@ -93,48 +93,48 @@ protected:
         *out = ::testing::internal::GetCapturedStdout();
         return t;
     }
-    FakeDriver driver;
+    std::shared_ptr<FakeDriver> driver = std::make_shared<FakeDriver>();
 };
 
 TEST_F(UsbRecordsTest, ScanAndOpenRecords) {
-    driver.devices = {{0x11, 0}, {0x22, kInterfaceMarker}};
+    driver->devices = {{0x11, 0}, {0x22, kInterfaceMarker}};
     std::string out;
     auto t = Enumerate(&out);
     ASSERT_NE(t, nullptr);
     EXPECT_EQ(out, "");
-    EXPECT_EQ(driver.openedId, 0x22u);  // the first device with the marker
+    EXPECT_EQ(driver->openedId, 0x22u);  // the first device with the marker
 
     // version, scan, version again on the device's own handle, open
-    ASSERT_EQ(driver.requests.size(), 4u);
-    EXPECT_EQ(driver.requests[0].code, kVersionRequest);
-    EXPECT_EQ(driver.requests[0].record, std::vector<uint8_t>(kVersionRecordSize, 0));
+    ASSERT_EQ(driver->requests.size(), 4u);
+    EXPECT_EQ(driver->requests[0].code, kVersionRequest);
+    EXPECT_EQ(driver->requests[0].record, std::vector<uint8_t>(kVersionRecordSize, 0));
     std::vector<uint8_t> scan(kScanRecordSize, 0);
     PutField(scan.data(), 0, 0x2B4E);
     PutField(scan.data(), 4, 0x7A31);
-    EXPECT_EQ(driver.requests[1].code, kScanRequest);
-    EXPECT_EQ(driver.requests[1].record, scan);
+    EXPECT_EQ(driver->requests[1].code, kScanRequest);
+    EXPECT_EQ(driver->requests[1].record, scan);
     std::vector<uint8_t> open(kOpenRecordSize, 0);
     PutField(open.data(), 0, 0x22);
-    EXPECT_EQ(driver.requests[3].code, kOpenRequest);
-    EXPECT_EQ(driver.requests[3].record, open);
+    EXPECT_EQ(driver->requests[3].code, kOpenRequest);
+    EXPECT_EQ(driver->requests[3].record, open);
 }
 
 TEST_F(UsbRecordsTest, TransferRecords) {
-    driver.devices = {{5, kInterfaceMarker}};
+    driver->devices = {{5, kInterfaceMarker}};
     std::string out;
     auto t = Enumerate(&out);
     ASSERT_NE(t, nullptr);
-    driver.requests.clear();
+    driver->requests.clear();
 
     uint8_t frame[16] = {2, 2};
     ASSERT_EQ(t->Send(frame, sizeof frame, nullptr), Error::Ok);
-    driver.pending = {0x56, 0x78, 0x78, 0x56};
+    driver->pending = {0x56, 0x78, 0x78, 0x56};
     uint8_t word[4];
     size_t got = 0;
     ASSERT_EQ(t->Receive(word, 4, &got), Error::Ok);
     EXPECT_EQ(got, 4u);
 
-    ASSERT_EQ(driver.requests.size(), 2u);
+    ASSERT_EQ(driver->requests.size(), 2u);
     std::vector<uint8_t> expected(kTransferRecordSize, 0);
     PutField(expected.data(), 0, 0x77);
     PutField(expected.data(), 4, 0x01);
@@ -142,31 +142,31 @@ TEST_F(UsbRecordsTest, TransferRecords) {
     PutField(expected.data(), 16, static_cast<uint32_t>(reinterpret_cast<uintptr_t>(frame)));
     PutField(expected.data(), 20, 16);
     PutField(expected.data(), 24, 10000);
-    EXPECT_EQ(driver.requests[0].record, expected);
+    EXPECT_EQ(driver->requests[0].record, expected);
 
     PutField(expected.data(), 4, 0x82);
     PutField(expected.data(), 8, 1);
     PutField(expected.data(), 16, static_cast<uint32_t>(reinterpret_cast<uintptr_t>(word)));
     PutField(expected.data(), 20, 4);
     PutField(expected.data(), 24, 300000);
-    EXPECT_EQ(driver.requests[1].record, expected);
+    EXPECT_EQ(driver->requests[1].record, expected);
 
     // A receive that delivers nothing is a failure of the transfer.
     EXPECT_NE(t->Receive(word, 4, &got), Error::Ok);
     // Callers may cap the five-minute receive.
     t->SetReceiveTimeoutLimit(20000);
-    driver.requests.clear();
+    driver->requests.clear();
     t->Receive(word, 4, &got);
-    EXPECT_EQ(GetField(driver.requests[0].record.data(), 24), 20000u);
+    EXPECT_EQ(GetField(driver->requests[0].record.data(), 24), 20000u);
 }
 
 TEST_F(UsbRecordsTest, DriverVersionLimit) {
-    driver.devices = {{5, kInterfaceMarker}};
+    driver->devices = {{5, kInterfaceMarker}};
     std::string out;
-    driver.version = 521;
+    driver->version = 521;
     EXPECT_EQ(Enumerate(&out), nullptr);
     EXPECT_EQ(out, "Error - incorrect WinDriver version\n");
-    driver.version = 522;
+    driver->version = 522;
     EXPECT_NE(Enumerate(&out), nullptr);
 }
 
@@ -175,21 +175,21 @@ TEST_F(UsbRecordsTest, Diagnostics) {
     EXPECT_EQ(Enumerate(&out), nullptr);
     EXPECT_EQ(out, "No deviced found\n");
 
-    driver.devices = {{0, kInterfaceMarker}, {9, kInterfaceMarker}};
+    driver->devices = {{0, kInterfaceMarker}, {9, kInterfaceMarker}};
     EXPECT_EQ(Enumerate(&out), nullptr);
     EXPECT_EQ(out, "Could not find the device interface.\n");
-    EXPECT_EQ(driver.openedId, 0u);  // no later device is tried
+    EXPECT_EQ(driver->openedId, 0u);  // no later device is tried
 
-    driver.devices = {{9, 0}};
+    driver->devices = {{9, 0}};
     EXPECT_EQ(Enumerate(&out), nullptr);
     EXPECT_EQ(out, "Could not find the device interface.\n");
 
-    driver.devices = {{9, kInterfaceMarker}};
-    driver.deviceHandle = 0;
+    driver->devices = {{9, kInterfaceMarker}};
+    driver->deviceHandle = 0;
     EXPECT_EQ(Enumerate(&out), nullptr);
     EXPECT_EQ(out, "Could not open device\n\n");
 
-    driver.reachable = false;
+    driver->reachable = false;
     EXPECT_EQ(Enumerate(&out), nullptr);
     EXPECT_EQ(out, "Cannot open WinDriver device\n");
 }
