@@ -180,13 +180,7 @@ bool TargetRunner::Execute(const RunSettings& s) {
     MemoryInitResult init = RunMemoryInit(link, s.processor, s.memoryInit);
     limit.reset();
     if (!init.ok) {
-        Fail(init.errorText);
-        if (!init.logDetail.empty()) {
-            Log(init.logDetail);
-        }
-        if (!init.diagnostic.empty()) {
-            view_.Diagnostic(init.diagnostic);
-        }
+        ReportMemoryInitFailure(init);
         return false;
     }
 
@@ -592,6 +586,16 @@ void TargetRunner::CheckSekurelStatus(const RunSettings& s) {
     Log(Format("Init Sekurel status from ROM: 0x%x", word & 0xFF));
 }
 
+void TargetRunner::ReportMemoryInitFailure(const MemoryInitResult& init) {
+    Fail(init.errorText);
+    if (!init.logDetail.empty()) {
+        Log(init.logDetail);
+    }
+    if (!init.diagnostic.empty()) {
+        view_.Diagnostic(init.diagnostic);
+    }
+}
+
 bool TargetRunner::MemoryInitAlone(const RunSettings& s) {
     if (RefuseDuringRun()) {
         return false;
@@ -599,13 +603,7 @@ bool TargetRunner::MemoryInitAlone(const RunSettings& s) {
     ReceiveLimit limit(LinkFor(s));
     MemoryInitResult init = RunMemoryInit(LinkFor(s), s.processor, s.memoryInit);
     if (!init.ok) {
-        Fail(init.errorText);
-        if (!init.logDetail.empty()) {
-            Log(init.logDetail);
-        }
-        if (!init.diagnostic.empty()) {
-            view_.Diagnostic(init.diagnostic);
-        }
+        ReportMemoryInitFailure(init);
         return false;
     }
     Log("Memory Init Done - ");

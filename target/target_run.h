@@ -18,6 +18,7 @@
 #include <string>
 #include <thread>
 
+#include "memory_init.h"
 #include "run_settings.h"
 #include "run_view.h"
 #include "session.h"
@@ -86,6 +87,7 @@ private:
     bootwire::Link& LinkFor(const RunSettings& settings) const;
     void Log(std::string_view line);
     void Fail(std::string_view text);  // "Error! - %s"
+    void ReportMemoryInitFailure(const MemoryInitResult& init);
     bool CheckInputs(const RunSettings& settings);
     bool RefuseDuringRun();
 
