@@ -161,6 +161,28 @@ TEST_F(RunTest, MissingImageEndsTheRunWithItsReason) {
     EXPECT_TRUE(execute->isEnabled());
 }
 
+TEST_F(RunTest, HiddenDebugButtonsWorkOnTheBoard) {
+    Start(false);
+    ChooseBoard();
+    auto waitLines = [&](int count) {
+        return gui_test::WaitFor([&] { return !page->Busy() && LogLines(log).size() == count; });
+    };
+    page->findChild<QPushButton*>("memInitButton")->click();
+    ASSERT_TRUE(waitLines(1));
+    EXPECT_EQ(LogLines(log).last(), "Memory Init Done - ");
+
+    // The DDR preset's last write leaves 0xDEADBEEF at the start of RAM.
+    page->findChild<QLineEdit*>("readAddressEdit")->setText("80000000");
+    page->findChild<QPushButton*>("readButton")->click();
+    ASSERT_TRUE(waitLines(2));
+    EXPECT_EQ(LogLines(log).last(), "Register/Memory 0x80000000 : 0xdeadbeef");
+
+    page->findChild<QPushButton*>("sekurelButton")->click();
+    ASSERT_TRUE(waitLines(3));
+    EXPECT_TRUE(LogLines(log).last().startsWith("Init Sekurel status from ROM: 0x"));
+    EXPECT_TRUE(execute->isEnabled());
+}
+
 TEST_F(RunTest, UsbBoardFoundAtStartUp) {
     Start(true);
     auto* usb = window->findChild<QCheckBox*>("usbBox");
