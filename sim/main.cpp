@@ -11,7 +11,6 @@
 #include <cstdio>
 #include <cstring>
 #include <iostream>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -21,13 +20,18 @@
 #include "core/faults.h"
 #include "flash/board_flash.h"
 #include "links.h"
+#include "log.h"
 #include "serve.h"
 #include "wiring.h"
 
 namespace {
 
+using vsim::LogLine;
+
 constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
+// Long enough for any reader that is reading; a reader that is not must not hold up the exit.
+constexpr std::chrono::milliseconds kLogFlushLimit{2000};
 
 struct Options {
     std::string cpu;
@@ -57,14 +61,6 @@ int Usage(const std::string& message)
 {
     std::fprintf(stderr, "vireo-sim: %s\nRun vireo-sim --help for the options.\n", message.c_str());
     return kExitUsage;
-}
-
-std::mutex logMutex;
-
-void LogLine(const std::string& line)
-{
-    std::lock_guard lock(logMutex);
-    std::fprintf(stderr, "vireo-sim: %s\n", line.c_str());
 }
 
 // Written beside the target and renamed over it, so a reader never sees half a dump.
@@ -107,15 +103,25 @@ int main(int argc, char** argv)
 
     Options options;
     CLI::App app{"vireo-sim: a virtual Vireo board answering the boot ROM protocol on a pty and a USB socket"};
-    app.add_option("--cpu", options.cpu, "Processor type: VireoB | VireoC_TO1 | VireoC_TO2")->required();
-    app.add_option("--usb-socket", options.usbSocket, "Also serve the USB boot device on this Unix socket");
-    app.add_flag("--pace", options.pace, "Move serial bytes no faster than the real line (115200 baud)");
-    app.add_option("--dump-flash", options.dumpFlash, "On SIGINT/SIGTERM write the flash contents to FILE");
-    app.add_option("--fault", options.faults, "Inject a fault (repeatable; see below)")->take_all();
+    app.name("vireo-sim");
+    app.add_option("--cpu", options.cpu, "Processor type: VireoB | VireoC_TO1 | VireoC_TO2")
+        ->required()
+        ->type_name("TYPE");
+    app.add_option("--usb-socket", options.usbSocket, "Also serve the USB boot device on this Unix socket")
+        ->type_name("PATH");
+    app.add_flag("--pace", options.pace,
+                 "Move serial bytes no faster than the real line (115200 baud; 10 bits a byte, 12 on VireoC_TO1)");
+    app.add_option("--dump-flash", options.dumpFlash,
+                   "On SIGINT/SIGTERM write the flash contents to FILE (NOR: whole array; NAND: page data)")
+        ->type_name("FILE");
+    app.add_option("--fault", options.faults, "Inject a fault (repeatable; see below)")->type_name("SPEC");
     app.add_option("--sekurel", options.sekurel,
-                   "Word that get-status answers while no application is pending (hex, default 0x3C)");
+                   "Word that get-status answers while no application is pending (hex; default 0x3C)")
+        ->type_name("WORD");
     app.add_option("--flashlib", options.flashlib,
-                   "What runs a loaded flash library: emulate (its code on an emulated core, default) | model");
+                   "What runs a loaded flash library: emulate (its code on an emulated ARM core; default) or "
+                   "model (a native model of the built-in library, much faster)")
+        ->type_name("MODE");
     app.footer(Footer());
     try {
         app.parse(argc, argv);
@@ -187,13 +193,16 @@ int main(int argc, char** argv)
             std::string error;
             if (!WriteDump(options.dumpFlash, bytes, &error)) {
                 LogLine(error);
+                vsim::FlushLog(kLogFlushLimit);
                 return kExitFailure;
             }
             LogLine("flash written to " + options.dumpFlash + " (" + std::to_string(bytes.size()) + " bytes)");
         }
     } catch (const std::exception& e) {
         LogLine(e.what());
+        vsim::FlushLog(kLogFlushLimit);
         return kExitFailure;
     }
+    vsim::FlushLog(kLogFlushLimit);
     return 0;
 }

@@ -19,6 +19,7 @@
 #include "core/cpu.h"
 #include "core/line_check.h"
 #include "core/pacer.h"
+#include "log.h"
 
 namespace vsim {
 
@@ -49,7 +50,7 @@ void Earliest(std::optional<Clock::time_point>* at, Clock::time_point t)
 
 void Diagnostic(const std::string& line)
 {
-    std::fprintf(stderr, "vireo-sim: %s\n", line.c_str());
+    LogLine(line);
 }
 
 }  // namespace
@@ -237,7 +238,6 @@ void Server::UsbAccept()
         CloseUsb("a new USB host connected");
     usbConn_ = std::move(conn);
     usbClosePending_ = false;
-    Diagnostic("USB host connected");
 }
 
 void Server::UsbIn()
@@ -246,12 +246,12 @@ void Server::UsbIn()
     size_t limit = std::min(local.buffer.size(), board_.ReadBudget());
     if (limit == 0) {
         // Not reading, so only a hang-up or an error brings us here.
-        CloseUsb("the USB host disconnected");
+        CloseUsb(nullptr);
         return;
     }
     ssize_t got = ::recv(usbConn_.Get(), local.buffer.data(), limit, 0);
     if (got == 0) {
-        CloseUsb("the USB host disconnected");
+        CloseUsb(nullptr);
         return;
     }
     if (got < 0) {
@@ -275,7 +275,9 @@ void Server::CloseUsb(const char* why)
     if (!usbConn_.Valid())
         return;
     usbConn_.Reset();
-    Diagnostic(std::string("USB connection closed: ") + why);
+    // A host leaving is routine; only a close the board made is worth a line.
+    if (why)
+        Diagnostic(std::string("USB connection closed: ") + why);
 }
 
 bool Server::Signal()

@@ -167,7 +167,7 @@ void Board::Frame(Channel channel, const uint8_t* frame)
     uint8_t fileType = frame[kFrameFileType];
 
     if (frame[kFrameCode + 1] != code) {
-        Log(std::string("unknown frame on ") + ChannelName(channel) + ": " + FrameText(frame));
+        UnknownFrame(channel, frame);
         return;
     }
     switch (static_cast<Command>(code)) {
@@ -184,7 +184,21 @@ void Board::Frame(Channel channel, const uint8_t* frame)
         GetStatus(channel);
         return;
     }
-    Log(std::string("unknown frame on ") + ChannelName(channel) + ": " + FrameText(frame));
+    UnknownFrame(channel, frame);
+}
+
+void Board::UnknownFrame(Channel channel, const uint8_t* frame)
+{
+    // A host out of step sends nothing but unknown frames; a few lines tell the story,
+    // thousands would only fill the log (and a pipe nobody drains).
+    constexpr uint64_t kLogged = 16, kThenEvery = 4096;
+    ++unknownFrames_;
+    if (unknownFrames_ <= kLogged) {
+        Log(std::string("unknown frame on ") + ChannelName(channel) + ": " + FrameText(frame) + ", no answer" +
+            (unknownFrames_ == kLogged ? " (further ones are only counted)" : ""));
+    } else if (unknownFrames_ % kThenEvery == 0) {
+        Log(std::to_string(unknownFrames_) + " unknown frames so far");
+    }
 }
 
 void Board::WriteRegister(Channel channel, uint32_t addr, uint8_t format, uint32_t value)

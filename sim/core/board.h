@@ -93,6 +93,7 @@ private:
     void RomBytes(Channel channel, const uint8_t* data, size_t n);
     void ProgramBytes(Channel channel, const uint8_t* data, size_t n);
     void Frame(Channel channel, const uint8_t* frame);
+    void UnknownFrame(Channel channel, const uint8_t* frame);
     void WriteRegister(Channel channel, uint32_t addr, uint8_t format, uint32_t value);
     void ReadMemory(Channel channel, uint32_t addr, uint8_t format, uint32_t count);
     void WriteFile(Channel channel, uint32_t addr, uint32_t count, uint8_t fileType);
@@ -118,6 +119,7 @@ private:
     uint32_t pendingEntry_ = 0;
     uint64_t registerWrites_ = 0;
     uint64_t statusQueries_ = 0;
+    uint64_t unknownFrames_ = 0;
     uint64_t bytesTaken_ = 0;
     std::atomic<bool> silent_ = false;
     bool halted_ = false;  // a program stopped without handing the board back

@@ -110,7 +110,9 @@ std::string FaultHelp()
            "  status-silent:N      the Nth flashing-status query gets no answer\n"
            "  status-word:N:WORD   the Nth flashing-status query is answered with WORD\n"
            "                       instead of the running program's answer\n"
-           "  Flash faults (erase-stuck, program-stuck, bit-flip, ...) go to the flash model.\n";
+           "  Flash faults go to the board's flash (ADDR hexadecimal: a NOR bus address, or\n"
+           "  on VireoC a NAND offset): erase-stuck:ADDR, program-stuck:ADDR,\n"
+           "  bit-flip:ADDR:BIT, bad-block:ADDR\n";
 }
 
 }  // namespace vsim

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <fstream>
 #include <iterator>
+#include <memory>
 
 #include "sim_process.h"
 
@@ -143,6 +144,31 @@ TEST(SimProcess, ExclusiveModeEndsWithTheHostThatSetIt)
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
     EXPECT_EQ(exclusive, 0);
+    sim.Signal(SIGTERM);
+    EXPECT_EQ(sim.Wait(), 0);
+}
+
+TEST(SimProcess, AnUndrainedStderrNeverStallsTheBoard)
+{
+    std::string path = TempPath("quiet.sock");
+    SimProcess sim({"--cpu", "VireoC_TO2", "--usb-socket", path}, false);
+    ASSERT_TRUE(sim.Ready(true));
+    // Every replaced connection and every unknown frame is worth a diagnostic line:
+    // far more than a pipe holds.
+    Bytes junk(16 * 4096, 0x33);
+    std::unique_ptr<Fd> previous;
+    for (int i = 0; i < 3000; ++i) {
+        auto next = std::make_unique<Fd>(ConnectUsb(path));
+        ASSERT_GE(next->fd, 0);
+        if (i % 100 == 0) {
+            ASSERT_TRUE(WriteFor(next->fd, junk));
+        }
+        // Let the board take the new host while the old one is still connected.
+        ASSERT_EQ(Exchange(next->fd, GetStatus(), 4), Word(0x3C)) << "connection " << i;
+        previous = std::move(next);
+    }
+    Fd port{OpenSerial(sim.SerialPath())};
+    EXPECT_EQ(Exchange(port.fd, GetStatus(), 4), Word(0x3C));
     sim.Signal(SIGTERM);
     EXPECT_EQ(sim.Wait(), 0);
 }

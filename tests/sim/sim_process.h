@@ -78,7 +78,9 @@ inline bool WriteFor(int fd, const Bytes& b, int seconds = kWaitSeconds)
 
 class SimProcess {
 public:
-    explicit SimProcess(std::vector<std::string> args)
+    // With drainStderr false the process's standard error goes to a pipe nobody reads,
+    // as with a harness that looks at it only at the end.
+    explicit SimProcess(std::vector<std::string> args, bool drainStderr = true)
     {
         // Everything the child needs is built before fork: after it, only calls that are
         // safe in a copy of a threaded process.
@@ -102,6 +104,8 @@ public:
         close(err[1]);
         out_ = out[0];
         err_ = err[0];
+        if (!drainStderr)
+            return;
         errReader_ = std::thread([this] {
             char buf[4096];
             ssize_t n;
