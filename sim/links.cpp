@@ -19,18 +19,15 @@ namespace vsim {
 
 namespace {
 
-std::runtime_error SystemError(const std::string& what)
-{
+std::runtime_error SystemError(const std::string& what) {
     return std::runtime_error(what + ": " + std::strerror(errno));
 }
 
 }  // namespace
 
-Pty::Pty()
-{
+Pty::Pty() {
     master_ = UniqueFd(posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK));
-    if (!master_.Valid())
-        throw SystemError("cannot create a pseudo-terminal");
+    if (!master_.Valid()) throw SystemError("cannot create a pseudo-terminal");
     if (grantpt(master_.Get()) != 0 || unlockpt(master_.Get()) != 0)
         throw SystemError("cannot unlock the pseudo-terminal");
     char name[128];
@@ -38,13 +35,11 @@ Pty::Pty()
         throw SystemError("cannot name the pseudo-terminal");
     path_ = name;
     slave_ = UniqueFd(::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC));
-    if (!slave_.Valid())
-        throw SystemError("cannot open " + path_);
+    if (!slave_.Valid()) throw SystemError("cannot open " + path_);
     // Raw, so that no byte is echoed back or translated before the host sets its own
     // mode. The speed stays the kernel's default: the host must choose the line.
     termios settings{};
-    if (tcgetattr(slave_.Get(), &settings) != 0)
-        throw SystemError("cannot read the settings of " + path_);
+    if (tcgetattr(slave_.Get(), &settings) != 0) throw SystemError("cannot read the settings of " + path_);
     cfmakeraw(&settings);
     if (tcsetattr(slave_.Get(), TCSANOW, &settings) != 0)
         throw SystemError("cannot set raw mode on " + path_);
@@ -54,27 +49,23 @@ Pty::Pty()
         throw SystemError("cannot watch " + path_);
 }
 
-void Pty::WatchEvents()
-{
+void Pty::WatchEvents() {
     alignas(inotify_event) char buf[4096];
     ssize_t n;
     while ((n = ::read(watch_.Get(), buf, sizeof buf)) > 0) {
         for (char* p = buf; p < buf + n;) {
             auto* event = reinterpret_cast<inotify_event*>(p);
-            if (event->mask & IN_OPEN)
-                ++hostOpens_;
+            if (event->mask & IN_OPEN) ++hostOpens_;
             if (event->mask & IN_CLOSE) {
                 hostOpens_ = hostOpens_ > 0 ? hostOpens_ - 1 : 0;
-                if (hostOpens_ == 0)
-                    ioctl(slave_.Get(), TIOCNXCL);
+                if (hostOpens_ == 0) ioctl(slave_.Get(), TIOCNXCL);
             }
             p += sizeof(inotify_event) + event->len;
         }
     }
 }
 
-UsbListener::UsbListener(std::string path) : path_(std::move(path))
-{
+UsbListener::UsbListener(std::string path) : path_(std::move(path)) {
     sockaddr_un addr{};
     addr.sun_family = AF_UNIX;
     if (path_.empty() || path_.size() >= sizeof addr.sun_path)
@@ -88,8 +79,7 @@ UsbListener::UsbListener(std::string path) : path_(std::move(path))
         ::unlink(path_.c_str());
     }
     listen_ = UniqueFd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
-    if (!listen_.Valid())
-        throw SystemError("cannot create a Unix socket");
+    if (!listen_.Valid()) throw SystemError("cannot create a Unix socket");
     if (::bind(listen_.Get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0)
         throw SystemError("cannot bind " + path_);
     if (::listen(listen_.Get(), 4) != 0) {
@@ -98,20 +88,16 @@ UsbListener::UsbListener(std::string path) : path_(std::move(path))
     }
 }
 
-UsbListener::~UsbListener()
-{
+UsbListener::~UsbListener() {
     listen_.Reset();
     ::unlink(path_.c_str());
 }
 
-Outbox::Outbox() : wake_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK))
-{
-    if (!wake_.Valid())
-        throw SystemError("cannot create an eventfd");
+Outbox::Outbox() : wake_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
+    if (!wake_.Valid()) throw SystemError("cannot create an eventfd");
 }
 
-void Outbox::Push(Channel channel, const uint8_t* data, size_t n)
-{
+void Outbox::Push(Channel channel, const uint8_t* data, size_t n) {
     {
         std::lock_guard lock(mutex_);
         Queue& q = queues_[static_cast<int>(channel)];
@@ -120,17 +106,14 @@ void Outbox::Push(Channel channel, const uint8_t* data, size_t n)
     Wake();
 }
 
-long Outbox::Drain(Channel channel, int fd, size_t limit)
-{
+long Outbox::Drain(Channel channel, int fd, size_t limit) {
     std::lock_guard lock(mutex_);
     Queue& q = queues_[static_cast<int>(channel)];
     size_t n = std::min(limit, q.bytes.size() - q.sent);
-    if (n == 0)
-        return 0;
+    if (n == 0) return 0;
     ssize_t written = channel == Channel::Usb ? ::send(fd, q.bytes.data() + q.sent, n, MSG_NOSIGNAL)
                                               : ::write(fd, q.bytes.data() + q.sent, n);
-    if (written < 0)
-        return (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) ? 0 : -1;
+    if (written < 0) return (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) ? 0 : -1;
     q.sent += static_cast<size_t>(written);
     if (q.sent == q.bytes.size()) {
         q.bytes.clear();
@@ -143,27 +126,23 @@ long Outbox::Drain(Channel channel, int fd, size_t limit)
     return written;
 }
 
-size_t Outbox::Queued(Channel channel)
-{
+size_t Outbox::Queued(Channel channel) {
     std::lock_guard lock(mutex_);
     const Queue& q = queues_[static_cast<int>(channel)];
     return q.bytes.size() - q.sent;
 }
 
-void Outbox::Clear(Channel channel)
-{
+void Outbox::Clear(Channel channel) {
     std::lock_guard lock(mutex_);
     queues_[static_cast<int>(channel)] = Queue{};
 }
 
-void Outbox::Wake()
-{
+void Outbox::Wake() {
     uint64_t one = 1;
     [[maybe_unused]] ssize_t r = ::write(wake_.Get(), &one, sizeof one);
 }
 
-void Outbox::ClearWake()
-{
+void Outbox::ClearWake() {
     uint64_t count;
     [[maybe_unused]] ssize_t r = ::read(wake_.Get(), &count, sizeof count);
 }

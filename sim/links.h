@@ -17,7 +17,7 @@
 namespace vsim {
 
 class Pty {
-public:
+  public:
     // Throws std::runtime_error with the system's reason.
     Pty();
     int Master() const { return master_.Get(); }
@@ -33,7 +33,7 @@ public:
     int WatchFd() const { return watch_.Get(); }
     void WatchEvents();
 
-private:
+  private:
     UniqueFd master_;
     UniqueFd slave_;
     UniqueFd watch_;
@@ -42,7 +42,7 @@ private:
 };
 
 class UsbListener {
-public:
+  public:
     // Removes a stale socket left by an earlier run (never any other kind of file).
     // Throws std::runtime_error with the reason.
     explicit UsbListener(std::string path);
@@ -53,14 +53,14 @@ public:
     int Fd() const { return listen_.Get(); }
     const std::string& Path() const { return path_; }
 
-private:
+  private:
     std::string path_;
     UniqueFd listen_;
 };
 
 // Bytes waiting for the host, one queue a channel. Push may come from any thread.
 class Outbox {
-public:
+  public:
     Outbox();
     void Push(Channel channel, const uint8_t* data, size_t n);
     // Writes up to `limit` queued bytes of a channel to fd; returns bytes written,
@@ -76,10 +76,13 @@ public:
 
     // The USB device re-enumerates: the loop closes the host's connection once the
     // bytes queued before have gone.
-    void RequestUsbClose() { usbClose_ = true; Wake(); }
+    void RequestUsbClose() {
+        usbClose_ = true;
+        Wake();
+    }
     bool TakeUsbClose() { return usbClose_.exchange(false); }
 
-private:
+  private:
     struct Queue {
         std::vector<uint8_t> bytes;
         size_t sent = 0;

@@ -14,14 +14,12 @@ namespace {
 constexpr size_t kMaxWaiting = 1000;
 
 class LogWriter {
-public:
-    LogWriter()
-    {
+  public:
+    LogWriter() {
         std::thread([this] { Run(); }).detach();  // lives as long as the process
     }
 
-    void Push(const std::string& line)
-    {
+    void Push(const std::string& line) {
         std::lock_guard lock(mutex_);
         if (lines_.size() >= kMaxWaiting) {
             ++dropped_;
@@ -35,15 +33,13 @@ public:
         changed_.notify_all();
     }
 
-    void Flush(std::chrono::milliseconds limit)
-    {
+    void Flush(std::chrono::milliseconds limit) {
         std::unique_lock lock(mutex_);
         changed_.wait_for(lock, limit, [this] { return lines_.empty() && !writing_; });
     }
 
-private:
-    void Run()
-    {
+  private:
+    void Run() {
         std::unique_lock lock(mutex_);
         for (;;) {
             changed_.wait(lock, [this] { return !lines_.empty(); });
@@ -53,8 +49,7 @@ private:
             lock.unlock();
             for (size_t done = 0; done < line.size();) {
                 ssize_t n = ::write(STDERR_FILENO, line.data() + done, line.size() - done);
-                if (n <= 0)
-                    break;
+                if (n <= 0) break;
                 done += static_cast<size_t>(n);
             }
             lock.lock();
@@ -70,8 +65,7 @@ private:
     bool writing_ = false;
 };
 
-LogWriter& Writer()
-{
+LogWriter& Writer() {
     // Never destroyed: the writer thread may still be blocked in write() at exit.
     static LogWriter* writer = new LogWriter;
     return *writer;
@@ -79,14 +73,8 @@ LogWriter& Writer()
 
 }  // namespace
 
-void LogLine(const std::string& line)
-{
-    Writer().Push(line);
-}
+void LogLine(const std::string& line) { Writer().Push(line); }
 
-void FlushLog(std::chrono::milliseconds limit)
-{
-    Writer().Flush(limit);
-}
+void FlushLog(std::chrono::milliseconds limit) { Writer().Flush(limit); }
 
 }  // namespace vsim

@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -43,8 +42,7 @@ struct Options {
     std::string flashlib = "emulate";
 };
 
-std::string Footer()
-{
+std::string Footer() {
     return "\n" + vsim::FaultHelp() +
            "\n"
            "Signals:\n"
@@ -57,15 +55,13 @@ std::string Footer()
            "--usb-socket the second is \"usb: PATH\" (set BOOTWIRE_USB_SIM=PATH for the host).\n";
 }
 
-int Usage(const std::string& message)
-{
+int Usage(const std::string& message) {
     std::fprintf(stderr, "vireo-sim: %s\nRun vireo-sim --help for the options.\n", message.c_str());
     return kExitUsage;
 }
 
 // Written beside the target and renamed over it, so a reader never sees half a dump.
-bool WriteDump(const std::string& path, const std::vector<uint8_t>& bytes, std::string* error)
-{
+bool WriteDump(const std::string& path, const std::vector<uint8_t>& bytes, std::string* error) {
     std::string temp = path + ".XXXXXX";
     int fd = ::mkstemp(temp.data());
     if (fd < 0) {
@@ -75,8 +71,7 @@ bool WriteDump(const std::string& path, const std::vector<uint8_t>& bytes, std::
     size_t done = 0;
     while (done < bytes.size()) {
         ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
+        if (n < 0 && errno == EINTR) continue;
         if (n <= 0) {
             *error = "cannot write " + temp + ": " + std::strerror(errno);
             ::close(fd);
@@ -96,21 +91,22 @@ bool WriteDump(const std::string& path, const std::vector<uint8_t>& bytes, std::
 
 }  // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     // Before any thread exists, so that every thread leaves these signals to the loop.
     vsim::BlockServeSignals();
 
     Options options;
-    CLI::App app{"vireo-sim: a virtual Vireo board answering the boot ROM protocol on a pty and a USB socket"};
+    CLI::App app{
+        "vireo-sim: a virtual Vireo board answering the boot ROM protocol on a pty and a USB socket"};
     app.name("vireo-sim");
     app.add_option("--cpu", options.cpu, "Processor type: VireoB | VireoC_TO1 | VireoC_TO2")
         ->required()
         ->type_name("TYPE");
     app.add_option("--usb-socket", options.usbSocket, "Also serve the USB boot device on this Unix socket")
         ->type_name("PATH");
-    app.add_flag("--pace", options.pace,
-                 "Move serial bytes no faster than the real line (115200 baud; 10 bits a byte, 12 on VireoC_TO1)");
+    app.add_flag(
+        "--pace", options.pace,
+        "Move serial bytes no faster than the real line (115200 baud; 10 bits a byte, 12 on VireoC_TO1)");
     app.add_option("--dump-flash", options.dumpFlash,
                    "On SIGINT/SIGTERM write the flash contents to FILE (NOR: whole array; NAND: page data)")
         ->type_name("FILE");
@@ -147,15 +143,14 @@ int main(int argc, char** argv)
     for (const std::string& spec : options.faults) {
         std::string error;
         switch (vsim::ParseLinkFault(spec, &config.faults, &error)) {
-        case vsim::FaultParse::Applied:
-            continue;
-        case vsim::FaultParse::Malformed:
-            return Usage(error);
-        case vsim::FaultParse::NotMine:
-            break;
+            case vsim::FaultParse::Applied:
+                continue;
+            case vsim::FaultParse::Malformed:
+                return Usage(error);
+            case vsim::FaultParse::NotMine:
+                break;
         }
-        if (!config.flash)
-            return Usage("unknown fault \"" + spec + "\" (this build has no flash models)");
+        if (!config.flash) return Usage("unknown fault \"" + spec + "\" (this build has no flash models)");
         if (!config.flash->AddFault(spec, &error))
             return Usage(error.empty() ? "unknown fault \"" + spec + "\"" : error);
     }
@@ -164,8 +159,7 @@ int main(int argc, char** argv)
         vsim::Outbox outbox;
         vsim::Pty pty;
         std::optional<vsim::UsbListener> usb;
-        if (!options.usbSocket.empty())
-            usb.emplace(options.usbSocket);
+        if (!options.usbSocket.empty()) usb.emplace(options.usbSocket);
 
         vsim::BoardLinks links;
         links.toHost = [&outbox](vsim::Channel c, const uint8_t* data, size_t n) { outbox.Push(c, data, n); };
@@ -175,8 +169,7 @@ int main(int argc, char** argv)
         vsim::Board board(std::move(config), std::move(links));
 
         std::printf("serial: %s\n", pty.Path().c_str());
-        if (usb)
-            std::printf("usb: %s\n", usb->Path().c_str());
+        if (usb) std::printf("usb: %s\n", usb->Path().c_str());
         std::fflush(stdout);
         LogLine(std::string(vsim::TraitsOf(*cpu).name) + " boot ROM ready; SIGUSR1 resets the board");
 
@@ -196,7 +189,8 @@ int main(int argc, char** argv)
                 vsim::FlushLog(kLogFlushLimit);
                 return kExitFailure;
             }
-            LogLine("flash written to " + options.dumpFlash + " (" + std::to_string(bytes.size()) + " bytes)");
+            LogLine("flash written to " + options.dumpFlash + " (" + std::to_string(bytes.size()) +
+                    " bytes)");
         }
     } catch (const std::exception& e) {
         LogLine(e.what());

@@ -32,8 +32,7 @@ using Clock = Pacer::Clock;
 constexpr size_t kPaceBatch = 16;
 constexpr size_t kReadChunk = 1u << 20;
 
-sigset_t ServeSignals()
-{
+sigset_t ServeSignals() {
     sigset_t set;
     sigemptyset(&set);
     sigaddset(&set, SIGINT);
@@ -42,21 +41,15 @@ sigset_t ServeSignals()
     return set;
 }
 
-void Earliest(std::optional<Clock::time_point>* at, Clock::time_point t)
-{
-    if (!*at || t < **at)
-        *at = t;
+void Earliest(std::optional<Clock::time_point>* at, Clock::time_point t) {
+    if (!*at || t < **at) *at = t;
 }
 
-void Diagnostic(const std::string& line)
-{
-    LogLine(line);
-}
+void Diagnostic(const std::string& line) { LogLine(line); }
 
 }  // namespace
 
-void BlockServeSignals()
-{
+void BlockServeSignals() {
     sigset_t set = ServeSignals();
     pthread_sigmask(SIG_BLOCK, &set, nullptr);
     signal(SIGPIPE, SIG_IGN);
@@ -65,9 +58,9 @@ void BlockServeSignals()
 // Per-direction state of the serving loop that does not belong in the header.
 struct ServeState {
     explicit ServeState(Cpu cpu)
-        : rxPace(kLineBaud, TraitsOf(cpu).bitsPerByte), txPace(kLineBaud, TraitsOf(cpu).bitsPerByte), lineCheck(cpu)
-    {
-    }
+        : rxPace(kLineBaud, TraitsOf(cpu).bitsPerByte),
+          txPace(kLineBaud, TraitsOf(cpu).bitsPerByte),
+          lineCheck(cpu) {}
     Pacer rxPace;
     Pacer txPace;
     std::optional<Clock::time_point> rxWaitUntil;
@@ -78,22 +71,23 @@ struct ServeState {
 Server::~Server() = default;
 
 Server::Server(Board& board, Pty& pty, UsbListener* usb, Outbox& outbox, ServeOptions options)
-    : board_(board), pty_(pty), usb_(usb), outbox_(outbox), options_(options),
-      state_(std::make_unique<ServeState>(board.GetCpu()))
-{
+    : board_(board),
+      pty_(pty),
+      usb_(usb),
+      outbox_(outbox),
+      options_(options),
+      state_(std::make_unique<ServeState>(board.GetCpu())) {
     sigset_t set = ServeSignals();
     signals_ = UniqueFd(signalfd(-1, &set, SFD_CLOEXEC | SFD_NONBLOCK));
     if (!signals_.Valid())
         throw std::runtime_error(std::string("cannot create a signalfd: ") + std::strerror(errno));
 }
 
-void Server::Run()
-{
+void Server::Run() {
     ServeState& local = *state_;
     for (;;) {
         board_.Poll();
-        if (outbox_.TakeUsbClose())
-            usbClosePending_ = true;
+        if (outbox_.TakeUsbClose()) usbClosePending_ = true;
         if (usbClosePending_ && (!usbConn_.Valid() || outbox_.Queued(Channel::Usb) == 0))
             CloseUsb("the USB device re-enumerated");
 
@@ -127,60 +121,49 @@ void Server::Run()
         fds[count++] = {pty_.Master(), masterEvents, 0};
         fds[count++] = {pty_.WatchFd(), POLLIN, 0};
         nfds_t listenAt = count;
-        if (usb_)
-            fds[count++] = {usb_->Fd(), POLLIN, 0};
+        if (usb_) fds[count++] = {usb_->Fd(), POLLIN, 0};
         nfds_t connAt = count;
         if (usbConn_.Valid()) {
             short events = reading ? POLLIN : 0;
-            if (outbox_.Queued(Channel::Usb) > 0)
-                events |= POLLOUT;
+            if (outbox_.Queued(Channel::Usb) > 0) events |= POLLOUT;
             fds[count++] = {usbConn_.Get(), events, 0};
         }
 
         timespec timeout{};
         timespec* timeoutArg = nullptr;
         if (wakeAt) {
-            auto ns = std::max<int64_t>(0, std::chrono::duration_cast<std::chrono::nanoseconds>(*wakeAt - now).count());
+            auto ns = std::max<int64_t>(
+                0, std::chrono::duration_cast<std::chrono::nanoseconds>(*wakeAt - now).count());
             timeout.tv_sec = static_cast<time_t>(ns / 1000000000);
             timeout.tv_nsec = static_cast<long>(ns % 1000000000);
             timeoutArg = &timeout;
         }
         if (ppoll(fds, count, timeoutArg, nullptr) < 0) {
-            if (errno == EINTR)
-                continue;
+            if (errno == EINTR) continue;
             throw std::runtime_error(std::string("poll failed: ") + std::strerror(errno));
         }
 
-        if ((fds[0].revents & POLLIN) && Signal())
-            return;
-        if (fds[1].revents & POLLIN)
-            outbox_.ClearWake();
-        if (fds[2].revents & POLLIN)
-            SerialIn();
-        if (fds[2].revents & POLLOUT)
-            SerialOut();
-        if (fds[3].revents & POLLIN)
-            pty_.WatchEvents();
+        if ((fds[0].revents & POLLIN) && Signal()) return;
+        if (fds[1].revents & POLLIN) outbox_.ClearWake();
+        if (fds[2].revents & POLLIN) SerialIn();
+        if (fds[2].revents & POLLOUT) SerialOut();
+        if (fds[3].revents & POLLIN) pty_.WatchEvents();
         if (usb_ && (fds[listenAt].revents & POLLIN))
             UsbAccept();
         else if (usbConn_.Valid() && connAt < count && fds[connAt].fd == usbConn_.Get()) {
-            if (fds[connAt].revents & (POLLIN | POLLHUP | POLLERR))
-                UsbIn();
-            if (usbConn_.Valid() && (fds[connAt].revents & POLLOUT))
-                UsbOut();
+            if (fds[connAt].revents & (POLLIN | POLLHUP | POLLERR)) UsbIn();
+            if (usbConn_.Valid() && (fds[connAt].revents & POLLOUT)) UsbOut();
         }
     }
 }
 
-void Server::SerialIn()
-{
+void Server::SerialIn() {
     ServeState& local = *state_;
     size_t limit = std::min(local.buffer.size(), board_.ReadBudget());
     size_t allowed = std::numeric_limits<size_t>::max();
     if (options_.pace) {
         int pending = 0;
-        if (ioctl(pty_.Master(), FIONREAD, &pending) != 0 || pending < 1)
-            pending = 1;
+        if (ioctl(pty_.Master(), FIONREAD, &pending) != 0 || pending < 1) pending = 1;
         size_t want = std::min<size_t>(static_cast<size_t>(pending), kPaceBatch);
         Clock::time_point now = Clock::now();
         allowed = local.rxPace.Allowed(now);
@@ -192,56 +175,46 @@ void Server::SerialIn()
     }
     ssize_t got = ::read(pty_.Master(), local.buffer.data(), limit);
     if (got < 0) {
-        if (errno == EAGAIN || errno == EINTR)
-            return;
+        if (errno == EAGAIN || errno == EINTR) return;
         throw std::runtime_error(std::string("reading ") + pty_.Path() + " failed: " + std::strerror(errno));
     }
-    if (got == 0)
-        return;
+    if (got == 0) return;
     if (options_.pace) {
         local.rxPace.Took(static_cast<size_t>(got));
         // Less than the line could have carried: the host paused, and the pause must
         // not be paid back later as a burst.
-        if (static_cast<size_t>(got) < allowed)
-            local.rxPace.Idle();
+        if (static_cast<size_t>(got) < allowed) local.rxPace.Idle();
     }
     termios settings{};
     if (tcgetattr(pty_.Slave(), &settings) == 0) {
-        if (auto mismatch = local.lineCheck.Check(settings))
-            Diagnostic(*mismatch);
+        if (auto mismatch = local.lineCheck.Check(settings)) Diagnostic(*mismatch);
     }
     board_.Feed(Channel::Serial, local.buffer.data(), static_cast<size_t>(got));
 }
 
-void Server::SerialOut()
-{
+void Server::SerialOut() {
     ServeState& local = *state_;
     size_t limit = std::numeric_limits<size_t>::max();
-    if (options_.pace)
-        limit = local.txPace.Allowed(Clock::now());
+    if (options_.pace) limit = local.txPace.Allowed(Clock::now());
     long sent = outbox_.Drain(Channel::Serial, pty_.Master(), limit);
     if (sent < 0) {
-        Diagnostic(std::string("writing ") + pty_.Path() + " failed: " + std::strerror(errno) + "; answer dropped");
+        Diagnostic(std::string("writing ") + pty_.Path() + " failed: " + std::strerror(errno) +
+                   "; answer dropped");
         outbox_.Clear(Channel::Serial);
         return;
     }
-    if (options_.pace)
-        local.txPace.Took(static_cast<size_t>(sent));
+    if (options_.pace) local.txPace.Took(static_cast<size_t>(sent));
 }
 
-void Server::UsbAccept()
-{
+void Server::UsbAccept() {
     UniqueFd conn(::accept4(usb_->Fd(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
-    if (!conn.Valid())
-        return;
-    if (usbConn_.Valid())
-        CloseUsb("a new USB host connected");
+    if (!conn.Valid()) return;
+    if (usbConn_.Valid()) CloseUsb("a new USB host connected");
     usbConn_ = std::move(conn);
     usbClosePending_ = false;
 }
 
-void Server::UsbIn()
-{
+void Server::UsbIn() {
     ServeState& local = *state_;
     size_t limit = std::min(local.buffer.size(), board_.ReadBudget());
     if (limit == 0) {
@@ -255,33 +228,27 @@ void Server::UsbIn()
         return;
     }
     if (got < 0) {
-        if (errno != EAGAIN && errno != EINTR)
-            CloseUsb(std::strerror(errno));
+        if (errno != EAGAIN && errno != EINTR) CloseUsb(std::strerror(errno));
         return;
     }
     board_.Feed(Channel::Usb, local.buffer.data(), static_cast<size_t>(got));
 }
 
-void Server::UsbOut()
-{
+void Server::UsbOut() {
     if (outbox_.Drain(Channel::Usb, usbConn_.Get(), std::numeric_limits<size_t>::max()) < 0)
         CloseUsb(std::strerror(errno));
 }
 
-void Server::CloseUsb(const char* why)
-{
+void Server::CloseUsb(const char* why) {
     usbClosePending_ = false;
     outbox_.Clear(Channel::Usb);
-    if (!usbConn_.Valid())
-        return;
+    if (!usbConn_.Valid()) return;
     usbConn_.Reset();
     // A host leaving is routine; only a close the board made is worth a line.
-    if (why)
-        Diagnostic(std::string("USB connection closed: ") + why);
+    if (why) Diagnostic(std::string("USB connection closed: ") + why);
 }
 
-bool Server::Signal()
-{
+bool Server::Signal() {
     signalfd_siginfo info{};
     while (::read(signals_.Get(), &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
         if (info.ssi_signo == SIGUSR1) {

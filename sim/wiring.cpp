@@ -7,8 +7,7 @@
 
 namespace vsim {
 
-std::unique_ptr<BoardFlash> MakeFlashFor([[maybe_unused]] Cpu cpu)
-{
+std::unique_ptr<BoardFlash> MakeFlashFor([[maybe_unused]] Cpu cpu) {
 #if defined(VSIM_HAVE_FLASH)
     return MakeBoardFlash(cpu);
 #else
@@ -16,10 +15,8 @@ std::unique_ptr<BoardFlash> MakeFlashFor([[maybe_unused]] Cpu cpu)
 #endif
 }
 
-bool MakeProgramsFor(const std::string& mode, ProgramFactory* factory)
-{
-    if (mode != "emulate" && mode != "model")
-        return false;
+bool MakeProgramsFor(const std::string& mode, ProgramFactory* factory) {
+    if (mode != "emulate" && mode != "model") return false;
 #if defined(VSIM_HAVE_PROGRAMS)
     *factory = mode == "model" ? MakeNativeProgramFactory() : MakeEmulatedProgramFactory();
 #else

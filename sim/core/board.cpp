@@ -15,26 +15,21 @@ namespace {
 // A plain application: it owns the board once started and ignores the host, as a
 // real board does until someone presses reset.
 class BusyApplication final : public Program {
-public:
+  public:
     void Start() override {}
     void HostBytes(Channel, const uint8_t*, size_t) override {}
     void Stop() override {}
 };
 
-std::string Hex32(uint32_t value)
-{
+std::string Hex32(uint32_t value) {
     char text[16];
     std::snprintf(text, sizeof text, "0x%08" PRIx32, value);
     return text;
 }
 
-const char* ChannelName(Channel channel)
-{
-    return channel == Channel::Usb ? "USB" : "serial";
-}
+const char* ChannelName(Channel channel) { return channel == Channel::Usb ? "USB" : "serial"; }
 
-std::string FrameText(const uint8_t* frame)
-{
+std::string FrameText(const uint8_t* frame) {
     std::string text;
     char byte[4];
     for (size_t i = 0; i < kFrameSize; ++i) {
@@ -53,30 +48,21 @@ Board::Board(BoardConfig config, BoardLinks links)
       flash_(std::move(config.flash)),
       programs_(std::move(config.programs)),
       links_(std::move(links)),
-      memory_(TraitsOf(config.cpu).ramBase, kRamSize, flash_.get())
-{
-    if (faults_.silentAfter && *faults_.silentAfter == 0)
-        silent_ = true;
+      memory_(TraitsOf(config.cpu).ramBase, kRamSize, flash_.get()) {
+    if (faults_.silentAfter && *faults_.silentAfter == 0) silent_ = true;
 }
 
-Board::~Board()
-{
-    Shutdown();
-}
+Board::~Board() { Shutdown(); }
 
-size_t Board::ReadBudget() const
-{
-    if (!faults_.silentAfter)
-        return std::numeric_limits<size_t>::max();
+size_t Board::ReadBudget() const {
+    if (!faults_.silentAfter) return std::numeric_limits<size_t>::max();
     uint64_t limit = *faults_.silentAfter;
     return bytesTaken_ >= limit ? 0 : static_cast<size_t>(std::min<uint64_t>(limit - bytesTaken_, SIZE_MAX));
 }
 
-size_t Board::Feed(Channel channel, const uint8_t* data, size_t n)
-{
+size_t Board::Feed(Channel channel, const uint8_t* data, size_t n) {
     n = std::min(n, ReadBudget());
-    if (n == 0)
-        return 0;
+    if (n == 0) return 0;
     bytesTaken_ += n;
     Poll();
     if (program_)
@@ -90,14 +76,11 @@ size_t Board::Feed(Channel channel, const uint8_t* data, size_t n)
     return n;
 }
 
-void Board::Poll()
-{
-    if (program_ && programEnded_.exchange(false))
-        EndProgram(programBackToRom_);
+void Board::Poll() {
+    if (program_ && programEnded_.exchange(false)) EndProgram(programBackToRom_);
 }
 
-void Board::Reset()
-{
+void Board::Reset() {
     bool usb = program_ && (programChannel_ == Channel::Usb || programUsedUsb_);
     if (program_) {
         program_->Stop();
@@ -108,25 +91,19 @@ void Board::Reset()
     hasPendingEntry_ = false;
     channels_ = {};
     Log("board reset: boot ROM waiting for commands");
-    if (usb && links_.usbDisconnect)
-        links_.usbDisconnect();
+    if (usb && links_.usbDisconnect) links_.usbDisconnect();
 }
 
-void Board::Shutdown()
-{
+void Board::Shutdown() {
     if (program_) {
         program_->Stop();
         program_.reset();
     }
 }
 
-bool Board::ProgramRunning() const
-{
-    return program_ != nullptr;
-}
+bool Board::ProgramRunning() const { return program_ != nullptr; }
 
-void Board::RomBytes(Channel channel, const uint8_t* data, size_t n)
-{
+void Board::RomBytes(Channel channel, const uint8_t* data, size_t n) {
     ChannelState& state = channels_[static_cast<int>(channel)];
     while (n > 0) {
         if (program_) {
@@ -141,8 +118,7 @@ void Board::RomBytes(Channel channel, const uint8_t* data, size_t n)
             state.loadLeft -= chunk;
             data += chunk;
             n -= chunk;
-            if (state.loadLeft == 0)
-                LoadFinished(state);
+            if (state.loadLeft == 0) LoadFinished(state);
             continue;
         }
         size_t chunk = std::min(n, kFrameSize - state.have);
@@ -157,8 +133,7 @@ void Board::RomBytes(Channel channel, const uint8_t* data, size_t n)
     }
 }
 
-void Board::Frame(Channel channel, const uint8_t* frame)
-{
+void Board::Frame(Channel channel, const uint8_t* frame) {
     uint8_t code = frame[kFrameCode];
     uint32_t addr = BigEndian32(frame + kFrameAddress);
     uint8_t format = frame[kFrameFormat];
@@ -171,38 +146,36 @@ void Board::Frame(Channel channel, const uint8_t* frame)
         return;
     }
     switch (static_cast<Command>(code)) {
-    case Command::WriteRegister:
-        WriteRegister(channel, addr, format, data);
-        return;
-    case Command::ReadMemory:
-        ReadMemory(channel, addr, format, count);
-        return;
-    case Command::WriteFile:
-        WriteFile(channel, addr, count, fileType);
-        return;
-    case Command::GetStatus:
-        GetStatus(channel);
-        return;
+        case Command::WriteRegister:
+            WriteRegister(channel, addr, format, data);
+            return;
+        case Command::ReadMemory:
+            ReadMemory(channel, addr, format, count);
+            return;
+        case Command::WriteFile:
+            WriteFile(channel, addr, count, fileType);
+            return;
+        case Command::GetStatus:
+            GetStatus(channel);
+            return;
     }
     UnknownFrame(channel, frame);
 }
 
-void Board::UnknownFrame(Channel channel, const uint8_t* frame)
-{
+void Board::UnknownFrame(Channel channel, const uint8_t* frame) {
     // A host out of step sends nothing but unknown frames; a few lines tell the story,
     // thousands would only fill the log (and a pipe nobody drains).
     constexpr uint64_t kLogged = 16, kThenEvery = 4096;
     ++unknownFrames_;
     if (unknownFrames_ <= kLogged) {
-        Log(std::string("unknown frame on ") + ChannelName(channel) + ": " + FrameText(frame) + ", no answer" +
-            (unknownFrames_ == kLogged ? " (further ones are only counted)" : ""));
+        Log(std::string("unknown frame on ") + ChannelName(channel) + ": " + FrameText(frame) +
+            ", no answer" + (unknownFrames_ == kLogged ? " (further ones are only counted)" : ""));
     } else if (unknownFrames_ % kThenEvery == 0) {
         Log(std::to_string(unknownFrames_) + " unknown frames so far");
     }
 }
 
-void Board::WriteRegister(Channel channel, uint32_t addr, uint8_t format, uint32_t value)
-{
+void Board::WriteRegister(Channel channel, uint32_t addr, uint8_t format, uint32_t value) {
     ++registerWrites_;
     if (format != 8 && format != 16 && format != 32) {
         Log("write register " + Hex32(addr) + ": format " + std::to_string(format) +
@@ -221,8 +194,7 @@ void Board::WriteRegister(Channel channel, uint32_t addr, uint8_t format, uint32
     SendWord(channel, kWordRegisterDone);
 }
 
-void Board::ReadMemory(Channel channel, uint32_t addr, uint8_t format, uint32_t count)
-{
+void Board::ReadMemory(Channel channel, uint32_t addr, uint8_t format, uint32_t count) {
     // A read never needs more than the RAM holds; a larger count is a broken host,
     // and streaming gigabytes back would only bury it.
     if (count > kRamSize) {
@@ -237,17 +209,17 @@ void Board::ReadMemory(Channel channel, uint32_t addr, uint8_t format, uint32_t 
     Send(channel, answer.data(), answer.size());
 }
 
-void Board::WriteFile(Channel channel, uint32_t addr, uint32_t count, uint8_t fileType)
-{
+void Board::WriteFile(Channel channel, uint32_t addr, uint32_t count, uint8_t fileType) {
     ChannelState& state = channels_[static_cast<int>(channel)];
     switch (static_cast<FileType>(fileType)) {
-    case FileType::Image:
-    case FileType::Application:
-    case FileType::Csf:
-    case FileType::Hwc:
-        break;
-    default:
-        Log("write file " + Hex32(addr) + ": unknown file type " + std::to_string(fileType) + ", loaded as data");
+        case FileType::Image:
+        case FileType::Application:
+        case FileType::Csf:
+        case FileType::Hwc:
+            break;
+        default:
+            Log("write file " + Hex32(addr) + ": unknown file type " + std::to_string(fileType) +
+                ", loaded as data");
     }
     SendWord(channel, kWordAck);
     state.loadStart = addr;
@@ -255,12 +227,10 @@ void Board::WriteFile(Channel channel, uint32_t addr, uint32_t count, uint8_t fi
     state.loadLeft = count;
     state.loadType = static_cast<FileType>(fileType);
     state.loadRefused = 0;
-    if (count == 0)
-        LoadFinished(state);
+    if (count == 0) LoadFinished(state);
 }
 
-void Board::LoadFinished(ChannelState& state)
-{
+void Board::LoadFinished(ChannelState& state) {
     if (state.loadRefused > 0) {
         Log("write file " + Hex32(state.loadStart) + ": " + std::to_string(state.loadRefused) +
             " bytes aimed at flash were dropped (flash is written by its programs)");
@@ -271,8 +241,7 @@ void Board::LoadFinished(ChannelState& state)
     }
 }
 
-void Board::GetStatus(Channel channel)
-{
+void Board::GetStatus(Channel channel) {
     if (!hasPendingEntry_) {
         SendWord(channel, sekurelStatus_);
         return;
@@ -282,8 +251,7 @@ void Board::GetStatus(Channel channel)
     StartProgram(channel, pendingEntry_);
 }
 
-void Board::StartProgram(Channel channel, uint32_t entry)
-{
+void Board::StartProgram(Channel channel, uint32_t entry) {
     Ram& ram = memory_.RamArea();
     ProgramContext context;
     context.cpu = cpu_;
@@ -293,22 +261,19 @@ void Board::StartProgram(Channel channel, uint32_t entry)
     context.flash = flash_.get();
     context.entry = entry;
     context.toHost = [this](Channel c, const uint8_t* data, size_t n) {
-        if (c == Channel::Usb)
-            programUsedUsb_ = true;
+        if (c == Channel::Usb) programUsedUsb_ = true;
         Send(c, data, n);
     };
     context.ended = [this](bool backToRom) {
         programBackToRom_ = backToRom;
         programEnded_ = true;
-        if (links_.programEnded)
-            links_.programEnded();
+        if (links_.programEnded) links_.programEnded();
     };
 
     programChannel_ = channel;
     programUsedUsb_ = channel == Channel::Usb;
     programEnded_ = false;
-    if (programs_)
-        program_ = programs_(context);
+    if (programs_) program_ = programs_(context);
     if (!program_) {
         program_ = std::make_unique<BusyApplication>();
         Log("application started at " + Hex32(entry) + "; the board is busy until reset (SIGUSR1)");
@@ -318,12 +283,26 @@ void Board::StartProgram(Channel channel, uint32_t entry)
     program_->Start();
 }
 
-void Board::ProgramBytes(Channel channel, const uint8_t* data, size_t n)
-{
+void Board::ProgramBytes(Channel channel, const uint8_t* data, size_t n) {
     // Queries are recognised here, on the board's side of the link, so that the
     // status faults work whatever program runs. Bytes that might start a query are
     // held back until it is clear whether they are one.
     ChannelState& state = channels_[static_cast<int>(channel)];
+    if (faults_.statusSilent.empty() && faults_.statusWords.empty()) {
+        // Nothing to intercept: count the queries, but hold nothing back, so that a
+        // program waiting for a lone byte that happens to start a query still gets it.
+        for (size_t i = 0; i < n; ++i) {
+            state.heldCount = data[i] == kStatusQuery[state.heldCount] ? state.heldCount + 1
+                              : data[i] == kStatusQuery[0]             ? 1
+                                                                       : 0;
+            if (state.heldCount == kFrameSize) {
+                state.heldCount = 0;
+                ++statusQueries_;
+            }
+        }
+        program_->HostBytes(channel, data, n);
+        return;
+    }
     std::vector<uint8_t> pass;
     pass.reserve(n + state.heldCount);
     for (size_t i = 0; i < n; ++i) {
@@ -336,7 +315,8 @@ void Board::ProgramBytes(Channel channel, const uint8_t* data, size_t n)
             }
             continue;
         }
-        pass.insert(pass.end(), state.held.begin(), state.held.begin() + static_cast<ptrdiff_t>(state.heldCount));
+        pass.insert(pass.end(), state.held.begin(),
+                    state.held.begin() + static_cast<ptrdiff_t>(state.heldCount));
         state.heldCount = 0;
         // The query's first byte occurs nowhere else in it, so only b can start a new one.
         if (b == kStatusQuery[0])
@@ -344,12 +324,10 @@ void Board::ProgramBytes(Channel channel, const uint8_t* data, size_t n)
         else
             pass.push_back(b);
     }
-    if (!pass.empty() && program_)
-        program_->HostBytes(channel, pass.data(), pass.size());
+    if (!pass.empty() && program_) program_->HostBytes(channel, pass.data(), pass.size());
 }
 
-void Board::StatusQuery(Channel channel, std::vector<uint8_t>* pass)
-{
+void Board::StatusQuery(Channel channel, std::vector<uint8_t>* pass) {
     ++statusQueries_;
     bool silent = faults_.statusSilent.count(statusQueries_) > 0;
     auto word = faults_.statusWords.find(statusQueries_);
@@ -358,8 +336,7 @@ void Board::StatusQuery(Channel channel, std::vector<uint8_t>* pass)
         return;
     }
     // What the program got before the query must reach it before the board answers.
-    if (!pass->empty() && program_)
-        program_->HostBytes(channel, pass->data(), pass->size());
+    if (!pass->empty() && program_) program_->HostBytes(channel, pass->data(), pass->size());
     pass->clear();
     if (silent) {
         Log("fault: status query " + std::to_string(statusQueries_) + " left unanswered");
@@ -369,8 +346,7 @@ void Board::StatusQuery(Channel channel, std::vector<uint8_t>* pass)
     SendWord(channel, word->second);
 }
 
-void Board::EndProgram(bool toRom)
-{
+void Board::EndProgram(bool toRom) {
     bool usb = programChannel_ == Channel::Usb || programUsedUsb_;
     program_->Stop();
     program_.reset();
@@ -383,28 +359,22 @@ void Board::EndProgram(bool toRom)
     Log("program ended; boot ROM waiting for commands");
     if (usb) {
         Log("USB device re-enumerates: the host must enumerate again");
-        if (links_.usbDisconnect)
-            links_.usbDisconnect();
+        if (links_.usbDisconnect) links_.usbDisconnect();
     }
 }
 
-void Board::SendWord(Channel channel, uint32_t word)
-{
+void Board::SendWord(Channel channel, uint32_t word) {
     auto bytes = WireWord(word);
     Send(channel, bytes.data(), bytes.size());
 }
 
-void Board::Send(Channel channel, const uint8_t* data, size_t n)
-{
-    if (silent_ || !links_.toHost)
-        return;
+void Board::Send(Channel channel, const uint8_t* data, size_t n) {
+    if (silent_ || !links_.toHost) return;
     links_.toHost(channel, data, n);
 }
 
-void Board::Log(const std::string& line) const
-{
-    if (links_.log)
-        links_.log(line);
+void Board::Log(const std::string& line) const {
+    if (links_.log) links_.log(line);
 }
 
 }  // namespace vsim

@@ -14,16 +14,11 @@ constexpr std::array<CpuTraits, 3> kTraits = {{
 
 }  // namespace
 
-const CpuTraits& TraitsOf(Cpu cpu)
-{
-    return kTraits.at(static_cast<size_t>(cpu));
-}
+const CpuTraits& TraitsOf(Cpu cpu) { return kTraits.at(static_cast<size_t>(cpu)); }
 
-std::optional<Cpu> ParseCpu(std::string_view name)
-{
+std::optional<Cpu> ParseCpu(std::string_view name) {
     for (size_t i = 0; i < kTraits.size(); ++i) {
-        if (kTraits[i].name == name)
-            return static_cast<Cpu>(i);
+        if (kTraits[i].name == name) return static_cast<Cpu>(i);
     }
     return std::nullopt;
 }

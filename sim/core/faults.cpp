@@ -7,27 +7,22 @@ namespace vsim {
 
 namespace {
 
-std::vector<std::string_view> SplitColons(std::string_view text)
-{
+std::vector<std::string_view> SplitColons(std::string_view text) {
     std::vector<std::string_view> parts;
     size_t start = 0;
     for (;;) {
         size_t colon = text.find(':', start);
         parts.push_back(text.substr(start, colon == std::string_view::npos ? colon : colon - start));
-        if (colon == std::string_view::npos)
-            return parts;
+        if (colon == std::string_view::npos) return parts;
         start = colon + 1;
     }
 }
 
 // Decimal digits only: no sign, no blanks, no trailing text.
-bool ParseCount(std::string_view text, uint64_t* value)
-{
-    if (text.empty() || text.size() > 18)
-        return false;
+bool ParseCount(std::string_view text, uint64_t* value) {
+    if (text.empty() || text.size() > 18) return false;
     for (char c : text) {
-        if (c < '0' || c > '9')
-            return false;
+        if (c < '0' || c > '9') return false;
     }
     auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), *value);
     return ec == std::errc() && end == text.data() + text.size();
@@ -35,16 +30,12 @@ bool ParseCount(std::string_view text, uint64_t* value)
 
 }  // namespace
 
-bool ParseHexWord(std::string_view text, uint32_t* value)
-{
-    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X'))
-        text.remove_prefix(2);
-    if (text.empty() || text.size() > 8)
-        return false;
+bool ParseHexWord(std::string_view text, uint32_t* value) {
+    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) text.remove_prefix(2);
+    if (text.empty() || text.size() > 8) return false;
     for (char c : text) {
         bool hex = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-        if (!hex)
-            return false;
+        if (!hex) return false;
     }
     auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), *value, 16);
     return ec == std::errc() && end == text.data() + text.size();
@@ -52,17 +43,14 @@ bool ParseHexWord(std::string_view text, uint32_t* value)
 
 namespace {
 
-FaultParse Malformed(std::string* error, std::string_view spec, const char* form)
-{
-    if (error)
-        *error = "bad fault \"" + std::string(spec) + "\": expected " + form;
+FaultParse Malformed(std::string* error, std::string_view spec, const char* form) {
+    if (error) *error = "bad fault \"" + std::string(spec) + "\": expected " + form;
     return FaultParse::Malformed;
 }
 
 }  // namespace
 
-FaultParse ParseLinkFault(std::string_view spec, LinkFaults* faults, std::string* error)
-{
+FaultParse ParseLinkFault(std::string_view spec, LinkFaults* faults, std::string* error) {
     std::vector<std::string_view> parts = SplitColons(spec);
     std::string_view name = parts[0];
     uint64_t n = 0;
@@ -72,8 +60,7 @@ FaultParse ParseLinkFault(std::string_view spec, LinkFaults* faults, std::string
         const char* form = "reg-word:N[:WORD] with N >= 1 and WORD in hexadecimal";
         if (parts.size() < 2 || parts.size() > 3 || !ParseCount(parts[1], &n) || n == 0)
             return Malformed(error, spec, form);
-        if (parts.size() == 3 && !ParseHexWord(parts[2], &word))
-            return Malformed(error, spec, form);
+        if (parts.size() == 3 && !ParseHexWord(parts[2], &word)) return Malformed(error, spec, form);
         faults->regWords[n] = parts.size() == 3 ? word : kDefaultRegFaultWord;
         return FaultParse::Applied;
     }
@@ -98,8 +85,7 @@ FaultParse ParseLinkFault(std::string_view spec, LinkFaults* faults, std::string
     return FaultParse::NotMine;
 }
 
-std::string FaultHelp()
-{
+std::string FaultHelp() {
     return "Faults (--fault SPEC, repeatable, also for several N; N counts from 1 unless\n"
            "said otherwise; "
            "WORD is hexadecimal with an optional 0x, 1 to 8 digits):\n"

@@ -14,41 +14,29 @@ namespace {
 
 // Bytes from addr to the end of its 4 KiB page, so that one chunk never straddles
 // a page or a RAM/flash window boundary that is page aligned.
-size_t ToPageEnd(uint32_t addr)
-{
-    return SparseMemory::kPageSize - (addr % SparseMemory::kPageSize);
-}
+size_t ToPageEnd(uint32_t addr) { return SparseMemory::kPageSize - (addr % SparseMemory::kPageSize); }
 
 }  // namespace
 
-Ram::Ram(uint32_t base, size_t size) : base_(base), size_(size)
-{
+Ram::Ram(uint32_t base, size_t size) : base_(base), size_(size) {
     void* p = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
-    if (p == MAP_FAILED)
-        throw std::bad_alloc();
+    if (p == MAP_FAILED) throw std::bad_alloc();
     data_ = static_cast<uint8_t*>(p);
 }
 
-Ram::~Ram()
-{
-    munmap(data_, size_);
-}
+Ram::~Ram() { munmap(data_, size_); }
 
-size_t Ram::Span(uint32_t addr) const
-{
+size_t Ram::Span(uint32_t addr) const {
     uint64_t offset = uint64_t{addr} - base_;
-    if (addr < base_ || offset >= size_)
-        return 0;
+    if (addr < base_ || offset >= size_) return 0;
     return size_ - offset;
 }
 
-void SparseMemory::Write(uint32_t addr, const uint8_t* data, size_t n)
-{
+void SparseMemory::Write(uint32_t addr, const uint8_t* data, size_t n) {
     while (n > 0) {
         size_t chunk = std::min(n, ToPageEnd(addr));
         auto& page = pages_[addr / kPageSize];
-        if (!page)
-            page = std::make_unique<Page>(Page{});
+        if (!page) page = std::make_unique<Page>(Page{});
         std::memcpy(page->data() + addr % kPageSize, data, chunk);
         addr += static_cast<uint32_t>(chunk);
         data += chunk;
@@ -56,8 +44,7 @@ void SparseMemory::Write(uint32_t addr, const uint8_t* data, size_t n)
     }
 }
 
-void SparseMemory::Read(uint32_t addr, uint8_t* out, size_t n) const
-{
+void SparseMemory::Read(uint32_t addr, uint8_t* out, size_t n) const {
     while (n > 0) {
         size_t chunk = std::min(n, ToPageEnd(addr));
         auto it = pages_.find(addr / kPageSize);
@@ -72,12 +59,9 @@ void SparseMemory::Read(uint32_t addr, uint8_t* out, size_t n) const
 }
 
 BusMemory::BusMemory(uint32_t ramBase, size_t ramSize, BoardFlash* flash)
-    : ram_(ramBase, ramSize), flash_(flash)
-{
-}
+    : ram_(ramBase, ramSize), flash_(flash) {}
 
-size_t BusMemory::Load(uint32_t addr, const uint8_t* data, size_t n)
-{
+size_t BusMemory::Load(uint32_t addr, const uint8_t* data, size_t n) {
     size_t refused = 0;
     while (n > 0) {
         size_t chunk;
@@ -98,15 +82,13 @@ size_t BusMemory::Load(uint32_t addr, const uint8_t* data, size_t n)
     return refused;
 }
 
-void BusMemory::WriteRegister(uint32_t addr, uint32_t value, unsigned bytes)
-{
+void BusMemory::WriteRegister(uint32_t addr, uint32_t value, unsigned bytes) {
     if (flash_ && flash_->Claims(addr)) {
         flash_->BusWrite(addr, value, bytes);
         return;
     }
     uint8_t le[4];
-    for (unsigned i = 0; i < bytes; ++i)
-        le[i] = static_cast<uint8_t>(value >> (8 * i));
+    for (unsigned i = 0; i < bytes; ++i) le[i] = static_cast<uint8_t>(value >> (8 * i));
     for (unsigned i = 0; i < bytes; ++i) {
         uint32_t a = addr + i;
         if (size_t span = ram_.Span(a); span > 0)
@@ -116,10 +98,8 @@ void BusMemory::WriteRegister(uint32_t addr, uint32_t value, unsigned bytes)
     }
 }
 
-void BusMemory::Read(uint32_t addr, uint8_t* out, size_t n, unsigned unit)
-{
-    if (unit != 1 && unit != 2 && unit != 4)
-        unit = 1;
+void BusMemory::Read(uint32_t addr, uint8_t* out, size_t n, unsigned unit) {
+    if (unit != 1 && unit != 2 && unit != 4) unit = 1;
     while (n > 0) {
         size_t chunk;
         if (size_t span = ram_.Span(addr); span > 0) {
@@ -128,8 +108,7 @@ void BusMemory::Read(uint32_t addr, uint8_t* out, size_t n, unsigned unit)
         } else if (flash_ && flash_->Claims(addr)) {
             chunk = n >= unit ? unit : 1;
             uint32_t v = flash_->BusRead(addr, static_cast<unsigned>(chunk));
-            for (size_t i = 0; i < chunk; ++i)
-                out[i] = static_cast<uint8_t>(v >> (8 * i));
+            for (size_t i = 0; i < chunk; ++i) out[i] = static_cast<uint8_t>(v >> (8 * i));
         } else {
             chunk = std::min(n, ToPageEnd(addr));
             sparse_.Read(addr, out, chunk);
@@ -140,8 +119,7 @@ void BusMemory::Read(uint32_t addr, uint8_t* out, size_t n, unsigned unit)
     }
 }
 
-uint32_t BusMemory::ReadWord(uint32_t addr)
-{
+uint32_t BusMemory::ReadWord(uint32_t addr) {
     uint8_t b[4];
     Read(addr, b, 4, 4);
     return uint32_t{b[0]} | (uint32_t{b[1]} << 8) | (uint32_t{b[2]} << 16) | (uint32_t{b[3]} << 24);

@@ -43,19 +43,16 @@ inline constexpr uint32_t kDefaultSekurelStatus = 0x0000003C;
 
 // The flashing-status query a running flash program receives from the host.
 inline constexpr std::array<uint8_t, kFrameSize> kStatusQuery = {
-    0x94, 0x93, 0x00, 0x00, 0x78, 0x56, 0x34, 0x12,
-    0xEF, 0xCD, 0xAB, 0x90, 0x55, 0xAA, 0x55, 0xAA,
+    0x94, 0x93, 0x00, 0x00, 0x78, 0x56, 0x34, 0x12, 0xEF, 0xCD, 0xAB, 0x90, 0x55, 0xAA, 0x55, 0xAA,
 };
 
-inline constexpr uint32_t BigEndian32(const uint8_t* p)
-{
+inline constexpr uint32_t BigEndian32(const uint8_t* p) {
     return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | uint32_t{p[3]};
 }
 
-inline constexpr std::array<uint8_t, 4> WireWord(uint32_t word)
-{
-    return {static_cast<uint8_t>(word), static_cast<uint8_t>(word >> 8),
-            static_cast<uint8_t>(word >> 16), static_cast<uint8_t>(word >> 24)};
+inline constexpr std::array<uint8_t, 4> WireWord(uint32_t word) {
+    return {static_cast<uint8_t>(word), static_cast<uint8_t>(word >> 8), static_cast<uint8_t>(word >> 16),
+            static_cast<uint8_t>(word >> 24)};
 }
 
 }  // namespace vsim

@@ -21,9 +21,8 @@ struct BoardTest : ::testing::Test {
     Host host;
     std::unique_ptr<Board> board;
 
-    void Make(Cpu cpu = Cpu::VireoC_TO2, vsim::LinkFaults faults = {}, vsim::ProgramFactory programs = nullptr,
-              uint32_t sekurel = vsim::kDefaultSekurelStatus)
-    {
+    void Make(Cpu cpu = Cpu::VireoC_TO2, vsim::LinkFaults faults = {},
+              vsim::ProgramFactory programs = nullptr, uint32_t sekurel = vsim::kDefaultSekurelStatus) {
         BoardConfig config;
         config.cpu = cpu;
         config.faults = faults;
@@ -32,16 +31,14 @@ struct BoardTest : ::testing::Test {
         board = std::make_unique<Board>(std::move(config), host.Links());
     }
 
-    Bytes Ask(const Bytes& frame, Channel c = Channel::Serial)
-    {
+    Bytes Ask(const Bytes& frame, Channel c = Channel::Serial) {
         Feed(*board, frame, c);
         return host.Take(c);
     }
 
     // Loads an image the way the host library cuts it: pieces of 0x1F0000 bytes with
     // their own headers, payload sends of 64 KiB, then the 1024-byte application header.
-    void Download(uint32_t addr, const Bytes& image, Channel c = Channel::Serial)
-    {
+    void Download(uint32_t addr, const Bytes& image, Channel c = Channel::Serial) {
         constexpr size_t kPiece = 0x1F0000, kSend = 0x10000;
         size_t offset = 0;
         do {
@@ -62,25 +59,21 @@ struct BoardTest : ::testing::Test {
         EXPECT_TRUE(host.Take(c).empty()) << "no answer follows a payload";
     }
 
-    bool RamHolds(uint32_t addr, const Bytes& bytes)
-    {
+    bool RamHolds(uint32_t addr, const Bytes& bytes) {
         vsim::Ram& ram = board->Memory().RamArea();
-        if (ram.Span(addr) < bytes.size())
-            return false;
+        if (ram.Span(addr) < bytes.size()) return false;
         return std::memcmp(ram.Data() + (addr - ram.Base()), bytes.data(), bytes.size()) == 0;
     }
 };
 
-TEST_F(BoardTest, GetStatusWithoutApplicationAnswersSekurelWord)
-{
+TEST_F(BoardTest, GetStatusWithoutApplicationAnswersSekurelWord) {
     Make();
     EXPECT_EQ(Ask(GetStatus()), Word(vsim::kDefaultSekurelStatus));
     Make(Cpu::VireoB, {}, nullptr, 0x12345678);
     EXPECT_EQ(Ask(GetStatus()), (Bytes{0x78, 0x56, 0x34, 0x12}));
 }
 
-TEST_F(BoardTest, RegisterWritesAnswerBothWordsAndLandByWidth)
-{
+TEST_F(BoardTest, RegisterWritesAnswerBothWordsAndLandByWidth) {
     Make();
     EXPECT_EQ(Ask(WriteReg(0xB8001004, 0x006AC73A)), kAckDone);
     EXPECT_EQ(board->Memory().ReadWord(0xB8001004), 0x006AC73Au);
@@ -98,8 +91,7 @@ TEST_F(BoardTest, RegisterWritesAnswerBothWordsAndLandByWidth)
     EXPECT_EQ(board->RegisterWrites(), 5u);
 }
 
-TEST_F(BoardTest, VireoBKeepsItsControllerAndRamApart)
-{
+TEST_F(BoardTest, VireoBKeepsItsControllerAndRamApart) {
     Make(Cpu::VireoB);
     EXPECT_EQ(Ask(WriteReg(0xD8001000, 0x92100000)), kAckDone);
     EXPECT_EQ(Ask(WriteReg(0xA0000400, 0x11223344)), kAckDone);
@@ -109,8 +101,7 @@ TEST_F(BoardTest, VireoBKeepsItsControllerAndRamApart)
     EXPECT_EQ(board->Memory().RamArea().Span(0x80000000), 0u);
 }
 
-TEST_F(BoardTest, ReadMemoryAnswersAckThenBytes)
-{
+TEST_F(BoardTest, ReadMemoryAnswersAckThenBytes) {
     Make();
     Ask(WriteReg(0xB8002050, 0x0000DCF6));
     EXPECT_EQ(Ask(ReadMem(0xB8002050, 4)), Cat({Word(0x56787856), Word(0x0000DCF6)}));
@@ -123,17 +114,14 @@ TEST_F(BoardTest, ReadMemoryAnswersAckThenBytes)
     EXPECT_EQ(Ask(ReadMem(0x10000000, 4)), Cat({Word(0x56787856), Word(0)}));
 }
 
-TEST_F(BoardTest, FramesSplitAnyWayGiveTheSameAnswers)
-{
+TEST_F(BoardTest, FramesSplitAnyWayGiveTheSameAnswers) {
     Make();
     Bytes stream = Cat({WriteReg(0xB8001010, 4), GetStatus(), ReadMem(0xB8001010, 4)});
-    for (uint8_t b : stream)
-        board->Feed(Channel::Serial, &b, 1);
+    for (uint8_t b : stream) board->Feed(Channel::Serial, &b, 1);
     EXPECT_EQ(host.Take(), Cat({kAckDone, Word(vsim::kDefaultSekurelStatus), Word(0x56787856), Word(4)}));
 }
 
-TEST_F(BoardTest, BadFramesAreLoggedAndUnanswered)
-{
+TEST_F(BoardTest, BadFramesAreLoggedAndUnanswered) {
     Make();
     EXPECT_TRUE(Ask(Frame(3, 0, 0, 0, 0, 0)).empty());
     EXPECT_TRUE(Ask(Bytes{0x01, 0x02, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}).empty());
@@ -148,8 +136,7 @@ TEST_F(BoardTest, BadFramesAreLoggedAndUnanswered)
     EXPECT_EQ(Ask(GetStatus()), Word(vsim::kDefaultSekurelStatus));
 }
 
-TEST_F(BoardTest, WriteFileTypesLoadIntoMemory)
-{
+TEST_F(BoardTest, WriteFileTypesLoadIntoMemory) {
     Make();
     Bytes hwc = Pattern(0x1F0, 3), csf = Pattern(0x2E00, 4);
     Feed(*board, WriteFile(0x80001010, uint32_t(hwc.size()), 0xEE));
@@ -165,8 +152,7 @@ TEST_F(BoardTest, WriteFileTypesLoadIntoMemory)
     EXPECT_EQ(Ask(GetStatus()), Word(vsim::kDefaultSekurelStatus));
 }
 
-TEST_F(BoardTest, PayloadAndNextFrameInOneRead)
-{
+TEST_F(BoardTest, PayloadAndNextFrameInOneRead) {
     Make();
     Bytes data = Pattern(100);
     Feed(*board, Cat({WriteFile(0x80100000, 100, 0x00), data, WriteReg(0xB8001000, 7), GetStatus()}));
@@ -174,8 +160,7 @@ TEST_F(BoardTest, PayloadAndNextFrameInOneRead)
     EXPECT_TRUE(RamHolds(0x80100000, data));
 }
 
-TEST_F(BoardTest, ImageDownloadsOfTheChunkingLimitsLand)
-{
+TEST_F(BoardTest, ImageDownloadsOfTheChunkingLimitsLand) {
     for (size_t size : {size_t{1}, size_t{65536}, size_t{65537}, size_t{0x1F0000}, size_t{0x1F0001}}) {
         SCOPED_TRACE(size);
         Make();
@@ -187,16 +172,14 @@ TEST_F(BoardTest, ImageDownloadsOfTheChunkingLimitsLand)
     }
 }
 
-TEST_F(BoardTest, ImageOf32MiBFitsAboveTheFlashLibraryArea)
-{
+TEST_F(BoardTest, ImageOf32MiBFitsAboveTheFlashLibraryArea) {
     Make(Cpu::VireoB);
     Bytes image = Pattern(32u << 20, 9);
     Download(0xA0010000, image);
     EXPECT_TRUE(RamHolds(0xA0010000, image));
 }
 
-TEST_F(BoardTest, GetStatusStartsThePendingApplicationOnce)
-{
+TEST_F(BoardTest, GetStatusStartsThePendingApplicationOnce) {
     std::vector<uint32_t> entries;
     Make(Cpu::VireoC_TO1, {}, [&](const vsim::ProgramContext& context) -> std::unique_ptr<vsim::Program> {
         entries.push_back(context.entry);
@@ -220,31 +203,37 @@ TEST_F(BoardTest, GetStatusStartsThePendingApplicationOnce)
     EXPECT_TRUE(RamHolds(0x80004000, Pattern(5000)));
 }
 
-// A stand-in program: answers each byte run it gets with the run's length, answers a
-// full query with a state word, and ends when it receives "END!" or "DIE!".
+// A stand-in program: answers each query with a counting state word, and ends when
+// it receives "END!" or "DIE!".
 class ScriptedProgram : public vsim::Program {
-public:
+  public:
     explicit ScriptedProgram(vsim::ProgramContext context, std::vector<Bytes>* seen)
-        : context_(std::move(context)), seen_(seen)
-    {
-    }
+        : context_(std::move(context)), seen_(seen) {}
     void Start() override {}
-    void HostBytes(Channel channel, const uint8_t* data, size_t n) override
-    {
-        Bytes b(data, data + n);
-        seen_->push_back(b);
-        if (b == StatusQuery()) {
-            auto w = Word(0x00A10000u + uint32_t(++queries_));
-            context_.toHost(channel, w.data(), w.size());
-        } else if (b == Bytes{'E', 'N', 'D', '!'}) {
-            context_.ended(true);
-        } else if (b == Bytes{'D', 'I', 'E', '!'}) {
-            context_.ended(false);
+    void HostBytes(Channel channel, const uint8_t* data, size_t n) override {
+        seen_->emplace_back(data, data + n);
+        for (size_t i = 0; i < n; ++i) {
+            pending_.push_back(data[i]);
+            if (EndsWith(StatusQuery())) {
+                auto w = Word(0x00A10000u + uint32_t(++queries_));
+                context_.toHost(channel, w.data(), w.size());
+                pending_.clear();
+            } else if (EndsWith({'E', 'N', 'D', '!'})) {
+                context_.ended(true);
+            } else if (EndsWith({'D', 'I', 'E', '!'})) {
+                context_.ended(false);
+            }
         }
     }
     void Stop() override {}
 
-private:
+  private:
+    bool EndsWith(const Bytes& tail) const {
+        return pending_.size() >= tail.size() &&
+               std::equal(tail.begin(), tail.end(), pending_.end() - ptrdiff_t(tail.size()));
+    }
+
+    Bytes pending_;
     vsim::ProgramContext context_;
     std::vector<Bytes>* seen_;
     int queries_ = 0;
@@ -252,8 +241,7 @@ private:
 
 struct ProgramTest : BoardTest {
     std::vector<Bytes> seen;
-    void Start(vsim::LinkFaults faults = {}, Channel c = Channel::Serial)
-    {
+    void Start(vsim::LinkFaults faults = {}, Channel c = Channel::Serial) {
         Make(Cpu::VireoC_TO2, faults, [this](const vsim::ProgramContext& context) {
             return std::make_unique<ScriptedProgram>(context, &seen);
         });
@@ -263,28 +251,36 @@ struct ProgramTest : BoardTest {
     }
 };
 
-TEST_F(ProgramTest, HostBytesReachTheProgramAndQueriesAreCounted)
-{
+TEST_F(ProgramTest, HostBytesReachTheProgramAndQueriesAreCounted) {
     Start();
     EXPECT_EQ(Ask(StatusQuery()), Word(0x00A10001));
     // A query cut into single bytes is still one query.
     Bytes q = StatusQuery();
-    for (uint8_t b : q)
-        board->Feed(Channel::Serial, &b, 1);
+    for (uint8_t b : q) board->Feed(Channel::Serial, &b, 1);
     EXPECT_EQ(host.Take(), Word(0x00A10002));
     EXPECT_EQ(board->StatusQueries(), 2u);
-    // Bytes that only start like a query reach the program unchanged and in order.
+    // A lone byte that could start a query is not held back from the program.
     seen.clear();
-    Feed(*board, Bytes{0x94, 0x93, 0x00, 0x01, 0x94, 0x07});
-    ASSERT_FALSE(seen.empty());
-    Bytes all;
-    for (auto& s : seen)
-        all.insert(all.end(), s.begin(), s.end());
-    EXPECT_EQ(all, (Bytes{0x94, 0x93, 0x00, 0x01, 0x94, 0x07}));
+    Feed(*board, Bytes{0x94});
+    EXPECT_EQ(seen, std::vector<Bytes>{Bytes{0x94}});
 }
 
-TEST_F(ProgramTest, StatusFaultsReplaceTheProgramsAnswer)
-{
+TEST_F(ProgramTest, BytesHeldForAFaultReachTheProgramInOrder) {
+    vsim::LinkFaults faults;
+    faults.statusSilent = {10};
+    Start(faults);
+    // Bytes that only start like a query reach the program unchanged and in order.
+    Feed(*board, Bytes{0x94, 0x93, 0x00, 0x01, 0x94, 0x07});
+    Feed(*board, Bytes{0x94, 0x93});
+    Feed(*board, Bytes{0x55});
+    Bytes all;
+    for (auto& s : seen) all.insert(all.end(), s.begin(), s.end());
+    EXPECT_EQ(all, (Bytes{0x94, 0x93, 0x00, 0x01, 0x94, 0x07, 0x94, 0x93, 0x55}));
+    EXPECT_EQ(Ask(StatusQuery()), Word(0x00A10001));
+    EXPECT_EQ(board->StatusQueries(), 1u);
+}
+
+TEST_F(ProgramTest, StatusFaultsReplaceTheProgramsAnswer) {
     vsim::LinkFaults faults;
     faults.statusSilent = {2, 5};
     faults.statusWords = {{3, 0x00B30000}};
@@ -297,8 +293,7 @@ TEST_F(ProgramTest, StatusFaultsReplaceTheProgramsAnswer)
     EXPECT_EQ(board->StatusQueries(), 5u);
 }
 
-TEST_F(ProgramTest, HandingBackReturnsToTheBootRom)
-{
+TEST_F(ProgramTest, HandingBackReturnsToTheBootRom) {
     Start();
     Feed(*board, Bytes{'E', 'N', 'D', '!'});
     board->Poll();
@@ -307,8 +302,7 @@ TEST_F(ProgramTest, HandingBackReturnsToTheBootRom)
     EXPECT_EQ(host.UsbDisconnects(), 0) << "a serial run leaves USB alone";
 }
 
-TEST_F(ProgramTest, AUsbRunEndsWithReenumeration)
-{
+TEST_F(ProgramTest, AUsbRunEndsWithReenumeration) {
     Start({}, Channel::Usb);
     EXPECT_EQ(Ask(StatusQuery(), Channel::Usb), Word(0x00A10001));
     Feed(*board, Bytes{'E', 'N', 'D', '!'}, Channel::Usb);
@@ -317,8 +311,7 @@ TEST_F(ProgramTest, AUsbRunEndsWithReenumeration)
     EXPECT_EQ(Ask(GetStatus(), Channel::Usb), Word(vsim::kDefaultSekurelStatus));
 }
 
-TEST_F(ProgramTest, AStoppedProgramLeavesTheBoardSilentUntilReset)
-{
+TEST_F(ProgramTest, AStoppedProgramLeavesTheBoardSilentUntilReset) {
     Start();
     Feed(*board, Bytes{'D', 'I', 'E', '!'});
     board->Poll();
@@ -329,8 +322,7 @@ TEST_F(ProgramTest, AStoppedProgramLeavesTheBoardSilentUntilReset)
     EXPECT_EQ(Ask(GetStatus()), Word(vsim::kDefaultSekurelStatus));
 }
 
-TEST_F(BoardTest, RegWordFaultFailsTheNthWriteOnly)
-{
+TEST_F(BoardTest, RegWordFaultFailsTheNthWriteOnly) {
     vsim::LinkFaults faults;
     faults.regWords = {{2, 0x56787856}};  // even a right first word must not let the write pass
     Make(Cpu::VireoC_TO2, faults);
@@ -341,8 +333,7 @@ TEST_F(BoardTest, RegWordFaultFailsTheNthWriteOnly)
     EXPECT_TRUE(host.Logged("fault: register write 2"));
 }
 
-TEST_F(BoardTest, SilentAfterStopsReadingAndAnswering)
-{
+TEST_F(BoardTest, SilentAfterStopsReadingAndAnswering) {
     vsim::LinkFaults faults;
     faults.silentAfter = 20;
     Make(Cpu::VireoC_TO2, faults);
@@ -359,8 +350,7 @@ TEST_F(BoardTest, SilentAfterStopsReadingAndAnswering)
     EXPECT_TRUE(host.Take().empty());
 }
 
-TEST_F(BoardTest, ChannelsKeepTheirOwnFraming)
-{
+TEST_F(BoardTest, ChannelsKeepTheirOwnFraming) {
     Make();
     Bytes s = WriteReg(0xB8001000, 5), u = GetStatus();
     board->Feed(Channel::Serial, s.data(), 7);

@@ -20,48 +20,44 @@ namespace {
 
 // One way to reach a board as a host does.
 class HostLink {
-public:
+  public:
     virtual ~HostLink() = default;
     virtual bool Send(const Bytes& bytes) = 0;
     virtual Bytes Receive(size_t n) = 0;
 };
 
 class InProcessLink : public HostLink {
-public:
+  public:
     InProcessLink(vsim::Board& board, Host& host) : board_(board), host_(host) {}
     bool Send(const Bytes& bytes) override { return Feed(board_, bytes) == bytes.size(); }
     Bytes Receive(size_t n) override { return host_.TakeN(n); }
 
-private:
+  private:
     vsim::Board& board_;
     Host& host_;
 };
 
 class FdLink : public HostLink {
-public:
+  public:
     explicit FdLink(int fd) : fd_(fd) {}
     bool Send(const Bytes& bytes) override { return WriteFor(fd_, bytes); }
     Bytes Receive(size_t n) override { return ReadFor(fd_, n); }
 
-private:
+  private:
     int fd_;
 };
 
-uint32_t Le32(const Bytes& b)
-{
+uint32_t Le32(const Bytes& b) {
     return b.size() < 4 ? 0xFFFFFFFF : uint32_t(b[0] | b[1] << 8 | b[2] << 16 | uint32_t(b[3]) << 24);
 }
 
-void PutLe32(Bytes& b, size_t at, uint32_t v)
-{
-    for (int i = 0; i < 4; ++i)
-        b[at + size_t(i)] = uint8_t(v >> (8 * i));
+void PutLe32(Bytes& b, size_t at, uint32_t v) {
+    for (int i = 0; i < 4; ++i) b[at + size_t(i)] = uint8_t(v >> (8 * i));
 }
 
 // The download buffer of a NOR flashing run: library, parameter block, image.
-Bytes FlashingBuffer(flashlib::BuiltinLibrary library, uint32_t ramBase, uint32_t flashAddress, const Bytes& image,
-                     uint32_t channel)
-{
+Bytes FlashingBuffer(flashlib::BuiltinLibrary library, uint32_t ramBase, uint32_t flashAddress,
+                     const Bytes& image, uint32_t channel) {
     auto code = flashlib::BuiltinFlashLibrary(library);
     Bytes buffer(0x10000 + image.size());
     std::copy(code.begin(), code.end(), buffer.begin());
@@ -77,52 +73,46 @@ Bytes FlashingBuffer(flashlib::BuiltinLibrary library, uint32_t ramBase, uint32_
 
 // Sends the buffer from offset 0x4000 the way the host library does, starts the
 // library and polls it; returns the last state code (0 when the link failed).
-uint32_t RunFlashing(HostLink& link, const Bytes& buffer, uint32_t ramBase)
-{
+uint32_t RunFlashing(HostLink& link, const Bytes& buffer, uint32_t ramBase) {
     constexpr size_t kPiece = 0x1F0000, kSend = 0x10000;
     const uint8_t* data = buffer.data() + 0x4000;
     const size_t size = buffer.size() - 0x4000;
     const uint32_t at = ramBase + 0x4000;
     for (size_t offset = 0; offset < size; offset += kPiece) {
         size_t piece = std::min(kPiece, size - offset);
-        if (!link.Send(WriteFile(at + uint32_t(offset), uint32_t(piece), 0)) || link.Receive(4) != Word(0x56787856))
+        if (!link.Send(WriteFile(at + uint32_t(offset), uint32_t(piece), 0)) ||
+            link.Receive(4) != Word(0x56787856))
             return 0;
         for (size_t s = 0; s < piece; s += kSend) {
             if (!link.Send(Bytes(data + offset + s, data + offset + s + std::min(kSend, piece - s))))
                 return 0;
         }
     }
-    if (!link.Send(WriteFile(at, 1024, 0xAA)) || link.Receive(4) != Word(0x56787856))
-        return 0;
-    if (!link.Send(Bytes(data, data + 1024)) || !link.Send(GetStatus()) || link.Receive(4) != Word(0x88888888))
+    if (!link.Send(WriteFile(at, 1024, 0xAA)) || link.Receive(4) != Word(0x56787856)) return 0;
+    if (!link.Send(Bytes(data, data + 1024)) || !link.Send(GetStatus()) ||
+        link.Receive(4) != Word(0x88888888))
         return 0;
     for (int poll = 0; poll < 10000000; ++poll) {
-        if (!link.Send(StatusQuery()))
-            return 0;
+        if (!link.Send(StatusQuery())) return 0;
         Bytes word = link.Receive(4);
-        if (word.size() != 4)
-            return 0;
+        if (word.size() != 4) return 0;
         uint32_t state = Le32(word) >> 16;
-        if (state >= 0xB1 && state <= 0xB4)
-            return state;
+        if (state >= 0xB1 && state <= 0xB4) return state;
     }
     return 0;
 }
 
-Bytes Slurp(const std::string& path)
-{
+Bytes Slurp(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
-std::string TempPath(const std::string& name)
-{
+std::string TempPath(const std::string& name) {
     const char* dir = std::getenv("TMPDIR");
     return std::string(dir ? dir : "/tmp") + "/vireo-sim-run-" + std::to_string(getpid()) + "-" + name;
 }
 
-TEST(FlashRun, InProcessNorRunWritesTheImageAndHandsBack)
-{
+TEST(FlashRun, InProcessNorRunWritesTheImageAndHandsBack) {
     Host host;
     vsim::BoardConfig config;
     config.cpu = vsim::Cpu::VireoC_TO2;
@@ -147,8 +137,7 @@ TEST(FlashRun, InProcessNorRunWritesTheImageAndHandsBack)
     EXPECT_EQ(board.Memory().ReadWord(0xA0000000), Le32(image));
 }
 
-TEST(FlashRun, StatusFaultsHitTheRunningFlashLibrary)
-{
+TEST(FlashRun, StatusFaultsHitTheRunningFlashLibrary) {
     Host host;
     vsim::BoardConfig config;
     config.cpu = vsim::Cpu::VireoB;
@@ -157,13 +146,13 @@ TEST(FlashRun, StatusFaultsHitTheRunningFlashLibrary)
     config.faults.statusWords = {{1, 0x00B20000}};
     vsim::Board board(std::move(config), host.Links());
     InProcessLink link(board, host);
-    Bytes buffer = FlashingBuffer(flashlib::BuiltinLibrary::NorVireoB, 0xA0000000, 0xC0000000, Pattern(4096), 0);
+    Bytes buffer =
+        FlashingBuffer(flashlib::BuiltinLibrary::NorVireoB, 0xA0000000, 0xC0000000, Pattern(4096), 0);
     EXPECT_EQ(RunFlashing(link, buffer, 0xA0000000), 0xB2u) << "the first answer was the injected one";
     board.Shutdown();
 }
 
-TEST(FlashRun, OverThePtyWithTheDumpOnSigterm)
-{
+TEST(FlashRun, OverThePtyWithTheDumpOnSigterm) {
     std::string dump = TempPath("nor.bin");
     SimProcess sim({"--cpu", "VireoC_TO1", "--flashlib", "model", "--dump-flash", dump});
     ASSERT_TRUE(sim.Ready());
@@ -183,15 +172,15 @@ TEST(FlashRun, OverThePtyWithTheDumpOnSigterm)
     std::remove(dump.c_str());
 }
 
-TEST(FlashRun, OverUsbTheDeviceReenumeratesAfterTheRun)
-{
+TEST(FlashRun, OverUsbTheDeviceReenumeratesAfterTheRun) {
     std::string path = TempPath("usb.sock");
     SimProcess sim({"--cpu", "VireoC_TO2", "--flashlib", "model", "--usb-socket", path});
     ASSERT_TRUE(sim.Ready(true));
     int fd = ConnectUsb(path);
     ASSERT_GE(fd, 0);
     FdLink link(fd);
-    Bytes buffer = FlashingBuffer(flashlib::BuiltinLibrary::NorVireoC, 0x80000000, 0xA0000000, Pattern(70000), 1);
+    Bytes buffer =
+        FlashingBuffer(flashlib::BuiltinLibrary::NorVireoC, 0x80000000, 0xA0000000, Pattern(70000), 1);
     EXPECT_EQ(RunFlashing(link, buffer, 0x80000000), 0xB4u);
     // The board closes the connection: the host must enumerate again.
     EXPECT_TRUE(ReadFor(fd, 1).empty());
@@ -204,8 +193,7 @@ TEST(FlashRun, OverUsbTheDeviceReenumeratesAfterTheRun)
     EXPECT_EQ(sim.Wait(), 0);
 }
 
-TEST(FlashRun, TheDefaultRunsTheLibrarysCodeOnTheEmulatedCore)
-{
+TEST(FlashRun, TheDefaultRunsTheLibrarysCodeOnTheEmulatedCore) {
     std::string dump = TempPath("emulated.bin");
     SimProcess sim({"--cpu", "VireoB", "--dump-flash", dump});
     ASSERT_TRUE(sim.Ready());
@@ -223,13 +211,13 @@ TEST(FlashRun, TheDefaultRunsTheLibrarysCodeOnTheEmulatedCore)
     std::remove(dump.c_str());
 }
 
-TEST(FlashRun, StatusSilentLeavesTheHostWithoutAnswer)
-{
+TEST(FlashRun, StatusSilentLeavesTheHostWithoutAnswer) {
     SimProcess sim({"--cpu", "VireoC_TO2", "--flashlib", "model", "--fault", "status-silent:1"});
     ASSERT_TRUE(sim.Ready());
     int fd = OpenSerial(sim.SerialPath());
     FdLink link(fd);
-    Bytes buffer = FlashingBuffer(flashlib::BuiltinLibrary::NorVireoC, 0x80000000, 0xA0000000, Pattern(1000), 0);
+    Bytes buffer =
+        FlashingBuffer(flashlib::BuiltinLibrary::NorVireoC, 0x80000000, 0xA0000000, Pattern(1000), 0);
     // RunFlashing's receive gives up after its wait limit; keep that short here.
     EXPECT_EQ(Exchange(fd, WriteFile(0x80004000, uint32_t(buffer.size() - 0x4000), 0), 4), Word(0x56787856));
     ASSERT_TRUE(WriteFor(fd, Bytes(buffer.begin() + 0x4000, buffer.end())));

@@ -1,7 +1,6 @@
 // The board's smaller parts: fault texts, the line check, the pacer's schedule,
 // the sparse memory.
 #include <gtest/gtest.h>
-
 #include <termios.h>
 
 #include "core/cpu.h"
@@ -14,8 +13,7 @@ namespace {
 
 using vsim::FaultParse;
 
-TEST(Faults, LinkFaultsParseStrictly)
-{
+TEST(Faults, LinkFaultsParseStrictly) {
     vsim::LinkFaults f;
     std::string error;
     EXPECT_EQ(vsim::ParseLinkFault("reg-word:3", &f, &error), FaultParse::Applied);
@@ -29,9 +27,9 @@ TEST(Faults, LinkFaultsParseStrictly)
     EXPECT_EQ(f.statusWords, (std::map<uint64_t, uint32_t>{{4, 0x00B40000}}));
 
     for (const char* bad : {"reg-word", "reg-word:0", "reg-word:x", "reg-word:1:", "reg-word:1:123456789",
-                            "reg-word:1:2:3", "reg-word:-1", "reg-word: 1", "silent-after", "silent-after:1:2",
-                            "silent-after:+5", "status-silent:0", "status-word:1", "status-word:1:0x",
-                            "status-word:1:zz", "status-word:99999999999999999999:1"}) {
+                            "reg-word:1:2:3", "reg-word:-1", "reg-word: 1", "silent-after",
+                            "silent-after:1:2", "silent-after:+5", "status-silent:0", "status-word:1",
+                            "status-word:1:0x", "status-word:1:zz", "status-word:99999999999999999999:1"}) {
         SCOPED_TRACE(bad);
         vsim::LinkFaults untouched;
         error.clear();
@@ -44,8 +42,7 @@ TEST(Faults, LinkFaultsParseStrictly)
     EXPECT_EQ(vsim::ParseLinkFault("", &f, &error), FaultParse::NotMine);
 }
 
-TEST(Faults, HexWordsFollowTheProjectsForm)
-{
+TEST(Faults, HexWordsFollowTheProjectsForm) {
     uint32_t v = 0;
     EXPECT_TRUE(vsim::ParseHexWord("0XaBcD", &v));
     EXPECT_EQ(v, 0xABCDu);
@@ -55,19 +52,16 @@ TEST(Faults, HexWordsFollowTheProjectsForm)
         EXPECT_FALSE(vsim::ParseHexWord(bad, &v)) << bad;
 }
 
-termios Line(speed_t speed, bool twoStop)
-{
+termios Line(speed_t speed, bool twoStop) {
     termios t{};
     cfmakeraw(&t);
     cfsetispeed(&t, speed);
     cfsetospeed(&t, speed);
-    if (twoStop)
-        t.c_cflag |= CSTOPB;
+    if (twoStop) t.c_cflag |= CSTOPB;
     return t;
 }
 
-TEST(LineCheck, ReportsAMismatchOncePerChange)
-{
+TEST(LineCheck, ReportsAMismatchOncePerChange) {
     vsim::LineCheck to1(vsim::Cpu::VireoC_TO1);
     EXPECT_FALSE(to1.Check(Line(B115200, true)));
     auto m = to1.Check(Line(B115200, false));
@@ -86,8 +80,7 @@ TEST(LineCheck, ReportsAMismatchOncePerChange)
     EXPECT_TRUE(vsim::LineCheck(vsim::Cpu::VireoC_TO2).Check(Line(B115200, true)));
 }
 
-TEST(Pacer, SchedulesByTotalBytes)
-{
+TEST(Pacer, SchedulesByTotalBytes) {
     using namespace std::chrono;
     vsim::Pacer pacer(115200, 10);  // 11520 bytes a second
     auto t0 = vsim::Pacer::Clock::time_point{} + hours(1);
@@ -113,12 +106,10 @@ TEST(Pacer, SchedulesByTotalBytes)
     EXPECT_GE(odd.When(1), t0 + microseconds(104));
 }
 
-TEST(Memory, SparseSpaceAndRamMeetCleanly)
-{
+TEST(Memory, SparseSpaceAndRamMeetCleanly) {
     vsim::BusMemory bus(0x80000000, 64u << 20, nullptr);
     std::vector<uint8_t> data(10000);
-    for (size_t i = 0; i < data.size(); ++i)
-        data[i] = uint8_t(i * 7);
+    for (size_t i = 0; i < data.size(); ++i) data[i] = uint8_t(i * 7);
     // Straddles the end of RAM into the sparse space.
     uint32_t at = 0x80000000 + (64u << 20) - 5000;
     EXPECT_EQ(bus.Load(at, data.data(), data.size()), 0u);
@@ -132,8 +123,7 @@ TEST(Memory, SparseSpaceAndRamMeetCleanly)
     EXPECT_EQ(bus.ReadWord(0x00000000) & 0xFFFF, uint32_t(data[2] | data[3] << 8));
 }
 
-TEST(Cpu, TraitsOfEachProcessor)
-{
+TEST(Cpu, TraitsOfEachProcessor) {
     EXPECT_EQ(vsim::ParseCpu("VireoB"), vsim::Cpu::VireoB);
     EXPECT_EQ(vsim::ParseCpu("VireoC_TO1"), vsim::Cpu::VireoC_TO1);
     EXPECT_EQ(vsim::ParseCpu("VireoC_TO2"), vsim::Cpu::VireoC_TO2);

@@ -1,6 +1,5 @@
 // The real vireo-sim process over a real pty and its USB socket.
 #include <gtest/gtest.h>
-
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 
@@ -17,23 +16,19 @@ namespace {
 
 const Bytes kAckDone = Cat({Word(0x56787856), Word(0x128A8A12)});
 
-std::string TempPath(const std::string& name)
-{
+std::string TempPath(const std::string& name) {
     const char* dir = std::getenv("TMPDIR");
     return std::string(dir ? dir : "/tmp") + "/vireo-sim-test-" + std::to_string(getpid()) + "-" + name;
 }
 
 struct Fd {
     int fd;
-    ~Fd()
-    {
-        if (fd >= 0)
-            ::close(fd);
+    ~Fd() {
+        if (fd >= 0) ::close(fd);
     }
 };
 
-TEST(SimProcess, ServesTheBootRomOnItsPty)
-{
+TEST(SimProcess, ServesTheBootRomOnItsPty) {
     SimProcess sim({"--cpu", "VireoC_TO2"});
     ASSERT_TRUE(sim.Ready());
     Fd port{OpenSerial(sim.SerialPath())};
@@ -45,8 +40,7 @@ TEST(SimProcess, ServesTheBootRomOnItsPty)
     EXPECT_EQ(sim.Wait(), 0);
 }
 
-TEST(SimProcess, DownloadOverThePtyLandsInMemory)
-{
+TEST(SimProcess, DownloadOverThePtyLandsInMemory) {
     SimProcess sim({"--cpu", "VireoB", "--sekurel", "0xA5"});
     ASSERT_TRUE(sim.Ready());
     Fd port{OpenSerial(sim.SerialPath())};
@@ -67,8 +61,7 @@ TEST(SimProcess, DownloadOverThePtyLandsInMemory)
     EXPECT_EQ(sim.Wait(), 0);
 }
 
-TEST(SimProcess, ServesUsbOnItsSocketOneHostAtATime)
-{
+TEST(SimProcess, ServesUsbOnItsSocketOneHostAtATime) {
     std::string path = TempPath("usb.sock");
     {
         // A stale socket from an earlier run is replaced.
@@ -99,8 +92,7 @@ TEST(SimProcess, ServesUsbOnItsSocketOneHostAtATime)
     EXPECT_NE(::lstat(path.c_str(), &st), 0) << "the socket file is removed at exit";
 }
 
-TEST(SimProcess, ReportsLineSettingsThatDoNotFitTheProcessor)
-{
+TEST(SimProcess, ReportsLineSettingsThatDoNotFitTheProcessor) {
     SimProcess sim({"--cpu", "VireoC_TO1"});
     ASSERT_TRUE(sim.Ready());
     // VireoC_TO1 wants two stop bits; the board reports and keeps working.
@@ -113,8 +105,7 @@ TEST(SimProcess, ReportsLineSettingsThatDoNotFitTheProcessor)
     EXPECT_NE(sim.Stderr().find("2 stop bits"), std::string::npos);
 }
 
-TEST(SimProcess, RightLineSettingsDrawNoReport)
-{
+TEST(SimProcess, RightLineSettingsDrawNoReport) {
     SimProcess sim({"--cpu", "VireoC_TO1"});
     ASSERT_TRUE(sim.Ready());
     Fd port{OpenSerial(sim.SerialPath(), B115200, true)};
@@ -124,8 +115,7 @@ TEST(SimProcess, RightLineSettingsDrawNoReport)
     EXPECT_EQ(sim.Stderr().find("line settings"), std::string::npos) << sim.Stderr();
 }
 
-TEST(SimProcess, ExclusiveModeEndsWithTheHostThatSetIt)
-{
+TEST(SimProcess, ExclusiveModeEndsWithTheHostThatSetIt) {
     SimProcess sim({"--cpu", "VireoC_TO2"});
     ASSERT_TRUE(sim.Ready());
     {
@@ -140,16 +130,14 @@ TEST(SimProcess, ExclusiveModeEndsWithTheHostThatSetIt)
         Fd probe{OpenSerial(sim.SerialPath())};
         ASSERT_GE(probe.fd, 0);
         ASSERT_EQ(ioctl(probe.fd, TIOCGEXCL, &exclusive), 0);
-        if (exclusive)
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        if (exclusive) std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
     EXPECT_EQ(exclusive, 0);
     sim.Signal(SIGTERM);
     EXPECT_EQ(sim.Wait(), 0);
 }
 
-TEST(SimProcess, AnUndrainedStderrNeverStallsTheBoard)
-{
+TEST(SimProcess, AnUndrainedStderrNeverStallsTheBoard) {
     std::string path = TempPath("quiet.sock");
     SimProcess sim({"--cpu", "VireoC_TO2", "--usb-socket", path}, false);
     ASSERT_TRUE(sim.Ready(true));
@@ -173,8 +161,7 @@ TEST(SimProcess, AnUndrainedStderrNeverStallsTheBoard)
     EXPECT_EQ(sim.Wait(), 0);
 }
 
-TEST(SimProcess, BadUsageExitsWithTwo)
-{
+TEST(SimProcess, BadUsageExitsWithTwo) {
     const std::vector<std::vector<std::string>> bad = {
         {"--cpu", "VireoC_TO2", "--fault", "reg-word:0"},
         {"--cpu", "VireoC_TO2", "--fault", "silent-after:x"},
@@ -193,18 +180,16 @@ TEST(SimProcess, BadUsageExitsWithTwo)
     }
 }
 
-TEST(SimProcess, HelpDocumentsFaultsAndReset)
-{
+TEST(SimProcess, HelpDocumentsFaultsAndReset) {
     SimProcess sim({"--help"});
     std::string out = sim.Output();
     EXPECT_EQ(sim.Wait(), 0);
-    for (const char* part : {"--cpu", "--usb-socket", "--pace", "--dump-flash", "reg-word:N", "silent-after:N",
-                             "status-silent:N", "status-word:N:WORD", "SIGUSR1"})
+    for (const char* part : {"--cpu", "--usb-socket", "--pace", "--dump-flash", "reg-word:N",
+                             "silent-after:N", "status-silent:N", "status-word:N:WORD", "SIGUSR1"})
         EXPECT_NE(out.find(part), std::string::npos) << part;
 }
 
-TEST(SimProcess, SilentAfterLeavesTheHostsSendsBlocked)
-{
+TEST(SimProcess, SilentAfterLeavesTheHostsSendsBlocked) {
     SimProcess sim({"--cpu", "VireoC_TO2", "--fault", "silent-after:16"});
     ASSERT_TRUE(sim.Ready());
     Fd port{OpenSerial(sim.SerialPath())};
@@ -216,10 +201,10 @@ TEST(SimProcess, SilentAfterLeavesTheHostsSendsBlocked)
     EXPECT_EQ(sim.Wait(), 0);
 }
 
-TEST(SimProcess, RegWordFaultOverUsb)
-{
+TEST(SimProcess, RegWordFaultOverUsb) {
     std::string path = TempPath("regword.sock");
-    SimProcess sim({"--cpu", "VireoB", "--usb-socket", path, "--fault", "reg-word:2:0", "--fault", "reg-word:4"});
+    SimProcess sim(
+        {"--cpu", "VireoB", "--usb-socket", path, "--fault", "reg-word:2:0", "--fault", "reg-word:4"});
     ASSERT_TRUE(sim.Ready(true));
     Fd usb{ConnectUsb(path)};
     EXPECT_EQ(Exchange(usb.fd, WriteReg(0xD8002000, 0xCC03), 8), kAckDone);
@@ -230,8 +215,7 @@ TEST(SimProcess, RegWordFaultOverUsb)
     EXPECT_EQ(sim.Wait(), 0);
 }
 
-TEST(SimProcess, ResetSignalTakesTheBoardBackFromABusyApplication)
-{
+TEST(SimProcess, ResetSignalTakesTheBoardBackFromABusyApplication) {
     SimProcess sim({"--cpu", "VireoC_TO2"});
     ASSERT_TRUE(sim.Ready());
     Fd port{OpenSerial(sim.SerialPath())};
@@ -239,7 +223,8 @@ TEST(SimProcess, ResetSignalTakesTheBoardBackFromABusyApplication)
     ASSERT_EQ(Exchange(port.fd, WriteFile(0x80100000, 1024, 0xAA), 4), Word(0x56787856));
     ASSERT_TRUE(WriteFor(port.fd, Bytes(1024)));
     ASSERT_EQ(Exchange(port.fd, GetStatus(), 4), Word(0x88888888));
-    EXPECT_TRUE(Exchange(port.fd, GetStatus(), 4, 2).empty()) << "a running application ignores the ROM protocol";
+    EXPECT_TRUE(Exchange(port.fd, GetStatus(), 4, 2).empty())
+        << "a running application ignores the ROM protocol";
 
     sim.Signal(SIGUSR1);
     Bytes answer;
@@ -251,8 +236,7 @@ TEST(SimProcess, ResetSignalTakesTheBoardBackFromABusyApplication)
     EXPECT_NE(sim.Stderr().find("board reset"), std::string::npos);
 }
 
-TEST(SimProcess, DumpFlashIsWrittenOnSigterm)
-{
+TEST(SimProcess, DumpFlashIsWrittenOnSigterm) {
     std::string dump = TempPath("flash.bin");
     std::remove(dump.c_str());
     SimProcess sim({"--cpu", "VireoC_TO2", "--dump-flash", dump});

@@ -25,22 +25,19 @@ namespace simtest {
 inline constexpr int kWaitSeconds = 60;
 
 // Reads up to n bytes from fd within `seconds`; fewer when the time ran out.
-inline Bytes ReadFor(int fd, size_t n, int seconds = kWaitSeconds)
-{
+inline Bytes ReadFor(int fd, size_t n, int seconds = kWaitSeconds) {
     Bytes out;
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
     while (out.size() < n) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0)
-            break;
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline -
+                                                                          std::chrono::steady_clock::now());
+        if (left.count() <= 0) break;
         pollfd p{fd, POLLIN, 0};
-        if (poll(&p, 1, int(left.count())) <= 0)
-            continue;
+        if (poll(&p, 1, int(left.count())) <= 0) continue;
         uint8_t buf[65536];
         ssize_t got = ::read(fd, buf, std::min(sizeof buf, n - out.size()));
         if (got <= 0) {
-            if (got < 0 && (errno == EAGAIN || errno == EINTR))
-                continue;
+            if (got < 0 && (errno == EAGAIN || errno == EINTR)) continue;
             break;
         }
         out.insert(out.end(), buf, buf + got);
@@ -49,20 +46,17 @@ inline Bytes ReadFor(int fd, size_t n, int seconds = kWaitSeconds)
 }
 
 // Writes all bytes within `seconds`; false when the other side stopped reading.
-inline bool WriteFor(int fd, const uint8_t* data, size_t n, int seconds = kWaitSeconds)
-{
+inline bool WriteFor(int fd, const uint8_t* data, size_t n, int seconds = kWaitSeconds) {
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
     while (n > 0) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0)
-            return false;
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline -
+                                                                          std::chrono::steady_clock::now());
+        if (left.count() <= 0) return false;
         pollfd p{fd, POLLOUT, 0};
-        if (poll(&p, 1, int(left.count())) <= 0)
-            continue;
+        if (poll(&p, 1, int(left.count())) <= 0) continue;
         ssize_t put = ::write(fd, data, n);
         if (put < 0) {
-            if (errno == EAGAIN || errno == EINTR)
-                continue;
+            if (errno == EAGAIN || errno == EINTR) continue;
             return false;
         }
         data += put;
@@ -71,28 +65,24 @@ inline bool WriteFor(int fd, const uint8_t* data, size_t n, int seconds = kWaitS
     return true;
 }
 
-inline bool WriteFor(int fd, const Bytes& b, int seconds = kWaitSeconds)
-{
+inline bool WriteFor(int fd, const Bytes& b, int seconds = kWaitSeconds) {
     return WriteFor(fd, b.data(), b.size(), seconds);
 }
 
 class SimProcess {
-public:
+  public:
     // With drainStderr false the process's standard error goes to a pipe nobody reads,
     // as with a harness that looks at it only at the end.
-    explicit SimProcess(std::vector<std::string> args, bool drainStderr = true)
-    {
+    explicit SimProcess(std::vector<std::string> args, bool drainStderr = true) {
         // Everything the child needs is built before fork: after it, only calls that are
         // safe in a copy of a threaded process.
         std::string exe = VIREO_SIM_PATH;
         std::vector<char*> argv;
         argv.push_back(exe.data());
-        for (auto& a : args)
-            argv.push_back(a.data());
+        for (auto& a : args) argv.push_back(a.data());
         argv.push_back(nullptr);
         int out[2], err[2];
-        if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0)
-            return;
+        if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) return;
         pid_ = fork();
         if (pid_ == 0) {
             dup2(out[1], 1);
@@ -104,8 +94,7 @@ public:
         close(err[1]);
         out_ = out[0];
         err_ = err[0];
-        if (!drainStderr)
-            return;
+        if (!drainStderr) return;
         errReader_ = std::thread([this] {
             char buf[4096];
             ssize_t n;
@@ -116,50 +105,40 @@ public:
         });
     }
 
-    ~SimProcess()
-    {
+    ~SimProcess() {
         if (pid_ > 0 && !exited_) {
             kill(pid_, SIGKILL);
             waitpid(pid_, nullptr, 0);
         }
-        if (errReader_.joinable())
-            errReader_.join();
-        if (out_ >= 0)
-            close(out_);
-        if (err_ >= 0)
-            close(err_);
+        if (errReader_.joinable()) errReader_.join();
+        if (out_ >= 0) close(out_);
+        if (err_ >= 0) close(err_);
     }
 
     // The next line of standard output, within the wait limit ("" when none came).
-    std::string Line()
-    {
+    std::string Line() {
         std::string line;
         for (;;) {
             Bytes b = ReadFor(out_, 1);
-            if (b.empty() || b[0] == '\n')
-                return line;
+            if (b.empty() || b[0] == '\n') return line;
             line += char(b[0]);
         }
     }
 
     // Everything the process writes to standard output until it closes it.
-    std::string Output()
-    {
+    std::string Output() {
         Bytes b = ReadFor(out_, size_t{1} << 20);
         return std::string(b.begin(), b.end());
     }
 
     // Reads the "serial:" (and "usb:") lines; false when they did not come.
-    bool Ready(bool usb = false)
-    {
+    bool Ready(bool usb = false) {
         std::string s = Line();
-        if (s.rfind("serial: ", 0) != 0)
-            return false;
+        if (s.rfind("serial: ", 0) != 0) return false;
         serialPath_ = s.substr(8);
         if (usb) {
             std::string u = Line();
-            if (u.rfind("usb: ", 0) != 0)
-                return false;
+            if (u.rfind("usb: ", 0) != 0) return false;
             usbPath_ = u.substr(5);
         }
         return true;
@@ -171,31 +150,26 @@ public:
     void Signal(int sig) { kill(pid_, sig); }
 
     // The exit status, or -1 when the process did not end within the wait limit.
-    int Wait(int seconds = kWaitSeconds)
-    {
+    int Wait(int seconds = kWaitSeconds) {
         auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
         int status = 0;
         for (;;) {
             pid_t r = waitpid(pid_, &status, WNOHANG);
-            if (r == pid_)
-                break;
-            if (std::chrono::steady_clock::now() > deadline)
-                return -1;
+            if (r == pid_) break;
+            if (std::chrono::steady_clock::now() > deadline) return -1;
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
         exited_ = true;
-        if (errReader_.joinable())
-            errReader_.join();
+        if (errReader_.joinable()) errReader_.join();
         return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     }
 
-    std::string Stderr()
-    {
+    std::string Stderr() {
         std::lock_guard lock(mutex_);
         return stderr_;
     }
 
-private:
+  private:
     pid_t pid_ = -1;
     bool exited_ = false;
     int out_ = -1, err_ = -1;
@@ -206,11 +180,9 @@ private:
 };
 
 // The host's end of the pty, as a serial port library would set it up.
-inline int OpenSerial(const std::string& path, speed_t speed = B115200, bool twoStopBits = false)
-{
+inline int OpenSerial(const std::string& path, speed_t speed = B115200, bool twoStopBits = false) {
     int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0)
-        return -1;
+    if (fd < 0) return -1;
     termios t{};
     tcgetattr(fd, &t);
     cfmakeraw(&t);
@@ -224,8 +196,7 @@ inline int OpenSerial(const std::string& path, speed_t speed = B115200, bool two
     return fd;
 }
 
-inline int ConnectUsb(const std::string& path)
-{
+inline int ConnectUsb(const std::string& path) {
     int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_un addr{};
     addr.sun_family = AF_UNIX;
@@ -238,10 +209,8 @@ inline int ConnectUsb(const std::string& path)
 }
 
 // A frame and its answer of n bytes.
-inline Bytes Exchange(int fd, const Bytes& frame, size_t n, int seconds = kWaitSeconds)
-{
-    if (!WriteFor(fd, frame, seconds))
-        return {};
+inline Bytes Exchange(int fd, const Bytes& frame, size_t n, int seconds = kWaitSeconds) {
+    if (!WriteFor(fd, frame, seconds)) return {};
     return ReadFor(fd, n, seconds);
 }
 
