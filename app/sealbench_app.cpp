@@ -54,7 +54,7 @@ CSealbenchDlg* CSealbenchApp::CreateMainWindow() {
         return nullptr;
     }
     window_ = std::make_unique<CSealbenchDlg>(bootwire_, sealbench::TargetLinks::Process(), std::move(ports),
-                                              options_.allPages ? extraPages_ : std::vector<CSealbenchDlg::ExtraPage>{});
+                                              extraPages_, nullptr, options_.allPages);
     return window_.get();
 }
 

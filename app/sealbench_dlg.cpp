@@ -17,6 +17,25 @@
 
 #include <algorithm>
 
+#include "app/page_dialog.h"
+
+namespace {
+
+// The two template dialogs the window keeps without ever showing them: a text and
+// OK and Cancel.
+std::unique_ptr<QWidget> MakePlaceholderDialog(const QString& text) {
+    auto dialog = std::make_unique<CPageDialog>();
+    auto* layout = new QVBoxLayout(dialog.get());
+    layout->addWidget(new QLabel(text, dialog.get()));
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(new QPushButton(QStringLiteral("OK"), dialog.get()));
+    buttons->addWidget(new QPushButton(QStringLiteral("Cancel"), dialog.get()));
+    layout->addLayout(buttons);
+    return dialog;
+}
+
+}  // namespace
+
 void CPortComboBox::showPopup() {
     if (beforePopup)
         beforePopup();
@@ -24,8 +43,12 @@ void CPortComboBox::showPopup() {
 }
 
 CSealbenchDlg::CSealbenchDlg(BootwireClass& bootwire, sealbench::TargetLinks links, std::vector<ExtraPort> extraPorts,
-                             std::vector<ExtraPage> extraPages, QWidget* parent)
-    : QDialog(parent), bootwire_(bootwire), extraPorts_(std::move(extraPorts)), extraPages_(std::move(extraPages)) {
+                             std::vector<ExtraPage> extraPages, QWidget* parent, bool showExtraPages)
+    : QDialog(parent),
+      bootwire_(bootwire),
+      extraPorts_(std::move(extraPorts)),
+      extraPages_(std::move(extraPages)),
+      showExtraPages_(showExtraPages) {
     setWindowTitle(QStringLiteral("Sealbench"));
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinMaxButtonsHint |
                    Qt::WindowCloseButtonHint);
@@ -102,8 +125,16 @@ void CSealbenchDlg::OnInitDialog() {
     connection_.usb = false;
 
     tabHost_->AddPage(QStringLiteral("Download"), 0, [this]() -> std::unique_ptr<QWidget> { return std::move(ownedPage_); });
-    for (size_t i = 0; i < extraPages_.size(); ++i)
-        tabHost_->AddPage(extraPages_[i].label, static_cast<int>(i) + 1, extraPages_[i].create);
+    for (size_t i = 0; i < extraPages_.size(); ++i) {
+        if (showExtraPages_)
+            tabHost_->AddPage(extraPages_[i].label, static_cast<int>(i) + 1, extraPages_[i].create);
+        else
+            unshownPages_.push_back(extraPages_[i].create());
+    }
+    if (!showExtraPages_) {
+        unshownPages_.push_back(MakePlaceholderDialog(QStringLiteral("Image Combine")));
+        unshownPages_.push_back(MakePlaceholderDialog(QStringLiteral("Debug")));
+    }
     page_->InitialState();
 
     connection_.usb = bootwire_.Vireo_USBEnum() != 0;

@@ -40,11 +40,15 @@ public:
         PageFactory create;
     };
 
+    // With showExtraPages false the extra pages are constructed but get no tab and
+    // no window, as in the program's normal configuration.
     CSealbenchDlg(BootwireClass& bootwire, sealbench::TargetLinks links, std::vector<ExtraPort> extraPorts = {},
-                  std::vector<ExtraPage> extraPages = {}, QWidget* parent = nullptr);
+                  std::vector<ExtraPage> extraPages = {}, QWidget* parent = nullptr, bool showExtraPages = true);
     ~CSealbenchDlg() override;
 
     CPage_Debug* DownloadPage() const { return page_; }
+    // The pages and placeholder dialogs constructed without a tab.
+    const std::vector<std::unique_ptr<QWidget>>& UnshownPages() const { return unshownPages_; }
     CTabPageCtrl* TabHost() const { return tabHost_; }
     const SharedConnection& Connection() const { return connection_; }
     // Looks for serial ports again, keeping the chosen entry when it still exists.
@@ -67,6 +71,8 @@ private:
     SharedConnection connection_;
     std::vector<ExtraPort> extraPorts_;
     std::vector<ExtraPage> extraPages_;
+    bool showExtraPages_;
+    std::vector<std::unique_ptr<QWidget>> unshownPages_;
 
     QMenuBar* menuBar_ = nullptr;
     CPortComboBox* portList_ = nullptr;

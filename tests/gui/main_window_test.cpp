@@ -262,6 +262,24 @@ TEST(MainWindowPages, FurtherPagesGetTabsAfterDownload) {
     EXPECT_FALSE(window.DownloadPage()->isVisible());
 }
 
+TEST(MainWindowPages, WithoutAllPagesThePagesAreBuiltButNeverShown) {
+    qunsetenv("BOOTWIRE_USB_SIM");
+    BootwireClass bootwire;
+    std::vector<CSealbenchDlg::ExtraPage> pages{
+        {"CSF", [] { return std::make_unique<QLabel>("csf page"); }}};
+    CSealbenchDlg window(bootwire, sealbench::TargetLinks::Process(), {}, pages, nullptr, false);
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    EXPECT_EQ(window.TabHost()->GetPageCount(), 1);
+    // The page and the two placeholder dialogs ("Image Combine", "Debug").
+    ASSERT_EQ(window.UnshownPages().size(), 3u);
+    for (const auto& page : window.UnshownPages()) {
+        EXPECT_FALSE(page->isVisible());
+    }
+    EXPECT_EQ(window.UnshownPages()[1]->findChild<QLabel*>()->text(), "Image Combine");
+    EXPECT_EQ(window.UnshownPages()[2]->findChild<QLabel*>()->text(), "Debug");
+}
+
 TEST(StartUp, AVirtualBoardThatCannotStartEndsTheProgramWithAFailure) {
     BootwireClass bootwire;
     CSealbenchApp::Options options;
