@@ -26,6 +26,10 @@ std::vector<uint8_t> Pattern(size_t size, uint8_t seed) {
 }
 
 uint32_t WordAt(const std::vector<uint8_t>& bytes, size_t at) {
+    if (at + 4 > bytes.size()) {
+        ADD_FAILURE() << "offset " << at << " is past the " << bytes.size() << " bytes sent";
+        return 0xFFFFFFFF;
+    }
     return bytes[at] | bytes[at + 1] << 8 | bytes[at + 2] << 16 | static_cast<uint32_t>(bytes[at + 3]) << 24;
 }
 
@@ -363,10 +367,12 @@ TEST_F(ExecuteTest, NandPartitionSize) {
     serial_.board->statusWords = {0x00B40000};
     ASSERT_TRUE(Run(s));
     EXPECT_EQ(WordAt(serial_.board->Record().payloads[0], 0xFFE4 - 0x4000), 0x000FFFFFu);
+    // The second run's first payload: the library, its parameter block and the image.
+    const size_t secondRun = serial_.board->Record().payloads.size();
     s.partitionSizeText = "";
     serial_.board->statusWords = {0x00B40000};
     ASSERT_TRUE(Run(s));
-    EXPECT_EQ(WordAt(serial_.board->Record().payloads.back(), 0xFFE4 - 0x4000), 0u);
+    EXPECT_EQ(WordAt(serial_.board->Record().payloads[secondRun], 0xFFE4 - 0x4000), 0u);
 }
 
 TEST_F(ExecuteTest, DebugOperationsKeepCountingLines) {
