@@ -144,6 +144,17 @@ int SimProcess::Stop() {
     return -1;
 }
 
+bool SimProcess::WaitForStderr(const std::string& text, std::chrono::milliseconds limit) {
+    auto deadline = std::chrono::steady_clock::now() + limit;
+    while (Stderr().find(text) == std::string::npos) {
+        if (std::chrono::steady_clock::now() >= deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return true;
+}
+
 std::string SimProcess::Stderr() {
     char buffer[4096];
     ssize_t n;

@@ -30,6 +30,8 @@ public:
     int Stop();
     // What the board wrote on stderr so far (drained without blocking).
     std::string Stderr();
+    // Waits (bounded) until the board's stderr holds `text`.
+    bool WaitForStderr(const std::string& text, std::chrono::milliseconds limit = std::chrono::seconds(20));
     void Signal(int signal);
 
 private:

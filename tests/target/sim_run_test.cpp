@@ -102,13 +102,7 @@ protected:
     }
 
     // Waits (bounded) until the board has said `text` on its stderr.
-    bool WaitForBoard(const std::string& text) {
-        for (auto end = std::chrono::steady_clock::now() + 30s; std::chrono::steady_clock::now() < end;) {
-            if (sim_->Stderr().find(text) != std::string::npos) return true;
-            std::this_thread::sleep_for(20ms);
-        }
-        return false;
-    }
+    bool WaitForBoard(const std::string& text) { return sim_->WaitForStderr(text, 30s); }
 
     std::vector<unsigned char> StopAndReadFlash() {
         EXPECT_EQ(sim_->Stop(), 0);
