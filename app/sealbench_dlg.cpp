@@ -17,7 +17,7 @@
 
 #include <algorithm>
 
-#include "app/page_dialog.h"
+#include "ui/page_dialog.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #pragma once
 
 #include "app/tab_page_ctrl.h"
-#include "target/qt/page_debug.h"
+#include "download/qt/page_debug.h"
 
 #include <QComboBox>
 #include <QDialog>

@@ -11,11 +11,13 @@
 #include <cstring>
 #include <string>
 
-#include "fd.h"
+#include "common/unique_fd.h"
 #include "io_posix.h"
 
 namespace bootwire {
 namespace {
+
+using sealbench::UniqueFd;
 
 using namespace std::chrono_literals;
 
@@ -58,14 +60,14 @@ public:
         auto lineTime = std::chrono::microseconds(static_cast<long long>(n) * bitsPerByte_ * 1'000'000 / 115200);
         auto deadline = posix::Clock::now() + 2 * lineTime + 1s;
         std::string detail;
-        Error e = posix::WriteAll(fd_.get(), data, n, deadline, 3000ms, sent, &detail);
+        Error e = posix::WriteAll(fd_.Get(), data, n, deadline, 3000ms, sent, &detail);
         return e == Error::Ok ? e : Fail(e, path_ + ": " + detail);
     }
 
     Error Receive(uint8_t* data, size_t n, size_t* received) override {
         auto deadline = posix::Clock::now() + 3000ms + std::chrono::milliseconds(5 * static_cast<long long>(n));
         std::string detail;
-        Error e = posix::ReadSome(fd_.get(), data, n, deadline, 3000ms, received, &detail);
+        Error e = posix::ReadSome(fd_.Get(), data, n, deadline, 3000ms, received, &detail);
         return e == Error::Ok ? e : Fail(e, path_ + ": " + detail);
     }
 
@@ -135,18 +137,18 @@ std::unique_ptr<Transport> OpenSerial(const std::string& port, int lineMode, Err
     detail->clear();
     const std::string path = DevicePath(port);
     UniqueFd fd(::open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK));
-    if (!fd.valid()) {
+    if (!fd.Valid()) {
         int err = errno;
         *error = posix::ErrorFromErrno(err);
         *detail = "cannot open " + path + ": " + std::strerror(err);
         return nullptr;
     }
-    if (!::isatty(fd.get())) {
+    if (!::isatty(fd.Get())) {
         *error = Error::NotFound;
         *detail = path + " is not a serial port";
         return nullptr;
     }
-    if (::ioctl(fd.get(), TIOCEXCL) != 0) {
+    if (::ioctl(fd.Get(), TIOCEXCL) != 0) {
         int err = errno;
         *error = posix::ErrorFromErrno(err);
         *detail = "cannot open " + path + " exclusively: " + std::strerror(err);
@@ -154,11 +156,11 @@ std::unique_ptr<Transport> OpenSerial(const std::string& port, int lineMode, Err
     }
     int bitsPerByte = 12;
     std::string why;
-    bool settingsTaken = ApplyLineSettings(fd.get(), lineMode, &bitsPerByte, &why);
+    bool settingsTaken = ApplyLineSettings(fd.Get(), lineMode, &bitsPerByte, &why);
     // DTR and RTS on; a pty has no modem lines and says ENOTTY/EINVAL.
     int lines = TIOCM_DTR | TIOCM_RTS;
-    ::ioctl(fd.get(), TIOCMBIS, &lines);
-    ::tcflush(fd.get(), TCIOFLUSH);  // nothing stale from an earlier session
+    ::ioctl(fd.Get(), TIOCMBIS, &lines);
+    ::tcflush(fd.Get(), TCIOFLUSH);  // nothing stale from an earlier session
     auto transport = std::make_unique<SerialPosix>(std::move(fd), path, bitsPerByte);
     if (!settingsTaken) {
         // The port stays open, as the boot ROM tools always left it, but the caller hears of it.

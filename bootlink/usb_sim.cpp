@@ -8,13 +8,15 @@
 #include <cerrno>
 #include <cstring>
 
-#include "fd.h"
+#include "common/unique_fd.h"
 #include "io_posix.h"
 #include "usb_driver.h"
 #include "usb_registry.h"
 
 namespace bootwire::usb {
 namespace {
+
+using sealbench::UniqueFd;
 
 constexpr uint32_t kSimDriverVersion = 1000;
 
@@ -48,19 +50,19 @@ public:
         UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
         sockaddr_un addr{};
         addr.sun_family = AF_UNIX;
-        if (!fd.valid() || path_.size() >= sizeof addr.sun_path) {
+        if (!fd.Valid() || path_.size() >= sizeof addr.sun_path) {
             lastError_ = Error::Io;
             lastDetail_ = "cannot reach the virtual board's USB socket " + path_;
             return 0;
         }
         std::memcpy(addr.sun_path, path_.c_str(), path_.size() + 1);
-        if (::connect(fd.get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+        if (::connect(fd.Get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
             int err = errno;
             lastError_ = posix::ErrorFromErrno(err);
             lastDetail_ = "cannot connect to the virtual board's USB socket " + path_ + ": " + std::strerror(err);
             return 0;
         }
-        ::fcntl(fd.get(), F_SETFL, ::fcntl(fd.get(), F_GETFL) | O_NONBLOCK);
+        ::fcntl(fd.Get(), F_SETFL, ::fcntl(fd.Get(), F_GETFL) | O_NONBLOCK);
         return devices_.Add(std::make_shared<UniqueFd>(std::move(fd)));
     }
 
@@ -117,9 +119,9 @@ bool SimHandle::Request(uint32_t code, uint8_t* record, size_t size, uint8_t* bu
             size_t moved = 0;
             Error e = Error::Io;
             if (fd && GetField(record, kTransferDirection) == 1) {
-                e = posix::ReadSome(fd->get(), buffer, length, deadline, timeout, &moved, &detail);
+                e = posix::ReadSome(fd->Get(), buffer, length, deadline, timeout, &moved, &detail);
             } else if (fd) {
-                e = posix::WriteAll(fd->get(), buffer, length, deadline, timeout, nullptr, &detail, true);
+                e = posix::WriteAll(fd->Get(), buffer, length, deadline, timeout, nullptr, &detail, true);
                 moved = e == Error::Ok ? length : 0;
             }
             PutField(record, kTransferMoved, static_cast<uint32_t>(moved));

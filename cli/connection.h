@@ -8,7 +8,7 @@
 #include <optional>
 #include <string>
 
-#include "target/presets.h"
+#include "download/presets.h"
 
 namespace sealbench::cli {
 

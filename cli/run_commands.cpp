@@ -10,7 +10,7 @@
 #include "commands.h"
 #include "connection.h"
 #include "options.h"
-#include "target/target_run.h"
+#include "download/target_run.h"
 
 namespace sealbench::cli {
 namespace {

@@ -11,7 +11,8 @@
 #include <cstring>
 #include <memory>
 
-#include "imagebuild/atomic_file.h"
+#include "common/atomic_file.h"
+#include "common/unique_fd.h"
 
 namespace sealbench {
 namespace {
@@ -45,22 +46,6 @@ std::string Format(const char* format, ...) {
     va_end(args);
     return text;
 }
-
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    ~FileDescriptor() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int Get() const { return fd_; }
-
-private:
-    int fd_;
-};
 
 // Reads the input sequentially through a fixed buffer.
 class InputReader {
@@ -328,7 +313,7 @@ SRecordOutcome ConvertFile(SRecordOptions& options, const SRecordRequest& reques
         options.headerAndFooter = false;
     }
 
-    FileDescriptor input(::open(options.inputPath.c_str(), O_RDONLY | O_CLOEXEC));
+    UniqueFd input(::open(options.inputPath.c_str(), O_RDONLY | O_CLOEXEC));
     struct stat info {};
     if (input.Get() < 0 || ::fstat(input.Get(), &info) != 0 || S_ISDIR(info.st_mode)) {
         Report(outcome, log, Format("Input file %s not found\n", options.inputPath.c_str()));

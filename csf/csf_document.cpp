@@ -2,7 +2,7 @@
 
 #include <span>
 
-#include "imagebuild/atomic_file.h"
+#include "common/atomic_file.h"
 
 namespace sealbench {
 namespace {

@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "imagebuild/address_text.h"
+#include "common/address_text.h"
 #include "imagebuild/combine.h"
 
 namespace {

@@ -7,7 +7,7 @@
 #include <string_view>
 
 #include "hwc/hwc_records.h"
-#include "imagebuild/address_text.h"
+#include "common/address_text.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string_view input(reinterpret_cast<const char*>(data), size);

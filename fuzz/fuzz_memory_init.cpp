@@ -6,8 +6,8 @@
 #include <string>
 #include <string_view>
 
-#include "target/download_layout.h"
-#include "target/memory_init.h"
+#include "download/download_layout.h"
+#include "download/memory_init.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string_view text(reinterpret_cast<const char*>(data), size);

@@ -1,7 +1,7 @@
 #include "hwc/hwc_records.h"
 
-#include "imagebuild/address_text.h"
-#include "imagebuild/atomic_file.h"
+#include "common/address_text.h"
+#include "common/atomic_file.h"
 
 namespace sealbench {
 namespace {

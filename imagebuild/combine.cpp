@@ -9,8 +9,8 @@
 #include <cstring>
 #include <memory>
 
-#include "imagebuild/address_text.h"
-#include "imagebuild/atomic_file.h"
+#include "common/address_text.h"
+#include "common/atomic_file.h"
 
 namespace sealbench {
 namespace {

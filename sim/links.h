@@ -12,9 +12,11 @@
 #include <vector>
 
 #include "core/program.h"
-#include "fd.h"
+#include "common/unique_fd.h"
 
 namespace vsim {
+
+using sealbench::UniqueFd;
 
 class Pty {
   public:

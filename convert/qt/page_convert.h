@@ -3,9 +3,9 @@
 // next conversion. The option fields beside Offset exist but are kept hidden.
 #pragma once
 
-#include "app/page_dialog.h"
+#include "ui/page_dialog.h"
 #include "convert/srecord.h"
-#include "imagebuild/qt/page_prompts.h"
+#include "ui/page_prompts.h"
 
 class QCheckBox;
 class QGroupBox;

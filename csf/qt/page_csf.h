@@ -7,9 +7,9 @@
 #include <functional>
 #include <optional>
 
-#include "app/page_dialog.h"
+#include "ui/page_dialog.h"
 #include "csf/csf_document.h"
-#include "imagebuild/qt/page_prompts.h"
+#include "ui/page_prompts.h"
 
 class CGridCtrl;
 class QCheckBox;

@@ -4,7 +4,7 @@
 
 #include <QDialog>
 
-#include "imagebuild/qt/page_prompts.h"
+#include "ui/page_prompts.h"
 
 class QComboBox;
 class QLineEdit;

@@ -2,8 +2,8 @@
 // data texts and exported as an HWC file.
 #pragma once
 
-#include "app/page_dialog.h"
-#include "imagebuild/qt/page_prompts.h"
+#include "ui/page_dialog.h"
+#include "ui/page_prompts.h"
 
 class CGridCtrl;
 class QLineEdit;

@@ -3,8 +3,8 @@
 // combine group joins HWC, signed CSF and image into one combined file.
 #pragma once
 
-#include "app/page_dialog.h"
-#include "imagebuild/qt/page_prompts.h"
+#include "ui/page_dialog.h"
+#include "ui/page_prompts.h"
 
 class QCheckBox;
 class QComboBox;

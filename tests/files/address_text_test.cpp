@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "imagebuild/address_text.h"
+#include "common/address_text.h"
 
 namespace sealbench {
 namespace {

@@ -9,7 +9,7 @@
 
 #include <deque>
 
-#include "imagebuild/qt/page_prompts.h"
+#include "ui/page_prompts.h"
 
 namespace sealbench::test {
 

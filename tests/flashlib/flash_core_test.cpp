@@ -5,7 +5,7 @@
 
 #include <algorithm>
 
-#include "board_harness.h"
+#include "sim/board_harness.h"
 #include "programs/programs.h"
 
 namespace vsim::test {

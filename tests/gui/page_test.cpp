@@ -1,6 +1,6 @@
 // The "Download" page's handlers, click by click on the real widgets.
 #include "gui_test_util.h"
-#include "target/qt/page_debug.h"
+#include "download/qt/page_debug.h"
 
 #include <QCheckBox>
 #include <QFileDialog>

@@ -1,8 +1,8 @@
 // The download page's widgets and their places. Captions and list entries are the
 // page's own and must stay exactly as written.
-#include "target/qt/page_debug.h"
+#include "download/qt/page_debug.h"
 
-#include "target/presets.h"
+#include "download/presets.h"
 
 #include <QCheckBox>
 #include <QComboBox>

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <utility>
 
-#include "imagebuild/atomic_file.h"
+#include "common/atomic_file.h"
 
 namespace sealbench {
 namespace {

@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "target/run_view.h"
+#include "download/run_view.h"
 
 namespace sealtest {
 

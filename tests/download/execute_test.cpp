@@ -9,9 +9,9 @@
 
 #include "fake_board.h"
 #include "recording_view.h"
-#include "target/download_layout.h"
-#include "target/flash_libraries.h"
-#include "target/target_run.h"
+#include "download/download_layout.h"
+#include "download/flash_libraries.h"
+#include "download/target_run.h"
 
 namespace sealbench {
 namespace {

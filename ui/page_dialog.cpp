@@ -1,4 +1,4 @@
-#include "app/page_dialog.h"
+#include "ui/page_dialog.h"
 
 #include <QKeyEvent>
 

@@ -1,5 +1,5 @@
 // The memory-init script reader and the presets, down to the frames on the wire.
-#include "target/memory_init.h"
+#include "download/memory_init.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "target/qt/page_debug.h"
+#include "download/qt/page_debug.h"
 
 #include <QCheckBox>
 #include <QComboBox>

@@ -8,11 +8,11 @@
 // thread only.
 #pragma once
 
-#include "app/page_dialog.h"
-#include "target/page_model.h"
-#include "target/run_view.h"
-#include "target/session.h"
-#include "target/target_run.h"
+#include "ui/page_dialog.h"
+#include "download/page_model.h"
+#include "download/run_view.h"
+#include "download/session.h"
+#include "download/target_run.h"
 
 #include <QString>
 

@@ -11,8 +11,8 @@
 
 #include "recording_view.h"
 #include "sim_process.h"
-#include "target/flash_libraries.h"
-#include "target/target_run.h"
+#include "download/flash_libraries.h"
+#include "download/target_run.h"
 
 namespace sealbench {
 namespace {

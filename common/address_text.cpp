@@ -1,4 +1,4 @@
-#include "imagebuild/address_text.h"
+#include "common/address_text.h"
 
 namespace sealbench {
 namespace {

@@ -1,5 +1,5 @@
 // Hexadecimal fields, the parameter block of each flash type, and the buffers.
-#include "target/download_layout.h"
+#include "download/download_layout.h"
 
 #include <gtest/gtest.h>
 
