@@ -2,8 +2,8 @@
 // `sealbench --all-pages` shows them.
 #pragma once
 
-#include "app/sealbench_dlg.h"
-
 #include <vector>
+
+#include "app/sealbench_dlg.h"
 
 std::vector<CSealbenchDlg::ExtraPage> FilePages();

@@ -1,14 +1,13 @@
 // sealbench: the desktop workbench. main() builds the object graph: the one library
 // instance, the application object with the options, and the virtual board on request.
-#include "app/file_pages.h"
-#include "app/sealbench_app.h"
-
 #include <bootwire/bootwire.h>
 
 #include <QApplication>
 #include <QCommandLineParser>
-
 #include <cstdio>
+
+#include "app/file_pages.h"
+#include "app/sealbench_app.h"
 
 int main(int argc, char** argv) {
     QCommandLineParser parser;
@@ -17,7 +16,8 @@ int main(int argc, char** argv) {
     const QCommandLineOption version = parser.addVersionOption();
     const QCommandLineOption simulate(
         QStringLiteral("simulate"),
-        QStringLiteral("Start a virtual board (vireo-sim) of processor TYPE and list its port."), QStringLiteral("TYPE"));
+        QStringLiteral("Start a virtual board (vireo-sim) of processor TYPE and list its port."),
+        QStringLiteral("TYPE"));
     const QCommandLineOption simulateUsb(QStringLiteral("simulate-usb"),
                                          QStringLiteral("The virtual board also serves the USB boot device."));
     const QCommandLineOption allPages(QStringLiteral("all-pages"),
@@ -27,8 +27,7 @@ int main(int argc, char** argv) {
     // Wrong options are told before the window system is needed, so that they get a
     // clear message (and exit status 2) also where no display is available.
     QStringList arguments;
-    for (int i = 0; i < argc; ++i)
-        arguments << QString::fromLocal8Bit(argv[i]);
+    for (int i = 0; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
     if (!parser.parse(arguments)) {
         std::fprintf(stderr, "sealbench: %s\n", qPrintable(parser.errorText()));
         return 2;
@@ -37,7 +36,8 @@ int main(int argc, char** argv) {
     options.simulate = parser.value(simulate);
     options.simulateUsb = parser.isSet(simulateUsb);
     options.allPages = parser.isSet(allPages);
-    static const QStringList kTypes{QStringLiteral("VireoB"), QStringLiteral("VireoC_TO1"), QStringLiteral("VireoC_TO2")};
+    static const QStringList kTypes{QStringLiteral("VireoB"), QStringLiteral("VireoC_TO1"),
+                                    QStringLiteral("VireoC_TO2")};
     if (parser.isSet(simulate) && !kTypes.contains(options.simulate)) {
         std::fprintf(stderr, "sealbench: --simulate takes VireoB, VireoC_TO1 or VireoC_TO2\n");
         return 2;
@@ -53,10 +53,8 @@ int main(int argc, char** argv) {
 
     QApplication application(argc, argv);
     QApplication::setApplicationVersion(QStringLiteral("2.0"));
-    if (parser.isSet(help))
-        parser.showHelp(0);
-    if (parser.isSet(version))
-        parser.showVersion();
+    if (parser.isSet(help)) parser.showHelp(0);
+    if (parser.isSet(version)) parser.showVersion();
 
     BootwireClass bootwire;
     CSealbenchApp app(bootwire, options, FilePages());

@@ -1,8 +1,6 @@
 // sealbench-screenshot: renders the main window as a person sees it after a
 // flashing run on the virtual board, and saves it as a PNG (docs/screenshot.png).
 // scripts/screenshot.sh runs it under Xvfb.
-#include "app/sealbench_app.h"
-
 #include <bootwire/bootwire.h>
 
 #include <QApplication>
@@ -15,8 +13,9 @@
 #include <QSaveFile>
 #include <QTemporaryDir>
 #include <QTest>
-
 #include <cstdio>
+
+#include "app/sealbench_app.h"
 
 namespace {
 
@@ -26,9 +25,7 @@ void Choose(QComboBox* list, int index) {
     emit list->activated(index);
 }
 
-bool WaitUntil(const std::function<bool()>& done, int ms) {
-    return QTest::qWaitFor(done, ms);
-}
+bool WaitUntil(const std::function<bool()>& done, int ms) { return QTest::qWaitFor(done, ms); }
 
 }  // namespace
 
@@ -45,23 +42,19 @@ int main(int argc, char** argv) {
     options.simulate = QStringLiteral("VireoC_TO2");
     CSealbenchApp app(bootwire, options);
     CSealbenchDlg* window = app.CreateMainWindow();
-    if (window == nullptr)
-        return 1;
+    if (window == nullptr) return 1;
     window->resize(780, 660);
     window->show();
-    if (!QTest::qWaitForWindowExposed(window))
-        return 1;
+    if (!QTest::qWaitForWindowExposed(window)) return 1;
 
     // VireoC_TO2 on the virtual board, FLASHING with the built-in NOR library.
     QTemporaryDir folder;
     const QString image = folder.filePath(QStringLiteral("app.bin"));
     {
         QFile file(image);
-        if (!file.open(QIODevice::WriteOnly))
-            return 1;
+        if (!file.open(QIODevice::WriteOnly)) return 1;
         QByteArray bytes(64 * 1024, '\0');
-        for (int i = 0; i < bytes.size(); ++i)
-            bytes[i] = static_cast<char>(i * 7);
+        for (int i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 7);
         file.write(bytes);
     }
     Choose(window->findChild<QComboBox*>(QStringLiteral("typeList")), 2);

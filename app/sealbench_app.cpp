@@ -1,16 +1,14 @@
 #include "app/sealbench_app.h"
 
-#include "app/virtual_board.h"
-
 #include <bootwire/bootwire.h>
 
 #include <QCoreApplication>
 #include <QMessageBox>
-
 #include <cstdio>
 
-CSealbenchApp::CSealbenchApp(BootwireClass& bootwire, Options options,
-                             std::vector<CSealbenchDlg::ExtraPage> extraPages)
+#include "app/virtual_board.h"
+
+CSealbenchApp::CSealbenchApp(BootwireClass& bootwire, Options options, std::vector<CSealbenchDlg::ExtraPage> extraPages)
     : bootwire_(bootwire), options_(std::move(options)), extraPages_(std::move(extraPages)) {}
 
 CSealbenchApp::~CSealbenchApp() {
@@ -24,8 +22,7 @@ CSealbenchApp::~CSealbenchApp() {
 }
 
 bool CSealbenchApp::StartVirtualBoard(std::vector<CSealbenchDlg::ExtraPort>* ports) {
-    if (options_.simulate.isEmpty())
-        return true;
+    if (options_.simulate.isEmpty()) return true;
     board_ = std::make_unique<VirtualBoard>();
     board_->SetExtraArguments(options_.simulatorArguments);
     const QString program =
@@ -38,8 +35,7 @@ bool CSealbenchApp::StartVirtualBoard(std::vector<CSealbenchDlg::ExtraPort>* por
     ports->push_back({QStringLiteral("Virtual board (%1)").arg(options_.simulate), board_->SerialPath()});
     // The library finds the virtual board's USB device through this variable; it must
     // be set before the window enumerates USB.
-    if (options_.simulateUsb)
-        qputenv("BOOTWIRE_USB_SIM", board_->UsbSocket().toLocal8Bit());
+    if (options_.simulateUsb) qputenv("BOOTWIRE_USB_SIM", board_->UsbSocket().toLocal8Bit());
     return true;
 }
 
@@ -60,8 +56,7 @@ CSealbenchDlg* CSealbenchApp::CreateMainWindow() {
 
 bool CSealbenchApp::InitInstance() {
     CSealbenchDlg* window = CreateMainWindow();
-    if (window != nullptr)
-        window->exec();
+    if (window != nullptr) window->exec();
     window_.reset();
     return false;
 }

@@ -3,11 +3,10 @@
 // when the window closes.
 #pragma once
 
-#include "app/sealbench_dlg.h"
-
 #include <QString>
-
 #include <memory>
+
+#include "app/sealbench_dlg.h"
 
 class BootwireClass;
 class VirtualBoard;
@@ -15,10 +14,10 @@ class VirtualBoard;
 class CSealbenchApp {
 public:
     struct Options {
-        QString simulate;          // processor type of a virtual board to start; empty: none
-        bool simulateUsb = false;  // the virtual board also serves USB
-        bool allPages = false;     // show the pages that the window normally keeps hidden
-        QString simulatorPath;     // vireo-sim; empty: the one beside this executable
+        QString simulate;                // processor type of a virtual board to start; empty: none
+        bool simulateUsb = false;        // the virtual board also serves USB
+        bool allPages = false;           // show the pages that the window normally keeps hidden
+        QString simulatorPath;           // vireo-sim; empty: the one beside this executable
         QStringList simulatorArguments;  // further vireo-sim options (--pace, --fault ...)
     };
 

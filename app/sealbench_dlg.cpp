@@ -1,8 +1,5 @@
 #include "app/sealbench_dlg.h"
 
-#include "app/about_dlg.h"
-#include "app/serial_ports.h"
-
 #include <bootwire/bootwire.h>
 
 #include <QCheckBox>
@@ -14,9 +11,10 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QVBoxLayout>
-
 #include <algorithm>
 
+#include "app/about_dlg.h"
+#include "app/serial_ports.h"
 #include "ui/page_dialog.h"
 
 namespace {
@@ -37,8 +35,7 @@ std::unique_ptr<QWidget> MakePlaceholderDialog(const QString& text) {
 }  // namespace
 
 void CPortComboBox::showPopup() {
-    if (beforePopup)
-        beforePopup();
+    if (beforePopup) beforePopup();
     QComboBox::showPopup();
 }
 
@@ -60,9 +57,7 @@ CSealbenchDlg::CSealbenchDlg(BootwireClass& bootwire, sealbench::TargetLinks lin
     OnInitDialog();
 }
 
-CSealbenchDlg::~CSealbenchDlg() {
-    tabHost_->RemoveAllPages();
-}
+CSealbenchDlg::~CSealbenchDlg() { tabHost_->RemoveAllPages(); }
 
 void CSealbenchDlg::BuildLayout() {
     // Where the platform offers no system menu to append to, the window's own menu
@@ -124,7 +119,8 @@ void CSealbenchDlg::OnInitDialog() {
     typeList_->setCurrentIndex(-1);
     connection_.usb = false;
 
-    tabHost_->AddPage(QStringLiteral("Download"), 0, [this]() -> std::unique_ptr<QWidget> { return std::move(ownedPage_); });
+    tabHost_->AddPage(QStringLiteral("Download"), 0,
+                      [this]() -> std::unique_ptr<QWidget> { return std::move(ownedPage_); });
     for (size_t i = 0; i < extraPages_.size(); ++i) {
         if (showExtraPages_)
             tabHost_->AddPage(extraPages_[i].label, static_cast<int>(i) + 1, extraPages_[i].create);
@@ -158,14 +154,12 @@ void CSealbenchDlg::RefreshPorts() {
     const QSignalBlocker quiet(portList_);
     portList_->clear();
     portList_->addItem(QString(), QString());  // the empty entry names no port
-    for (const ExtraPort& entry : entries)
-        portList_->addItem(entry.label, entry.path);
+    for (const ExtraPort& entry : entries) portList_->addItem(entry.label, entry.path);
     if (hadChoice) {
         const int again = portList_->findData(chosen);
         portList_->setCurrentIndex(again >= 0 ? again : 0);
         // The chosen port stays the one runs use; its index follows it in the new list.
-        if (again >= 0 && connection_.portIndex > 0)
-            connection_.portIndex = again;
+        if (again >= 0 && connection_.portIndex > 0) connection_.portIndex = again;
     } else {
         portList_->setCurrentIndex(-1);
     }
@@ -183,8 +177,7 @@ void CSealbenchDlg::OnSerialPortChanged(int index) {
     }
     const sealbench::PortChoice choice = sealbench::ChoosePort(index, page_->Processor());
     if (!choice.open) {
-        if (!choice.message.empty())
-            ShowMessage(QString::fromStdString(choice.message));
+        if (!choice.message.empty()) ShowMessage(QString::fromStdString(choice.message));
         SelectPortEntry(0);
         return;
     }
@@ -199,8 +192,7 @@ void CSealbenchDlg::OnSerialPortChanged(int index) {
 }
 
 void CSealbenchDlg::OnTypeChanged(int index) {
-    if (index < 0)
-        return;
+    if (index < 0) return;
     page_->SelectProcessor(index);
 }
 

@@ -3,15 +3,14 @@
 // "Download" page. It owns the shared connection settings that a run reads.
 #pragma once
 
-#include "app/tab_page_ctrl.h"
-#include "download/qt/page_debug.h"
-
 #include <QComboBox>
 #include <QDialog>
-
 #include <functional>
 #include <memory>
 #include <vector>
+
+#include "app/tab_page_ctrl.h"
+#include "download/qt/page_debug.h"
 
 class BootwireClass;
 class QCheckBox;

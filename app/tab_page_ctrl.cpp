@@ -12,8 +12,7 @@ constexpr int kPageMargin = 4;
 
 QWidget* FirstFocusableChild(QWidget* page) {
     for (QWidget* w = page->nextInFocusChain(); w != nullptr && w != page; w = w->nextInFocusChain()) {
-        if (page->isAncestorOf(w) && (w->focusPolicy() & Qt::TabFocus) && w->isEnabled())
-            return w;
+        if (page->isAncestorOf(w) && (w->focusPolicy() & Qt::TabFocus) && w->isEnabled()) return w;
     }
     return nullptr;
 }
@@ -24,19 +23,19 @@ QRect PlacePage(QSize client, const TabPlacement& tabs) {
     const int w = client.width();
     const int h = client.height();
     switch (tabs.side) {
-    case TabPlacement::Side::Left:
-    case TabPlacement::Side::Right: {
-        const int band = tabs.rows * tabs.item.width();
-        const int x = tabs.side == TabPlacement::Side::Right ? kPageMargin : band + kPageMargin;
-        return QRect(x, kPageMargin, w - band - 2 * kPageMargin, h - 2 * kPageMargin);
-    }
-    case TabPlacement::Side::Top:
-    case TabPlacement::Side::Bottom:
-    default: {
-        const int band = tabs.rows * tabs.item.height();
-        const int y = tabs.side == TabPlacement::Side::Bottom ? kPageMargin : band + kPageMargin;
-        return QRect(kPageMargin, y, w - 2 * kPageMargin, h - band - 2 * kPageMargin);
-    }
+        case TabPlacement::Side::Left:
+        case TabPlacement::Side::Right: {
+            const int band = tabs.rows * tabs.item.width();
+            const int x = tabs.side == TabPlacement::Side::Right ? kPageMargin : band + kPageMargin;
+            return QRect(x, kPageMargin, w - band - 2 * kPageMargin, h - 2 * kPageMargin);
+        }
+        case TabPlacement::Side::Top:
+        case TabPlacement::Side::Bottom:
+        default: {
+            const int band = tabs.rows * tabs.item.height();
+            const int y = tabs.side == TabPlacement::Side::Bottom ? kPageMargin : band + kPageMargin;
+            return QRect(kPageMargin, y, w - 2 * kPageMargin, h - band - 2 * kPageMargin);
+        }
     }
 }
 
@@ -50,17 +49,23 @@ CTabPageCtrl::CTabPageCtrl(QWidget* parent) : QWidget(parent), tabBar_(new QTabB
     connect(qApp, &QApplication::focusChanged, this, &CTabPageCtrl::OnFocusChanged);
 }
 
-CTabPageCtrl::~CTabPageCtrl() {
-    RemoveAllPages();
-}
+CTabPageCtrl::~CTabPageCtrl() { RemoveAllPages(); }
 
 void CTabPageCtrl::SetTabSide(TabPlacement::Side side) {
     side_ = side;
     switch (side) {
-    case TabPlacement::Side::Top: tabBar_->setShape(QTabBar::RoundedNorth); break;
-    case TabPlacement::Side::Bottom: tabBar_->setShape(QTabBar::RoundedSouth); break;
-    case TabPlacement::Side::Left: tabBar_->setShape(QTabBar::RoundedWest); break;
-    case TabPlacement::Side::Right: tabBar_->setShape(QTabBar::RoundedEast); break;
+        case TabPlacement::Side::Top:
+            tabBar_->setShape(QTabBar::RoundedNorth);
+            break;
+        case TabPlacement::Side::Bottom:
+            tabBar_->setShape(QTabBar::RoundedSouth);
+            break;
+        case TabPlacement::Side::Left:
+            tabBar_->setShape(QTabBar::RoundedWest);
+            break;
+        case TabPlacement::Side::Right:
+            tabBar_->setShape(QTabBar::RoundedEast);
+            break;
     }
     PlaceTabBar();
     PlaceCurrentPage();
@@ -72,20 +77,17 @@ int CTabPageCtrl::AddPage(const QString& label, int pageId, QWidget* page) {
 
 int CTabPageCtrl::AddPage(const QString& label, int pageId, const std::function<std::unique_ptr<QWidget>()>& create) {
     std::unique_ptr<QWidget> page = create ? create() : nullptr;
-    if (page == nullptr)
-        return -1;
+    if (page == nullptr) return -1;
     QWidget* raw = page.get();
     return InsertTab(label, pageId, raw, std::move(page));
 }
 
 int CTabPageCtrl::InsertTab(const QString& label, int pageId, QWidget* page, std::unique_ptr<QWidget> owned) {
-    if (page == nullptr)
-        return -1;
+    if (page == nullptr) return -1;
     switching_ = true;
     const int index = tabBar_->addTab(label);
     switching_ = false;
-    if (index < 0)
-        return -1;
+    if (index < 0) return -1;
 
     Tab tab;
     tab.page = page;
@@ -94,8 +96,7 @@ int CTabPageCtrl::InsertTab(const QString& label, int pageId, QWidget* page, std
     // The page may have been built as a child of the main window: adopt it.
     page->setParent(this);
     page->hide();
-    if (!size().isEmpty())
-        page->setGeometry(PageRect(index));
+    if (!size().isEmpty()) page->setGeometry(PageRect(index));
     tabs_.back().owned = std::move(owned);
 
     const bool focusFirst = OnPageAdded(index, pageId);
@@ -110,11 +111,9 @@ int CTabPageCtrl::InsertTab(const QString& label, int pageId, QWidget* page, std
 }
 
 int CTabPageCtrl::RemovePage(int index) {
-    if (!ValidIndex(index))
-        return 0;
+    if (!ValidIndex(index)) return 0;
     OnPageRemoved(index, tabs_[static_cast<size_t>(index)].pageId);
-    if (index == current_ && GetPageCount() >= 2)
-        ActivatePage(index == GetPageCount() - 1 ? index - 1 : index + 1);
+    if (index == current_ && GetPageCount() >= 2) ActivatePage(index == GetPageCount() - 1 ? index - 1 : index + 1);
 
     Tab tab = std::move(tabs_[static_cast<size_t>(index)]);
     tabs_.erase(tabs_.begin() + index);
@@ -128,8 +127,7 @@ int CTabPageCtrl::RemovePage(int index) {
     if (tab.page != nullptr) {
         tab.page->hide();
         // A page the caller keeps is handed back as a hidden window of its own.
-        if (tab.owned == nullptr)
-            tab.page->setParent(nullptr);
+        if (tab.owned == nullptr) tab.page->setParent(nullptr);
     }
     tab.owned.reset();
     tabBar_->update();
@@ -148,23 +146,20 @@ void CTabPageCtrl::RemoveAllPages() {
         switching_ = false;
         if (tab.page != nullptr) {
             tab.page->hide();
-            if (tab.owned == nullptr)
-                tab.page->setParent(nullptr);
+            if (tab.owned == nullptr) tab.page->setParent(nullptr);
         }
     }
 }
 
 bool CTabPageCtrl::GetPageLabel(int index, QString* label) const {
-    if (!ValidIndex(index) || label == nullptr)
-        return false;
+    if (!ValidIndex(index) || label == nullptr) return false;
     // Labels are read up to 1,024 characters, as the host has always done.
     *label = tabBar_->tabText(index).left(1024);
     return true;
 }
 
 bool CTabPageCtrl::SetPageLabel(int index, const QString& label) {
-    if (!ValidIndex(index))
-        return false;
+    if (!ValidIndex(index)) return false;
     tabBar_->setTabText(index, label);
     PlaceTabBar();
     PlaceCurrentPage();
@@ -176,8 +171,7 @@ int CTabPageCtrl::GetPageId(int index) const {
 }
 
 int CTabPageCtrl::SetPageId(int index, int pageId) {
-    if (!ValidIndex(index))
-        return -1;
+    if (!ValidIndex(index)) return -1;
     const int previous = tabs_[static_cast<size_t>(index)].pageId;
     tabs_[static_cast<size_t>(index)].pageId = pageId;
     return previous;
@@ -189,17 +183,14 @@ QWidget* CTabPageCtrl::GetPage(int index) const {
 
 int CTabPageCtrl::GetPageIndex(int pageId) const {
     for (int i = 0; i < GetPageCount(); ++i) {
-        if (tabs_[static_cast<size_t>(i)].pageId == pageId)
-            return i;
+        if (tabs_[static_cast<size_t>(i)].pageId == pageId) return i;
     }
     return -1;
 }
 
 int CTabPageCtrl::ActivatePage(int index) {
-    if (!ValidIndex(index))
-        return 0;
-    if (index == current_)
-        return 1;
+    if (!ValidIndex(index)) return 0;
+    if (index == current_) return 1;
     LeavePage(current_);
     current_ = index;
     switching_ = true;
@@ -217,56 +208,55 @@ QRect CTabPageCtrl::PageRect(int index) const {
     return PlacePage(size(), tabs);
 }
 
-bool CTabPageCtrl::OnPageAdded(int, int) {
-    return true;
-}
+bool CTabPageCtrl::OnPageAdded(int, int) { return true; }
 
 void CTabPageCtrl::OnPageActivated(int, int) {}
 void CTabPageCtrl::OnPageDeactivated(int, int) {}
 void CTabPageCtrl::OnPageRemoved(int, int) {}
 
 void CTabPageCtrl::OnTabChanged(int index) {
-    if (switching_)
-        return;
+    if (switching_) return;
     if (ValidIndex(current_)) {
         OnPageDeactivated(current_, tabs_[static_cast<size_t>(current_)].pageId);
         LeavePage(current_);
     }
     current_ = index;
-    if (!ValidIndex(index))
-        return;
+    if (!ValidIndex(index)) return;
     EnterPage(index);
     OnPageActivated(index, tabs_[static_cast<size_t>(index)].pageId);
 }
 
 void CTabPageCtrl::LeavePage(int index) {
-    if (!ValidIndex(index))
-        return;
+    if (!ValidIndex(index)) return;
     Tab& tab = tabs_[static_cast<size_t>(index)];
-    if (tab.page == nullptr)
-        return;
-    if (QWidget* focus = tab.page->focusWidget(); focus != nullptr && tab.page->isAncestorOf(focus))
-        tab.focus = focus;
+    if (tab.page == nullptr) return;
+    if (QWidget* focus = tab.page->focusWidget(); focus != nullptr && tab.page->isAncestorOf(focus)) tab.focus = focus;
     tab.page->hide();
 }
 
 void CTabPageCtrl::EnterPage(int index) {
     Tab& tab = tabs_[static_cast<size_t>(index)];
-    if (tab.page == nullptr)
-        return;
+    if (tab.page == nullptr) return;
     tab.page->setGeometry(PageRect(index));
     tab.page->show();
-    if (tab.focus != nullptr && tab.page->isAncestorOf(tab.focus))
-        tab.focus->setFocus(Qt::OtherFocusReason);
+    if (tab.focus != nullptr && tab.page->isAncestorOf(tab.focus)) tab.focus->setFocus(Qt::OtherFocusReason);
 }
 
 void CTabPageCtrl::PlaceTabBar() {
     const QSize hint = tabBar_->sizeHint();
     switch (side_) {
-    case TabPlacement::Side::Top: tabBar_->setGeometry(0, 0, width(), hint.height()); break;
-    case TabPlacement::Side::Bottom: tabBar_->setGeometry(0, height() - hint.height(), width(), hint.height()); break;
-    case TabPlacement::Side::Left: tabBar_->setGeometry(0, 0, hint.width(), height()); break;
-    case TabPlacement::Side::Right: tabBar_->setGeometry(width() - hint.width(), 0, hint.width(), height()); break;
+        case TabPlacement::Side::Top:
+            tabBar_->setGeometry(0, 0, width(), hint.height());
+            break;
+        case TabPlacement::Side::Bottom:
+            tabBar_->setGeometry(0, height() - hint.height(), width(), hint.height());
+            break;
+        case TabPlacement::Side::Left:
+            tabBar_->setGeometry(0, 0, hint.width(), height());
+            break;
+        case TabPlacement::Side::Right:
+            tabBar_->setGeometry(width() - hint.width(), 0, hint.width(), height());
+            break;
     }
 }
 
@@ -283,21 +273,17 @@ void CTabPageCtrl::resizeEvent(QResizeEvent* event) {
 
 void CTabPageCtrl::focusInEvent(QFocusEvent* event) {
     QWidget::focusInEvent(event);
-    if (!ValidIndex(current_))
-        return;
+    if (!ValidIndex(current_)) return;
     Tab& tab = tabs_[static_cast<size_t>(current_)];
     QWidget* target = tab.focus != nullptr ? tab.focus.data() : (tab.page ? FirstFocusableChild(tab.page) : nullptr);
-    if (target != nullptr)
-        target->setFocus(event->reason());
+    if (target != nullptr) target->setFocus(event->reason());
 }
 
 void CTabPageCtrl::OnFocusChanged(QWidget*, QWidget* now) {
     // Whatever takes the focus inside the shown page is where the user comes back to.
-    if (now == nullptr || !ValidIndex(current_))
-        return;
+    if (now == nullptr || !ValidIndex(current_)) return;
     Tab& tab = tabs_[static_cast<size_t>(current_)];
-    if (tab.page != nullptr && tab.page->isVisible() && tab.page->isAncestorOf(now))
-        tab.focus = now;
+    if (tab.page != nullptr && tab.page->isVisible() && tab.page->isAncestorOf(now)) tab.focus = now;
 }
 
 void CTabPageCtrl::paintEvent(QPaintEvent*) {
@@ -309,10 +295,18 @@ void CTabPageCtrl::paintEvent(QPaintEvent*) {
     const int overlap = style()->pixelMetric(QStyle::PM_TabBarBaseOverlap, nullptr, this);
     const QRect bar = tabBar_->geometry();
     switch (side_) {
-    case TabPlacement::Side::Top: frame.rect = rect().adjusted(0, bar.height() - overlap, 0, 0); break;
-    case TabPlacement::Side::Bottom: frame.rect = rect().adjusted(0, 0, 0, overlap - bar.height()); break;
-    case TabPlacement::Side::Left: frame.rect = rect().adjusted(bar.width() - overlap, 0, 0, 0); break;
-    case TabPlacement::Side::Right: frame.rect = rect().adjusted(0, 0, overlap - bar.width(), 0); break;
+        case TabPlacement::Side::Top:
+            frame.rect = rect().adjusted(0, bar.height() - overlap, 0, 0);
+            break;
+        case TabPlacement::Side::Bottom:
+            frame.rect = rect().adjusted(0, 0, 0, overlap - bar.height());
+            break;
+        case TabPlacement::Side::Left:
+            frame.rect = rect().adjusted(bar.width() - overlap, 0, 0, 0);
+            break;
+        case TabPlacement::Side::Right:
+            frame.rect = rect().adjusted(0, 0, overlap - bar.width(), 0);
+            break;
     }
     frame.tabBarRect = bar;
     QStylePainter painter(this);

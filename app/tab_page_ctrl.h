@@ -8,7 +8,6 @@
 #include <QRect>
 #include <QString>
 #include <QWidget>
-
 #include <functional>
 #include <memory>
 #include <vector>
@@ -19,8 +18,8 @@ class QTabBar;
 struct TabPlacement {
     enum class Side { Top, Bottom, Left, Right };
     Side side = Side::Top;
-    int rows = 1;      // rows of tabs
-    QSize item;        // the page's own tab
+    int rows = 1;  // rows of tabs
+    QSize item;    // the page's own tab
 };
 
 // The page's rectangle in a client area of `client` size.

@@ -14,8 +14,7 @@ constexpr int kStopTimeoutMs = 5000;
 VirtualBoard::VirtualBoard() = default;
 
 VirtualBoard::~VirtualBoard() {
-    if (process_ == nullptr || process_->state() == QProcess::NotRunning)
-        return;
+    if (process_ == nullptr || process_->state() == QProcess::NotRunning) return;
     process_->terminate();
     if (!process_->waitForFinished(kStopTimeoutMs)) {
         process_->kill();

@@ -5,7 +5,6 @@
 #include <QProcess>
 #include <QString>
 #include <QTemporaryDir>
-
 #include <memory>
 
 class VirtualBoard {

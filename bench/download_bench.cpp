@@ -95,8 +95,8 @@ void PacedFlashingCpu(const std::string& dir) {
     Finished f = Wait(pid, start, std::chrono::seconds(180));
     double share = f.seconds > 0 ? 100.0 * CpuSeconds(f.usage) / f.seconds : 0;
     std::fprintf(stderr, "paced flashing: exit %d, %.1f s, %.3f s CPU\n", f.status, f.seconds, CpuSeconds(f.usage));
-    bench::Result("host CPU during a paced FLASHING run (" + std::to_string(static_cast<int>(f.seconds)) + " s)",
-                  share, "% core", "< 2 %", f.status == 0 && share < 2.0);
+    bench::Result("host CPU during a paced FLASHING run (" + std::to_string(static_cast<int>(f.seconds)) + " s)", share,
+                  "% core", "< 2 %", f.status == 0 && share < 2.0);
 }
 
 void DownloadPeakRss(const std::string& dir) {

@@ -33,8 +33,7 @@ struct Run {
     bool imageInFlash = false;
 };
 
-Run FlashOnce(size_t size, std::shared_ptr<vsim::EmulationStats> stats)
-{
+Run FlashOnce(size_t size, std::shared_ptr<vsim::EmulationStats> stats) {
     const vsim::Cpu cpu = vsim::Cpu::VireoC_TO2;
     const vsim::BoardMap map = vsim::MapOf(cpu);
     vsim::VireoBoardFlash flash(cpu);
@@ -48,10 +47,10 @@ Run FlashOnce(size_t size, std::shared_ptr<vsim::EmulationStats> stats)
     std::memcpy(ram, library.data(), library.size());
     std::vector<uint8_t> image(size);
     std::mt19937 random(7);
-    for (auto& byte : image)
-        byte = static_cast<uint8_t>(random());
+    for (auto& byte : image) byte = static_cast<uint8_t>(random());
     std::memcpy(ram + 0x10000, image.data(), size);
-    const uint32_t params[8] = {map.norBase, 0, 0, 0, map.ramBase + 0x10000, map.norBase, static_cast<uint32_t>(size), 0};
+    const uint32_t params[8] = {
+        map.norBase, 0, 0, 0, map.ramBase + 0x10000, map.norBase, static_cast<uint32_t>(size), 0};
     std::memcpy(ram + 0xFFE0, params, sizeof params);
 
     std::mutex mutex;
@@ -97,8 +96,7 @@ Run FlashOnce(size_t size, std::shared_ptr<vsim::EmulationStats> stats)
 
 }  // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     const size_t kib = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 1024;
     if (kib == 0 || kib > 32 * 1024) {
         std::fprintf(stderr, "usage: flash_emu_bench [image size in KiB, 1 to 32768]\n");
@@ -109,8 +107,8 @@ int main(int argc, char** argv)
     const Run counted = FlashOnce(kib * 1024, stats);
     const double instructions = static_cast<double>(stats->instructions.load());
     std::printf("NOR flashing of %zu KiB (VireoC, emulated, serial status polling)\n", kib);
-    std::printf("  flashing time:            %.2f s (final state 0x%02X, image %s)\n", timed.seconds,
-                timed.finalState, timed.imageInFlash ? "in flash" : "NOT in flash");
+    std::printf("  flashing time:            %.2f s (final state 0x%02X, image %s)\n", timed.seconds, timed.finalState,
+                timed.imageInFlash ? "in flash" : "NOT in flash");
     std::printf("  emulated instructions:    %.1f M\n", instructions / 1e6);
     std::printf("  instructions per second:  %.1f M/s (counted run: %.2f s)\n", instructions / counted.seconds / 1e6,
                 counted.seconds);
@@ -118,7 +116,7 @@ int main(int argc, char** argv)
     char name[96];
     std::snprintf(name, sizeof name, "%zu KiB NOR flashing on the emulated board (VireoC)", kib);
     bench::Result(name, timed.seconds, "s", kib == 1024 ? "< 10 s" : "-", ok && (kib != 1024 || timed.seconds < 10));
-    bench::Result("emulated instructions per second while programming NOR", instructions / counted.seconds / 1e6,
-                  "M/s", "report", true);
+    bench::Result("emulated instructions per second while programming NOR", instructions / counted.seconds / 1e6, "M/s",
+                  "report", true);
     return ok ? 0 : 1;
 }

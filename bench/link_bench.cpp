@@ -1,13 +1,12 @@
 // Bootwire's throughput against the real vireo-sim: unpaced and paced serial,
 // the USB socket, and the client's peak memory for a 32 MiB image.
+#include <bootwire/bootwire.h>
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
-
-#include <bootwire/bootwire.h>
 
 #include <chrono>
 #include <cstdio>

@@ -12,17 +12,28 @@ namespace bootwire {
 
 const char* ErrorName(Error error) {
     switch (error) {
-        case Error::Ok: return "ok";
-        case Error::NotOpen: return "not open";
-        case Error::NotFound: return "not found";
-        case Error::Permission: return "permission denied";
-        case Error::Busy: return "busy";
-        case Error::Settings: return "line settings refused";
-        case Error::Io: return "input/output error";
-        case Error::Timeout: return "timed out";
-        case Error::NoAnswer: return "no answer";
-        case Error::UnexpectedWord: return "unexpected answer";
-        case Error::Driver: return "USB driver error";
+        case Error::Ok:
+            return "ok";
+        case Error::NotOpen:
+            return "not open";
+        case Error::NotFound:
+            return "not found";
+        case Error::Permission:
+            return "permission denied";
+        case Error::Busy:
+            return "busy";
+        case Error::Settings:
+            return "line settings refused";
+        case Error::Io:
+            return "input/output error";
+        case Error::Timeout:
+            return "timed out";
+        case Error::NoAnswer:
+            return "no answer";
+        case Error::UnexpectedWord:
+            return "unexpected answer";
+        case Error::Driver:
+            return "USB driver error";
     }
     return "unknown error";
 }
@@ -134,14 +145,13 @@ int BootwireClass::Vireo_WriteRegister(int channelAndCode, long address, long va
                                static_cast<uint8_t>(format), code) == Error::Ok;
 }
 
-int BootwireClass::Vireo_ReadData(int channel, unsigned long address, long* dest, int count, long format,
-                                  int device) {
+int BootwireClass::Vireo_ReadData(int channel, unsigned long address, long* dest, int count, long format, int device) {
     Link* link = LinkOf(channel, device);
     if (!link || count < 0 || (count > 0 && !dest)) {
         return 0;
     }
-    return link->ReadData(static_cast<uint32_t>(address), reinterpret_cast<uint8_t*>(dest),
-                          static_cast<size_t>(count), static_cast<uint8_t>(format)) == Error::Ok;
+    return link->ReadData(static_cast<uint32_t>(address), reinterpret_cast<uint8_t*>(dest), static_cast<size_t>(count),
+                          static_cast<uint8_t>(format)) == Error::Ok;
 }
 
 int BootwireClass::Vireo_SekurelStatus(int channel, int device) {
@@ -171,15 +181,15 @@ long BootwireClass::Vireo_FlashingStatus(int channel, int device) {
 int BootwireClass::Vireo_HWCDownload(int channel, unsigned long address, int size, long* data, int device) {
     Link* link = LinkOf(channel, device);
     size_t n = size > 0 && data ? static_cast<size_t>(size) : 0;
-    return link && link->FileDownload(bootwire::FileType::Hwc, static_cast<uint32_t>(address), Bytes(data), n) ==
-                       Error::Ok;
+    return link &&
+           link->FileDownload(bootwire::FileType::Hwc, static_cast<uint32_t>(address), Bytes(data), n) == Error::Ok;
 }
 
 int BootwireClass::Vireo_CSFDownload(int channel, unsigned long address, int size, long* data, int device) {
     Link* link = LinkOf(channel, device);
     size_t n = size > 0 && data ? static_cast<size_t>(size) : 0;
-    return link && link->FileDownload(bootwire::FileType::Csf, static_cast<uint32_t>(address), Bytes(data), n) ==
-                       Error::Ok;
+    return link &&
+           link->FileDownload(bootwire::FileType::Csf, static_cast<uint32_t>(address), Bytes(data), n) == Error::Ok;
 }
 
 int BootwireClass::Vireo_ImageDownload(int channel, unsigned long address, int size, long* data, int device) {

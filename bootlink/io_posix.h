@@ -2,12 +2,12 @@
 // port and the virtual board's USB socket.
 #pragma once
 
+#include <bootwire/bootwire.h>
+
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <string>
-
-#include <bootwire/bootwire.h>
 
 namespace bootwire::posix {
 

@@ -90,8 +90,7 @@ Error Link::ReceiveWord(uint32_t* word) {
     return Error::Ok;
 }
 
-Error Link::WriteRegister(uint32_t address, uint32_t value, uint8_t format, int processorCode,
-                          uint32_t* firstWord) {
+Error Link::WriteRegister(uint32_t address, uint32_t value, uint8_t format, int processorCode, uint32_t* firstWord) {
     auto frame = protocol::WriteRegisterFrame(address, value, format);
     if (Error e = SendFrame(frame.data()); e != Error::Ok) {
         return e;
@@ -128,9 +127,9 @@ Error Link::ReadData(uint32_t address, uint8_t* dest, size_t count, uint8_t form
     size_t received = 0;
     Error error = transport_->Receive(dest, count, &received);
     if (received < count) {
-        return Fail(error == Error::Ok ? Error::NoAnswer : error,
-                    "read at " + Hex(address) + " delivered " + std::to_string(received) + " of " +
-                        std::to_string(count) + " bytes");
+        return Fail(error == Error::Ok ? Error::NoAnswer : error, "read at " + Hex(address) + " delivered " +
+                                                                      std::to_string(received) + " of " +
+                                                                      std::to_string(count) + " bytes");
     }
     return Error::Ok;
 }
@@ -188,8 +187,7 @@ Error Link::ImageDownload(uint32_t address, const uint8_t* data, size_t size, si
     do {
         size_t piece = std::min(remaining, kImagePieceSize);
         remaining -= piece;
-        if (Error e = WriteFileHeader(pieceAddress, static_cast<uint32_t>(piece), FileType::Image);
-            e != Error::Ok) {
+        if (Error e = WriteFileHeader(pieceAddress, static_cast<uint32_t>(piece), FileType::Image); e != Error::Ok) {
             return e;
         }
         if (Error e = SendPayload(data + offset, piece); e != Error::Ok) {

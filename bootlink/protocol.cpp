@@ -39,8 +39,7 @@ Frame WriteRegisterFrame(uint32_t address, uint32_t value, uint8_t format) {
 }
 
 Frame WriteFileFrame(uint32_t address, uint32_t size, FileType type) {
-    return BuildFrame(Command::WriteFile,
-                      {.address = address, .count = size, .fileType = static_cast<uint8_t>(type)});
+    return BuildFrame(Command::WriteFile, {.address = address, .count = size, .fileType = static_cast<uint8_t>(type)});
 }
 
 Frame GetStatusFrame() { return BuildFrame(Command::GetStatus, {}); }

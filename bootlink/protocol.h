@@ -2,10 +2,10 @@
 // Pure functions, no I/O.
 #pragma once
 
+#include <bootwire/bootwire.h>
+
 #include <array>
 #include <cstdint>
-
-#include <bootwire/bootwire.h>
 
 namespace bootwire::protocol {
 

@@ -23,7 +23,7 @@ using namespace std::chrono_literals;
 
 // Linux numbers the devpts slaves with majors 136 to 143.
 bool IsPseudoTerminal(int fd) {
-    struct stat st{};
+    struct stat st {};
     if (::fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode)) {
         return false;
     }
@@ -33,8 +33,7 @@ bool IsPseudoTerminal(int fd) {
 
 // "3" means COM3, the platform's third serial port; anything else is a path.
 std::string DevicePath(const std::string& port) {
-    bool digits = !port.empty() && port.size() <= 7 &&
-                  port.find_first_not_of("0123456789") == std::string::npos;
+    bool digits = !port.empty() && port.size() <= 7 && port.find_first_not_of("0123456789") == std::string::npos;
     if (!digits) {
         return port;
     }

@@ -6,14 +6,14 @@
 // virtual board's socket (usb_sim.cpp). Tests hand the transport a fake one.
 #pragma once
 
+#include <bootwire/bootwire.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
-
-#include <bootwire/bootwire.h>
 
 namespace bootwire::usb {
 

@@ -27,8 +27,7 @@ struct UsbDevice {
 
 // Unique ids are the device's bus and address, never 0.
 uint32_t UniqueIdOf(libusb_device* device) {
-    return 0x10000u | (static_cast<uint32_t>(libusb_get_bus_number(device)) << 8) |
-           libusb_get_device_address(device);
+    return 0x10000u | (static_cast<uint32_t>(libusb_get_bus_number(device)) << 8) | libusb_get_device_address(device);
 }
 
 // The interface with bulk endpoints 0x01 OUT and 0x82 IN, or -1.

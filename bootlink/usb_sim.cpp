@@ -42,7 +42,7 @@ public:
     std::string LastOpenDetail() const override { return lastDetail_; }
 
     bool Present() const {
-        struct stat st{};
+        struct stat st {};
         return ::stat(path_.c_str(), &st) == 0 && S_ISSOCK(st.st_mode);
     }
 

@@ -32,8 +32,8 @@ public:
         size_t moved = 0;
         Error e = Transfer(kPipeOut, 0, const_cast<uint8_t*>(data), n, kSendTimeoutMs, &moved);
         if (e == Error::Ok && moved != n) {
-            e = Fail(Error::Timeout, "the device took " + std::to_string(moved) + " of " + std::to_string(n) +
-                                         " bytes");
+            e = Fail(Error::Timeout,
+                     "the device took " + std::to_string(moved) + " of " + std::to_string(n) + " bytes");
         }
         if (e == Error::Ok && sent) {
             (*sent)(n);
@@ -53,8 +53,7 @@ public:
     void SetReceiveTimeoutLimit(int milliseconds) override { limitMs_ = milliseconds; }
 
 private:
-    Error Transfer(uint32_t pipe, uint32_t direction, uint8_t* buffer, size_t n, uint32_t timeout,
-                   size_t* moved) {
+    Error Transfer(uint32_t pipe, uint32_t direction, uint8_t* buffer, size_t n, uint32_t timeout, size_t* moved) {
         *moved = 0;
         uint8_t record[kTransferRecordSize] = {};
         PutField(record, kTransferDevice, device_);
@@ -71,8 +70,8 @@ private:
         bool accepted = handle->Request(kTransferRequest, record, sizeof record, buffer);
         *moved = GetField(record, kTransferMoved);
         if (!accepted || GetField(record, kTransferSuccess) == 0) {
-            return Fail(Error::Timeout, direction ? "the device sent no data in time"
-                                                  : "the device did not take the data in time");
+            return Fail(Error::Timeout,
+                        direction ? "the device sent no data in time" : "the device did not take the data in time");
         }
         return Error::Ok;
     }

@@ -157,9 +157,7 @@ struct SrecCommandOptions {
     bool noHeader = false;
 };
 
-std::optional<uint32_t> HexOption(const std::string& text) {
-    return text.empty() ? std::nullopt : ParseHex(text);
-}
+std::optional<uint32_t> HexOption(const std::string& text) { return text.empty() ? std::nullopt : ParseHex(text); }
 
 int RunSrec(const SrecCommandOptions& o) {
     SRecordRequest request;
@@ -201,8 +199,7 @@ void AddFileCommands(CLI::App& app, int& status) {
     csfCommand->add_option("--code", csf->code, "Value of the CODE line")->required();
     csfCommand->add_option("--super-root", csf->superRoot, "Super-root certificate")->required();
     csfCommand->add_option("--csf-key", csf->csfKey, "CSF-key certificate")->required();
-    OneValueEach(csfCommand->add_option("--key", csf->keys,
-                                        "Further key certificate, repeatable; the first is KEY2"));
+    OneValueEach(csfCommand->add_option("--key", csf->keys, "Further key certificate, repeatable; the first is KEY2"));
     OneValueEach(csfCommand->add_option(
         "--block", csf->blocks,
         "FILE,START,LENGTH,KEYNAME, repeatable; KEYNAME is the file name (after the last backslash) of a --key"));
@@ -233,8 +230,7 @@ void AddFileCommands(CLI::App& app, int& status) {
     srecCommand->add_option("OUT", srec->out, "S-record file to write")->required();
     srecCommand->add_option("--offset", srec->offset, "Address of the first record (default: begin)")
         ->check(HexValue());
-    srecCommand->add_option("--begin", srec->begin, "First byte of the file to convert (default 0)")
-        ->check(HexValue());
+    srecCommand->add_option("--begin", srec->begin, "First byte of the file to convert (default 0)")->check(HexValue());
     srecCommand->add_option("--end", srec->end, "Last byte of the file to convert (default: the last)")
         ->check(HexValue());
     srecCommand->add_option("--line-length", srec->lineLength, "Data bytes per record, 8 to 32 (default 32)");

@@ -74,8 +74,8 @@ int RunWriteRegister(const LinkCommandOptions& o) {
     }
     uint32_t address = *ParseHex(o.address);
     uint32_t value = *ParseHex(o.value);
-    if (connection->link->WriteRegister(address, value, static_cast<uint8_t>(o.width),
-                                        PresetOf(type).processorCode) != bootwire::Error::Ok) {
+    if (connection->link->WriteRegister(address, value, static_cast<uint8_t>(o.width), PresetOf(type).processorCode) !=
+        bootwire::Error::Ok) {
         return Fail(*connection->link, "Register write failed");
     }
     return kExitOk;

@@ -9,8 +9,8 @@
 
 #include "commands.h"
 #include "connection.h"
-#include "options.h"
 #include "download/target_run.h"
+#include "options.h"
 
 namespace sealbench::cli {
 namespace {
@@ -176,7 +176,7 @@ int RunDownload(const RunCommandOptions& o) {
 }
 
 int RunFlash(const RunCommandOptions& o) {
-    FlashType type = o.flashType == "nand" ? FlashType::Nand
+    FlashType type = o.flashType == "nand"   ? FlashType::Nand
                      : o.flashType == "user" ? FlashType::UserInput
                                              : FlashType::Nor;
     if (type == FlashType::UserInput && o.flashLib.empty()) {
@@ -222,8 +222,7 @@ void AddRunCommands(CLI::App& app, int& status) {
     auto options = std::make_shared<RunCommandOptions>();
 
     CLI::App* download = app.add_subcommand("download", "Load an image into target RAM and run it (DOWNLOAD only)");
-    download->add_option("IMAGE", options->image, "Application image, or a combined image with --secure")
-        ->required();
+    download->add_option("IMAGE", options->image, "Application image, or a combined image with --secure")->required();
     download->add_option("--address", options->address, "RAM application address (default: RAM base + 0x4000)")
         ->check(HexValue());
     download->add_flag("--secure", options->secure, "with CSF HWC: IMAGE is a combined image");
@@ -235,8 +234,7 @@ void AddRunCommands(CLI::App& app, int& status) {
     flash->add_option("--flash-type", options->flashType, "nor (default) | nand | user")
         ->check(CLI::IsMember({"nor", "nand", "user"}));
     flash->add_option("--flash-lib", options->flashLib, "Flash library file (with --flash-type user)");
-    flash->add_option("--address", options->address, "Flash start address, or the offset for NAND")
-        ->check(HexValue());
+    flash->add_option("--address", options->address, "Flash start address, or the offset for NAND")->check(HexValue());
     flash->add_option("--partition-size", options->partitionSize, "NAND partition size")->check(HexValue());
     flash->add_flag("--secure", options->secure, "with CSF HWC: the flash library carries HWC and CSF");
     AddConnectionOptions(flash, options->connection);

@@ -22,9 +22,7 @@ int HexDigitValue(char c) {
     return 0;
 }
 
-bool IsHexDigit(char c) {
-    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
-}
+bool IsHexDigit(char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f'); }
 
 bool IsAddressText(std::string_view text) {
     if (text.size() != 8) {

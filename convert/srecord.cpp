@@ -170,8 +170,7 @@ void RaiseAddressBytes(SRecordOptions& options, uint64_t highest) {
 
 // Writes the output for the input positioned at `begin`. With `haveData` false
 // only the header and footer are written: the range lies outside the file.
-bool ConvertBinToSRecord(SRecordOptions& options, int input, bool haveData, SRecordOutcome& outcome,
-                         std::FILE* log) {
+bool ConvertBinToSRecord(SRecordOptions& options, int input, bool haveData, SRecordOutcome& outcome, std::FILE* log) {
     const uint64_t max = haveData ? uint64_t{options.offset} + options.end - options.begin : options.offset;
     RaiseAddressBytes(options, max);
     const int width = options.addressBytes;
@@ -200,8 +199,8 @@ bool ConvertBinToSRecord(SRecordOptions& options, int input, bool haveData, SRec
     uint64_t records = 0;
     if (haveData) {
         if (::lseek(input, options.begin, SEEK_SET) < 0) {
-            Report(outcome, log, Format("Cannot read input file %s: %s\n", options.inputPath.c_str(),
-                                        std::strerror(errno)));
+            Report(outcome, log,
+                   Format("Cannot read input file %s: %s\n", options.inputPath.c_str(), std::strerror(errno)));
             return false;
         }
         InputReader reader(input);
@@ -299,15 +298,15 @@ SRecordOutcome ConvertFile(SRecordOptions& options, const SRecordRequest& reques
         options.offset = *request.offset;
     }
     if (request.lineLength) {
-        options.lineLength = static_cast<int>(std::clamp<long long>(*request.lineLength, kMinLineLength,
-                                                                    kMaxLineLength));
+        options.lineLength =
+            static_cast<int>(std::clamp<long long>(*request.lineLength, kMinLineLength, kMaxLineLength));
     }
     if (request.end) {
         options.end = *request.end;
     }
     if (request.addressSize) {
-        options.addressBytes = static_cast<int>(std::clamp<long long>(*request.addressSize, kMinAddressBytes,
-                                                                      kMaxAddressBytes));
+        options.addressBytes =
+            static_cast<int>(std::clamp<long long>(*request.addressSize, kMinAddressBytes, kMaxAddressBytes));
     }
     if (request.suppressHeaderAndFooter) {
         options.headerAndFooter = false;
@@ -324,12 +323,11 @@ SRecordOutcome ConvertFile(SRecordOptions& options, const SRecordRequest& reques
     bool haveData = info.st_size > 0;
     if (haveData) {
         const uint64_t last = std::min<uint64_t>(static_cast<uint64_t>(info.st_size) - 1, kTopOfSpace);
-        options.end = request.end ? static_cast<uint32_t>(std::min<uint64_t>(*request.end, last))
-                                  : static_cast<uint32_t>(last);
+        options.end =
+            request.end ? static_cast<uint32_t>(std::min<uint64_t>(*request.end, last)) : static_cast<uint32_t>(last);
         if (options.begin > last) {
             Report(outcome, log,
-                   Format("Begin address %" PRIX32 "h is greater than file size %" PRIX64 "h\n", options.begin,
-                          last));
+                   Format("Begin address %" PRIX32 "h is greater than file size %" PRIX64 "h\n", options.begin, last));
             haveData = false;
         }
         if (options.end < options.begin) {

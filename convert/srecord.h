@@ -46,7 +46,7 @@ struct SRecordRequest {
     std::string outputPath;
     std::optional<uint32_t> begin;
     std::optional<uint32_t> offset;
-    std::optional<long long> lineLength;   // clamped to 8..32
+    std::optional<long long> lineLength;  // clamped to 8..32
     std::optional<uint32_t> end;
     std::optional<long long> addressSize;  // clamped to 2..4
     bool suppressHeaderAndFooter = false;

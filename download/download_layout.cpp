@@ -1,8 +1,8 @@
 #include "download_layout.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <algorithm>
 #include <filesystem>
 
 namespace sealbench {

@@ -19,9 +19,9 @@ inline constexpr uint32_t kHwcOffset = 0x1010;
 inline constexpr uint32_t kHwcSize = 0x1F0;
 inline constexpr uint32_t kCsfOffset = 0x1200;
 inline constexpr uint32_t kCsfSize = 0x2E00;
-inline constexpr uint32_t kCodeOffset = 0x4000;        // flash library code, default RAM application
-inline constexpr uint32_t kParameterOffset = 0xFFE0;   // last 32 bytes of the flash library area
-inline constexpr uint32_t kImageOffset = 0x10000;      // image to be flashed
+inline constexpr uint32_t kCodeOffset = 0x4000;       // flash library code, default RAM application
+inline constexpr uint32_t kParameterOffset = 0xFFE0;  // last 32 bytes of the flash library area
+inline constexpr uint32_t kImageOffset = 0x10000;     // image to be flashed
 
 inline constexpr size_t kMaxImageSize = 0x2000000;     // what the boot ROM's download area holds
 inline constexpr size_t kFlashLibraryLimit = 0x10000;  // a flash library must be smaller
@@ -38,7 +38,7 @@ struct ParameterBlock {
     uint32_t lastFlashAddress = 0;  // NAND with a partition size, else 0
     uint32_t imageRamAddress = 0;   // RAM base + 0x10000
     uint32_t imageSize = 0;
-    uint32_t channel = 0;           // where the flash library reports: 1 USB, 0 serial
+    uint32_t channel = 0;  // where the flash library reports: 1 USB, 0 serial
 };
 
 ParameterBlock MakeParameterBlock(const ProcessorPreset& preset, FlashType flashType, uint32_t flashAddress,

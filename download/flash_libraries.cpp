@@ -16,7 +16,7 @@ size_t CopyBuiltinFlashLibrary(ProcessorType processor, FlashType flashType, uin
     std::span<const uint8_t> image;
     if (flashType == FlashType::Nor) {
         image = flashlib::BuiltinFlashLibrary(processor == ProcessorType::VireoB ? flashlib::BuiltinLibrary::NorVireoB
-                                                                                  : flashlib::BuiltinLibrary::NorVireoC);
+                                                                                 : flashlib::BuiltinLibrary::NorVireoC);
     } else if (flashType == FlashType::Nand && processor != ProcessorType::VireoB) {
         image = flashlib::BuiltinFlashLibrary(flashlib::BuiltinLibrary::NandVireoC);
     }

@@ -163,8 +163,8 @@ RunSettings PageModel::Settings(int portIndex, bool usb) const {
     s.portIndex = portIndex;
     s.usb = usb;
     s.operation = c_.downloadOnly ? OperationType::DownloadOnly
-                  : c_.flashing  ? OperationType::Flashing
-                                 : OperationType::None;
+                  : c_.flashing   ? OperationType::Flashing
+                                  : OperationType::None;
     s.useDefaultAddress = c_.defaultBox;
     s.addressText = c_.addressText;
     s.imagePath = c_.imagePath;

@@ -83,9 +83,9 @@ private:
 // The main window's "Serial Port:" choice: what to open, or why nothing is.
 struct PortChoice {
     bool open = false;
-    std::string portText;     // the index as decimal text ("3" for COM3)
+    std::string portText;  // the index as decimal text ("3" for COM3)
     int lineMode = 0;
-    std::string message;      // message box text when nothing is opened
+    std::string message;  // message box text when nothing is opened
     bool resetToEmpty = false;
 };
 PortChoice ChoosePort(int index, ProcessorType processor);

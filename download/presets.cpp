@@ -3,15 +3,31 @@
 namespace sealbench {
 namespace {
 
-constexpr ProcessorPreset kVireoB{
-    "VireoB", 1, 1, 0xA0000000, 0xC0000000, false, false,
-    {{0xFFFF4C00, 0xFFFFFFFF}, {0xA0000000, 0xD8000FFF}},
-    "VireoB Sealbench ver 1.0\n", "RAM Appl Start at 0xA0004000", "Flash Start at 0xC0000000", "No default!"};
+constexpr ProcessorPreset kVireoB{"VireoB",
+                                  1,
+                                  1,
+                                  0xA0000000,
+                                  0xC0000000,
+                                  false,
+                                  false,
+                                  {{0xFFFF4C00, 0xFFFFFFFF}, {0xA0000000, 0xD8000FFF}},
+                                  "VireoB Sealbench ver 1.0\n",
+                                  "RAM Appl Start at 0xA0004000",
+                                  "Flash Start at 0xC0000000",
+                                  "No default!"};
 
-constexpr ProcessorPreset kVireoC_TO1{
-    "VireoC_TO1", 0, 0, 0x80000000, 0xA0000000, true, true,
-    {{0x1FFFC000, 0x1FFFFFFF}, {0x80000000, 0xB8000000}},
-    "VireoC Sealbench ver 1.3s\n", "RAM Appl Start at 0x80004000", "Flash Start at 0xA0000000", "NO default!"};
+constexpr ProcessorPreset kVireoC_TO1{"VireoC_TO1",
+                                      0,
+                                      0,
+                                      0x80000000,
+                                      0xA0000000,
+                                      true,
+                                      true,
+                                      {{0x1FFFC000, 0x1FFFFFFF}, {0x80000000, 0xB8000000}},
+                                      "VireoC Sealbench ver 1.3s\n",
+                                      "RAM Appl Start at 0x80004000",
+                                      "Flash Start at 0xA0000000",
+                                      "NO default!"};
 
 constexpr ProcessorPreset kVireoC_TO2 = [] {
     ProcessorPreset p = kVireoC_TO1;

@@ -18,18 +18,18 @@ struct AddressRange {
 };
 
 struct ProcessorPreset {
-    std::string_view name;        // as listed in "Type of Vireo:"
-    int lineMode;                 // serial line mode of the boot ROM
-    int processorCode;            // carried by register writes
+    std::string_view name;  // as listed in "Type of Vireo:"
+    int lineMode;           // serial line mode of the boot ROM
+    int processorCode;      // carried by register writes
     uint32_t ramBase;
     uint32_t norFlashStart;
     bool hasNandLibrary;
     bool hasSdramPreset;
-    AddressRange ramRanges[2];    // accepted typed RAM application addresses
-    std::string_view banner;      // first "Execute" of a program run
-    std::string_view ramCaption;  // default box in DOWNLOAD only
-    std::string_view norCaption;  // default box with NOR
-    std::string_view userCaption; // default box with USER INPUT
+    AddressRange ramRanges[2];     // accepted typed RAM application addresses
+    std::string_view banner;       // first "Execute" of a program run
+    std::string_view ramCaption;   // default box in DOWNLOAD only
+    std::string_view norCaption;   // default box with NOR
+    std::string_view userCaption;  // default box with USER INPUT
 
     uint32_t DefaultRamAddress() const { return ramBase + 0x4000; }
     bool AcceptsRamAddress(uint32_t address) const {

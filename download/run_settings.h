@@ -27,7 +27,7 @@ struct RunSettings {
     // The page's fields.
     OperationType operation = OperationType::DownloadOnly;
     bool useDefaultAddress = true;
-    std::string addressText;        // hexadecimal, at most 8 digits
+    std::string addressText;  // hexadecimal, at most 8 digits
     std::string imagePath;
     FlashType flashType = FlashType::Nor;
     std::string flashLibPath;       // USER INPUT only

@@ -47,9 +47,7 @@ bool EndsRun(int code) {
            code == kStateCompleted;
 }
 
-bool IsStateCode(int code) {
-    return (code >= kStateErasing && code <= kStateVerifying) || EndsRun(code);
-}
+bool IsStateCode(int code) { return (code >= kStateErasing && code <= kStateVerifying) || EndsRun(code); }
 
 // The control's step: past the end of the range it starts again from the beginning.
 int64_t StepWithin(int64_t position, int64_t step, int64_t maximum) {
@@ -112,8 +110,7 @@ bool TargetRunner::CheckInputs(const RunSettings& s) {
         Fail("The address must have at most 8 hexadecimal digits");
         return false;
     }
-    if (s.operation == OperationType::Flashing && s.flashType == FlashType::Nand &&
-        !ReadHexText(s.partitionSizeText)) {
+    if (s.operation == OperationType::Flashing && s.flashType == FlashType::Nand && !ReadHexText(s.partitionSizeText)) {
         Fail("The partition size must have at most 8 hexadecimal digits");
         return false;
     }
@@ -422,10 +419,10 @@ TargetRunner::Outcome TargetRunner::PollFlashing(const RunSettings& s, bootwire:
         if (error != bootwire::Error::Ok) {
             if (now - lastWord >= s.statusSilenceLimit) {
                 view_.Diagnostic(link.ErrorDetail());
-                return {false, Format("The flash library stopped answering: no status word for %u s",
-                                      static_cast<uint32_t>(std::chrono::duration_cast<std::chrono::seconds>(
-                                                                s.statusSilenceLimit)
-                                                                .count()))};
+                return {false,
+                        Format("The flash library stopped answering: no status word for %u s",
+                               static_cast<uint32_t>(
+                                   std::chrono::duration_cast<std::chrono::seconds>(s.statusSilenceLimit).count()))};
             }
             std::unique_lock lock(mutex_);
             changed_.wait_for(lock, kPollRetryPause, [this] { return stop_; });

@@ -11,15 +11,14 @@ extern const size_t kNandVireoCSize;
 
 namespace flashlib {
 
-std::span<const uint8_t> BuiltinFlashLibrary(BuiltinLibrary which)
-{
+std::span<const uint8_t> BuiltinFlashLibrary(BuiltinLibrary which) {
     switch (which) {
-    case BuiltinLibrary::NorVireoB:
-        return {detail::kNorVireoB, detail::kNorVireoBSize};
-    case BuiltinLibrary::NandVireoC:
-        return {detail::kNandVireoC, detail::kNandVireoCSize};
-    case BuiltinLibrary::NorVireoC:
-        break;
+        case BuiltinLibrary::NorVireoB:
+            return {detail::kNorVireoB, detail::kNorVireoBSize};
+        case BuiltinLibrary::NandVireoC:
+            return {detail::kNandVireoC, detail::kNandVireoCSize};
+        case BuiltinLibrary::NorVireoC:
+            break;
     }
     return {detail::kNorVireoC, detail::kNorVireoCSize};
 }

@@ -6,8 +6,8 @@
 #include <string>
 #include <string_view>
 
-#include "hwc/hwc_records.h"
 #include "common/address_text.h"
+#include "hwc/hwc_records.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string_view input(reinterpret_cast<const char*>(data), size);

@@ -1,10 +1,10 @@
 #include "grid/grid_ctrl.h"
 
-#include "grid/grid_delegate.h"
-#include "grid/grid_model.h"
-
 #include <QHeaderView>
 #include <QKeyEvent>
+
+#include "grid/grid_delegate.h"
+#include "grid/grid_model.h"
 
 using sealbench::grid_detail::GridDelegate;
 using sealbench::grid_detail::GridModel;
@@ -38,8 +38,7 @@ int CGridCtrl::InsertColumn(const QString& heading, Qt::Alignment format, int co
 }
 
 bool CGridCtrl::SetColumnWidth(int column, int width) {
-    if (column < 0 || column >= GetColumnCount() || width < 0)
-        return false;
+    if (column < 0 || column >= GetColumnCount() || width < 0) return false;
     setColumnWidth(column, width);
     return true;
 }
@@ -54,48 +53,36 @@ void CGridCtrl::ExpandLastColumn() {
     for (int column = 0; column < GetColumnCount(); ++column) {
         const int width = columnWidth(column);
         total += width;
-        if (width > 0)
-            last = column;
+        if (width > 0) last = column;
     }
     const int spare = viewport()->width() - total;
-    if (last <= 0 || spare <= 0)
-        return;
+    if (last <= 0 || spare <= 0) return;
     setColumnWidth(last, columnWidth(last) + spare);
 }
 
 int CGridCtrl::InsertRow(const QString& text, int row) {
-    if (GetColumnCount() == 0)
-        return -1;
+    if (GetColumnCount() == 0) return -1;
     const int at = model_->InsertRow(row);
     model_->Cell(at, 0)->SetText(text);
-    if (defCellHeight_ > 0)
-        setRowHeight(at, defCellHeight_);
+    if (defCellHeight_ > 0) setRowHeight(at, defCellHeight_);
     return at;
 }
 
 bool CGridCtrl::DeleteRow(int row) {
-    if (!model_->RemoveRow(row))
-        return false;
+    if (!model_->RemoveRow(row)) return false;
     clearSelection();
     return true;
 }
 
-void CGridCtrl::DeleteAllItems() {
-    model_->Clear();
-}
+void CGridCtrl::DeleteAllItems() { model_->Clear(); }
 
-int CGridCtrl::GetRowCount() const {
-    return model_->rowCount();
-}
+int CGridCtrl::GetRowCount() const { return model_->rowCount(); }
 
-int CGridCtrl::GetColumnCount() const {
-    return model_->columnCount();
-}
+int CGridCtrl::GetColumnCount() const { return model_->columnCount(); }
 
 bool CGridCtrl::SetItemText(int row, int column, const QString& text) {
     CGridCellBase* cell = model_->Cell(row, column);
-    if (cell == nullptr)
-        return false;
+    if (cell == nullptr) return false;
     cell->SetText(text);
     model_->CellChanged(row, column);
     return true;
@@ -108,8 +95,7 @@ QString CGridCtrl::GetItemText(int row, int column) const {
 
 bool CGridCtrl::SetItemFormat(int row, int column, Qt::Alignment format) {
     CGridCellBase* cell = model_->Cell(row, column);
-    if (cell == nullptr)
-        return false;
+    if (cell == nullptr) return false;
     cell->SetFormat(format);
     model_->CellChanged(row, column);
     return true;
@@ -117,8 +103,7 @@ bool CGridCtrl::SetItemFormat(int row, int column, Qt::Alignment format) {
 
 bool CGridCtrl::SetItemState(int row, int column, unsigned state) {
     CGridCellBase* cell = model_->Cell(row, column);
-    if (cell == nullptr)
-        return false;
+    if (cell == nullptr) return false;
     cell->SetState(state);
     model_->CellChanged(row, column);
     return true;
@@ -126,38 +111,30 @@ bool CGridCtrl::SetItemState(int row, int column, unsigned state) {
 
 unsigned CGridCtrl::GetItemState(int row, int column) const {
     const CGridCellBase* cell = model_->Cell(row, column);
-    if (cell == nullptr)
-        return 0;
+    if (cell == nullptr) return 0;
     return cell->GetState() | (IsCellSelected(row, column) ? kGridCellSelected : 0u);
 }
 
 bool CGridCtrl::IsCellSelected(int row, int column) const {
-    if (model_->Cell(row, column) == nullptr)
-        return false;
+    if (model_->Cell(row, column) == nullptr) return false;
     return selectionModel()->isSelected(model_->index(row, column));
 }
 
-CGridCellBase* CGridCtrl::GetCell(int row, int column) const {
-    return model_->Cell(row, column);
-}
+CGridCellBase* CGridCtrl::GetCell(int row, int column) const { return model_->Cell(row, column); }
 
 bool CGridCtrl::ReplaceCell(int row, int column, std::unique_ptr<CGridCellBase> cell) {
     return model_->ReplaceCell(row, column, std::move(cell));
 }
 
 void CGridCtrl::SetDefCellHeight(int height) {
-    if (height <= 0)
-        return;
+    if (height <= 0) return;
     defCellHeight_ = height;
     verticalHeader()->setMinimumSectionSize(std::min(height, verticalHeader()->minimumSectionSize()));
     verticalHeader()->setDefaultSectionSize(height);
-    for (int row = 0; row < GetRowCount(); ++row)
-        setRowHeight(row, height);
+    for (int row = 0; row < GetRowCount(); ++row) setRowHeight(row, height);
 }
 
-int CGridCtrl::GetDefCellHeight() const {
-    return verticalHeader()->defaultSectionSize();
-}
+int CGridCtrl::GetDefCellHeight() const { return verticalHeader()->defaultSectionSize(); }
 
 void CGridCtrl::SetEditable(bool editable) {
     editable_ = editable;
@@ -177,9 +154,7 @@ void CGridCtrl::SetSingleRowSelection(bool single) {
     ApplySelectionMode();
 }
 
-void CGridCtrl::EnableTitleTips(bool enable) {
-    model_->SetTitleTips(enable);
-}
+void CGridCtrl::EnableTitleTips(bool enable) { model_->SetTitleTips(enable); }
 
 void CGridCtrl::SetFocusFrame(bool enable) {
     // The focus frame is the style's focus rectangle around the current cell.
@@ -193,9 +168,7 @@ void CGridCtrl::SetBkColor(const QColor& colour) {
     setPalette(colours);
 }
 
-void CGridCtrl::Refresh() {
-    viewport()->update();
-}
+void CGridCtrl::Refresh() { viewport()->update(); }
 
 void CGridCtrl::ApplySelectionMode() {
     setSelectionBehavior(listMode_ ? QAbstractItemView::SelectRows : QAbstractItemView::SelectItems);
@@ -217,17 +190,29 @@ bool CGridCtrl::edit(const QModelIndex& index, EditTrigger trigger, QEvent* even
 void CGridCtrl::MoveCurrentByKey(int key) {
     CursorAction action = MoveDown;
     switch (key) {
-    case Qt::Key_Up: action = MoveUp; break;
-    case Qt::Key_Down: action = MoveDown; break;
-    case Qt::Key_Left: action = MoveLeft; break;
-    case Qt::Key_Right: action = MoveRight; break;
-    case Qt::Key_PageUp: action = MovePageUp; break;
-    case Qt::Key_PageDown: action = MovePageDown; break;
-    default: return;
+        case Qt::Key_Up:
+            action = MoveUp;
+            break;
+        case Qt::Key_Down:
+            action = MoveDown;
+            break;
+        case Qt::Key_Left:
+            action = MoveLeft;
+            break;
+        case Qt::Key_Right:
+            action = MoveRight;
+            break;
+        case Qt::Key_PageUp:
+            action = MovePageUp;
+            break;
+        case Qt::Key_PageDown:
+            action = MovePageDown;
+            break;
+        default:
+            return;
     }
     const QModelIndex next = moveCursor(action, Qt::NoModifier);
-    if (next.isValid())
-        setCurrentIndex(next);
+    if (next.isValid()) setCurrentIndex(next);
     setFocus();
 }
 

@@ -13,7 +13,6 @@
 #include <QString>
 #include <QStringList>
 #include <QTableView>
-
 #include <memory>
 
 namespace sealbench::grid_detail {
@@ -23,8 +22,8 @@ class GridDelegate;
 
 // Cell state flags, as GetItemState reports and SetItemState takes them.
 inline constexpr unsigned kGridCellFocused = 0x0001;
-inline constexpr unsigned kGridCellSelected = 0x0002;   // set by the user's selection, read-only here
-inline constexpr unsigned kGridCellReadOnly = 0x0008;   // stops in-place editing of the cell
+inline constexpr unsigned kGridCellSelected = 0x0002;  // set by the user's selection, read-only here
+inline constexpr unsigned kGridCellReadOnly = 0x0008;  // stops in-place editing of the cell
 
 // What every cell keeps: its text, its alignment (the text format) and its state.
 class CGridCellBase {
@@ -111,10 +110,10 @@ public:
 
     void SetEditable(bool editable);
     bool IsEditable() const { return editable_; }
-    void SetListMode(bool listMode);           // a click selects the whole row
+    void SetListMode(bool listMode);  // a click selects the whole row
     void SetSingleRowSelection(bool single);
     void SetFixedRowSelection(bool enable) { fixedRowSelection_ = enable; }
-    void EnableTitleTips(bool enable);         // the full text as a tool tip
+    void EnableTitleTips(bool enable);  // the full text as a tool tip
     void SetFocusFrame(bool enable);
     void SetBkColor(const QColor& colour);
     // Repaints with the current texts.

@@ -1,11 +1,11 @@
 #include "grid/grid_delegate.h"
 
-#include "grid/grid_model.h"
-
 #include <QComboBox>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QTimer>
+
+#include "grid/grid_model.h"
 
 namespace sealbench::grid_detail {
 namespace {
@@ -19,15 +19,15 @@ const CGridCellCombo* ComboCellOf(const QModelIndex& index) {
 
 bool IsMoveKey(int key) {
     switch (key) {
-    case Qt::Key_Up:
-    case Qt::Key_Down:
-    case Qt::Key_Left:
-    case Qt::Key_Right:
-    case Qt::Key_PageUp:
-    case Qt::Key_PageDown:
-        return true;
-    default:
-        return false;
+        case Qt::Key_Up:
+        case Qt::Key_Down:
+        case Qt::Key_Left:
+        case Qt::Key_Right:
+        case Qt::Key_PageUp:
+        case Qt::Key_PageDown:
+            return true;
+        default:
+            return false;
     }
 }
 
@@ -55,8 +55,7 @@ QWidget* GridDelegate::createEditor(QWidget* parent, const QStyleOptionViewItem&
         // Qt's own line editor widens with its text up to the view's width.
         editor = QStyledItemDelegate::createEditor(parent, option, index);
     }
-    if (editor != nullptr)
-        editor->setProperty(kTypedProperty, startedByTyping_);
+    if (editor != nullptr) editor->setProperty(kTypedProperty, startedByTyping_);
     return editor;
 }
 
@@ -91,8 +90,7 @@ bool GridDelegate::eventFilter(QObject* object, QEvent* event) {
         if (IsMoveKey(key->key()) && (typed || (key->modifiers() & Qt::ControlModifier))) {
             emit commitData(editor);
             emit closeEditor(editor, QAbstractItemDelegate::NoHint);
-            if (move_)
-                move_(key->key());
+            if (move_) move_(key->key());
             return true;
         }
     }

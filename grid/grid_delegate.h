@@ -3,7 +3,6 @@
 #pragma once
 
 #include <QStyledItemDelegate>
-
 #include <functional>
 
 namespace sealbench::grid_detail {
@@ -17,8 +16,7 @@ public:
     // The next editor is opened by a typed character (arrows then end the edit).
     void SetStartedByTyping(bool typed) { startedByTyping_ = typed; }
 
-    QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem& option,
-                          const QModelIndex& index) const override;
+    QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
     void setEditorData(QWidget* editor, const QModelIndex& index) const override;
     void setModelData(QWidget* editor, QAbstractItemModel* model, const QModelIndex& index) const override;
 

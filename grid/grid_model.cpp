@@ -17,38 +17,36 @@ int GridModel::columnCount(const QModelIndex& parent) const {
 }
 
 CGridCellBase* GridModel::Cell(int row, int column) const {
-    if (row < 0 || column < 0 || row >= rowCount() || column >= columnCount())
-        return nullptr;
+    if (row < 0 || column < 0 || row >= rowCount() || column >= columnCount()) return nullptr;
     return rows_[static_cast<size_t>(row)][static_cast<size_t>(column)].get();
 }
 
 QVariant GridModel::data(const QModelIndex& index, int role) const {
     const CGridCellBase* cell = Cell(index.row(), index.column());
-    if (cell == nullptr)
-        return {};
+    if (cell == nullptr) return {};
     switch (role) {
-    case Qt::DisplayRole:
-    case Qt::EditRole:
-        return cell->GetText();
-    case Qt::ToolTipRole:
-        return titleTips_ && !cell->GetText().isEmpty() ? QVariant(cell->GetText()) : QVariant();
-    case Qt::TextAlignmentRole:
-        return QVariant::fromValue(cell->GetFormat());
-    case Qt::BackgroundRole:
-        // Row 0 carries the headings; give it the look of a header.
-        return index.row() == 0 && (cell->GetState() & kGridCellReadOnly) ? QVariant(QApplication::palette().button())
-                                                                            : QVariant();
-    case kCellRole:
-        return QVariant::fromValue(reinterpret_cast<quintptr>(cell));
-    default:
-        return {};
+        case Qt::DisplayRole:
+        case Qt::EditRole:
+            return cell->GetText();
+        case Qt::ToolTipRole:
+            return titleTips_ && !cell->GetText().isEmpty() ? QVariant(cell->GetText()) : QVariant();
+        case Qt::TextAlignmentRole:
+            return QVariant::fromValue(cell->GetFormat());
+        case Qt::BackgroundRole:
+            // Row 0 carries the headings; give it the look of a header.
+            return index.row() == 0 && (cell->GetState() & kGridCellReadOnly)
+                       ? QVariant(QApplication::palette().button())
+                       : QVariant();
+        case kCellRole:
+            return QVariant::fromValue(reinterpret_cast<quintptr>(cell));
+        default:
+            return {};
     }
 }
 
 bool GridModel::setData(const QModelIndex& index, const QVariant& value, int role) {
     CGridCellBase* cell = Cell(index.row(), index.column());
-    if (cell == nullptr || role != Qt::EditRole)
-        return false;
+    if (cell == nullptr || role != Qt::EditRole) return false;
     cell->SetText(value.toString());
     emit dataChanged(index, index, {Qt::DisplayRole, Qt::EditRole});
     return true;
@@ -56,18 +54,15 @@ bool GridModel::setData(const QModelIndex& index, const QVariant& value, int rol
 
 Qt::ItemFlags GridModel::flags(const QModelIndex& index) const {
     const CGridCellBase* cell = Cell(index.row(), index.column());
-    if (cell == nullptr)
-        return Qt::NoItemFlags;
+    if (cell == nullptr) return Qt::NoItemFlags;
     Qt::ItemFlags flags = Qt::ItemIsEnabled | Qt::ItemIsSelectable;
-    if (editable_ && !(cell->GetState() & kGridCellReadOnly))
-        flags |= Qt::ItemIsEditable;
+    if (editable_ && !(cell->GetState() & kGridCellReadOnly)) flags |= Qt::ItemIsEditable;
     return flags;
 }
 
 int GridModel::InsertColumn(Qt::Alignment format, int column) {
     const int count = columnCount();
-    if (column < 0 || column > count)
-        column = count;
+    if (column < 0 || column > count) column = count;
     beginInsertColumns(QModelIndex(), column, column);
     columnFormats_.insert(columnFormats_.begin() + column, format);
     for (Row& row : rows_) {
@@ -81,8 +76,7 @@ int GridModel::InsertColumn(Qt::Alignment format, int column) {
 
 int GridModel::InsertRow(int row) {
     const int count = rowCount();
-    if (row < 0 || row > count)
-        row = count;
+    if (row < 0 || row > count) row = count;
     beginInsertRows(QModelIndex(), row, row);
     Row cells;
     cells.reserve(columnFormats_.size());
@@ -97,8 +91,7 @@ int GridModel::InsertRow(int row) {
 }
 
 bool GridModel::RemoveRow(int row) {
-    if (row < 0 || row >= rowCount())
-        return false;
+    if (row < 0 || row >= rowCount()) return false;
     beginRemoveRows(QModelIndex(), row, row);
     rows_.erase(rows_.begin() + row);
     endRemoveRows();
@@ -114,8 +107,7 @@ void GridModel::Clear() {
 
 bool GridModel::ReplaceCell(int row, int column, std::unique_ptr<CGridCellBase> cell) {
     CGridCellBase* old = Cell(row, column);
-    if (old == nullptr || cell == nullptr)
-        return false;
+    if (old == nullptr || cell == nullptr) return false;
     cell->SetText(old->GetText());
     cell->SetFormat(old->GetFormat());
     cell->SetState(old->GetState());
@@ -131,12 +123,9 @@ void GridModel::CellChanged(int row, int column) {
 
 void GridModel::SetEditable(bool editable) {
     editable_ = editable;
-    if (rowCount() > 0 && columnCount() > 0)
-        emit dataChanged(index(0, 0), index(rowCount() - 1, columnCount() - 1));
+    if (rowCount() > 0 && columnCount() > 0) emit dataChanged(index(0, 0), index(rowCount() - 1, columnCount() - 1));
 }
 
-void GridModel::SetTitleTips(bool enable) {
-    titleTips_ = enable;
-}
+void GridModel::SetTitleTips(bool enable) { titleTips_ = enable; }
 
 }  // namespace sealbench::grid_detail

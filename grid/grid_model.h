@@ -1,12 +1,11 @@
 // The grid's table model: it owns the cell objects of a CGridCtrl.
 #pragma once
 
-#include "grid/grid_ctrl.h"
-
 #include <QAbstractTableModel>
-
 #include <memory>
 #include <vector>
+
+#include "grid/grid_ctrl.h"
 
 namespace sealbench::grid_detail {
 

@@ -21,7 +21,8 @@ inline constexpr std::string_view kMsgHwcAddressNotHex = "addr is not in Hex for
 inline constexpr std::string_view kMsgHwcDataNotHex = "data is not in Hex format";
 inline constexpr std::string_view kMsgHwcTooBig = "ByteCount > (0x4000-0x1200)";
 inline constexpr std::string_view kMsgHwcExported = "HW Config Exported successfully";
-inline constexpr std::string_view kMsgHwcNothingExported = "No record could be exported: the HW Config file was not written";
+inline constexpr std::string_view kMsgHwcNothingExported =
+    "No record could be exported: the HW Config file was not written";
 
 // The largest byte count an HWC file may have: the room between the CSF's
 // default place and the image in a combined file.
@@ -68,10 +69,10 @@ private:
 };
 
 struct HwcExportOutcome {
-    bool written = false;                 // the target now holds the accepted records
-    std::vector<std::string> refusals;    // one message per refused record, in order
-    std::vector<int> refusedIndexes;      // the records they belong to
-    std::string message;                  // the closing message
+    bool written = false;               // the target now holds the accepted records
+    std::vector<std::string> refusals;  // one message per refused record, in order
+    std::vector<int> refusedIndexes;    // the records they belong to
+    std::string message;                // the closing message
 };
 
 // "Export" from the target field and the records: checks, each record, the file.

@@ -95,10 +95,8 @@ std::optional<std::string_view> CheckCombineFields(std::string_view target, cons
     return std::nullopt;
 }
 
-std::optional<std::vector<uint8_t>> LayOutCombinedImage(const CombineAddresses& addresses,
-                                                        std::span<const uint8_t> os,
-                                                        std::span<const uint8_t> csf,
-                                                        std::span<const uint8_t> hwc) {
+std::optional<std::vector<uint8_t>> LayOutCombinedImage(const CombineAddresses& addresses, std::span<const uint8_t> os,
+                                                        std::span<const uint8_t> csf, std::span<const uint8_t> hwc) {
     const int64_t imageOffset = AddressOffset(addresses.image);
     const int64_t csfOffset = AddressOffset(addresses.csf);
     const int64_t hwcOffset = AddressOffset(addresses.hwc);

@@ -44,10 +44,8 @@ std::optional<std::string_view> CheckCombineFields(std::string_view target, cons
 
 // The combined file's bytes, or nullopt when the pieces do not fit their places
 // (HWC and CSF at 0x1010 or later, each piece ending before the next begins).
-std::optional<std::vector<uint8_t>> LayOutCombinedImage(const CombineAddresses& addresses,
-                                                        std::span<const uint8_t> os,
-                                                        std::span<const uint8_t> csf,
-                                                        std::span<const uint8_t> hwc);
+std::optional<std::vector<uint8_t>> LayOutCombinedImage(const CombineAddresses& addresses, std::span<const uint8_t> os,
+                                                        std::span<const uint8_t> csf, std::span<const uint8_t> hwc);
 
 struct CombineResult {
     bool ok = false;

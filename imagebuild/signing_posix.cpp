@@ -22,7 +22,7 @@ std::string SignCommandLine(const SignRequest& request) {
 }
 
 std::vector<std::string> SignArguments(const SignRequest& request) {
-    return {kSigningTool, "--identifier=" + request.identifier, "--fmt=BIN", "--output=CSF_APPL", request.csfPath,
+    return {kSigningTool,      "--identifier=" + request.identifier, "--fmt=BIN", "--output=CSF_APPL", request.csfPath,
             request.outputPath};
 }
 

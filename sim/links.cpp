@@ -31,8 +31,7 @@ Pty::Pty() {
     if (grantpt(master_.Get()) != 0 || unlockpt(master_.Get()) != 0)
         throw SystemError("cannot unlock the pseudo-terminal");
     char name[128];
-    if (ptsname_r(master_.Get(), name, sizeof name) != 0)
-        throw SystemError("cannot name the pseudo-terminal");
+    if (ptsname_r(master_.Get(), name, sizeof name) != 0) throw SystemError("cannot name the pseudo-terminal");
     path_ = name;
     slave_ = UniqueFd(::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC));
     if (!slave_.Valid()) throw SystemError("cannot open " + path_);
@@ -41,8 +40,7 @@ Pty::Pty() {
     termios settings{};
     if (tcgetattr(slave_.Get(), &settings) != 0) throw SystemError("cannot read the settings of " + path_);
     cfmakeraw(&settings);
-    if (tcsetattr(slave_.Get(), TCSANOW, &settings) != 0)
-        throw SystemError("cannot set raw mode on " + path_);
+    if (tcsetattr(slave_.Get(), TCSANOW, &settings) != 0) throw SystemError("cannot set raw mode on " + path_);
 
     watch_ = UniqueFd(inotify_init1(IN_CLOEXEC | IN_NONBLOCK));
     if (!watch_.Valid() || inotify_add_watch(watch_.Get(), name, IN_OPEN | IN_CLOSE) < 0)
@@ -74,8 +72,7 @@ UsbListener::UsbListener(std::string path) : path_(std::move(path)) {
 
     struct stat st {};
     if (lstat(path_.c_str(), &st) == 0) {
-        if (!S_ISSOCK(st.st_mode))
-            throw std::runtime_error(path_ + " exists and is not a socket; not replacing it");
+        if (!S_ISSOCK(st.st_mode)) throw std::runtime_error(path_ + " exists and is not a socket; not replacing it");
         ::unlink(path_.c_str());
     }
     listen_ = UniqueFd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));

@@ -11,15 +11,15 @@
 #include <string>
 #include <vector>
 
-#include "core/program.h"
 #include "common/unique_fd.h"
+#include "core/program.h"
 
 namespace vsim {
 
 using sealbench::UniqueFd;
 
 class Pty {
-  public:
+public:
     // Throws std::runtime_error with the system's reason.
     Pty();
     int Master() const { return master_.Get(); }
@@ -35,7 +35,7 @@ class Pty {
     int WatchFd() const { return watch_.Get(); }
     void WatchEvents();
 
-  private:
+private:
     UniqueFd master_;
     UniqueFd slave_;
     UniqueFd watch_;
@@ -44,7 +44,7 @@ class Pty {
 };
 
 class UsbListener {
-  public:
+public:
     // Removes a stale socket left by an earlier run (never any other kind of file).
     // Throws std::runtime_error with the reason.
     explicit UsbListener(std::string path);
@@ -55,14 +55,14 @@ class UsbListener {
     int Fd() const { return listen_.Get(); }
     const std::string& Path() const { return path_; }
 
-  private:
+private:
     std::string path_;
     UniqueFd listen_;
 };
 
 // Bytes waiting for the host, one queue a channel. Push may come from any thread.
 class Outbox {
-  public:
+public:
     Outbox();
     void Push(Channel channel, const uint8_t* data, size_t n);
     // Writes up to `limit` queued bytes of a channel to fd; returns bytes written,
@@ -84,7 +84,7 @@ class Outbox {
     }
     bool TakeUsbClose() { return usbClose_.exchange(false); }
 
-  private:
+private:
     struct Queue {
         std::vector<uint8_t> bytes;
         size_t sent = 0;

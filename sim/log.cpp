@@ -14,7 +14,7 @@ namespace {
 constexpr size_t kMaxWaiting = 1000;
 
 class LogWriter {
-  public:
+public:
     LogWriter() {
         std::thread([this] { Run(); }).detach();  // lives as long as the process
     }
@@ -38,7 +38,7 @@ class LogWriter {
         changed_.wait_for(lock, limit, [this] { return lines_.empty() && !writing_; });
     }
 
-  private:
+private:
     void Run() {
         std::unique_lock lock(mutex_);
         for (;;) {

@@ -96,17 +96,15 @@ int main(int argc, char** argv) {
     vsim::BlockServeSignals();
 
     Options options;
-    CLI::App app{
-        "vireo-sim: a virtual Vireo board answering the boot ROM protocol on a pty and a USB socket"};
+    CLI::App app{"vireo-sim: a virtual Vireo board answering the boot ROM protocol on a pty and a USB socket"};
     app.name("vireo-sim");
     app.add_option("--cpu", options.cpu, "Processor type: VireoB | VireoC_TO1 | VireoC_TO2")
         ->required()
         ->type_name("TYPE");
     app.add_option("--usb-socket", options.usbSocket, "Also serve the USB boot device on this Unix socket")
         ->type_name("PATH");
-    app.add_flag(
-        "--pace", options.pace,
-        "Move serial bytes no faster than the real line (115200 baud; 10 bits a byte, 12 on VireoC_TO1)");
+    app.add_flag("--pace", options.pace,
+                 "Move serial bytes no faster than the real line (115200 baud; 10 bits a byte, 12 on VireoC_TO1)");
     app.add_option("--dump-flash", options.dumpFlash,
                    "On SIGINT/SIGTERM write the flash contents to FILE (NOR: whole array; NAND: page data)")
         ->type_name("FILE");
@@ -129,8 +127,7 @@ int main(int argc, char** argv) {
     }
 
     std::optional<vsim::Cpu> cpu = vsim::ParseCpu(options.cpu);
-    if (!cpu)
-        return Usage("unknown processor type \"" + options.cpu + "\" (VireoB, VireoC_TO1 or VireoC_TO2)");
+    if (!cpu) return Usage("unknown processor type \"" + options.cpu + "\" (VireoB, VireoC_TO1 or VireoC_TO2)");
 
     vsim::BoardConfig config;
     config.cpu = *cpu;
@@ -189,8 +186,7 @@ int main(int argc, char** argv) {
                 vsim::FlushLog(kLogFlushLimit);
                 return kExitFailure;
             }
-            LogLine("flash written to " + options.dumpFlash + " (" + std::to_string(bytes.size()) +
-                    " bytes)");
+            LogLine("flash written to " + options.dumpFlash + " (" + std::to_string(bytes.size()) + " bytes)");
         }
     } catch (const std::exception& e) {
         LogLine(e.what());

@@ -58,9 +58,7 @@ void BlockServeSignals() {
 // Per-direction state of the serving loop that does not belong in the header.
 struct ServeState {
     explicit ServeState(Cpu cpu)
-        : rxPace(kLineBaud, TraitsOf(cpu).bitsPerByte),
-          txPace(kLineBaud, TraitsOf(cpu).bitsPerByte),
-          lineCheck(cpu) {}
+        : rxPace(kLineBaud, TraitsOf(cpu).bitsPerByte), txPace(kLineBaud, TraitsOf(cpu).bitsPerByte), lineCheck(cpu) {}
     Pacer rxPace;
     Pacer txPace;
     std::optional<Clock::time_point> rxWaitUntil;
@@ -79,8 +77,7 @@ Server::Server(Board& board, Pty& pty, UsbListener* usb, Outbox& outbox, ServeOp
       state_(std::make_unique<ServeState>(board.GetCpu())) {
     sigset_t set = ServeSignals();
     signals_ = UniqueFd(signalfd(-1, &set, SFD_CLOEXEC | SFD_NONBLOCK));
-    if (!signals_.Valid())
-        throw std::runtime_error(std::string("cannot create a signalfd: ") + std::strerror(errno));
+    if (!signals_.Valid()) throw std::runtime_error(std::string("cannot create a signalfd: ") + std::strerror(errno));
 }
 
 void Server::Run() {
@@ -132,8 +129,7 @@ void Server::Run() {
         timespec timeout{};
         timespec* timeoutArg = nullptr;
         if (wakeAt) {
-            auto ns = std::max<int64_t>(
-                0, std::chrono::duration_cast<std::chrono::nanoseconds>(*wakeAt - now).count());
+            auto ns = std::max<int64_t>(0, std::chrono::duration_cast<std::chrono::nanoseconds>(*wakeAt - now).count());
             timeout.tv_sec = static_cast<time_t>(ns / 1000000000);
             timeout.tv_nsec = static_cast<long>(ns % 1000000000);
             timeoutArg = &timeout;
@@ -198,8 +194,7 @@ void Server::SerialOut() {
     if (options_.pace) limit = local.txPace.Allowed(Clock::now());
     long sent = outbox_.Drain(Channel::Serial, pty_.Master(), limit);
     if (sent < 0) {
-        Diagnostic(std::string("writing ") + pty_.Path() + " failed: " + std::strerror(errno) +
-                   "; answer dropped");
+        Diagnostic(std::string("writing ") + pty_.Path() + " failed: " + std::strerror(errno) + "; answer dropped");
         outbox_.Clear(Channel::Serial);
         return;
     }

@@ -17,7 +17,7 @@ struct ServeOptions {
 struct ServeState;
 
 class Server {
-  public:
+public:
     // The signals must already be blocked in every thread (see BlockServeSignals).
     Server(Board& board, Pty& pty, UsbListener* usb, Outbox& outbox, ServeOptions options);
     ~Server();
@@ -25,7 +25,7 @@ class Server {
     // cannot go on (a failed poll or pty read).
     void Run();
 
-  private:
+private:
     void SerialIn();
     void SerialOut();
     void UsbAccept();

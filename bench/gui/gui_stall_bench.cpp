@@ -1,9 +1,6 @@
 // GUI-thread stall during a FLASHING run on the virtual board: the longest gap
 // between two turns of the window's event loop from the click on "Execute" to the
 // end of the run, memory initialisation included.
-#include "app/sealbench_app.h"
-#include "bench_result.h"
-
 #include <bootwire/bootwire.h>
 
 #include <QApplication>
@@ -17,12 +14,13 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
-
 #include <cstdio>
 
+#include "app/sealbench_app.h"
+#include "bench_result.h"
+
 int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication application(argc, argv);
 
     BootwireClass bootwire;
@@ -30,21 +28,17 @@ int main(int argc, char** argv) {
     options.simulate = QStringLiteral("VireoC_TO2");
     CSealbenchApp app(bootwire, options);
     CSealbenchDlg* window = app.CreateMainWindow();
-    if (window == nullptr)
-        return 1;
+    if (window == nullptr) return 1;
     window->show();
-    if (!QTest::qWaitForWindowExposed(window))
-        return 1;
+    if (!QTest::qWaitForWindowExposed(window)) return 1;
 
     QTemporaryDir folder;
     const QString image = folder.filePath(QStringLiteral("image.bin"));
     {
         QFile file(image);
-        if (!file.open(QIODevice::WriteOnly))
-            return 1;
+        if (!file.open(QIODevice::WriteOnly)) return 1;
         QByteArray bytes(1024 * 1024, '\0');
-        for (int i = 0; i < bytes.size(); ++i)
-            bytes[i] = static_cast<char>(i * 31 + (i >> 12));
+        for (int i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 31 + (i >> 12));
         file.write(bytes);
     }
     auto* types = window->findChild<QComboBox*>(QStringLiteral("typeList"));
@@ -76,8 +70,7 @@ int main(int argc, char** argv) {
 
     const QString log = page->findChild<QPlainTextEdit*>(QStringLiteral("statusLog"))->toPlainText();
     std::fprintf(stderr, "run of %.0f ms, log:\n%s\n", runMs, qPrintable(log));
-    if (!ended || !log.contains(QStringLiteral("Flashing Completed")))
-        return 1;
+    if (!ended || !log.contains(QStringLiteral("Flashing Completed"))) return 1;
     const double stallMs = static_cast<double>(longest) / 1e6;
     bench::Result("GUI-thread stall during a FLASHING run (1 MiB, NOR)", stallMs, "ms", "< 50 ms", stallMs < 50.0);
     return 0;

@@ -2,20 +2,19 @@
 // shown window, on the offscreen platform, median of 5 processes. Each child does
 // what sealbench's main() does and reports the moment its window is exposed on the
 // monotonic clock, which parent and child share.
-#include "app/sealbench_app.h"
-#include "bench_result.h"
-
 #include <bootwire/bootwire.h>
 
 #include <QApplication>
 #include <QProcess>
 #include <QTest>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <vector>
+
+#include "app/sealbench_app.h"
+#include "bench_result.h"
 
 namespace {
 
@@ -29,11 +28,9 @@ int Child(int argc, char** argv) {
     BootwireClass bootwire;
     CSealbenchApp app(bootwire, CSealbenchApp::Options{});
     CSealbenchDlg* window = app.CreateMainWindow();
-    if (window == nullptr)
-        return 1;
+    if (window == nullptr) return 1;
     window->show();
-    if (!QTest::qWaitForWindowExposed(window, 30000))
-        return 1;
+    if (!QTest::qWaitForWindowExposed(window, 30000)) return 1;
     std::printf("shown %lld\n", static_cast<long long>(NowNs()));
     std::fflush(stdout);
     return 0;
@@ -42,10 +39,8 @@ int Child(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    if (argc > 1 && std::strcmp(argv[1], "--child") == 0)
-        return Child(argc, argv);
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (argc > 1 && std::strcmp(argv[1], "--child") == 0) return Child(argc, argv);
 
     constexpr int kRuns = 5;
     std::vector<double> ms;
@@ -60,8 +55,7 @@ int main(int argc, char** argv) {
         }
         const QByteArray out = child.readAllStandardOutput();
         const int at = out.indexOf("shown ");
-        if (at < 0)
-            return 1;
+        if (at < 0) return 1;
         const long long shown = out.mid(at + 6).trimmed().toLongLong();
         ms.push_back(static_cast<double>(shown - start) / 1e6);
         std::fprintf(stderr, "run %d: %.1f ms\n", run + 1, ms.back());

@@ -14,8 +14,7 @@ const QString kDefault = QStringLiteral("DEFAULT");
 
 }  // namespace
 
-CPage_Convert::CPage_Convert(QWidget* parent)
-    : CPageDialog(parent), prompts_(sealbench::PagePrompts::Dialogs(this)) {
+CPage_Convert::CPage_Convert(QWidget* parent) : CPageDialog(parent), prompts_(sealbench::PagePrompts::Dialogs(this)) {
     auto* toSrec = new QGroupBox(QStringLiteral("Bin to S-Record"), this);
     binPath_ = new QLineEdit(toSrec);
     target_ = new QLineEdit(toSrec);
@@ -41,10 +40,8 @@ CPage_Convert::CPage_Convert(QWidget* parent)
     grid->addWidget(offset_, 2, 1);
     grid->addWidget(convert, 2, 2);
     // Present but hidden: the page converts with their defaults.
-    const std::pair<const char*, QLineEdit*> hidden[] = {{"Begin Address", begin_},
-                                                         {"End Address", end_},
-                                                         {"Line Length", lineLength_},
-                                                         {"Address Size", addressSize_}};
+    const std::pair<const char*, QLineEdit*> hidden[] = {
+        {"Begin Address", begin_}, {"End Address", end_}, {"Line Length", lineLength_}, {"Address Size", addressSize_}};
     int row = 3;
     for (const auto& [label, field] : hidden) {
         auto* caption = new QLabel(QString::fromLatin1(label), toSrec);
@@ -78,17 +75,17 @@ CPage_Convert::CPage_Convert(QWidget* parent)
     connect(convert, &QPushButton::clicked, this, &CPage_Convert::OnConvert);
     connect(userDefine_, &QCheckBox::toggled, this, &CPage_Convert::OnUserDefine);
     connect(browseBin, &QPushButton::clicked, this, [this] {
-        const QString path = prompts_.chooseFile(QStringLiteral("Please select the BIN file to convert:"),
-                                                 QStringLiteral("bin files(*.bin)|*.bin|All Files(*.*)|*.*||"),
-                                                 QString());
+        const QString path =
+            prompts_.chooseFile(QStringLiteral("Please select the BIN file to convert:"),
+                                QStringLiteral("bin files(*.bin)|*.bin|All Files(*.*)|*.*||"), QString());
         if (!path.isEmpty()) {
             binPath_->setText(path);
         }
     });
     connect(browseTarget, &QPushButton::clicked, this, [this] {
-        const QString path = prompts_.chooseFile(QStringLiteral("Please select the s19 file to be saved:"),
-                                                 QStringLiteral("s19 files(*.s19)|*.s19|All Files(*.*)|*.*||"),
-                                                 QString());
+        const QString path =
+            prompts_.chooseFile(QStringLiteral("Please select the s19 file to be saved:"),
+                                QStringLiteral("s19 files(*.s19)|*.s19|All Files(*.*)|*.*||"), QString());
         if (!path.isEmpty()) {
             target_->setText(path);
         }
@@ -128,7 +125,7 @@ void CPage_Convert::OnConvert() {
     request.end = hex(end_);
     // A number field that holds no number is refused before anything changes.
     const std::pair<QLineEdit*, std::optional<long long>*> numbers[] = {{lineLength_, &request.lineLength},
-                                                                         {addressSize_, &request.addressSize}};
+                                                                        {addressSize_, &request.addressSize}};
     for (const auto& [field, value] : numbers) {
         if (field->text() == kDefault) {
             continue;

@@ -3,8 +3,8 @@
 // next conversion. The option fields beside Offset exist but are kept hidden.
 #pragma once
 
-#include "ui/page_dialog.h"
 #include "convert/srecord.h"
+#include "ui/page_dialog.h"
 #include "ui/page_prompts.h"
 
 class QCheckBox;

@@ -164,8 +164,7 @@ void CPage_CSF::OnUserDefine() {
 
 void CPage_CSF::OnBrowseSuperRoot() {
     const QString path = prompts_.chooseFile(QStringLiteral("Please select the Super Root file:"),
-                                             QStringLiteral("der files(*.der)|*.der|All Files(*.*)|*.*||"),
-                                             QString());
+                                             QStringLiteral("der files(*.der)|*.der|All Files(*.*)|*.*||"), QString());
     if (!path.isEmpty()) {
         superRoot_->setText(path);
     }
@@ -292,10 +291,9 @@ sealbench::CsfDocument CPage_CSF::Document() const {
         document.keyNames.push_back(keyGrid_->GetItemText(row, 1).toStdString());
     }
     for (int row = 1; row <= blockCount_; ++row) {
-        document.blocks.push_back({blockGrid_->GetItemText(row, 1).toStdString(),
-                                   blockGrid_->GetItemText(row, 2).toStdString(),
-                                   blockGrid_->GetItemText(row, 3).toStdString(),
-                                   blockGrid_->GetItemText(row, 4).toStdString()});
+        document.blocks.push_back(
+            {blockGrid_->GetItemText(row, 1).toStdString(), blockGrid_->GetItemText(row, 2).toStdString(),
+             blockGrid_->GetItemText(row, 3).toStdString(), blockGrid_->GetItemText(row, 4).toStdString()});
     }
     return document;
 }

@@ -7,8 +7,8 @@
 #include <functional>
 #include <optional>
 
-#include "ui/page_dialog.h"
 #include "csf/csf_document.h"
+#include "ui/page_dialog.h"
 #include "ui/page_prompts.h"
 
 class CGridCtrl;

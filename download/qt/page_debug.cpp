@@ -10,22 +10,15 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScrollBar>
-
 #include <limits>
 
 namespace {
 
-QString ToQString(std::string_view text) {
-    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
+QString ToQString(std::string_view text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
 
-std::string ToStd(const QString& text) {
-    return text.toStdString();
-}
+std::string ToStd(const QString& text) { return text.toStdString(); }
 
-int ClampToInt(qint64 value) {
-    return static_cast<int>(std::clamp<qint64>(value, 0, std::numeric_limits<int>::max()));
-}
+int ClampToInt(qint64 value) { return static_cast<int>(std::clamp<qint64>(value, 0, std::numeric_limits<int>::max())); }
 
 }  // namespace
 
@@ -35,8 +28,7 @@ QStringList NameFiltersOf(const QString& filter) {
     for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
         const QString description = parts[i].trimmed();
         const QString patterns = parts[i + 1].trimmed();
-        if (description.isEmpty() || patterns.isEmpty())
-            continue;
+        if (description.isEmpty() || patterns.isEmpty()) continue;
         // The dialog reads the patterns from the parentheses of the description.
         filters << (description.contains(QLatin1Char('('))
                         ? description
@@ -45,8 +37,8 @@ QStringList NameFiltersOf(const QString& filter) {
     return filters;
 }
 
-CPage_Debug::CPage_Debug(const SharedConnection& connection, sealbench::TargetLinks links,
-                         sealbench::Session& session, QWidget* parent)
+CPage_Debug::CPage_Debug(const SharedConnection& connection, sealbench::TargetLinks links, sealbench::Session& session,
+                         QWidget* parent)
     : CPageDialog(parent), connection_(connection) {
     runner_ = std::make_unique<sealbench::TargetRunner>(std::move(links), *this, session);
     BuildLayout();
@@ -56,23 +48,46 @@ CPage_Debug::CPage_Debug(const SharedConnection& connection, sealbench::TargetLi
 
 CPage_Debug::~CPage_Debug() {
     // The launcher and the runner's tasks report to this object: stop them while it is whole.
-    if (launcher_.joinable())
-        launcher_.join();
+    if (launcher_.joinable()) launcher_.join();
     runner_.reset();
 }
 
 void CPage_Debug::ConnectHandlers() {
-    connect(downloadOnlyBox_, &QCheckBox::clicked, this, [this] { ReadFields(); model_.ClickDownloadOnly(); ShowControls(); });
-    connect(flashingBox_, &QCheckBox::clicked, this, [this] { ReadFields(); model_.ClickFlashing(); ShowControls(); });
+    connect(downloadOnlyBox_, &QCheckBox::clicked, this, [this] {
+        ReadFields();
+        model_.ClickDownloadOnly();
+        ShowControls();
+    });
+    connect(flashingBox_, &QCheckBox::clicked, this, [this] {
+        ReadFields();
+        model_.ClickFlashing();
+        ShowControls();
+    });
     connect(flashTypeList_, &QComboBox::activated, this, [this](int index) {
         ReadFields();
         model_.SelectFlashType(index);
         ShowControls();
     });
-    connect(defaultBox_, &QCheckBox::clicked, this, [this] { ReadFields(); model_.ClickDefaultBox(); ShowControls(); });
-    connect(secureBox_, &QCheckBox::clicked, this, [this] { ReadFields(); model_.ClickSecure(); ShowControls(); });
-    connect(ddrBox_, &QCheckBox::clicked, this, [this] { ReadFields(); model_.ClickDdr(); ShowControls(); });
-    connect(sdramBox_, &QCheckBox::clicked, this, [this] { ReadFields(); model_.ClickSdram(); ShowControls(); });
+    connect(defaultBox_, &QCheckBox::clicked, this, [this] {
+        ReadFields();
+        model_.ClickDefaultBox();
+        ShowControls();
+    });
+    connect(secureBox_, &QCheckBox::clicked, this, [this] {
+        ReadFields();
+        model_.ClickSecure();
+        ShowControls();
+    });
+    connect(ddrBox_, &QCheckBox::clicked, this, [this] {
+        ReadFields();
+        model_.ClickDdr();
+        ShowControls();
+    });
+    connect(sdramBox_, &QCheckBox::clicked, this, [this] {
+        ReadFields();
+        model_.ClickSdram();
+        ShowControls();
+    });
     connect(imageBrowse_, &QPushButton::clicked, this, &CPage_Debug::OnBrowseImage);
     connect(flashLibBrowse_, &QPushButton::clicked, this, &CPage_Debug::OnBrowseFlashLib);
     connect(memInitBrowse_, &QPushButton::clicked, this, &CPage_Debug::OnBrowseMemoryInit);
@@ -82,13 +97,16 @@ void CPage_Debug::ConnectHandlers() {
     connect(memInitButton_, &QPushButton::clicked, this, &CPage_Debug::OnMemInit);
 
     // Reports of the runner's threads reach the widgets through the GUI thread's queue.
-    connect(this, &CPage_Debug::logLine, this, [this](const QString& line, int) { ShowLogLine(line); },
-            Qt::QueuedConnection);
-    connect(this, &CPage_Debug::progressRange, this,
-            [this](qint64 minimum, qint64 maximum) { progressBar_->setRange(ClampToInt(minimum), ClampToInt(maximum)); },
-            Qt::QueuedConnection);
-    connect(this, &CPage_Debug::progressPosition, this,
-            [this](qint64 position) { progressBar_->setValue(ClampToInt(position)); }, Qt::QueuedConnection);
+    connect(
+        this, &CPage_Debug::logLine, this, [this](const QString& line, int) { ShowLogLine(line); },
+        Qt::QueuedConnection);
+    connect(
+        this, &CPage_Debug::progressRange, this,
+        [this](qint64 minimum, qint64 maximum) { progressBar_->setRange(ClampToInt(minimum), ClampToInt(maximum)); },
+        Qt::QueuedConnection);
+    connect(
+        this, &CPage_Debug::progressPosition, this,
+        [this](qint64 position) { progressBar_->setValue(ClampToInt(position)); }, Qt::QueuedConnection);
     connect(this, &CPage_Debug::progressCaption, progressLabel_, &QLabel::setText, Qt::QueuedConnection);
     connect(this, &CPage_Debug::diagnostic, progressBar_, &QWidget::setToolTip, Qt::QueuedConnection);
     connect(this, &CPage_Debug::runFinished, this, &CPage_Debug::OnRunFinished, Qt::QueuedConnection);
@@ -160,16 +178,15 @@ QString CPage_Debug::ChooseFile(const QString& title, const QString& filter) {
     dialog.setNameFilters(NameFiltersOf(filter));
     dialog.setFileMode(QFileDialog::ExistingFile);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
-        return {};
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
     return dialog.selectedFiles().constFirst();
 }
 
 void CPage_Debug::OnBrowseImage() {
-    const QString path = ChooseFile(QStringLiteral("Please select the Image File:"),
-                                    QStringLiteral("bin files(*.bin)|*.bin|nb0 files(*.nb0)|*.nb0|All Files(*.*)|*.*||"));
-    if (path.isEmpty())
-        return;
+    const QString path =
+        ChooseFile(QStringLiteral("Please select the Image File:"),
+                   QStringLiteral("bin files(*.bin)|*.bin|nb0 files(*.nb0)|*.nb0|All Files(*.*)|*.*||"));
+    if (path.isEmpty()) return;
     ReadFields();
     model_.ChooseImage(ToStd(path));
     ShowControls();
@@ -178,8 +195,7 @@ void CPage_Debug::OnBrowseImage() {
 void CPage_Debug::OnBrowseFlashLib() {
     const QString path = ChooseFile(QStringLiteral("Please select the Flash Library:"),
                                     QStringLiteral("bin files(*.bin)|*.bin|All Files(*.*)|*.*||"));
-    if (path.isEmpty())
-        return;
+    if (path.isEmpty()) return;
     ReadFields();
     model_.ChooseFlashLibrary(ToStd(path));
     ShowControls();
@@ -188,8 +204,7 @@ void CPage_Debug::OnBrowseFlashLib() {
 void CPage_Debug::OnBrowseMemoryInit() {
     const QString path =
         ChooseFile(QStringLiteral("Please select the Init Memory File:"), QStringLiteral("Txt Files (*.txt)|*.txt||"));
-    if (path.isEmpty())
-        return;
+    if (path.isEmpty()) return;
     ReadFields();
     model_.ChooseMemoryInitFile(ToStd(path));
     ShowControls();
@@ -226,14 +241,12 @@ void CPage_Debug::OnMemInit() {
 }
 
 bool CPage_Debug::Launch(std::function<bool()> job) {
-    if (busy_)
-        return false;
+    if (busy_) return false;
     busy_ = true;
     launchDone_ = false;
     runEndedSeen_ = false;
     executeButton_->setEnabled(false);
-    if (launcher_.joinable())
-        launcher_.join();  // the previous launcher has already reported back
+    if (launcher_.joinable()) launcher_.join();  // the previous launcher has already reported back
     launcher_ = std::thread([this, job = std::move(job)] {
         const bool started = job();
         emit launchReturned(started);
@@ -243,8 +256,7 @@ bool CPage_Debug::Launch(std::function<bool()> job) {
 
 void CPage_Debug::OnLaunchReturned(bool started) {
     launchDone_ = true;
-    if (!started)
-        runEndedSeen_ = true;  // nothing runs: the checks or a debug button are done
+    if (!started) runEndedSeen_ = true;  // nothing runs: the checks or a debug button are done
     if (launchDone_ && runEndedSeen_) {
         busy_ = false;
         executeButton_->setEnabled(true);
@@ -264,34 +276,21 @@ void CPage_Debug::OnRunFinished() {
 void CPage_Debug::ShowLogLine(const QString& line) {
     // A line's own trailing line feed adds no empty line to the log.
     QString text = line;
-    while (text.endsWith(QLatin1Char('\n')) || text.endsWith(QLatin1Char('\r')))
-        text.chop(1);
+    while (text.endsWith(QLatin1Char('\n')) || text.endsWith(QLatin1Char('\r'))) text.chop(1);
     statusLog_->appendPlainText(text);
     // Keep the newest line in view.
     QScrollBar* bar = statusLog_->verticalScrollBar();
     bar->setValue(bar->maximum());
 }
 
-void CPage_Debug::AppendLog(std::string_view line, int lineCount) {
-    emit logLine(ToQString(line), lineCount);
-}
+void CPage_Debug::AppendLog(std::string_view line, int lineCount) { emit logLine(ToQString(line), lineCount); }
 
-void CPage_Debug::SetProgressRange(int64_t minimum, int64_t maximum) {
-    emit progressRange(minimum, maximum);
-}
+void CPage_Debug::SetProgressRange(int64_t minimum, int64_t maximum) { emit progressRange(minimum, maximum); }
 
-void CPage_Debug::SetProgressPosition(int64_t position) {
-    emit progressPosition(position);
-}
+void CPage_Debug::SetProgressPosition(int64_t position) { emit progressPosition(position); }
 
-void CPage_Debug::SetProgressCaption(std::string_view caption) {
-    emit progressCaption(ToQString(caption));
-}
+void CPage_Debug::SetProgressCaption(std::string_view caption) { emit progressCaption(ToQString(caption)); }
 
-void CPage_Debug::Diagnostic(std::string_view text) {
-    emit diagnostic(ToQString(text));
-}
+void CPage_Debug::Diagnostic(std::string_view text) { emit diagnostic(ToQString(text)); }
 
-void CPage_Debug::RunEnded(bool success) {
-    emit runFinished(success);
-}
+void CPage_Debug::RunEnded(bool success) { emit runFinished(success); }

@@ -8,18 +8,17 @@
 // thread only.
 #pragma once
 
-#include "ui/page_dialog.h"
-#include "download/page_model.h"
-#include "download/run_view.h"
-#include "download/session.h"
-#include "download/target_run.h"
-
 #include <QString>
-
 #include <atomic>
 #include <functional>
 #include <memory>
 #include <thread>
+
+#include "download/page_model.h"
+#include "download/run_view.h"
+#include "download/session.h"
+#include "download/target_run.h"
+#include "ui/page_dialog.h"
 
 class QCheckBox;
 class QComboBox;

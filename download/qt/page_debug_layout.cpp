@@ -1,9 +1,5 @@
 // The download page's widgets and their places. Captions and list entries are the
 // page's own and must stay exactly as written.
-#include "download/qt/page_debug.h"
-
-#include "download/presets.h"
-
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGridLayout>
@@ -15,6 +11,9 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QVBoxLayout>
+
+#include "download/presets.h"
+#include "download/qt/page_debug.h"
 
 namespace {
 
@@ -112,8 +111,9 @@ void CPage_Debug::BuildLayout() {
     imageGrid->setRowStretch(4, 1);
 
     // Debug controls of development silicon: part of the page, never shown.
-    debugFrame_ = Named(new QGroupBox(QStringLiteral("For debug only on development or Sekurel disable type silicon"), this),
-                        "debugFrame");
+    debugFrame_ =
+        Named(new QGroupBox(QStringLiteral("For debug only on development or Sekurel disable type silicon"), this),
+              "debugFrame");
     readAddressEdit_ = Named(new QLineEdit(debugFrame_), "readAddressEdit");
     readButton_ = Named(new QPushButton(QStringLiteral("Read"), debugFrame_), "readButton");
     memInitButton_ = Named(new QPushButton(QStringLiteral("Mem Init?"), debugFrame_), "memInitButton");

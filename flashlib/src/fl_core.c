@@ -1,51 +1,41 @@
 #include "fl_internal.h"
 
 static const uint8_t kStatusQuery[16] = {
-    0x94, 0x93, 0x00, 0x00, 0x78, 0x56, 0x34, 0x12,
-    0xEF, 0xCD, 0xAB, 0x90, 0x55, 0xAA, 0x55, 0xAA,
+    0x94, 0x93, 0x00, 0x00, 0x78, 0x56, 0x34, 0x12, 0xEF, 0xCD, 0xAB, 0x90, 0x55, 0xAA, 0x55, 0xAA,
 };
 
 /* Bytes taken per call, so that a chattering host cannot stall the flash work. */
 #define FL_SERVICE_BUDGET 64u
 #define FL_TX_TIMEOUT_US 100000u
 
-static uint32_t le32(const uint8_t* p)
-{
+static uint32_t le32(const uint8_t* p) {
     return (uint32_t)p[0] | ((uint32_t)p[1] << 8) | ((uint32_t)p[2] << 16) | ((uint32_t)p[3] << 24);
 }
 
-int fl_ram_holds(const struct fl_ctx* ctx, uint32_t addr, uint32_t size)
-{
+int fl_ram_holds(const struct fl_ctx* ctx, uint32_t addr, uint32_t size) {
     const uint32_t base = ctx->board->ram_base;
     const uint32_t end = base + ctx->board->ram_size;
     return addr >= base && addr <= end && size <= end - addr;
 }
 
-static void send_byte(struct fl_ctx* ctx, uint8_t byte)
-{
+static void send_byte(struct fl_ctx* ctx, uint8_t byte) {
     const uint32_t start = fl_now_us(ctx);
     /* A transmitter that never frees up loses the byte rather than hanging the job. */
     while (!(fl_read32(ctx->fifo + FL_FIFO_STATUS) & FL_FIFO_TX_ROOM)) {
-        if (fl_now_us(ctx) - start > FL_TX_TIMEOUT_US)
-            return;
+        if (fl_now_us(ctx) - start > FL_TX_TIMEOUT_US) return;
     }
     fl_write32(ctx->fifo + FL_FIFO_DATA, byte);
 }
 
-static void answer(struct fl_ctx* ctx)
-{
+static void answer(struct fl_ctx* ctx) {
     const uint32_t word = (uint32_t)ctx->state << 16;
     unsigned i;
-    for (i = 0; i < 4; ++i)
-        send_byte(ctx, (uint8_t)(word >> (8 * i)));
-    if (ctx->usb)
-        fl_write32(ctx->fifo + FL_FIFO_COMMIT, 1);
-    if (ctx->state >= FL_STATE_ERASE_ERROR)
-        ctx->final_answered = 1;
+    for (i = 0; i < 4; ++i) send_byte(ctx, (uint8_t)(word >> (8 * i)));
+    if (ctx->usb) fl_write32(ctx->fifo + FL_FIFO_COMMIT, 1);
+    if (ctx->state >= FL_STATE_ERASE_ERROR) ctx->final_answered = 1;
 }
 
-void fl_service_bytes(struct fl_ctx* ctx)
-{
+void fl_service_bytes(struct fl_ctx* ctx) {
     unsigned budget = FL_SERVICE_BUDGET;
     while (budget-- && (fl_read32(ctx->fifo + FL_FIFO_STATUS) & FL_FIFO_RX_READY)) {
         const uint8_t byte = (uint8_t)fl_read32(ctx->fifo + FL_FIFO_DATA);
@@ -61,8 +51,7 @@ void fl_service_bytes(struct fl_ctx* ctx)
     }
 }
 
-unsigned fl_main(const struct fl_board* board, fl_job job)
-{
+unsigned fl_main(const struct fl_board* board, fl_job job) {
     struct fl_ctx ctx;
     const uint8_t* block = fl_ram(board->ram_base + FL_PARAM_BLOCK);
     unsigned result;
@@ -86,8 +75,7 @@ unsigned fl_main(const struct fl_board* board, fl_job job)
      * after that code has reached it. */
     for (;;) {
         fl_service(&ctx);
-        if (ctx.final_answered)
-            break;
+        if (ctx.final_answered) break;
         fl_write32(board->sysctl + FL_SYS_WAIT_FOR_HOST, 1);
     }
     fl_write32(board->sysctl + FL_SYS_BOOT_CONTROL, FL_RETURN_TO_ROM_KEY);

@@ -45,16 +45,11 @@ struct fl_ctx {
 void fl_service_bytes(struct fl_ctx* ctx);
 
 /* Called from every wait loop, so queries are answered while the flash is busy. */
-FL_INLINE void fl_service(struct fl_ctx* ctx)
-{
-    if (fl_read32(ctx->fifo + FL_FIFO_STATUS) & FL_FIFO_RX_READY)
-        fl_service_bytes(ctx);
+FL_INLINE void fl_service(struct fl_ctx* ctx) {
+    if (fl_read32(ctx->fifo + FL_FIFO_STATUS) & FL_FIFO_RX_READY) fl_service_bytes(ctx);
 }
 
-FL_INLINE uint32_t fl_now_us(const struct fl_ctx* ctx)
-{
-    return fl_read32(ctx->board->sysctl + FL_SYS_TIMER_US);
-}
+FL_INLINE uint32_t fl_now_us(const struct fl_ctx* ctx) { return fl_read32(ctx->board->sysctl + FL_SYS_TIMER_US); }
 /* True when [addr, addr + size) lies inside the board's RAM. */
 int fl_ram_holds(const struct fl_ctx* ctx, uint32_t addr, uint32_t size);
 

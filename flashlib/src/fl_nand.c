@@ -28,50 +28,39 @@ struct nand {
     uint32_t regs;
 };
 
-FL_INLINE void nand_command(const struct nand* nand, uint8_t command)
-{
+FL_INLINE void nand_command(const struct nand* nand, uint8_t command) {
     fl_write32(nand->regs + NAND_COMMAND, command);
 }
 
-FL_INLINE void nand_address(const struct nand* nand, uint8_t byte)
-{
-    fl_write32(nand->regs + NAND_ADDRESS, byte);
-}
+FL_INLINE void nand_address(const struct nand* nand, uint8_t byte) { fl_write32(nand->regs + NAND_ADDRESS, byte); }
 
-FL_INLINE void nand_row(const struct nand* nand, uint32_t page)
-{
+FL_INLINE void nand_row(const struct nand* nand, uint32_t page) {
     nand_address(nand, (uint8_t)page);
     nand_address(nand, (uint8_t)(page >> 8));
     nand_address(nand, (uint8_t)(page >> 16));
 }
 
-FL_INLINE int nand_wait(const struct nand* nand)
-{
+FL_INLINE int nand_wait(const struct nand* nand) {
     const uint32_t start = fl_now_us(nand->ctx);
     fl_service(nand->ctx);
     while (!(fl_read32(nand->regs + NAND_STATUS) & NAND_READY)) {
         fl_service(nand->ctx);
-        if (fl_now_us(nand->ctx) - start > NAND_TIMEOUT_US)
-            return -1;
+        if (fl_now_us(nand->ctx) - start > NAND_TIMEOUT_US) return -1;
     }
     return 0;
 }
 
 /* Waits for the end of a program or erase and reads its outcome. */
-static int nand_finish(const struct nand* nand)
-{
-    if (nand_wait(nand) != 0)
-        return -1;
+static int nand_finish(const struct nand* nand) {
+    if (nand_wait(nand) != 0) return -1;
     nand_command(nand, 0x70);
     return (fl_read8(nand->regs + NAND_DATA) & NAND_STATUS_FAIL) ? -1 : 0;
 }
 
-static int nand_identify(const struct nand* nand)
-{
+static int nand_identify(const struct nand* nand) {
     uint8_t maker, device;
     nand_command(nand, 0xFF);
-    if (nand_wait(nand) != 0)
-        return -1;
+    if (nand_wait(nand) != 0) return -1;
     nand_command(nand, 0x90);
     nand_address(nand, 0);
     maker = fl_read8(nand->regs + NAND_DATA);
@@ -79,21 +68,18 @@ static int nand_identify(const struct nand* nand)
     return maker == NAND_MAKER && device == NAND_DEVICE ? 0 : -1;
 }
 
-static int nand_bad(const struct nand* nand, uint32_t block)
-{
+static int nand_bad(const struct nand* nand, uint32_t block) {
     unsigned page;
     for (page = 0; page < 2; ++page) {
         nand_command(nand, 0x50);
         nand_address(nand, NAND_BAD_MARK);
         nand_row(nand, block * NAND_PAGES_PER_BLOCK + page);
-        if (nand_wait(nand) != 0 || fl_read8(nand->regs + NAND_DATA) != 0xFF)
-            return 1;
+        if (nand_wait(nand) != 0 || fl_read8(nand->regs + NAND_DATA) != 0xFF) return 1;
     }
     return 0;
 }
 
-static int nand_erase(const struct nand* nand, uint32_t block)
-{
+static int nand_erase(const struct nand* nand, uint32_t block) {
     nand_command(nand, 0x60);
     nand_row(nand, block * NAND_PAGES_PER_BLOCK);
     nand_command(nand, 0xD0);
@@ -101,54 +87,44 @@ static int nand_erase(const struct nand* nand, uint32_t block)
 }
 
 /* The page's bytes from the image, 0xFF past its end. */
-FL_INLINE uint32_t nand_source32(const uint8_t* data, uint32_t left, uint32_t at)
-{
+FL_INLINE uint32_t nand_source32(const uint8_t* data, uint32_t left, uint32_t at) {
     uint32_t word = 0;
     unsigned i;
-    for (i = 0; i < 4; ++i)
-        word |= (uint32_t)(at + i < left ? data[at + i] : 0xFF) << (8 * i);
+    for (i = 0; i < 4; ++i) word |= (uint32_t)(at + i < left ? data[at + i] : 0xFF) << (8 * i);
     return word;
 }
 
-static int nand_program(const struct nand* nand, uint32_t page, const uint8_t* data, uint32_t left)
-{
+static int nand_program(const struct nand* nand, uint32_t page, const uint8_t* data, uint32_t left) {
     uint32_t at;
     nand_command(nand, 0x00);
     nand_command(nand, 0x80);
     nand_address(nand, 0);
     nand_row(nand, page);
-    for (at = 0; at < NAND_PAGE; at += 4)
-        fl_write32(nand->regs + NAND_DATA, nand_source32(data, left, at));
+    for (at = 0; at < NAND_PAGE; at += 4) fl_write32(nand->regs + NAND_DATA, nand_source32(data, left, at));
     nand_command(nand, 0x10);
     return nand_finish(nand);
 }
 
-static int nand_verify_page(const struct nand* nand, uint32_t page, const uint8_t* data, uint32_t left)
-{
+static int nand_verify_page(const struct nand* nand, uint32_t page, const uint8_t* data, uint32_t left) {
     uint32_t at;
     int same = 1;
     nand_command(nand, 0x00);
     nand_address(nand, 0);
     nand_row(nand, page);
-    if (nand_wait(nand) != 0)
-        return -1;
+    if (nand_wait(nand) != 0) return -1;
     for (at = 0; at < NAND_PAGE; at += 4) {
-        if (fl_read32(nand->regs + NAND_DATA) != nand_source32(data, left, at))
-            same = 0;
+        if (fl_read32(nand->regs + NAND_DATA) != nand_source32(data, left, at)) same = 0;
     }
     return same ? 0 : -1;
 }
 
 /* Next good block at or after block, or NAND_BLOCKS when none is left up to last. */
-static uint32_t nand_next_good(const struct nand* nand, uint32_t block, uint32_t last)
-{
-    while (block <= last && nand_bad(nand, block))
-        ++block;
+static uint32_t nand_next_good(const struct nand* nand, uint32_t block, uint32_t last) {
+    while (block <= last && nand_bad(nand, block)) ++block;
     return block <= last ? block : NAND_BLOCKS;
 }
 
-unsigned fl_nand_run(struct fl_ctx* ctx)
-{
+unsigned fl_nand_run(struct fl_ctx* ctx) {
     const struct fl_params* params = &ctx->params;
     const uint8_t* image;
     struct nand nand;
@@ -156,27 +132,22 @@ unsigned fl_nand_run(struct fl_ctx* ctx)
 
     nand.ctx = ctx;
     nand.regs = ctx->board->nand_ctrl;
-    if (nand.regs == 0 || nand_identify(&nand) != 0)
-        return FL_STATE_ERASE_ERROR;
+    if (nand.regs == 0 || nand_identify(&nand) != 0) return FL_STATE_ERASE_ERROR;
     if (params->image_size == 0) {
         ctx->state = FL_STATE_VERIFYING;
         return FL_STATE_DONE;
     }
     if ((params->flash_address & (NAND_BLOCK - 1)) || (params->flash_address >> NAND_BLOCK_SHIFT) >= NAND_BLOCKS)
         return FL_STATE_ERASE_ERROR;
-    if (!fl_ram_holds(ctx, params->image_address, params->image_size))
-        return FL_STATE_ERASE_ERROR;
+    if (!fl_ram_holds(ctx, params->image_address, params->image_size)) return FL_STATE_ERASE_ERROR;
     first = params->flash_address >> NAND_BLOCK_SHIFT;
     last = NAND_BLOCKS - 1;
     if (params->partition_end != 0) {
-        if (params->partition_end < params->flash_address)
-            return FL_STATE_ERASE_ERROR;
-        if ((params->partition_end >> NAND_BLOCK_SHIFT) < last)
-            last = params->partition_end >> NAND_BLOCK_SHIFT;
+        if (params->partition_end < params->flash_address) return FL_STATE_ERASE_ERROR;
+        if ((params->partition_end >> NAND_BLOCK_SHIFT) < last) last = params->partition_end >> NAND_BLOCK_SHIFT;
         /* A partition that ends inside a block cannot use that block. */
         if (((params->partition_end + 1) & (NAND_BLOCK - 1)) != 0) {
-            if (last == first)
-                return FL_STATE_ERASE_ERROR;
+            if (last == first) return FL_STATE_ERASE_ERROR;
             --last;
         }
     }
@@ -186,8 +157,7 @@ unsigned fl_nand_run(struct fl_ctx* ctx)
     block = first;
     for (done = 0; done < needed; ++done, ++block) {
         block = nand_next_good(&nand, block, last);
-        if (block == NAND_BLOCKS || nand_erase(&nand, block) != 0)
-            return FL_STATE_ERASE_ERROR;
+        if (block == NAND_BLOCKS || nand_erase(&nand, block) != 0) return FL_STATE_ERASE_ERROR;
     }
 
     ctx->state = FL_STATE_PROGRAMMING;
@@ -195,11 +165,10 @@ unsigned fl_nand_run(struct fl_ctx* ctx)
     for (offset = 0; offset < params->image_size; ++block) {
         unsigned page;
         block = nand_next_good(&nand, block, last);
-        if (block == NAND_BLOCKS)
-            return FL_STATE_PROGRAM_ERROR;
+        if (block == NAND_BLOCKS) return FL_STATE_PROGRAM_ERROR;
         for (page = 0; page < NAND_PAGES_PER_BLOCK && offset < params->image_size; ++page) {
-            if (nand_program(&nand, block * NAND_PAGES_PER_BLOCK + page, image + offset,
-                             params->image_size - offset) != 0)
+            if (nand_program(&nand, block * NAND_PAGES_PER_BLOCK + page, image + offset, params->image_size - offset) !=
+                0)
                 return FL_STATE_PROGRAM_ERROR;
             offset += NAND_PAGE;
         }
@@ -210,8 +179,7 @@ unsigned fl_nand_run(struct fl_ctx* ctx)
     for (offset = 0; offset < params->image_size; ++block) {
         unsigned page;
         block = nand_next_good(&nand, block, last);
-        if (block == NAND_BLOCKS)
-            return FL_STATE_VERIFY_ERROR;
+        if (block == NAND_BLOCKS) return FL_STATE_VERIFY_ERROR;
         for (page = 0; page < NAND_PAGES_PER_BLOCK && offset < params->image_size; ++page) {
             if (nand_verify_page(&nand, block * NAND_PAGES_PER_BLOCK + page, image + offset,
                                  params->image_size - offset) != 0)

@@ -26,36 +26,29 @@ struct nor_geometry {
 };
 
 struct nor_job {
-    uint32_t base;        /* bus address of the part */
-    uint32_t first;       /* device offsets: first byte of the first sector touched */
-    uint32_t start;       /* the image */
+    uint32_t base;  /* bus address of the part */
+    uint32_t first; /* device offsets: first byte of the first sector touched */
+    uint32_t start; /* the image */
     uint32_t end;
-    uint32_t last;        /* one past the last sector touched */
+    uint32_t last; /* one past the last sector touched */
     const uint8_t* image;
     const uint8_t* saved; /* [first, start) then [end, last) */
 };
 
-FL_INLINE void nor_command(uint32_t base, uint32_t word, uint16_t value)
-{
-    fl_write16(base + (word << 1), value);
-}
+FL_INLINE void nor_command(uint32_t base, uint32_t word, uint16_t value) { fl_write16(base + (word << 1), value); }
 
-FL_INLINE void nor_unlock(uint32_t base)
-{
+FL_INLINE void nor_unlock(uint32_t base) {
     nor_command(base, NOR_UNLOCK1, 0xAA);
     nor_command(base, NOR_UNLOCK2, 0x55);
 }
 
-static unsigned log2_of(uint32_t value)
-{
+static unsigned log2_of(uint32_t value) {
     unsigned shift = 0;
-    while ((1u << shift) < value && shift < 31)
-        ++shift;
+    while ((1u << shift) < value && shift < 31) ++shift;
     return shift;
 }
 
-static int nor_query(uint32_t base, struct nor_geometry* geometry)
-{
+static int nor_query(uint32_t base, struct nor_geometry* geometry) {
     uint32_t total = 0;
     unsigned i;
     fl_write16(base, 0xF0);
@@ -84,8 +77,7 @@ static int nor_query(uint32_t base, struct nor_geometry* geometry)
 }
 
 /* Start and size of the sector holding a device offset. */
-static void nor_sector(const struct nor_geometry* geometry, uint32_t offset, uint32_t* start, uint32_t* size)
-{
+static void nor_sector(const struct nor_geometry* geometry, uint32_t offset, uint32_t* start, uint32_t* size) {
     uint32_t region = 0;
     unsigned i;
     *start = 0;
@@ -103,20 +95,17 @@ static void nor_sector(const struct nor_geometry* geometry, uint32_t offset, uin
 
 /* Polls the toggle bit until the embedded algorithm ends; DQ5 or the time limit
  * end a stuck operation, and a reset returns the part to reading. */
-FL_INLINE int nor_wait(struct fl_ctx* ctx, uint32_t addr, uint32_t timeout_us)
-{
+FL_INLINE int nor_wait(struct fl_ctx* ctx, uint32_t addr, uint32_t timeout_us) {
     uint32_t start = 0;
     unsigned polls;
     for (polls = 1;; ++polls) {
         uint16_t first = fl_read16(addr);
         uint16_t second = fl_read16(addr);
-        if (!((first ^ second) & NOR_DQ6))
-            return 0;
+        if (!((first ^ second) & NOR_DQ6)) return 0;
         if (second & NOR_DQ5) {
             first = fl_read16(addr);
             second = fl_read16(addr);
-            if (!((first ^ second) & NOR_DQ6))
-                return 0;
+            if (!((first ^ second) & NOR_DQ6)) return 0;
             break;
         }
         /* Most operations end within a few polls; the clock and the host are
@@ -133,22 +122,17 @@ FL_INLINE int nor_wait(struct fl_ctx* ctx, uint32_t addr, uint32_t timeout_us)
     return -1;
 }
 
-FL_INLINE uint8_t nor_source(const struct nor_job* job, uint32_t offset)
-{
-    if (offset < job->start)
-        return job->saved[offset - job->first];
-    if (offset < job->end)
-        return job->image[offset - job->start];
+FL_INLINE uint8_t nor_source(const struct nor_job* job, uint32_t offset) {
+    if (offset < job->start) return job->saved[offset - job->first];
+    if (offset < job->end) return job->image[offset - job->start];
     return job->saved[(job->start - job->first) + (offset - job->end)];
 }
 
-FL_INLINE uint16_t nor_source16(const struct nor_job* job, uint32_t offset)
-{
+FL_INLINE uint16_t nor_source16(const struct nor_job* job, uint32_t offset) {
     return (uint16_t)(nor_source(job, offset) | (nor_source(job, offset + 1) << 8));
 }
 
-static int nor_erase(struct fl_ctx* ctx, const struct nor_job* job, const struct nor_geometry* geometry)
-{
+static int nor_erase(struct fl_ctx* ctx, const struct nor_job* job, const struct nor_geometry* geometry) {
     uint32_t offset = job->first;
     while (offset < job->last) {
         uint32_t start, size;
@@ -157,16 +141,14 @@ static int nor_erase(struct fl_ctx* ctx, const struct nor_job* job, const struct
         nor_command(job->base, NOR_UNLOCK1, 0x80);
         nor_unlock(job->base);
         fl_write16(job->base + start, 0x30);
-        if (nor_wait(ctx, job->base + start, NOR_ERASE_TIMEOUT_US) != 0)
-            return -1;
+        if (nor_wait(ctx, job->base + start, NOR_ERASE_TIMEOUT_US) != 0) return -1;
         offset = start + size;
     }
     return 0;
 }
 
 /* Programs in unlock bypass mode: two bus cycles a word instead of four. */
-static int nor_program(struct fl_ctx* ctx, const struct nor_job* job)
-{
+static int nor_program(struct fl_ctx* ctx, const struct nor_job* job) {
     uint32_t offset;
     unsigned words = 0;
     int result = 0;
@@ -174,10 +156,8 @@ static int nor_program(struct fl_ctx* ctx, const struct nor_job* job)
     nor_command(job->base, NOR_UNLOCK1, 0x20);
     for (offset = job->first; offset < job->last; offset += 2) {
         const uint16_t value = nor_source16(job, offset);
-        if (++words % NOR_SERVICE_STRIDE == 0)
-            fl_service(ctx);
-        if (value == 0xFFFF)
-            continue;
+        if (++words % NOR_SERVICE_STRIDE == 0) fl_service(ctx);
+        if (value == 0xFFFF) continue;
         fl_write16(job->base, 0xA0);
         fl_write16(job->base + offset, value);
         if (nor_wait(ctx, job->base + offset, NOR_PROGRAM_TIMEOUT_US) != 0) {
@@ -190,21 +170,17 @@ static int nor_program(struct fl_ctx* ctx, const struct nor_job* job)
     return result;
 }
 
-static int nor_verify(struct fl_ctx* ctx, const struct nor_job* job)
-{
+static int nor_verify(struct fl_ctx* ctx, const struct nor_job* job) {
     uint32_t offset;
     for (offset = job->first; offset < job->last; offset += 4) {
         const uint32_t want = nor_source16(job, offset) | ((uint32_t)nor_source16(job, offset + 2) << 16);
-        if (fl_read32(job->base + offset) != want)
-            return -1;
-        if ((offset & 0x3FF) == 0)
-            fl_service(ctx);
+        if (fl_read32(job->base + offset) != want) return -1;
+        if ((offset & 0x3FF) == 0) fl_service(ctx);
     }
     return 0;
 }
 
-unsigned fl_nor_run(struct fl_ctx* ctx)
-{
+unsigned fl_nor_run(struct fl_ctx* ctx) {
     const struct fl_board* board = ctx->board;
     const struct fl_params* params = &ctx->params;
     struct nor_geometry geometry;
@@ -219,14 +195,11 @@ unsigned fl_nor_run(struct fl_ctx* ctx)
     if (params->flash_address - board->nor_base >= board->nor_size || (params->flash_address & 1) ||
         params->image_size > board->nor_base + board->nor_size - params->flash_address)
         return FL_STATE_ERASE_ERROR;
-    if (params->partition_end != 0 &&
-        (params->partition_end < params->flash_address ||
-         params->image_size - 1 > params->partition_end - params->flash_address))
+    if (params->partition_end != 0 && (params->partition_end < params->flash_address ||
+                                       params->image_size - 1 > params->partition_end - params->flash_address))
         return FL_STATE_ERASE_ERROR;
-    if (!fl_ram_holds(ctx, params->image_address, params->image_size))
-        return FL_STATE_ERASE_ERROR;
-    if (nor_query(job.base, &geometry) != 0 || geometry.size < board->nor_size)
-        return FL_STATE_ERASE_ERROR;
+    if (!fl_ram_holds(ctx, params->image_address, params->image_size)) return FL_STATE_ERASE_ERROR;
+    if (nor_query(job.base, &geometry) != 0 || geometry.size < board->nor_size) return FL_STATE_ERASE_ERROR;
 
     job.start = params->flash_address - board->nor_base;
     job.end = job.start + params->image_size;
@@ -237,25 +210,19 @@ unsigned fl_nor_run(struct fl_ctx* ctx)
     head = job.start - job.first;
     tail = job.last - job.end;
     saved = (params->image_address + params->image_size + 3) & ~3u;
-    if (!fl_ram_holds(ctx, saved, head + tail))
-        return FL_STATE_ERASE_ERROR;
+    if (!fl_ram_holds(ctx, saved, head + tail)) return FL_STATE_ERASE_ERROR;
     {
         uint8_t* keep = fl_ram(saved);
-        for (i = 0; i < head; ++i)
-            keep[i] = fl_read8(job.base + job.first + i);
-        for (i = 0; i < tail; ++i)
-            keep[head + i] = fl_read8(job.base + job.end + i);
+        for (i = 0; i < head; ++i) keep[i] = fl_read8(job.base + job.first + i);
+        for (i = 0; i < tail; ++i) keep[head + i] = fl_read8(job.base + job.end + i);
         job.saved = keep;
     }
     fl_service(ctx);
 
-    if (nor_erase(ctx, &job, &geometry) != 0)
-        return FL_STATE_ERASE_ERROR;
+    if (nor_erase(ctx, &job, &geometry) != 0) return FL_STATE_ERASE_ERROR;
     ctx->state = FL_STATE_PROGRAMMING;
-    if (nor_program(ctx, &job) != 0)
-        return FL_STATE_PROGRAM_ERROR;
+    if (nor_program(ctx, &job) != 0) return FL_STATE_PROGRAM_ERROR;
     ctx->state = FL_STATE_VERIFYING;
-    if (nor_verify(ctx, &job) != 0)
-        return FL_STATE_VERIFY_ERROR;
+    if (nor_verify(ctx, &job) != 0) return FL_STATE_VERIFY_ERROR;
     return FL_STATE_DONE;
 }

@@ -123,8 +123,7 @@ void CPage_HWC::OnRemoveAll() {
 
 void CPage_HWC::OnBrowse() {
     const QString path = prompts_.chooseFile(QStringLiteral("Please select a file for HW Config:"),
-                                             QStringLiteral("bin files(*.bin)|*.bin|All Files(*.*)|*.*||"),
-                                             QString());
+                                             QStringLiteral("bin files(*.bin)|*.bin|All Files(*.*)|*.*||"), QString());
     if (!path.isEmpty()) {
         targetEdit_->setText(path);
     }

@@ -15,7 +15,7 @@ namespace {
 // A plain application: it owns the board once started and ignores the host, as a
 // real board does until someone presses reset.
 class BusyApplication final : public Program {
-  public:
+public:
     void Start() override {}
     void HostBytes(Channel, const uint8_t*, size_t) override {}
     void Stop() override {}
@@ -168,8 +168,8 @@ void Board::UnknownFrame(Channel channel, const uint8_t* frame) {
     constexpr uint64_t kLogged = 16, kThenEvery = 4096;
     ++unknownFrames_;
     if (unknownFrames_ <= kLogged) {
-        Log(std::string("unknown frame on ") + ChannelName(channel) + ": " + FrameText(frame) +
-            ", no answer" + (unknownFrames_ == kLogged ? " (further ones are only counted)" : ""));
+        Log(std::string("unknown frame on ") + ChannelName(channel) + ": " + FrameText(frame) + ", no answer" +
+            (unknownFrames_ == kLogged ? " (further ones are only counted)" : ""));
     } else if (unknownFrames_ % kThenEvery == 0) {
         Log(std::to_string(unknownFrames_) + " unknown frames so far");
     }
@@ -218,8 +218,7 @@ void Board::WriteFile(Channel channel, uint32_t addr, uint32_t count, uint8_t fi
         case FileType::Hwc:
             break;
         default:
-            Log("write file " + Hex32(addr) + ": unknown file type " + std::to_string(fileType) +
-                ", loaded as data");
+            Log("write file " + Hex32(addr) + ": unknown file type " + std::to_string(fileType) + ", loaded as data");
     }
     SendWord(channel, kWordAck);
     state.loadStart = addr;
@@ -315,8 +314,7 @@ void Board::ProgramBytes(Channel channel, const uint8_t* data, size_t n) {
             }
             continue;
         }
-        pass.insert(pass.end(), state.held.begin(),
-                    state.held.begin() + static_cast<ptrdiff_t>(state.heldCount));
+        pass.insert(pass.end(), state.held.begin(), state.held.begin() + static_cast<ptrdiff_t>(state.heldCount));
         state.heldCount = 0;
         // The query's first byte occurs nowhere else in it, so only b can start a new one.
         if (b == kStatusQuery[0])

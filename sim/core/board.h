@@ -42,11 +42,11 @@ struct BoardConfig {
     uint32_t sekurelStatus = kDefaultSekurelStatus;
     LinkFaults faults;
     std::unique_ptr<BoardFlash> flash;  // none: flash windows read as plain memory
-    ProgramFactory programs;  // none, or no program for an entry: the image just keeps the board busy
+    ProgramFactory programs;            // none, or no program for an entry: the image just keeps the board busy
 };
 
 class Board {
-  public:
+public:
     Board(BoardConfig config, BoardLinks links);
     ~Board();
     Board(const Board&) = delete;
@@ -75,7 +75,7 @@ class Board {
     uint64_t RegisterWrites() const { return registerWrites_; }
     uint64_t StatusQueries() const { return statusQueries_; }
 
-  private:
+private:
     struct ChannelState {
         std::array<uint8_t, kFrameSize> frame{};
         size_t have = 0;

@@ -65,8 +65,7 @@ FaultParse ParseLinkFault(std::string_view spec, LinkFaults* faults, std::string
         return FaultParse::Applied;
     }
     if (name == "silent-after") {
-        if (parts.size() != 2 || !ParseCount(parts[1], &n))
-            return Malformed(error, spec, "silent-after:N with N >= 0");
+        if (parts.size() != 2 || !ParseCount(parts[1], &n)) return Malformed(error, spec, "silent-after:N with N >= 0");
         faults->silentAfter = n;
         return FaultParse::Applied;
     }

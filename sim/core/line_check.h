@@ -16,13 +16,13 @@ namespace vsim {
 unsigned BaudOf(speed_t code);
 
 class LineCheck {
-  public:
+public:
     explicit LineCheck(Cpu cpu) : cpu_(cpu) {}
     // A message when the host's settings differ from the ROM's line and have changed
     // since the last call; nothing while they stay the same.
     std::optional<std::string> Check(const termios& settings);
 
-  private:
+private:
     Cpu cpu_;
     bool seen_ = false;
     unsigned lastBaud_ = 0;

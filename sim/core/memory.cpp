@@ -58,8 +58,7 @@ void SparseMemory::Read(uint32_t addr, uint8_t* out, size_t n) const {
     }
 }
 
-BusMemory::BusMemory(uint32_t ramBase, size_t ramSize, BoardFlash* flash)
-    : ram_(ramBase, ramSize), flash_(flash) {}
+BusMemory::BusMemory(uint32_t ramBase, size_t ramSize, BoardFlash* flash) : ram_(ramBase, ramSize), flash_(flash) {}
 
 size_t BusMemory::Load(uint32_t addr, const uint8_t* data, size_t n) {
     size_t refused = 0;

@@ -17,7 +17,7 @@ class BoardFlash;
 // Anonymous pages that the kernel hands out zeroed and only on first touch, so an
 // idle board does not hold 64 MiB.
 class Ram {
-  public:
+public:
     Ram(uint32_t base, size_t size);
     ~Ram();
     Ram(const Ram&) = delete;
@@ -30,7 +30,7 @@ class Ram {
     // Bytes of RAM from addr on (0 when addr lies outside).
     size_t Span(uint32_t addr) const;
 
-  private:
+private:
     uint32_t base_;
     size_t size_;
     uint8_t* data_;
@@ -38,20 +38,20 @@ class Ram {
 
 // 4 KiB pages created on first write; unwritten bytes read as zero.
 class SparseMemory {
-  public:
+public:
     static constexpr uint32_t kPageSize = 4096;
 
     void Write(uint32_t addr, const uint8_t* data, size_t n);
     void Read(uint32_t addr, uint8_t* out, size_t n) const;
     size_t PageCount() const { return pages_.size(); }
 
-  private:
+private:
     using Page = std::array<uint8_t, kPageSize>;
     std::unordered_map<uint32_t, std::unique_ptr<Page>> pages_;
 };
 
 class BusMemory {
-  public:
+public:
     BusMemory(uint32_t ramBase, size_t ramSize, BoardFlash* flash);
 
     // A write-file payload. Bytes aimed at a flash window are not written (flash
@@ -67,7 +67,7 @@ class BusMemory {
     Ram& RamArea() { return ram_; }
     const SparseMemory& Registers() const { return sparse_; }
 
-  private:
+private:
     Ram ram_;
     SparseMemory sparse_;
     BoardFlash* flash_;

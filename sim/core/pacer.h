@@ -10,7 +10,7 @@
 namespace vsim {
 
 class Pacer {
-  public:
+public:
     using Clock = std::chrono::steady_clock;
 
     Pacer(unsigned baud, unsigned bitsPerByte) : baud_(baud), bitsPerByte_(bitsPerByte) {}
@@ -24,7 +24,7 @@ class Pacer {
     // When `n` more bytes than moved so far may move (meaningful while busy).
     Clock::time_point When(size_t n) const;
 
-  private:
+private:
     unsigned baud_;
     unsigned bitsPerByte_;
     bool busy_ = false;

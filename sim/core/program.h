@@ -24,7 +24,7 @@ struct ProgramContext {
     uint8_t* ram = nullptr;  // the board's RAM, shared with the boot ROM
     size_t ramSize = 0;
     BoardFlash* flash = nullptr;
-    uint32_t entry = 0;      // address the boot ROM jumps to
+    uint32_t entry = 0;  // address the boot ROM jumps to
     // Sends bytes to the host on a channel; callable from the program's thread.
     std::function<void(Channel, const uint8_t*, size_t)> toHost;
     // Called once when the program ends by itself. backToRom: the program handed the

@@ -9,21 +9,16 @@ namespace vsim {
 
 namespace {
 
-std::optional<uint32_t> ParseHex(std::string_view text)
-{
-    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X'))
-        text.remove_prefix(2);
-    if (text.empty() || text.size() > 8)
-        return std::nullopt;
+std::optional<uint32_t> ParseHex(std::string_view text) {
+    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) text.remove_prefix(2);
+    if (text.empty() || text.size() > 8) return std::nullopt;
     uint32_t value = 0;
     const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value, 16);
-    if (ec != std::errc() || end != text.data() + text.size())
-        return std::nullopt;
+    if (ec != std::errc() || end != text.data() + text.size()) return std::nullopt;
     return value;
 }
 
-std::string Hex(uint32_t value)
-{
+std::string Hex(uint32_t value) {
     char text[16];
     std::snprintf(text, sizeof text, "0x%08X", value);
     return text;
@@ -31,47 +26,35 @@ std::string Hex(uint32_t value)
 
 }  // namespace
 
-VireoBoardFlash::VireoBoardFlash(Cpu cpu) : map_(MapOf(cpu))
-{
-    if (map_.nandController != 0)
-        nand_ = std::make_unique<NandFlash>();
+VireoBoardFlash::VireoBoardFlash(Cpu cpu) : map_(MapOf(cpu)) {
+    if (map_.nandController != 0) nand_ = std::make_unique<NandFlash>();
 }
 
-bool VireoBoardFlash::Claims(uint32_t addr) const
-{
-    return InNor(addr) || InNandController(addr);
-}
+bool VireoBoardFlash::Claims(uint32_t addr) const { return InNor(addr) || InNandController(addr); }
 
-uint32_t VireoBoardFlash::BusRead(uint32_t addr, unsigned size)
-{
+uint32_t VireoBoardFlash::BusRead(uint32_t addr, unsigned size) {
     std::lock_guard lock(mutex_);
-    if (InNandController(addr))
-        return NandRegisterRead(addr - map_.nandController, size);
-    if (!InNor(addr))
-        return 0;
+    if (InNandController(addr)) return NandRegisterRead(addr - map_.nandController, size);
+    if (!InNor(addr)) return 0;
     const uint32_t offset = addr - map_.norBase;
     if (size == 1) {
         const uint16_t word = nor_.Read16(offset & ~1u);
         return (offset & 1) ? word >> 8 : word & 0xFF;
     }
-    if (size == 2)
-        return nor_.Read16(offset & ~1u);
+    if (size == 2) return nor_.Read16(offset & ~1u);
     const uint32_t low = nor_.Read16(offset & ~3u);
     return low | (uint32_t{nor_.Read16((offset & ~3u) + 2)} << 16);
 }
 
-void VireoBoardFlash::BusWrite(uint32_t addr, uint32_t value, unsigned size)
-{
+void VireoBoardFlash::BusWrite(uint32_t addr, uint32_t value, unsigned size) {
     std::lock_guard lock(mutex_);
     if (InNandController(addr)) {
         const uint64_t before = nand_->Writes();
         NandRegisterWrite(addr - map_.nandController, value, size);
-        if (nand_->Writes() != before)
-            last_ = Device::Nand;
+        if (nand_->Writes() != before) last_ = Device::Nand;
         return;
     }
-    if (!InNor(addr))
-        return;
+    if (!InNor(addr)) return;
     const uint64_t before = nor_.Writes();
     const uint32_t offset = addr - map_.norBase;
     if (size == 4) {
@@ -81,36 +64,28 @@ void VireoBoardFlash::BusWrite(uint32_t addr, uint32_t value, unsigned size)
         // A byte write on the x16 bus drives only DQ0-7; commands are written this way too.
         nor_.Write16(offset & ~1u, static_cast<uint16_t>(size == 1 ? value & 0xFF : value));
     }
-    if (nor_.Writes() != before)
-        last_ = Device::Nor;
+    if (nor_.Writes() != before) last_ = Device::Nor;
 }
 
-uint32_t VireoBoardFlash::NandRegisterRead(uint32_t offset, unsigned size)
-{
-    if (offset == kNandStatus)
-        return nand_->Ready() ? 1u : 0u;
-    if (offset != kNandData)
-        return 0;
+uint32_t VireoBoardFlash::NandRegisterRead(uint32_t offset, unsigned size) {
+    if (offset == kNandStatus) return nand_->Ready() ? 1u : 0u;
+    if (offset != kNandData) return 0;
     uint32_t value = 0;
-    for (unsigned i = 0; i < size; ++i)
-        value |= uint32_t{nand_->ReadData()} << (8 * i);
+    for (unsigned i = 0; i < size; ++i) value |= uint32_t{nand_->ReadData()} << (8 * i);
     return value;
 }
 
-void VireoBoardFlash::NandRegisterWrite(uint32_t offset, uint32_t value, unsigned size)
-{
+void VireoBoardFlash::NandRegisterWrite(uint32_t offset, uint32_t value, unsigned size) {
     if (offset == kNandCommand) {
         nand_->Command(static_cast<uint8_t>(value));
     } else if (offset == kNandAddress) {
         nand_->Address(static_cast<uint8_t>(value));
     } else if (offset == kNandData) {
-        for (unsigned i = 0; i < size; ++i)
-            nand_->WriteData(static_cast<uint8_t>(value >> (8 * i)));
+        for (unsigned i = 0; i < size; ++i) nand_->WriteData(static_cast<uint8_t>(value >> (8 * i)));
     }
 }
 
-std::vector<uint8_t> VireoBoardFlash::Dump() const
-{
+std::vector<uint8_t> VireoBoardFlash::Dump() const {
     std::lock_guard lock(mutex_);
     if (last_ == Device::Nand && nand_) {
         std::vector<uint8_t> data(NandFlash::kSize);
@@ -122,19 +97,15 @@ std::vector<uint8_t> VireoBoardFlash::Dump() const
     return data;
 }
 
-void VireoBoardFlash::HoldBusy(bool hold)
-{
+void VireoBoardFlash::HoldBusy(bool hold) {
     std::lock_guard lock(mutex_);
     nor_.Hold(hold);
-    if (nand_)
-        nand_->Hold(hold);
+    if (nand_) nand_->Hold(hold);
 }
 
-bool VireoBoardFlash::AddFault(const std::string& spec, std::string* error)
-{
+bool VireoBoardFlash::AddFault(const std::string& spec, std::string* error) {
     auto fail = [&](const std::string& text) {
-        if (error)
-            *error = text;
+        if (error) *error = text;
         return false;
     };
     const std::string_view text(spec);
@@ -157,8 +128,7 @@ bool VireoBoardFlash::AddFault(const std::string& spec, std::string* error)
         rest = rest.substr(0, second);
     }
     const auto addr = ParseHex(rest);
-    if (!addr)
-        return fail("fault '" + spec + "': '" + std::string(rest) + "' is not a hexadecimal address");
+    if (!addr) return fail("fault '" + spec + "': '" + std::string(rest) + "' is not a hexadecimal address");
 
     std::lock_guard lock(mutex_);
     if (InNor(*addr) && kind != "bad-block") {
@@ -190,9 +160,6 @@ bool VireoBoardFlash::AddFault(const std::string& spec, std::string* error)
     return fail("fault '" + spec + "': " + Hex(*addr) + " is not in " + where);
 }
 
-std::unique_ptr<BoardFlash> MakeBoardFlash(Cpu cpu)
-{
-    return std::make_unique<VireoBoardFlash>(cpu);
-}
+std::unique_ptr<BoardFlash> MakeBoardFlash(Cpu cpu) { return std::make_unique<VireoBoardFlash>(cpu); }
 
 }  // namespace vsim

@@ -57,8 +57,7 @@ public:
     void AddProgramStuck(uint32_t offset) { programStuck_.insert(offset / kPageData); }
     void AddBitFlip(uint32_t offset, unsigned bit) { bitFlips_.insert({offset, bit}); }
     void MarkBad(uint32_t offset);
-    void Hold(bool hold)
-    {
+    void Hold(bool hold) {
         hold_ = hold;
         heldBusy_ = false;
     }
@@ -67,7 +66,7 @@ public:
 private:
     enum class Mode { Idle, ReadAddress, ReadData, ProgramAddress, ProgramData, EraseAddress, Status, IdAddress, Id };
 
-    uint8_t* Raw(uint32_t page);              // allocates an erased block
+    uint8_t* Raw(uint32_t page);  // allocates an erased block
     const uint8_t* RawOrNull(uint32_t page) const;
     uint32_t RowPage() const;
     void LoadPage();
@@ -84,7 +83,7 @@ private:
     bool fail_ = false;
     bool hold_ = false;
     bool heldBusy_ = false;  // an operation started while held
-    uint64_t writes_ = 0;  // erases and programs started
+    uint64_t writes_ = 0;    // erases and programs started
     unsigned idIndex_ = 0;
     Clock::time_point readyAt_{};
     Timing timing_{};

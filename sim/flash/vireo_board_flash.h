@@ -37,10 +37,7 @@ private:
     enum class Device { Nor, Nand };
 
     bool InNor(uint32_t addr) const { return addr - map_.norBase < map_.norSize; }
-    bool InNandController(uint32_t addr) const
-    {
-        return nand_ && addr - map_.nandController < kPeripheralWindow;
-    }
+    bool InNandController(uint32_t addr) const { return nand_ && addr - map_.nandController < kPeripheralWindow; }
     uint32_t NandRegisterRead(uint32_t offset, unsigned size);
     void NandRegisterWrite(uint32_t offset, uint32_t value, unsigned size);
 

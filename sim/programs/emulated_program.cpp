@@ -1,5 +1,7 @@
 // Runs whatever the boot ROM loaded on an emulated ARM926 core (unicorn), with the
 // board's RAM mapped directly and every peripheral window as MMIO on BoardBus.
+#include "programs/emulated_program.h"
+
 #include <unicorn/unicorn.h>
 
 #include <array>
@@ -12,7 +14,6 @@
 
 #include "flash/board_map.h"
 #include "programs/board_bus.h"
-#include "programs/emulated_program.h"
 #include "programs/programs.h"
 
 namespace vsim {
@@ -25,59 +26,60 @@ constexpr uint64_t kNeverReached = 0xFFFFFFFF;
 // before the emulation starts is lost.
 constexpr auto kStopRetry = std::chrono::milliseconds(5);
 
-const char* AccessName(uc_mem_type type)
-{
+const char* AccessName(uc_mem_type type) {
     switch (type) {
-    case UC_MEM_READ_UNMAPPED:
-    case UC_MEM_READ_PROT: return "read";
-    case UC_MEM_WRITE_UNMAPPED:
-    case UC_MEM_WRITE_PROT: return "write";
-    case UC_MEM_FETCH_UNMAPPED:
-    case UC_MEM_FETCH_PROT: return "instruction fetch";
-    default: return "access";
+        case UC_MEM_READ_UNMAPPED:
+        case UC_MEM_READ_PROT:
+            return "read";
+        case UC_MEM_WRITE_UNMAPPED:
+        case UC_MEM_WRITE_PROT:
+            return "write";
+        case UC_MEM_FETCH_UNMAPPED:
+        case UC_MEM_FETCH_PROT:
+            return "instruction fetch";
+        default:
+            return "access";
     }
 }
 
-const char* ExceptionName(uint32_t number)
-{
+const char* ExceptionName(uint32_t number) {
     // The exception numbers of the emulated core.
     switch (number) {
-    case 1: return "undefined instruction";
-    case 2: return "software interrupt";
-    case 3: return "prefetch abort";
-    case 4: return "data abort";
-    case 5: return "interrupt";
-    case 6: return "fast interrupt";
-    case 7: return "breakpoint";
-    default: return "processor exception";
+        case 1:
+            return "undefined instruction";
+        case 2:
+            return "software interrupt";
+        case 3:
+            return "prefetch abort";
+        case 4:
+            return "data abort";
+        case 5:
+            return "interrupt";
+        case 6:
+            return "fast interrupt";
+        case 7:
+            return "breakpoint";
+        default:
+            return "processor exception";
     }
 }
 
 class EmulatedProgram : public Program {
 public:
     EmulatedProgram(const ProgramContext& context, std::shared_ptr<EmulationStats> stats)
-        : bus_(context), stats_(std::move(stats))
-    {
-    }
+        : bus_(context), stats_(std::move(stats)) {}
 
     ~EmulatedProgram() override { Stop(); }
 
-    void Start() override
-    {
-        if (!thread_.joinable())
-            thread_ = std::thread([this] { Run(); });
+    void Start() override {
+        if (!thread_.joinable()) thread_ = std::thread([this] { Run(); });
     }
 
-    void HostBytes(Channel channel, const uint8_t* data, size_t n) override
-    {
-        bus_.HostBytes(channel, data, n);
-    }
+    void HostBytes(Channel channel, const uint8_t* data, size_t n) override { bus_.HostBytes(channel, data, n); }
 
-    void Stop() override
-    {
+    void Stop() override {
         bus_.RequestStop();
-        if (!thread_.joinable())
-            return;
+        if (!thread_.joinable()) return;
         if (thread_.get_id() == std::this_thread::get_id()) {
             thread_.detach();
             return;
@@ -85,15 +87,12 @@ public:
         for (;;) {
             {
                 std::lock_guard lock(ucMutex_);
-                if (finished_)
-                    break;
-                if (uc_)
-                    uc_emu_stop(uc_);
+                if (finished_) break;
+                if (uc_) uc_emu_stop(uc_);
             }
             std::unique_lock lock(ucMutex_);
             finishedChanged_.wait_for(lock, kStopRetry, [this] { return finished_; });
-            if (finished_)
-                break;
+            if (finished_) break;
         }
         thread_.join();
     }
@@ -104,8 +103,7 @@ private:
         uint32_t base;
     };
 
-    void Run()
-    {
+    void Run() {
         std::string fault;
         const bool backToRom = Emulate(&fault);
         {
@@ -113,20 +111,16 @@ private:
             finished_ = true;
         }
         finishedChanged_.notify_all();
-        if (bus_.StopRequested())
-            return;
-        if (!backToRom)
-            std::fprintf(stderr, "vireo-sim: %s\n", fault.c_str());
+        if (bus_.StopRequested()) return;
+        if (!backToRom) std::fprintf(stderr, "vireo-sim: %s\n", fault.c_str());
         // The board may drop this program from inside the callback: keep a copy.
         const auto ended = bus_.Context().ended;
-        if (ended)
-            ended(backToRom);
+        if (ended) ended(backToRom);
     }
 
     // Returns true when the program handed the board back to its boot ROM;
     // otherwise fault says why it ended.
-    bool Emulate(std::string* fault)
-    {
+    bool Emulate(std::string* fault) {
         const ProgramContext& context = bus_.Context();
         const BoardMap& map = bus_.Map();
         uc_engine* uc = nullptr;
@@ -138,10 +132,13 @@ private:
         uc_ctl_set_cpu_model(uc, UC_CPU_ARM_926);
         err = uc_mem_map_ptr(uc, context.ramBase, context.ramSize, UC_PROT_ALL, context.ram);
 
-        windows_ = {{{this, map.norBase}, {this, map.nandController}, {this, map.uart},
-                     {this, map.usbFifo}, {this, map.systemControl}}};
-        const std::array<uint32_t, 5> sizes = {map.norSize, kPeripheralWindow, kPeripheralWindow,
-                                               kPeripheralWindow, kPeripheralWindow};
+        windows_ = {{{this, map.norBase},
+                     {this, map.nandController},
+                     {this, map.uart},
+                     {this, map.usbFifo},
+                     {this, map.systemControl}}};
+        const std::array<uint32_t, 5> sizes = {map.norSize, kPeripheralWindow, kPeripheralWindow, kPeripheralWindow,
+                                               kPeripheralWindow};
         for (size_t i = 0; i < windows_.size() && err == UC_ERR_OK; ++i) {
             if (windows_[i].base != 0)
                 err = uc_mmio_map(uc, windows_[i].base, sizes[i], MmioRead, &windows_[i], MmioWrite, &windows_[i]);
@@ -163,8 +160,7 @@ private:
             std::lock_guard lock(ucMutex_);
             uc_ = uc;
         }
-        if (!bus_.StopRequested())
-            err = uc_emu_start(uc, context.entry, kNeverReached, 0, 0);
+        if (!bus_.StopRequested()) err = uc_emu_start(uc, context.entry, kNeverReached, 0, 0);
         uint32_t pc = 0;
         uc_reg_read(uc, UC_ARM_REG_PC, &pc);
         {
@@ -173,8 +169,7 @@ private:
             uc_close(uc);
         }
 
-        if (bus_.HandedBack())
-            return true;
+        if (bus_.HandedBack()) return true;
         char text[160];
         if (!badAccess_.empty()) {
             std::snprintf(text, sizeof text, "program crashed in the code from 0x%08" PRIX32 ": %s", faultPc_,
@@ -192,26 +187,21 @@ private:
         return false;
     }
 
-    static uint64_t MmioRead(uc_engine* uc, uint64_t offset, unsigned size, void* user)
-    {
+    static uint64_t MmioRead(uc_engine* uc, uint64_t offset, unsigned size, void* user) {
         auto* window = static_cast<Window*>(user);
         EmulatedProgram* self = window->program;
-        if (self->bus_.StopRequested())
-            uc_emu_stop(uc);
+        if (self->bus_.StopRequested()) uc_emu_stop(uc);
         return self->bus_.Read(window->base + static_cast<uint32_t>(offset), size);
     }
 
-    static void MmioWrite(uc_engine* uc, uint64_t offset, unsigned size, uint64_t value, void* user)
-    {
+    static void MmioWrite(uc_engine* uc, uint64_t offset, unsigned size, uint64_t value, void* user) {
         auto* window = static_cast<Window*>(user);
         EmulatedProgram* self = window->program;
         self->bus_.Write(window->base + static_cast<uint32_t>(offset), static_cast<uint32_t>(value), size);
-        if (self->bus_.HandedBack() || self->bus_.StopRequested())
-            uc_emu_stop(uc);
+        if (self->bus_.HandedBack() || self->bus_.StopRequested()) uc_emu_stop(uc);
     }
 
-    static bool BadAccess(uc_engine* uc, uc_mem_type type, uint64_t address, int size, int64_t, void* user)
-    {
+    static bool BadAccess(uc_engine* uc, uc_mem_type type, uint64_t address, int size, int64_t, void* user) {
         auto* self = static_cast<EmulatedProgram*>(user);
         // The core keeps the PC per translated block, so this is the block's first instruction.
         uc_reg_read(uc, UC_ARM_REG_PC, &self->faultPc_);
@@ -222,14 +212,12 @@ private:
         return false;
     }
 
-    static void Exception(uc_engine* uc, uint32_t number, void* user)
-    {
+    static void Exception(uc_engine* uc, uint32_t number, void* user) {
         static_cast<EmulatedProgram*>(user)->exception_ = number;
         uc_emu_stop(uc);
     }
 
-    static void CountBlock(uc_engine*, uint64_t, uint32_t size, void* user)
-    {
+    static void CountBlock(uc_engine*, uint64_t, uint32_t size, void* user) {
         // ARM state only: four bytes an instruction.
         static_cast<EmulatedProgram*>(user)->stats_->instructions.fetch_add(size / 4, std::memory_order_relaxed);
     }
@@ -249,13 +237,11 @@ private:
 
 }  // namespace
 
-std::unique_ptr<Program> MakeEmulatedProgram(const ProgramContext& context, std::shared_ptr<EmulationStats> stats)
-{
+std::unique_ptr<Program> MakeEmulatedProgram(const ProgramContext& context, std::shared_ptr<EmulationStats> stats) {
     return std::make_unique<EmulatedProgram>(context, std::move(stats));
 }
 
-ProgramFactory MakeEmulatedProgramFactory(std::shared_ptr<EmulationStats> stats)
-{
+ProgramFactory MakeEmulatedProgramFactory(std::shared_ptr<EmulationStats> stats) {
     return [stats](const ProgramContext& context) -> std::unique_ptr<Program> {
         return MakeEmulatedProgram(context, stats);
     };

@@ -153,9 +153,9 @@ TEST_F(ProtocolTest, ImagePiecesAndApplicationHeader) {
     size_t observed = 0;
     link.SetSendObserver([&](size_t n) { observed += n; });
     ASSERT_EQ(link.ImageDownload(0xA0004000, image.data(), image.size()), Error::Ok);
-    EXPECT_EQ(HeadersOf(*t), (std::vector<Header>{{0xA0004000, 0x1F0000, 0x00},
-                                                  {0xA0004000 + 0x1F0000, 1, 0x00},
-                                                  {0xA0004000, 1024, 0xAA}}));
+    EXPECT_EQ(HeadersOf(*t),
+              (std::vector<Header>{
+                  {0xA0004000, 0x1F0000, 0x00}, {0xA0004000 + 0x1F0000, 1, 0x00}, {0xA0004000, 1024, 0xAA}}));
     EXPECT_EQ(t->sends.back(), std::vector<uint8_t>(image.begin(), image.begin() + 1024));
     // 31 full sends for the first piece, one byte, the header copy.
     EXPECT_EQ(t->sends.size(), 3 + 31 + 1 + 1u);

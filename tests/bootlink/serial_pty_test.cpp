@@ -1,12 +1,10 @@
 // The serial transport on a real pseudo-terminal: line settings as the port
 // holds them afterwards, bounded reads and writes.
+#include <bootwire/bootwire.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <termios.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
-
-#include <bootwire/bootwire.h>
 
 #include <chrono>
 #include <cstdlib>

@@ -1,8 +1,7 @@
 // The library against the real vireo-sim process, over its pty and its USB
 // socket: what the board holds afterwards is the judge.
-#include <gtest/gtest.h>
-
 #include <bootwire/bootwire.h>
+#include <gtest/gtest.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -107,8 +106,7 @@ TEST_P(SimLinkTest, HwcAndCsfWindows) {
     EXPECT_TRUE(std::equal(csf.begin(), csf.end(), back.begin() + 0x1F0));
 }
 
-INSTANTIATE_TEST_SUITE_P(Links, SimLinkTest, ::testing::Values(false, true),
-                         LinkName);
+INSTANTIATE_TEST_SUITE_P(Links, SimLinkTest, ::testing::Values(false, true), LinkName);
 
 TEST(SimLinkLines, OddParityBoardOnTheRightLineMode) {
     SimProcess sim("VireoC_TO1");
@@ -130,9 +128,7 @@ TEST(SimLinkLines, TheBoardNoticesTheWrongLineMode) {
 // Every fault the board can play ends the call with an error, never a hang.
 class SimFaultTest : public ::testing::TestWithParam<bool> {
 protected:
-    void ExpectBounded(Clock::time_point start) {
-        EXPECT_LT(Clock::now() - start, std::chrono::seconds(60));
-    }
+    void ExpectBounded(Clock::time_point start) { EXPECT_LT(Clock::now() - start, std::chrono::seconds(60)); }
 };
 
 TEST_P(SimFaultTest, WrongRegisterWord) {
@@ -192,8 +188,7 @@ TEST_P(SimFaultTest, StatusQueryFaults) {
     ExpectBounded(start);
 }
 
-INSTANTIATE_TEST_SUITE_P(Links, SimFaultTest, ::testing::Values(false, true),
-                         LinkName);
+INSTANTIATE_TEST_SUITE_P(Links, SimFaultTest, ::testing::Values(false, true), LinkName);
 
 TEST(SimLinkUsb, NoBoardNoDevice) {
     ::setenv("BOOTWIRE_USB_SIM", "/tmp/no-such-board.sock", 1);

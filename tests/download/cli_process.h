@@ -35,8 +35,7 @@ struct CliResult {
     }
 };
 
-inline CliResult RunCli(const std::vector<std::string>& args,
-                        std::chrono::seconds limit = std::chrono::seconds(120)) {
+inline CliResult RunCli(const std::vector<std::string>& args, std::chrono::seconds limit = std::chrono::seconds(120)) {
     CliResult result;
     int outPipe[2];
     int errPipe[2];

@@ -112,8 +112,8 @@ TEST_F(CliRun, MemInitAndItsFailures) {
 
     std::string bad = dir_ + "/bad.txt";
     std::ofstream(bad) << "0xB8001004 0x006AC73A 32\n0xB8001000 92100000 32\n";
-    auto malformed = RunCli({"download", File("image.bin", 3000), "--cpu", "VireoC_TO1", "--port", sim.serial(),
-                             "--mem-init", bad});
+    auto malformed =
+        RunCli({"download", File("image.bin", 3000), "--cpu", "VireoC_TO1", "--port", sim.serial(), "--mem-init", bad});
     EXPECT_EQ(malformed.status, 1);
     Lines lines = malformed.OutLines();
     ASSERT_EQ(lines.size(), 4u);
@@ -127,16 +127,16 @@ TEST_F(CliRun, FlashingErrorWordExitsOne) {
     auto run = RunCli({"flash", File("image.bin", 4096), "--cpu", "VireoC_TO1", "--port", sim.serial(), "--mem-init",
                        "none", "--progress", "none"});
     EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.OutLines(), (Lines{"VireoC Sealbench ver 1.3s", "UART is using",
-                                     "Error!!- Reason: Flashing Program Error"}));
+    EXPECT_EQ(run.OutLines(),
+              (Lines{"VireoC Sealbench ver 1.3s", "UART is using", "Error!!- Reason: Flashing Program Error"}));
 }
 
 TEST_F(CliRun, BoardThatStopsReadingEndsWithinAMinute) {
     SimProcess sim("VireoC_TO2", {"--fault", "silent-after:30000"});
     ASSERT_TRUE(sim.ok());
-    auto run = RunCli({"download", File("image.bin", 0x40000), "--cpu", "VireoC_TO2", "--port", sim.serial(),
-                       "--mem-init", "none"},
-                      std::chrono::seconds(90));
+    auto run = RunCli(
+        {"download", File("image.bin", 0x40000), "--cpu", "VireoC_TO2", "--port", sim.serial(), "--mem-init", "none"},
+        std::chrono::seconds(90));
     EXPECT_EQ(run.status, 1);
     ASSERT_FALSE(run.OutLines().empty());
     EXPECT_EQ(run.OutLines().back(), "Error!!- Reason: Downloading Error");

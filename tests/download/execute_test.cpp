@@ -7,11 +7,11 @@
 #include <filesystem>
 #include <fstream>
 
-#include "fake_board.h"
-#include "recording_view.h"
 #include "download/download_layout.h"
 #include "download/flash_libraries.h"
 #include "download/target_run.h"
+#include "fake_board.h"
+#include "recording_view.h"
 
 namespace sealbench {
 namespace {
@@ -52,8 +52,8 @@ protected:
 
     std::string File(const std::string& name, const std::vector<uint8_t>& bytes) {
         std::string path = dir_ + "/" + name;
-        std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                                    static_cast<std::streamsize>(bytes.size()));
+        std::ofstream(path, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
         return path;
     }
 
@@ -68,7 +68,8 @@ protected:
         return s;
     }
 
-    RunSettings UserFlashing(ProcessorType type, const std::vector<uint8_t>& library, const std::vector<uint8_t>& image) {
+    RunSettings UserFlashing(ProcessorType type, const std::vector<uint8_t>& library,
+                             const std::vector<uint8_t>& image) {
         RunSettings s = Download(type, image);
         s.operation = OperationType::Flashing;
         s.flashType = FlashType::UserInput;
@@ -271,8 +272,8 @@ TEST_F(ExecuteTest, UserLibraryParameterBlockAndStatusWords) {
     EXPECT_TRUE(session_.flashingDownloadDone);
 
     // The captions the bar went through follow the flash library's phases.
-    std::vector<std::string> order{"Downloading:", "Start Flashing:", "Flash Erase:", "Flash Program:",
-                                   "Flash Verify:"};
+    std::vector<std::string> order{
+        "Downloading:", "Start Flashing:", "Flash Erase:", "Flash Program:", "Flash Verify:"};
     auto at = order.begin();
     for (const std::string& caption : view_.captions()) {
         at = std::find(at, order.end(), caption);

@@ -28,10 +28,10 @@ struct BoardRecord {
 class FakeBoard : public bootwire::Transport {
 public:
     // Answers of the board; change them before the operation under test.
-    int failRegisterWrite = 0;            // the Nth register write is refused
-    bool complete = true;                 // get-status answers 0x88888888
-    std::deque<uint32_t> statusWords;     // flashing-status answers; empty: silence
-    uint32_t readWord = 0x11223344;       // what memory reads return
+    int failRegisterWrite = 0;         // the Nth register write is refused
+    bool complete = true;              // get-status answers 0x88888888
+    std::deque<uint32_t> statusWords;  // flashing-status answers; empty: silence
+    uint32_t readWord = 0x11223344;    // what memory reads return
     uint32_t sekurelWord = 0x12345678;
 
     bootwire::Error Send(const uint8_t* data, size_t n, const bootwire::SendObserver* sent) override {

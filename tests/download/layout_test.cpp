@@ -1,9 +1,9 @@
 // Hexadecimal fields, the parameter block of each flash type, and the buffers.
-#include "download/download_layout.h"
-
 #include <gtest/gtest.h>
 
 #include <cstring>
+
+#include "download/download_layout.h"
 
 namespace sealbench {
 namespace {
@@ -52,8 +52,8 @@ TEST(ParameterBlock, NandWithAndWithoutPartition) {
 
 TEST(ParameterBlock, UserInputOnVireoB) {
     uint8_t buffer[0x10000] = {};
-    WriteParameterBlock(buffer, MakeParameterBlock(PresetOf(ProcessorType::VireoB), FlashType::UserInput,
-                                                   0xC0100000, 0, 0x2345, 1));
+    WriteParameterBlock(
+        buffer, MakeParameterBlock(PresetOf(ProcessorType::VireoB), FlashType::UserInput, 0xC0100000, 0, 0x2345, 1));
     EXPECT_EQ(WordAt(buffer, 0xFFE0), 0xC0100000u);
     EXPECT_EQ(WordAt(buffer, 0xFFF0), 0xA0010000u);
     EXPECT_EQ(WordAt(buffer, 0xFFF4), 0xC0100000u);

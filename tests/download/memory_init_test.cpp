@@ -119,7 +119,8 @@ TEST(Script, WritesGoOutByteExactWithTheProcessorCode) {
     ASSERT_TRUE(result.ok) << result.logDetail;
     auto record = fake.board->Record();
     ASSERT_EQ(record.frames.size(), 2u);
-    EXPECT_EQ(record.frames[0], Bytes({0x02, 0x02, 0xB8, 0x00, 0x10, 0x04, 0x20, 0, 0, 0, 0, 0x00, 0x6A, 0xC7, 0x3A, 0}));
+    EXPECT_EQ(record.frames[0],
+              Bytes({0x02, 0x02, 0xB8, 0x00, 0x10, 0x04, 0x20, 0, 0, 0, 0, 0x00, 0x6A, 0xC7, 0x3A, 0}));
     EXPECT_EQ(record.frames[1], Bytes({0x02, 0x02, 0x80, 0x00, 0x00, 0x33, 0x08, 0, 0, 0, 0, 0, 0, 0, 0xDA, 0}));
     std::filesystem::remove(path);
 }

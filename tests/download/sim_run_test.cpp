@@ -9,10 +9,10 @@
 #include <set>
 #include <thread>
 
-#include "recording_view.h"
-#include "sim_process.h"
 #include "download/flash_libraries.h"
 #include "download/target_run.h"
+#include "recording_view.h"
+#include "sim_process.h"
 
 namespace sealbench {
 namespace {

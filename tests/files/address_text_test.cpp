@@ -1,6 +1,6 @@
-#include <gtest/gtest.h>
-
 #include "common/address_text.h"
+
+#include <gtest/gtest.h>
 
 namespace sealbench {
 namespace {

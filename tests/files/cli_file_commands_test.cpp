@@ -23,8 +23,8 @@ TEST(CliHwc, ExportsPaddedRecords) {
     auto r = Cli({"hwc", dir / "a.hwc", "1:ABC", "0x53FC0000:1"});
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(r.out, "HW Config Exported successfully\n");
-    EXPECT_EQ(ReadBytes(dir / "a.hwc"),
-              (std::vector<uint8_t>{0x14, 0, 0, 0, 0x01, 0, 0, 0, 0xBC, 0x0A, 0, 0, 0x00, 0x00, 0xFC, 0x53, 1, 0, 0, 0}));
+    EXPECT_EQ(ReadBytes(dir / "a.hwc"), (std::vector<uint8_t>{0x14, 0, 0,    0,    0x01, 0,    0, 0, 0xBC, 0x0A,
+                                                              0,    0, 0x00, 0x00, 0xFC, 0x53, 1, 0, 0,    0}));
 }
 
 TEST(CliHwc, RefusedRecordsFailTheCommandButOthersAreWritten) {
@@ -90,12 +90,11 @@ TEST(CliCsf, ValidationFailsWithTheMessageAndNoFile) {
     EXPECT_EQ(r.err, "Please Enter Code in Definition\n");
     r = Cli({"csf", dir / "out.csf", "--code", "1", "--super-root", "s", "--csf-key", "c", "--key", "k"});
     EXPECT_EQ(r.err, "No Block Found\n");
-    EXPECT_EQ(Cli({"csf", dir / "out.csf", "--code", "1", "--super-root", "s", "--csf-key", "c", "--block", "a,b"})
-                  .exitCode,
-              2);
-    EXPECT_EQ(Cli({"csf", dir / "out.csf", "--code", "1", "--super-root", "s", "--csf-key", "c", "--type", "x"})
-                  .exitCode,
-              2);
+    EXPECT_EQ(
+        Cli({"csf", dir / "out.csf", "--code", "1", "--super-root", "s", "--csf-key", "c", "--block", "a,b"}).exitCode,
+        2);
+    EXPECT_EQ(
+        Cli({"csf", dir / "out.csf", "--code", "1", "--super-root", "s", "--csf-key", "c", "--type", "x"}).exitCode, 2);
     EXPECT_TRUE(dir.Entries().empty());
 }
 
@@ -104,8 +103,8 @@ TEST(CliCombine, CombinesAndReportsFailures) {
     sealbench::test::WriteBytes(dir / "os.bin", std::vector<uint8_t>(0x10000, 0x33));
     sealbench::test::WriteBytes(dir / "csf.bin", std::vector<uint8_t>(0x800, 0x22));
     sealbench::test::WriteBytes(dir / "hwc.bin", std::vector<uint8_t>(0x100, 0x11));
-    auto r = Cli({"combine", dir / "out.bin", "--os", dir / "os.bin", "--csf", dir / "csf.bin", "--hwc",
-                  dir / "hwc.bin"});
+    auto r =
+        Cli({"combine", dir / "out.bin", "--os", dir / "os.bin", "--csf", dir / "csf.bin", "--hwc", dir / "hwc.bin"});
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(r.out, "Complete!\n");
     auto out = ReadBytes(dir / "out.bin");
@@ -118,8 +117,7 @@ TEST(CliCombine, CombinesAndReportsFailures) {
     EXPECT_EQ(ReadBytes(dir / "c8.bin")[0x1007], 0xC8);
 
     sealbench::test::WriteBytes(dir / "hwc.bin", std::vector<uint8_t>(0x1F1, 0x11));
-    r = Cli({"combine", dir / "bad.bin", "--os", dir / "os.bin", "--csf", dir / "csf.bin", "--hwc",
-             dir / "hwc.bin"});
+    r = Cli({"combine", dir / "bad.bin", "--os", dir / "os.bin", "--csf", dir / "csf.bin", "--hwc", dir / "hwc.bin"});
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_EQ(r.err.rfind("File Construction Error", 0), 0u) << r.err;
     EXPECT_TRUE(r.out.empty());

@@ -1,9 +1,10 @@
+#include "imagebuild/combine.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
 
 #include "file_test_support.h"
-#include "imagebuild/combine.h"
 
 namespace sealbench {
 namespace {
@@ -86,8 +87,8 @@ TEST_F(CombineFiles, EmptyOsEndsWithTheCsf) {
 TEST_F(CombineFiles, MissingOrEmptyInputPathsFailAndLeaveTheTargetAlone) {
     auto request = Inputs(0x10, 0x10, 0x10);
     WriteBytes(dir_ / "out.bin", {1, 2, 3});
-    for (std::string CombineRequest::*field : {&CombineRequest::osPath, &CombineRequest::csfPath,
-                                               &CombineRequest::hwcPath}) {
+    for (std::string CombineRequest::*field :
+         {&CombineRequest::osPath, &CombineRequest::csfPath, &CombineRequest::hwcPath}) {
         for (std::string path : {std::string(), dir_ / "nope.bin", dir_.Path()}) {
             CombineRequest broken = request;
             broken.*field = path;
@@ -111,15 +112,15 @@ TEST_F(CombineFiles, UnwritableTargetFailsWithoutLeftovers) {
 TEST_F(CombineFiles, InputShorterThanItsGivenLengthFails) {
     Inputs(0x10, 0x10, 0x10);
     auto a = AddressPreset(false);
-    EXPECT_EQ(CombineImage(dir_ / "out.bin", dir_ / "os.bin", dir_ / "csf.bin", dir_ / "hwc.bin", a.image, a.csf,
-                           a.hwc, 0x11, 0x10, 0x10),
+    EXPECT_EQ(CombineImage(dir_ / "out.bin", dir_ / "os.bin", dir_ / "csf.bin", dir_ / "hwc.bin", a.image, a.csf, a.hwc,
+                           0x11, 0x10, 0x10),
               0);
-    EXPECT_EQ(CombineImage(dir_ / "out.bin", dir_ / "os.bin", dir_ / "csf.bin", dir_ / "hwc.bin", a.image, a.csf,
-                           a.hwc, 0x10, -1, 0x10),
+    EXPECT_EQ(CombineImage(dir_ / "out.bin", dir_ / "os.bin", dir_ / "csf.bin", dir_ / "hwc.bin", a.image, a.csf, a.hwc,
+                           0x10, -1, 0x10),
               0);
     EXPECT_FALSE(test::Exists(dir_ / "out.bin"));
-    EXPECT_NE(CombineImage(dir_ / "out.bin", dir_ / "os.bin", dir_ / "csf.bin", dir_ / "hwc.bin", a.image, a.csf,
-                           a.hwc, 0x8, 0x10, 0x10),
+    EXPECT_NE(CombineImage(dir_ / "out.bin", dir_ / "os.bin", dir_ / "csf.bin", dir_ / "hwc.bin", a.image, a.csf, a.hwc,
+                           0x8, 0x10, 0x10),
               0);
     EXPECT_EQ(ReadBytes(dir_ / "out.bin").size(), 0x4008u);
 }
@@ -147,14 +148,17 @@ TEST(CombineChecks, EachMessageInItsOrder) {
     EXPECT_EQ(check("out", {"B0004000", "A0001200", "A0001010"}), "Addresses Not Match!");
     // The window test comes before the length test.
     EXPECT_EQ(check("out", {"A0004000", "A0011200", "A000101"}), "Addresses Not Match!");
-    EXPECT_EQ(check("out", {"A0004000", "A0001200", "A000101"}), "Incorrect Address Format! Please Enter 8 digit Hex no.");
+    EXPECT_EQ(check("out", {"A0004000", "A0001200", "A000101"}),
+              "Incorrect Address Format! Please Enter 8 digit Hex no.");
     EXPECT_EQ(check("out", {"A00040000", "A0001200", "A0001010"}),
               "Incorrect Address Format! Please Enter 8 digit Hex no.");
     // The lowest position decides; at one position image, then CSF, then HWC.
-    EXPECT_EQ(check("out", {"A00040G0", "A000120G", "A00010G0"}), "Incorrect Image Address Input! Please Enter Hex no.");
+    EXPECT_EQ(check("out", {"A00040G0", "A000120G", "A00010G0"}),
+              "Incorrect Image Address Input! Please Enter Hex no.");
     EXPECT_EQ(check("out", {"A000400G", "A00012G0", "A00010G0"}), "Incorrect CSF Address Input! Please Enter Hex no.");
     EXPECT_EQ(check("out", {"A000400G", "A000120G", "A00010G0"}), "Incorrect HWC Address Input! Please Enter Hex no.");
-    EXPECT_EQ(check("out", {"G0004000", "G0001200", "G0001010"}), "Incorrect Image Address Input! Please Enter Hex no.");
+    EXPECT_EQ(check("out", {"G0004000", "G0001200", "G0001010"}),
+              "Incorrect Image Address Input! Please Enter Hex no.");
     EXPECT_EQ(check("out", {"A0004001", "A0001200", "A0001010"}), "Image address must start at 0x4000");
     EXPECT_EQ(check("out", {"A0004a00", "A0001200", "A0001010"}), "Image address must start at 0x4000");
 }

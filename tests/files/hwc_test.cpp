@@ -62,8 +62,8 @@ TEST(HwcExportFile, OneRecordAndLowerCaseGiveTheSameBytes) {
 
 TEST(HwcExportFile, RefusedRecordsAreSkippedAndNotCounted) {
     TempDir dir;
-    auto outcome = ExportHwc(dir / "a.hwc", {{"0000000X", "00000001"}, {"53FC0000", "00000001"},
-                                             {"00000002", "0000002"}});
+    auto outcome =
+        ExportHwc(dir / "a.hwc", {{"0000000X", "00000001"}, {"53FC0000", "00000001"}, {"00000002", "0000002"}});
     EXPECT_TRUE(outcome.written);
     EXPECT_EQ(outcome.refusals, (std::vector<std::string>{"addr is not in Hex format", "addr or data not 8 digits"}));
     EXPECT_EQ(outcome.refusedIndexes, (std::vector<int>{0, 2}));

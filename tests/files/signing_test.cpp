@@ -1,3 +1,5 @@
+#include "imagebuild/signing.h"
+
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -5,7 +7,6 @@
 #include <cstdlib>
 
 #include "file_test_support.h"
-#include "imagebuild/signing.h"
 
 namespace sealbench {
 namespace {
@@ -14,9 +15,9 @@ TEST(SignCommand, LineKeepsFieldsVerbatim) {
     EXPECT_EQ(SignCommandLine({"MYID", "d:\\work\\app.csf", "d:\\work\\out.bin"}),
               "sekurel_build --identifier=MYID --fmt=BIN --output=CSF_APPL d:\\work\\app.csf d:\\work\\out.bin");
     EXPECT_EQ(SignCommandLine({}), "sekurel_build --identifier= --fmt=BIN --output=CSF_APPL  ");
-    EXPECT_EQ(SignArguments({"a b", "c d", "e"}),
-              (std::vector<std::string>{"sekurel_build", "--identifier=a b", "--fmt=BIN", "--output=CSF_APPL", "c d",
-                                        "e"}));
+    EXPECT_EQ(
+        SignArguments({"a b", "c d", "e"}),
+        (std::vector<std::string>{"sekurel_build", "--identifier=a b", "--fmt=BIN", "--output=CSF_APPL", "c d", "e"}));
 }
 
 // Puts a stand-in sekurel_build first on PATH for the test's life. The stand-in
@@ -55,9 +56,9 @@ TEST_F(StandInTool, EachFieldArrivesAsOneArgumentWhateverItHolds) {
     SignRequest request{"id; touch " + marker + " $(touch " + marker + ")", "my dir/app 1.csf", "out \"q\".bin"};
     SignResult result = RunSigningTool(request);
     EXPECT_EQ(result.status, SignStatus::Ok) << result.detail;
-    EXPECT_EQ(RecordedArguments(), (std::vector<std::string>{"--identifier=" + request.identifier, "--fmt=BIN",
-                                                             "--output=CSF_APPL", "my dir/app 1.csf",
-                                                             "out \"q\".bin"}));
+    EXPECT_EQ(RecordedArguments(),
+              (std::vector<std::string>{"--identifier=" + request.identifier, "--fmt=BIN", "--output=CSF_APPL",
+                                        "my dir/app 1.csf", "out \"q\".bin"}));
     EXPECT_FALSE(test::Exists(marker));
 }
 

@@ -1,8 +1,9 @@
+#include "convert/srecord.h"
+
 #include <gtest/gtest.h>
 
 #include <random>
 
-#include "convert/srecord.h"
 #include "file_test_support.h"
 
 namespace sealbench {
@@ -162,9 +163,9 @@ TEST_F(Converter, RangeOutsideTheFileWarnsAndWritesNoDataRecords) {
     auto outcome = ConvertFile(options_, request, nullptr);
     EXPECT_TRUE(outcome.written);
     EXPECT_TRUE(outcome.warned);
-    EXPECT_EQ(outcome.messages, (std::vector<std::string>{"Begin address 20h is greater than file size Fh",
-                                                          "End address Fh is less than begin address 20h",
-                                                          "Convertion finished!"}));
+    EXPECT_EQ(outcome.messages,
+              (std::vector<std::string>{"Begin address 20h is greater than file size Fh",
+                                        "End address Fh is less than begin address 20h", "Convertion finished!"}));
     EXPECT_EQ(Lines(), (std::vector<std::string>{"S00600004844521B", "S5030000FC", "S9030020DC"}));
 
     // end < begin with begin at 0 once looped over the whole address space.
@@ -244,8 +245,7 @@ TEST_F(Converter, ObjcopyReadsBackTheSameBytes) {
         request.lineLength = 8 + static_cast<long long>(random() % 25);
         ASSERT_TRUE(ConvertFile(options, request, nullptr).written);
 
-        auto result = test::RunProcess(
-            {"objcopy", "-I", "srec", "-O", "binary", dir_ / "out.s19", dir_ / "back.bin"});
+        auto result = test::RunProcess({"objcopy", "-I", "srec", "-O", "binary", dir_ / "out.s19", dir_ / "back.bin"});
         ASSERT_EQ(result.exitCode, 0) << result.err;
         std::vector<uint8_t> expected(bytes.begin() + begin, bytes.begin() + end + 1);
         EXPECT_EQ(test::ReadBytes(dir_ / "back.bin"), expected) << "round " << round;

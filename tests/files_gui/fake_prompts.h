@@ -6,7 +6,6 @@
 #include <QStringList>
 #include <QTest>
 #include <QWidget>
-
 #include <deque>
 
 #include "ui/page_prompts.h"

@@ -1,14 +1,13 @@
 #include "imagebuild/qt/page_build.h"
 
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QTest>
-#include <sys/stat.h>
-
 #include <cstdlib>
-
-#include <gtest/gtest.h>
 
 #include "fake_prompts.h"
 #include "file_test_support.h"
@@ -64,8 +63,9 @@ TEST_F(BuildPage, SignRunsTheToolAndShowsTheCommandLine) {
     page.CsfField()->setText("d:\\work\\app.csf");
     page.OutputCsfField()->setText("d:\\work\\out.bin");
     ClickButton(&page, "Sekurel Build");
-    EXPECT_EQ(user.messages,
-              QStringList{"sekurel_build --identifier=MYID --fmt=BIN --output=CSF_APPL d:\\work\\app.csf d:\\work\\out.bin"});
+    EXPECT_EQ(
+        user.messages,
+        QStringList{"sekurel_build --identifier=MYID --fmt=BIN --output=CSF_APPL d:\\work\\app.csf d:\\work\\out.bin"});
     EXPECT_EQ(user.captions, QStringList{"Sealbench"});
     EXPECT_EQ(Args(), "--identifier=MYID\n--fmt=BIN\n--output=CSF_APPL\nd:\\work\\app.csf\nd:\\work\\out.bin\n");
 

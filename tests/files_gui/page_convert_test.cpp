@@ -1,10 +1,10 @@
 #include "convert/qt/page_convert.h"
 
+#include <gtest/gtest.h>
+
 #include <QCheckBox>
 #include <QLineEdit>
 #include <QTest>
-
-#include <gtest/gtest.h>
 
 #include "fake_prompts.h"
 #include "file_test_support.h"
@@ -34,8 +34,8 @@ protected:
 };
 
 TEST_F(ConvertPage, OpensWithDefaultsAndHiddenOptions) {
-    for (QLineEdit* field : {page.OffsetField(), page.BeginField(), page.EndField(), page.LineLengthField(),
-                             page.AddressSizeField()}) {
+    for (QLineEdit* field :
+         {page.OffsetField(), page.BeginField(), page.EndField(), page.LineLengthField(), page.AddressSizeField()}) {
         EXPECT_EQ(field->text(), "DEFAULT");
         EXPECT_TRUE(field->isEnabled());
     }

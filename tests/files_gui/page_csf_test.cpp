@@ -1,12 +1,12 @@
 #include "csf/qt/page_csf.h"
 
+#include <gtest/gtest.h>
+
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QTest>
 #include <QTimer>
-
-#include <gtest/gtest.h>
 
 #include "csf/qt/page_csf_add_block.h"
 #include "fake_prompts.h"

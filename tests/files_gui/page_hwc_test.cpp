@@ -1,11 +1,11 @@
 #include "hwc/qt/page_hwc.h"
 
+#include <gtest/gtest.h>
+
 #include <QApplication>
 #include <QItemSelectionModel>
 #include <QLineEdit>
 #include <QTest>
-
-#include <gtest/gtest.h>
 
 #include "fake_prompts.h"
 #include "file_test_support.h"

@@ -5,8 +5,8 @@
 
 #include <algorithm>
 
-#include "sim/board_harness.h"
 #include "programs/programs.h"
+#include "sim/board_harness.h"
 
 namespace vsim::test {
 namespace {
@@ -18,8 +18,7 @@ constexpr uint32_t kBlock = NandFlash::kBlockData;
 
 // One native flashing run on a board; the final state code.
 uint32_t FlashNative(Board& board, BuiltinLibrary library, uint32_t flashAddress, const std::vector<uint8_t>& image,
-                     uint32_t partitionEnd = 0, Channel channel = Channel::Serial)
-{
+                     uint32_t partitionEnd = 0, Channel channel = Channel::Serial) {
     board.LoadLibrary(BuiltinFlashLibrary(library));
     board.LoadJob(flashAddress, image, channel, partitionEnd);
     board.Start(MakeNativeProgramFactory());
@@ -28,21 +27,16 @@ uint32_t FlashNative(Board& board, BuiltinLibrary library, uint32_t flashAddress
     return states.empty() ? 0 : states.back();
 }
 
-std::vector<uint8_t> Filled(size_t size, uint8_t value)
-{
-    return std::vector<uint8_t>(size, value);
-}
+std::vector<uint8_t> Filled(size_t size, uint8_t value) { return std::vector<uint8_t>(size, value); }
 
 class NorCore : public ::testing::Test {
 protected:
     NorCore() : board_(Cpu::VireoC_TO1) {}
 
-    void Preload(uint32_t offset, const std::vector<uint8_t>& data)
-    {
+    void Preload(uint32_t offset, const std::vector<uint8_t>& data) {
         board_.Flash().Nor().Preload(offset, data.data(), data.size());
     }
-    uint32_t Flash(uint32_t offset, const std::vector<uint8_t>& image, uint32_t partitionEnd = 0)
-    {
+    uint32_t Flash(uint32_t offset, const std::vector<uint8_t>& image, uint32_t partitionEnd = 0) {
         return FlashNative(board_, BuiltinLibrary::NorVireoC, board_.Map().norBase + offset, image, partitionEnd);
     }
     std::vector<uint8_t> Nor(uint32_t offset, size_t size) { return board_.Nor(offset, size); }
@@ -50,8 +44,7 @@ protected:
     Board board_;
 };
 
-TEST_F(NorCore, ImageOnSectorBoundariesLeavesNeighbourSectorsAlone)
-{
+TEST_F(NorCore, ImageOnSectorBoundariesLeavesNeighbourSectorsAlone) {
     Preload(0, Filled(0x60000, 0x5A));
     const auto image = RandomImage(0x20000);
     ASSERT_EQ(Flash(0x20000, image), kStateDone);
@@ -60,8 +53,7 @@ TEST_F(NorCore, ImageOnSectorBoundariesLeavesNeighbourSectorsAlone)
     EXPECT_EQ(Nor(0x40000, 0x20000), Filled(0x20000, 0x5A));
 }
 
-TEST_F(NorCore, ErasedWordsOfTheImageStillReplaceOldData)
-{
+TEST_F(NorCore, ErasedWordsOfTheImageStillReplaceOldData) {
     Preload(0, Filled(0x20000, 0x00));
     auto image = RandomImage(0x8000);
     std::fill(image.begin() + 0x100, image.begin() + 0x200, 0xFF);
@@ -70,8 +62,7 @@ TEST_F(NorCore, ErasedWordsOfTheImageStillReplaceOldData)
     EXPECT_EQ(Nor(0x8000, 0x18000), Filled(0x18000, 0x00)) << "only the first small sector was erased";
 }
 
-TEST_F(NorCore, PartlyCoveredSectorsKeepTheirOtherBytes)
-{
+TEST_F(NorCore, PartlyCoveredSectorsKeepTheirOtherBytes) {
     Preload(0, Filled(0x60000, 0x5A));
     // Odd size, starting inside a small sector and ending inside a large one.
     const auto image = RandomImage(0x12345, 3);
@@ -82,15 +73,13 @@ TEST_F(NorCore, PartlyCoveredSectorsKeepTheirOtherBytes)
     EXPECT_EQ(Nor(end, 0x60000 - end), Filled(0x60000 - end, 0x5A));
 }
 
-TEST_F(NorCore, ImageUpToTheLastByteOfTheDevice)
-{
+TEST_F(NorCore, ImageUpToTheLastByteOfTheDevice) {
     const auto image = RandomImage(0x28000, 5);
     ASSERT_EQ(Flash(NorFlash::kSize - 0x28000, image), kStateDone);
     EXPECT_EQ(Nor(NorFlash::kSize - 0x28000, image.size()), image);
 }
 
-TEST(NorJobs, OutsideTheDeviceOrPartitionAreEraseErrorsThatTouchNothing)
-{
+TEST(NorJobs, OutsideTheDeviceOrPartitionAreEraseErrorsThatTouchNothing) {
     const auto image = RandomImage(0x1000);
     const uint32_t base = MapOf(Cpu::VireoC_TO2).norBase;
     struct Case {
@@ -98,11 +87,11 @@ TEST(NorJobs, OutsideTheDeviceOrPartitionAreEraseErrorsThatTouchNothing)
         uint32_t partitionEnd;
         const char* why;
     };
-    for (const Case& c : {Case{base + NorFlash::kSize - 0x800, 0, "runs past the end"},
-                          Case{base + 0x101, 0, "odd address on a x16 part"},
-                          Case{base - 0x1000, 0, "below the device"},
-                          Case{base, base + 0xFFE, "one byte over the partition"},
-                          Case{base + 0x2000, base + 0x1000, "partition ends before it starts"}}) {
+    for (const Case& c :
+         {Case{base + NorFlash::kSize - 0x800, 0, "runs past the end"},
+          Case{base + 0x101, 0, "odd address on a x16 part"}, Case{base - 0x1000, 0, "below the device"},
+          Case{base, base + 0xFFE, "one byte over the partition"},
+          Case{base + 0x2000, base + 0x1000, "partition ends before it starts"}}) {
         Board board(Cpu::VireoC_TO2);
         EXPECT_EQ(FlashNative(board, BuiltinLibrary::NorVireoC, c.address, image, c.partitionEnd), kStateEraseError)
             << c.why;
@@ -112,14 +101,12 @@ TEST(NorJobs, OutsideTheDeviceOrPartitionAreEraseErrorsThatTouchNothing)
     EXPECT_EQ(FlashNative(fits, BuiltinLibrary::NorVireoC, base, image, base + 0xFFF), kStateDone);
 }
 
-TEST_F(NorCore, EmptyImageIsDoneAtOnce)
-{
+TEST_F(NorCore, EmptyImageIsDoneAtOnce) {
     EXPECT_EQ(Flash(0, {}), kStateDone);
     EXPECT_EQ(board_.Flash().Nor().Writes(), 0u);
 }
 
-TEST(NandCore, SkipsFactoryBadBlocksAndKeepsTheirMarks)
-{
+TEST(NandCore, SkipsFactoryBadBlocksAndKeepsTheirMarks) {
     Board board(Cpu::VireoC_TO2);
     const auto image = RandomImage(3 * kBlock - 100, 9);
     ASSERT_EQ(FlashNative(board, BuiltinLibrary::NandVireoC, 63 * kBlock, image), kStateDone);
@@ -135,8 +122,7 @@ TEST(NandCore, SkipsFactoryBadBlocksAndKeepsTheirMarks)
     EXPECT_EQ(board.Flash().Dump().size(), NandFlash::kSize);
 }
 
-TEST(NandCore, PartitionTooSmallForTheGoodBlocksIsAnEraseError)
-{
+TEST(NandCore, PartitionTooSmallForTheGoodBlocksIsAnEraseError) {
     // Blocks 63 to 65 hold only two good blocks.
     Board board(Cpu::VireoC_TO2);
     EXPECT_EQ(FlashNative(board, BuiltinLibrary::NandVireoC, 63 * kBlock, RandomImage(3 * kBlock), 66 * kBlock - 1),
@@ -150,8 +136,7 @@ TEST(NandCore, PartitionTooSmallForTheGoodBlocksIsAnEraseError)
               kStateEraseError);
 }
 
-TEST(NandCore, PartitionEndZeroRunsToTheEndOfTheDevice)
-{
+TEST(NandCore, PartitionEndZeroRunsToTheEndOfTheDevice) {
     // Blocks 8189 and 8190 are good, 8191 is a factory bad block.
     Board fits(Cpu::VireoC_TO2);
     EXPECT_EQ(FlashNative(fits, BuiltinLibrary::NandVireoC, 8189 * kBlock, RandomImage(2 * kBlock)), kStateDone);
@@ -160,8 +145,7 @@ TEST(NandCore, PartitionEndZeroRunsToTheEndOfTheDevice)
               kStateEraseError);
 }
 
-TEST(NandCore, UnalignedOrOutOfDeviceOffsetsAreRefused)
-{
+TEST(NandCore, UnalignedOrOutOfDeviceOffsetsAreRefused) {
     Board board(Cpu::VireoC_TO2);
     EXPECT_EQ(FlashNative(board, BuiltinLibrary::NandVireoC, 0x200, RandomImage(512)), kStateEraseError);
     Board beyond(Cpu::VireoC_TO2);
@@ -180,8 +164,7 @@ struct FaultCase {
 
 class FlashFaults : public ::testing::TestWithParam<FaultCase> {};
 
-TEST_P(FlashFaults, SurfaceAsTheirStateCode)
-{
+TEST_P(FlashFaults, SurfaceAsTheirStateCode) {
     const FaultCase& c = GetParam();
     Board board(c.cpu);
     std::string error;
@@ -200,18 +183,22 @@ TEST_P(FlashFaults, SurfaceAsTheirStateCode)
     EXPECT_EQ(FlashNative(board, c.library, address, RandomImage(0x30000)), c.expected) << fault;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    NorAndNand, FlashFaults,
-    ::testing::Values(FaultCase{"NorEraseStuck", Cpu::VireoC_TO2, BuiltinLibrary::NorVireoC, false, "erase-stuck:28000", kStateEraseError},
-                      FaultCase{"NorProgramStuck", Cpu::VireoB, BuiltinLibrary::NorVireoB, false, "program-stuck:2F00E", kStateProgramError},
-                      FaultCase{"NorBitFlip", Cpu::VireoB, BuiltinLibrary::NorVireoB, false, "bit-flip:12345:7", kStateVerifyError},
-                      FaultCase{"NandEraseStuck", Cpu::VireoC_TO1, BuiltinLibrary::NandVireoC, true, "erase-stuck:0x8000", kStateEraseError},
-                      FaultCase{"NandProgramStuck", Cpu::VireoC_TO1, BuiltinLibrary::NandVireoC, true, "program-stuck:0x2FE00", kStateProgramError},
-                      FaultCase{"NandBitFlip", Cpu::VireoC_TO1, BuiltinLibrary::NandVireoC, true, "bit-flip:0x1FFFF:0", kStateVerifyError}),
-    [](const ::testing::TestParamInfo<FaultCase>& param) { return param.param.name; });
+INSTANTIATE_TEST_SUITE_P(NorAndNand, FlashFaults,
+                         ::testing::Values(FaultCase{"NorEraseStuck", Cpu::VireoC_TO2, BuiltinLibrary::NorVireoC, false,
+                                                     "erase-stuck:28000", kStateEraseError},
+                                           FaultCase{"NorProgramStuck", Cpu::VireoB, BuiltinLibrary::NorVireoB, false,
+                                                     "program-stuck:2F00E", kStateProgramError},
+                                           FaultCase{"NorBitFlip", Cpu::VireoB, BuiltinLibrary::NorVireoB, false,
+                                                     "bit-flip:12345:7", kStateVerifyError},
+                                           FaultCase{"NandEraseStuck", Cpu::VireoC_TO1, BuiltinLibrary::NandVireoC,
+                                                     true, "erase-stuck:0x8000", kStateEraseError},
+                                           FaultCase{"NandProgramStuck", Cpu::VireoC_TO1, BuiltinLibrary::NandVireoC,
+                                                     true, "program-stuck:0x2FE00", kStateProgramError},
+                                           FaultCase{"NandBitFlip", Cpu::VireoC_TO1, BuiltinLibrary::NandVireoC, true,
+                                                     "bit-flip:0x1FFFF:0", kStateVerifyError}),
+                         [](const ::testing::TestParamInfo<FaultCase>& param) { return param.param.name; });
 
-TEST(StatusQueries, AreAnsweredWhileTheFlashIsBusy)
-{
+TEST(StatusQueries, AreAnsweredWhileTheFlashIsBusy) {
     Board board(Cpu::VireoC_TO2);
     board.Flash().HoldBusy(true);
     board.LoadLibrary(BuiltinFlashLibrary(BuiltinLibrary::NorVireoC));
@@ -229,8 +216,7 @@ TEST(StatusQueries, AreAnsweredWhileTheFlashIsBusy)
     EXPECT_EQ(board.Nor(0, image.size()), image);
 }
 
-TEST(StatusQueries, NoiseBeforeAQueryIsSkipped)
-{
+TEST(StatusQueries, NoiseBeforeAQueryIsSkipped) {
     Board board(Cpu::VireoC_TO2);
     board.Flash().HoldBusy(true);
     board.LoadLibrary(BuiltinFlashLibrary(BuiltinLibrary::NorVireoC));
@@ -244,8 +230,7 @@ TEST(StatusQueries, NoiseBeforeAQueryIsSkipped)
     EXPECT_EQ(board.PollToEnd(Channel::Serial).back(), kStateDone);
 }
 
-TEST(StatusQueries, StopEndsABusyProgramWithoutEndingTheBoard)
-{
+TEST(StatusQueries, StopEndsABusyProgramWithoutEndingTheBoard) {
     Board board(Cpu::VireoC_TO2);
     board.Flash().HoldBusy(true);
     board.LoadLibrary(BuiltinFlashLibrary(BuiltinLibrary::NorVireoC));
@@ -253,7 +238,8 @@ TEST(StatusQueries, StopEndsABusyProgramWithoutEndingTheBoard)
     board.Start(MakeNativeProgramFactory());
     ASSERT_EQ(board.Query(Channel::Serial), std::optional<uint32_t>(kStateErasing));
     board.StopProgram();
-    EXPECT_EQ(board.WaitEnded(std::chrono::milliseconds(0)), std::nullopt) << "a stopped program does not end by itself";
+    EXPECT_EQ(board.WaitEnded(std::chrono::milliseconds(0)), std::nullopt)
+        << "a stopped program does not end by itself";
 }
 
 }  // namespace

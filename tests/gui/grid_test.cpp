@@ -1,12 +1,12 @@
 // The grid as the CSF and HWC pages use it, driven through real events.
-#include "grid/grid_ctrl.h"
+#include <gtest/gtest.h>
 
 #include <QApplication>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QTest>
 
-#include <gtest/gtest.h>
+#include "grid/grid_ctrl.h"
 
 namespace {
 

@@ -1,12 +1,11 @@
 // One QApplication for every GUI test of a binary, on the offscreen platform unless
 // the caller picked another (xvfb-run, a desktop session).
-#include <QApplication>
-
 #include <gtest/gtest.h>
 
+#include <QApplication>
+
 int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();

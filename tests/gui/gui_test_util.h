@@ -8,7 +8,6 @@
 #include <QPointer>
 #include <QTest>
 #include <QTimer>
-
 #include <functional>
 
 namespace gui_test {
@@ -50,8 +49,6 @@ inline QStringList LogLines(const QPlainTextEdit* log) {
 // Generous: the machine running the tests may be busy.
 inline constexpr int kRunTimeoutMs = 120000;
 
-inline bool WaitFor(const std::function<bool()>& done, int ms = 30000) {
-    return QTest::qWaitFor(done, ms);
-}
+inline bool WaitFor(const std::function<bool()>& done, int ms = 30000) { return QTest::qWaitFor(done, ms); }
 
 }  // namespace gui_test

@@ -1,10 +1,7 @@
 // The main window as a person meets it: its initial state, the choices at the top,
 // the menu with the about box, and the keys that close it or do not.
-#include "app/about_dlg.h"
-#include "app/sealbench_app.h"
-#include "gui_test_util.h"
-
 #include <bootwire/bootwire.h>
+#include <gtest/gtest.h>
 
 #include <QCheckBox>
 #include <QGroupBox>
@@ -15,7 +12,9 @@
 #include <QProgressBar>
 #include <QPushButton>
 
-#include <gtest/gtest.h>
+#include "app/about_dlg.h"
+#include "app/sealbench_app.h"
+#include "gui_test_util.h"
 
 using gui_test::Choose;
 using gui_test::LogLines;
@@ -101,8 +100,7 @@ TEST_F(MainWindowTest, InitialStateOfTheWindow) {
     // The dialog's OK and Cancel exist but are hidden.
     int hiddenButtons = 0;
     for (QPushButton* button : window->findChildren<QPushButton*>()) {
-        if ((button->text() == "OK" || button->text() == "Cancel") && button->isHidden())
-            ++hiddenButtons;
+        if ((button->text() == "OK" || button->text() == "Cancel") && button->isHidden()) ++hiddenButtons;
     }
     EXPECT_EQ(hiddenButtons, 2);
 }
@@ -124,8 +122,8 @@ TEST_F(MainWindowTest, InitialStateOfTheDownloadPage) {
     EXPECT_EQ(flashTypes->itemText(1), "NAND (K9K1G08U0B)");
     EXPECT_EQ(flashTypes->itemText(2), "USER INPUT");
     EXPECT_FALSE(flashTypes->isEnabled());
-    for (const char* name : {"addressEdit", "partitionEdit", "flashLibEdit", "flashLibBrowse", "memInitEdit",
-                             "memInitBrowse"})
+    for (const char* name :
+         {"addressEdit", "partitionEdit", "flashLibEdit", "flashLibBrowse", "memInitEdit", "memInitBrowse"})
         EXPECT_FALSE(PageChild(name)->isEnabled()) << name;
     EXPECT_TRUE(PageChild("imageEdit")->isEnabled());
     EXPECT_TRUE(PageChild("executeButton")->isEnabled());
@@ -156,8 +154,7 @@ TEST_F(MainWindowTest, MenuEndsWithTheAboutItemAndTheAboutBoxReturnsUnchanged) {
     QStringList lines;
     NextModal<CAboutDlg> answer([&](CAboutDlg* about) {
         title = about->windowTitle();
-        for (QLabel* label : about->findChildren<QLabel*>())
-            lines << label->text();
+        for (QLabel* label : about->findChildren<QLabel*>()) lines << label->text();
         about->accept();
     });
     items.last()->trigger();
@@ -247,8 +244,7 @@ namespace {
 TEST(MainWindowPages, FurtherPagesGetTabsAfterDownload) {
     qunsetenv("BOOTWIRE_USB_SIM");
     BootwireClass bootwire;
-    std::vector<CSealbenchDlg::ExtraPage> pages{
-        {"CSF", [] { return std::make_unique<QLabel>("csf page"); }}};
+    std::vector<CSealbenchDlg::ExtraPage> pages{{"CSF", [] { return std::make_unique<QLabel>("csf page"); }}};
     CSealbenchDlg window(bootwire, sealbench::TargetLinks::Process(), {}, pages);
     window.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
@@ -265,8 +261,7 @@ TEST(MainWindowPages, FurtherPagesGetTabsAfterDownload) {
 TEST(MainWindowPages, WithoutAllPagesThePagesAreBuiltButNeverShown) {
     qunsetenv("BOOTWIRE_USB_SIM");
     BootwireClass bootwire;
-    std::vector<CSealbenchDlg::ExtraPage> pages{
-        {"CSF", [] { return std::make_unique<QLabel>("csf page"); }}};
+    std::vector<CSealbenchDlg::ExtraPage> pages{{"CSF", [] { return std::make_unique<QLabel>("csf page"); }}};
     CSealbenchDlg window(bootwire, sealbench::TargetLinks::Process(), {}, pages, nullptr, false);
     window.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));

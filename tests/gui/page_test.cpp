@@ -1,6 +1,5 @@
 // The "Download" page's handlers, click by click on the real widgets.
-#include "gui_test_util.h"
-#include "download/qt/page_debug.h"
+#include <gtest/gtest.h>
 
 #include <QCheckBox>
 #include <QFileDialog>
@@ -9,10 +8,10 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTemporaryDir>
-
-#include <gtest/gtest.h>
-
 #include <thread>
+
+#include "download/qt/page_debug.h"
+#include "gui_test_util.h"
 
 using gui_test::Choose;
 using gui_test::LogLines;
@@ -234,8 +233,7 @@ TEST_F(PageTest, BrowseDialogsHaveTheirTitlesAndFilters) {
 TEST_F(PageTest, LogLinesFromAnotherThreadArriveInOrderAndStayInView) {
     constexpr int kLines = 300;
     std::thread writer([this] {
-        for (int i = 0; i < kLines; ++i)
-            sealbench::AppendLog(*page, session, "line " + std::to_string(i) + "\n");
+        for (int i = 0; i < kLines; ++i) sealbench::AppendLog(*page, session, "line " + std::to_string(i) + "\n");
     });
     writer.join();
     auto* log = Child<QPlainTextEdit>("statusLog");

@@ -1,9 +1,7 @@
 // Whole runs from a click on "Execute" against the real vireo-sim process, started
 // the way `sealbench --simulate` starts it.
-#include "app/sealbench_app.h"
-#include "gui_test_util.h"
-
 #include <bootwire/bootwire.h>
+#include <gtest/gtest.h>
 
 #include <QCheckBox>
 #include <QLabel>
@@ -13,7 +11,8 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 
-#include <gtest/gtest.h>
+#include "app/sealbench_app.h"
+#include "gui_test_util.h"
 
 using gui_test::Choose;
 using gui_test::LogLines;
@@ -45,8 +44,9 @@ protected:
         caption = page->findChild<QLabel*>("progressLabel");
         execute = page->findChild<QPushButton*>("executeButton");
         // Every caption the run shows, in order, as the GUI thread receives it.
-        QObject::connect(page, &CPage_Debug::progressCaption, window,
-                         [this](const QString& text) { captions << text; }, Qt::QueuedConnection);
+        QObject::connect(
+            page, &CPage_Debug::progressCaption, window, [this](const QString& text) { captions << text; },
+            Qt::QueuedConnection);
     }
 
     // Chooses VireoC_TO2 and the virtual board's port; no message box may come up.
@@ -71,8 +71,7 @@ protected:
         QFile file(path);
         EXPECT_TRUE(file.open(QIODevice::WriteOnly));
         QByteArray bytes(size, '\0');
-        for (int i = 0; i < size; ++i)
-            bytes[i] = static_cast<char>((i * 13) ^ (i >> 8));
+        for (int i = 0; i < size; ++i) bytes[i] = static_cast<char>((i * 13) ^ (i >> 8));
         file.write(bytes);
         return path;
     }

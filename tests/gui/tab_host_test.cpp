@@ -1,6 +1,5 @@
 // The tab host: placement, its operations, hooks and the focus it remembers per page.
-#include "app/about_dlg.h"
-#include "app/tab_page_ctrl.h"
+#include <gtest/gtest.h>
 
 #include <QApplication>
 #include <QLabel>
@@ -11,7 +10,8 @@
 #include <QTest>
 #include <QVBoxLayout>
 
-#include <gtest/gtest.h>
+#include "app/about_dlg.h"
+#include "app/tab_page_ctrl.h"
 
 namespace {
 
@@ -58,7 +58,10 @@ public:
     bool focusFirst = true;
 
 protected:
-    bool OnPageAdded(int, int) override { ++added; return focusFirst; }
+    bool OnPageAdded(int, int) override {
+        ++added;
+        return focusFirst;
+    }
     void OnPageActivated(int, int) override { ++activated; }
     void OnPageDeactivated(int, int) override { ++deactivated; }
     void OnPageRemoved(int, int) override { ++removed; }
@@ -176,7 +179,8 @@ TEST_F(TabHostTest, UserTabChangeCallsHooksAndRemembersTheFocus) {
     EXPECT_EQ(host->activated, 1);
     EXPECT_FALSE(host->GetPage(0)->isVisible());
     // The new page starts on its first control.
-    EXPECT_TRUE(QTest::qWaitFor([&] { return QApplication::focusWidget() == host->GetPage(1)->findChild<QLineEdit*>("b0"); }));
+    EXPECT_TRUE(
+        QTest::qWaitFor([&] { return QApplication::focusWidget() == host->GetPage(1)->findChild<QLineEdit*>("b0"); }));
 
     QTest::mouseClick(host->tabBar(), Qt::LeftButton, Qt::NoModifier, host->tabBar()->tabRect(0).center());
     EXPECT_TRUE(QTest::qWaitFor([&] { return QApplication::focusWidget() == secondOfA; }))
@@ -190,7 +194,8 @@ TEST_F(TabHostTest, TheHostPassesItsFocusToThePage) {
     other->setFocus();
     ASSERT_TRUE(QTest::qWaitFor([&] { return QApplication::focusWidget() == other; }));
     host->setFocus(Qt::TabFocusReason);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return QApplication::focusWidget() == host->GetPage(0)->findChild<QLineEdit*>("a0"); }));
+    EXPECT_TRUE(
+        QTest::qWaitFor([&] { return QApplication::focusWidget() == host->GetPage(0)->findChild<QLineEdit*>("a0"); }));
 }
 
 TEST(AboutBox, TitleLinesAndOk) {
@@ -198,8 +203,7 @@ TEST(AboutBox, TitleLinesAndOk) {
     EXPECT_EQ(about.windowTitle(), "About Sealbench");
     QStringList texts;
     for (QLabel* label : about.findChildren<QLabel*>()) {
-        if (!label->text().isEmpty())
-            texts << label->text();
+        if (!label->text().isEmpty()) texts << label->text();
     }
     EXPECT_TRUE(texts.contains("Vireo Sealbench ver 2.0"));
     EXPECT_TRUE(texts.contains("Supported: VireoB, VireoC"));
@@ -209,8 +213,7 @@ TEST(AboutBox, TitleLinesAndOk) {
 
     QPushButton* ok = nullptr;
     for (QPushButton* button : about.findChildren<QPushButton*>()) {
-        if (button->text() == "OK")
-            ok = button;
+        if (button->text() == "OK") ok = button;
     }
     ASSERT_NE(ok, nullptr);
     about.show();

@@ -1,12 +1,13 @@
 // The peripherals a running program reaches besides the flash: the report
 // channels and the system-control block.
+#include "programs/board_bus.h"
+
 #include <gtest/gtest.h>
 
 #include <thread>
 #include <vector>
 
 #include "flash/vireo_board_flash.h"
-#include "programs/board_bus.h"
 
 namespace vsim {
 namespace {
@@ -18,8 +19,7 @@ struct Sent {
 
 class BusTest : public ::testing::Test {
 protected:
-    BusTest() : flash_(Cpu::VireoB)
-    {
+    BusTest() : flash_(Cpu::VireoB) {
         ProgramContext context;
         context.cpu = Cpu::VireoB;
         context.flash = &flash_;
@@ -34,16 +34,14 @@ protected:
     std::unique_ptr<BoardBus> bus_;
 };
 
-TEST_F(BusTest, UartSendsEachByteAndUsbOnlyWholePackets)
-{
+TEST_F(BusTest, UartSendsEachByteAndUsbOnlyWholePackets) {
     const BoardMap& map = bus_->Map();
     bus_->Write(map.uart + kFifoData, 0x1A5, 4);
     ASSERT_EQ(sent_.size(), 1u);
     EXPECT_EQ(sent_[0].channel, Channel::Serial);
     EXPECT_EQ(sent_[0].bytes, std::vector<uint8_t>{0xA5});
 
-    for (uint8_t b : {1, 2, 3, 4})
-        bus_->Write(map.usbFifo + kFifoData, b, 4);
+    for (uint8_t b : {1, 2, 3, 4}) bus_->Write(map.usbFifo + kFifoData, b, 4);
     EXPECT_EQ(sent_.size(), 1u) << "nothing leaves the USB FIFO before the commit";
     bus_->Write(map.usbFifo + kFifoCommit, 1, 4);
     ASSERT_EQ(sent_.size(), 2u);
@@ -53,8 +51,7 @@ TEST_F(BusTest, UartSendsEachByteAndUsbOnlyWholePackets)
     EXPECT_EQ(sent_.size(), 2u) << "an empty packet is not sent";
 }
 
-TEST_F(BusTest, HostBytesArriveOnTheirOwnChannelInOrder)
-{
+TEST_F(BusTest, HostBytesArriveOnTheirOwnChannelInOrder) {
     const BoardMap& map = bus_->Map();
     EXPECT_EQ(bus_->Read(map.uart + kFifoStatus, 4), kFifoTxRoom);
     const uint8_t bytes[] = {7, 8};
@@ -67,8 +64,7 @@ TEST_F(BusTest, HostBytesArriveOnTheirOwnChannelInOrder)
     EXPECT_EQ(bus_->Read(map.usbFifo + kFifoData, 4), 0u);
 }
 
-TEST_F(BusTest, SystemControlHandsBackOnlyWithTheKey)
-{
+TEST_F(BusTest, SystemControlHandsBackOnlyWithTheKey) {
     const BoardMap& map = bus_->Map();
     EXPECT_EQ(bus_->Read(map.systemControl + kSysChipId, 4), ChipIdOf(Cpu::VireoB));
     const uint32_t before = bus_->Read(map.systemControl + kSysTimerUs, 4);
@@ -80,8 +76,7 @@ TEST_F(BusTest, SystemControlHandsBackOnlyWithTheKey)
     EXPECT_TRUE(bus_->HandedBack());
 }
 
-TEST_F(BusTest, WaitForHostEndsWhenBytesCome)
-{
+TEST_F(BusTest, WaitForHostEndsWhenBytesCome) {
     const BoardMap& map = bus_->Map();
     std::thread host([this] {
         const uint8_t byte = 0x94;
@@ -94,8 +89,7 @@ TEST_F(BusTest, WaitForHostEndsWhenBytesCome)
     EXPECT_EQ(bus_->Read(map.uart + kFifoData, 4), 0x94u);
 }
 
-TEST_F(BusTest, FlashWindowGoesToTheFlashAndTheRestReadsZero)
-{
+TEST_F(BusTest, FlashWindowGoesToTheFlashAndTheRestReadsZero) {
     const BoardMap& map = bus_->Map();
     EXPECT_EQ(bus_->Read(map.norBase + 0x100, 4), 0xFFFFFFFFu);
     EXPECT_EQ(bus_->Read(0xB8008000, 4), 0u) << "VireoB has no NAND controller";

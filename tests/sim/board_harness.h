@@ -35,26 +35,21 @@ inline constexpr uint32_t kStateDone = 0xB4;
 // Generous: the machine running the tests may be loaded.
 inline constexpr auto kAnswerTimeout = std::chrono::seconds(60);
 
-inline std::vector<uint8_t> RandomImage(size_t size, unsigned seed = 1)
-{
+inline std::vector<uint8_t> RandomImage(size_t size, unsigned seed = 1) {
     std::mt19937 random(seed);
     std::vector<uint8_t> image(size);
-    for (auto& byte : image)
-        byte = static_cast<uint8_t>(random());
+    for (auto& byte : image) byte = static_cast<uint8_t>(random());
     return image;
 }
 
 class Board {
 public:
-    explicit Board(Cpu cpu) : cpu_(cpu), map_(MapOf(cpu)), flash_(std::make_unique<VireoBoardFlash>(cpu))
-    {
+    explicit Board(Cpu cpu) : cpu_(cpu), map_(MapOf(cpu)), flash_(std::make_unique<VireoBoardFlash>(cpu)) {
         void* p = mmap(nullptr, map_.ramSize, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-        if (p == MAP_FAILED)
-            throw std::bad_alloc();
+        if (p == MAP_FAILED) throw std::bad_alloc();
         ram_ = static_cast<uint8_t*>(p);
     }
-    ~Board()
-    {
+    ~Board() {
         program_.reset();
         munmap(ram_, map_.ramSize);
     }
@@ -66,19 +61,15 @@ public:
     uint8_t* Ram() { return ram_; }
 
     // The download buffer's layout: library area from offset 0, image at 0x10000.
-    void LoadLibrary(std::span<const uint8_t> library)
-    {
+    void LoadLibrary(std::span<const uint8_t> library) {
         std::memcpy(ram_ + flashlib::kCodeOffset, library.data() + flashlib::kCodeOffset,
                     library.size() - flashlib::kCodeOffset);
     }
-    void LoadCode(std::span<const uint32_t> words, uint32_t offset = flashlib::kCodeOffset)
-    {
+    void LoadCode(std::span<const uint32_t> words, uint32_t offset = flashlib::kCodeOffset) {
         std::memcpy(ram_ + offset, words.data(), words.size() * 4);
     }
-    void LoadJob(uint32_t flashAddress, std::span<const uint8_t> image, Channel channel, uint32_t partitionEnd = 0)
-    {
-        if (!image.empty())
-            std::memcpy(ram_ + 0x10000, image.data(), image.size());
+    void LoadJob(uint32_t flashAddress, std::span<const uint8_t> image, Channel channel, uint32_t partitionEnd = 0) {
+        if (!image.empty()) std::memcpy(ram_ + 0x10000, image.data(), image.size());
         PutWord(0xFFE0, flashAddress);
         PutWord(0xFFE4, partitionEnd);
         PutWord(0xFFF0, map_.ramBase + 0x10000);
@@ -88,8 +79,7 @@ public:
     }
     void PutWord(uint32_t offset, uint32_t value) { std::memcpy(ram_ + offset, &value, 4); }
 
-    void Start(const ProgramFactory& factory, uint32_t entryOffset = flashlib::kCodeOffset)
-    {
+    void Start(const ProgramFactory& factory, uint32_t entryOffset = flashlib::kCodeOffset) {
         ProgramContext context;
         context.cpu = cpu_;
         context.ramBase = map_.ramBase;
@@ -116,8 +106,7 @@ public:
     void StopProgram() { program_->Stop(); }
 
     // Sends one status query; the state code answered, or nothing within the time-out.
-    std::optional<uint32_t> Query(Channel channel, std::chrono::milliseconds timeout = kAnswerTimeoutMs())
-    {
+    std::optional<uint32_t> Query(Channel channel, std::chrono::milliseconds timeout = kAnswerTimeoutMs()) {
         static constexpr uint8_t kQuery[16] = {0x94, 0x93, 0x00, 0x00, 0x78, 0x56, 0x34, 0x12,
                                                0xEF, 0xCD, 0xAB, 0x90, 0x55, 0xAA, 0x55, 0xAA};
         std::unique_lock lock(mutex_);
@@ -126,60 +115,48 @@ public:
         lock.unlock();
         program_->HostBytes(channel, kQuery, sizeof kQuery);
         lock.lock();
-        if (!changed_.wait_for(lock, timeout, [&] { return from.size() >= before + 4; }))
-            return std::nullopt;
+        if (!changed_.wait_for(lock, timeout, [&] { return from.size() >= before + 4; })) return std::nullopt;
         uint32_t word;
         std::memcpy(&word, from.data() + before, 4);
         return word >> 16;
     }
 
     // Polls like the host does until a final state; every state seen, in order.
-    std::vector<uint32_t> PollToEnd(Channel channel)
-    {
+    std::vector<uint32_t> PollToEnd(Channel channel) {
         std::vector<uint32_t> states;
         for (;;) {
             const auto state = Query(channel);
-            if (!state)
-                break;
-            if (states.empty() || states.back() != *state)
-                states.push_back(*state);
-            if (*state >= kStateEraseError)
-                break;
+            if (!state) break;
+            if (states.empty() || states.back() != *state) states.push_back(*state);
+            if (*state >= kStateEraseError) break;
         }
         return states;
     }
 
     // How the program ended: true back to the boot ROM, false crashed; nothing yet.
-    std::optional<bool> WaitEnded(std::chrono::milliseconds timeout = kAnswerTimeoutMs())
-    {
+    std::optional<bool> WaitEnded(std::chrono::milliseconds timeout = kAnswerTimeoutMs()) {
         std::unique_lock lock(mutex_);
         changed_.wait_for(lock, timeout, [&] { return ended_.has_value(); });
         return ended_;
     }
 
-    size_t ReceivedBytes(Channel channel)
-    {
+    size_t ReceivedBytes(Channel channel) {
         std::lock_guard lock(mutex_);
         return received_[static_cast<int>(channel)].size();
     }
 
-    std::vector<uint8_t> Nor(uint32_t offset, size_t size) const
-    {
+    std::vector<uint8_t> Nor(uint32_t offset, size_t size) const {
         std::vector<uint8_t> out(size);
-        for (size_t i = 0; i < size; ++i)
-            out[i] = flash_->Nor().Peek(offset + static_cast<uint32_t>(i));
+        for (size_t i = 0; i < size; ++i) out[i] = flash_->Nor().Peek(offset + static_cast<uint32_t>(i));
         return out;
     }
-    std::vector<uint8_t> Nand(uint32_t offset, size_t size) const
-    {
+    std::vector<uint8_t> Nand(uint32_t offset, size_t size) const {
         std::vector<uint8_t> out(size);
-        for (size_t i = 0; i < size; ++i)
-            out[i] = flash_->Nand()->PeekData(offset + static_cast<uint32_t>(i));
+        for (size_t i = 0; i < size; ++i) out[i] = flash_->Nand()->PeekData(offset + static_cast<uint32_t>(i));
         return out;
     }
 
-    static constexpr std::chrono::milliseconds kAnswerTimeoutMs()
-    {
+    static constexpr std::chrono::milliseconds kAnswerTimeoutMs() {
         return std::chrono::duration_cast<std::chrono::milliseconds>(kAnswerTimeout);
     }
 

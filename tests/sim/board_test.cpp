@@ -21,8 +21,8 @@ struct BoardTest : ::testing::Test {
     Host host;
     std::unique_ptr<Board> board;
 
-    void Make(Cpu cpu = Cpu::VireoC_TO2, vsim::LinkFaults faults = {},
-              vsim::ProgramFactory programs = nullptr, uint32_t sekurel = vsim::kDefaultSekurelStatus) {
+    void Make(Cpu cpu = Cpu::VireoC_TO2, vsim::LinkFaults faults = {}, vsim::ProgramFactory programs = nullptr,
+              uint32_t sekurel = vsim::kDefaultSekurelStatus) {
         BoardConfig config;
         config.cpu = cpu;
         config.faults = faults;
@@ -206,7 +206,7 @@ TEST_F(BoardTest, GetStatusStartsThePendingApplicationOnce) {
 // A stand-in program: answers each query with a counting state word, and ends when
 // it receives "END!" or "DIE!".
 class ScriptedProgram : public vsim::Program {
-  public:
+public:
     explicit ScriptedProgram(vsim::ProgramContext context, std::vector<Bytes>* seen)
         : context_(std::move(context)), seen_(seen) {}
     void Start() override {}
@@ -227,7 +227,7 @@ class ScriptedProgram : public vsim::Program {
     }
     void Stop() override {}
 
-  private:
+private:
     bool EndsWith(const Bytes& tail) const {
         return pending_.size() >= tail.size() &&
                std::equal(tail.begin(), tail.end(), pending_.end() - ptrdiff_t(tail.size()));
@@ -242,9 +242,8 @@ class ScriptedProgram : public vsim::Program {
 struct ProgramTest : BoardTest {
     std::vector<Bytes> seen;
     void Start(vsim::LinkFaults faults = {}, Channel c = Channel::Serial) {
-        Make(Cpu::VireoC_TO2, faults, [this](const vsim::ProgramContext& context) {
-            return std::make_unique<ScriptedProgram>(context, &seen);
-        });
+        Make(Cpu::VireoC_TO2, faults,
+             [this](const vsim::ProgramContext& context) { return std::make_unique<ScriptedProgram>(context, &seen); });
         Download(0x80004000, Pattern(2048), c);
         ASSERT_EQ(Ask(GetStatus(), c), Word(0x88888888));
         ASSERT_TRUE(board->ProgramRunning());

@@ -14,32 +14,27 @@ protected:
     uint16_t Read(uint32_t offset) { return static_cast<uint16_t>(flash_.BusRead(base_ + offset, 2)); }
     void Write(uint32_t offset, uint16_t value) { flash_.BusWrite(base_ + offset, value, 2); }
     void Command(uint32_t word, uint16_t value) { Write(word * 2, value); }
-    void Unlock()
-    {
+    void Unlock() {
         Command(0x555, 0xAA);
         Command(0x2AA, 0x55);
     }
-    void Program(uint32_t offset, uint16_t value)
-    {
+    void Program(uint32_t offset, uint16_t value) {
         Unlock();
         Command(0x555, 0xA0);
         Write(offset, value);
     }
-    void EraseSector(uint32_t offset)
-    {
+    void EraseSector(uint32_t offset) {
         Unlock();
         Command(0x555, 0x80);
         Unlock();
         Write(offset, 0x30);
     }
     // Polls like a driver: true when the operation ended, false when DQ5 reported it stuck.
-    bool WaitDone(uint32_t offset)
-    {
+    bool WaitDone(uint32_t offset) {
         for (int i = 0; i < 10000000; ++i) {
             const uint16_t first = Read(offset);
             const uint16_t second = Read(offset);
-            if (!((first ^ second) & 0x40))
-                return true;
+            if (!((first ^ second) & 0x40)) return true;
             // DQ5 may be data that arrived between the two reads: look once more.
             if ((second & 0x20) && ((Read(offset) ^ Read(offset)) & 0x40)) {
                 Write(0, 0xF0);
@@ -54,8 +49,7 @@ protected:
     uint32_t base_;
 };
 
-TEST_F(NorBus, CfiQueryDescribesThePartAndResetLeavesIt)
-{
+TEST_F(NorBus, CfiQueryDescribesThePartAndResetLeavesIt) {
     Command(0x55, 0x98);
     EXPECT_EQ(Read(0x10 * 2), 'Q');
     EXPECT_EQ(Read(0x11 * 2), 'R');
@@ -72,8 +66,7 @@ TEST_F(NorBus, CfiQueryDescribesThePartAndResetLeavesIt)
     EXPECT_EQ(Read(0x20), 0xFFFF);
 }
 
-TEST_F(NorBus, SectorMapHasSmallSectorsAtBothEnds)
-{
+TEST_F(NorBus, SectorMapHasSmallSectorsAtBothEnds) {
     EXPECT_EQ(NorFlash::SectorExtent(0), std::make_pair(0u, 0x8000u));
     EXPECT_EQ(NorFlash::SectorExtent(3), std::make_pair(0x18000u, 0x8000u));
     EXPECT_EQ(NorFlash::SectorExtent(4), std::make_pair(0x20000u, 0x20000u));
@@ -86,8 +79,7 @@ TEST_F(NorBus, SectorMapHasSmallSectorsAtBothEnds)
     EXPECT_EQ(NorFlash::SectorOf(0x1FFFFFF), 261u);
 }
 
-TEST_F(NorBus, ProgramShowsToggleWhileBusyThenTheData)
-{
+TEST_F(NorBus, ProgramShowsToggleWhileBusyThenTheData) {
     flash_.HoldBusy(true);
     Program(0x100, 0x1234);
     const uint16_t first = Read(0x100);
@@ -102,8 +94,7 @@ TEST_F(NorBus, ProgramShowsToggleWhileBusyThenTheData)
     EXPECT_EQ(flash_.BusRead(base_ + 0x101, 1), 0x12u);
 }
 
-TEST_F(NorBus, ProgrammingCannotRaiseBitsAndTimesOutWithDq5)
-{
+TEST_F(NorBus, ProgrammingCannotRaiseBitsAndTimesOutWithDq5) {
     Program(0x10, 0x00FF);
     ASSERT_TRUE(WaitDone(0x10));
     Program(0x10, 0xFF00);
@@ -111,8 +102,7 @@ TEST_F(NorBus, ProgrammingCannotRaiseBitsAndTimesOutWithDq5)
     EXPECT_EQ(Read(0x10), 0x0000) << "the bits that could go to 0 did";
 }
 
-TEST_F(NorBus, UnlockBypassProgramsWithTwoCyclesUntilLeft)
-{
+TEST_F(NorBus, UnlockBypassProgramsWithTwoCyclesUntilLeft) {
     Unlock();
     Command(0x555, 0x20);
     Write(0x0, 0xA0);
@@ -130,8 +120,7 @@ TEST_F(NorBus, UnlockBypassProgramsWithTwoCyclesUntilLeft)
     EXPECT_EQ(Read(0x304), 0xFFFF) << "after leaving bypass a program needs its unlock cycles again";
 }
 
-TEST_F(NorBus, BrokenUnlockSequenceProgramsNothing)
-{
+TEST_F(NorBus, BrokenUnlockSequenceProgramsNothing) {
     Command(0x555, 0xAA);
     Command(0x2AB, 0x55);
     Command(0x555, 0xA0);
@@ -139,8 +128,7 @@ TEST_F(NorBus, BrokenUnlockSequenceProgramsNothing)
     EXPECT_EQ(Read(0x40), 0xFFFF);
 }
 
-TEST_F(NorBus, SectorEraseClearsExactlyOneSector)
-{
+TEST_F(NorBus, SectorEraseClearsExactlyOneSector) {
     for (uint32_t offset : {0x17FFEu, 0x18000u, 0x1FFFEu, 0x20000u}) {
         Program(offset, 0x0000);
         ASSERT_TRUE(WaitDone(offset));
@@ -153,8 +141,7 @@ TEST_F(NorBus, SectorEraseClearsExactlyOneSector)
     EXPECT_EQ(Read(0x20000), 0x0000);
 }
 
-TEST_F(NorBus, FaultsStickEraseAndProgramAndFlipReadBits)
-{
+TEST_F(NorBus, FaultsStickEraseAndProgramAndFlipReadBits) {
     std::string error;
     ASSERT_TRUE(flash_.AddFault("erase-stuck:0xA0020000", &error)) << error;
     ASSERT_TRUE(flash_.AddFault("program-stuck:A0000101", &error)) << error;
@@ -174,8 +161,7 @@ TEST_F(NorBus, FaultsStickEraseAndProgramAndFlipReadBits)
     EXPECT_EQ(flash_.Nor().Peek(0x201), 0xFF) << "but the array holds the true value";
 }
 
-TEST(BoardFlashFaults, RefusesWhatIsNotAFlashFault)
-{
+TEST(BoardFlashFaults, RefusesWhatIsNotAFlashFault) {
     VireoBoardFlash c(Cpu::VireoC_TO2);
     VireoBoardFlash b(Cpu::VireoB);
     std::string error;
@@ -202,47 +188,39 @@ protected:
     void Command(uint8_t command) { flash_.BusWrite(regs_ + kNandCommand, command, 4); }
     void Address(uint8_t byte) { flash_.BusWrite(regs_ + kNandAddress, byte, 4); }
     uint8_t Data() { return static_cast<uint8_t>(flash_.BusRead(regs_ + kNandData, 1)); }
-    void Row(uint32_t page)
-    {
+    void Row(uint32_t page) {
         Address(static_cast<uint8_t>(page));
         Address(static_cast<uint8_t>(page >> 8));
         Address(static_cast<uint8_t>(page >> 16));
     }
-    void WaitReady()
-    {
+    void WaitReady() {
         for (int i = 0; i < 10000000; ++i) {
-            if (flash_.BusRead(regs_ + kNandStatus, 4) & 1)
-                return;
+            if (flash_.BusRead(regs_ + kNandStatus, 4) & 1) return;
         }
         ADD_FAILURE() << "the device stayed busy";
     }
-    uint8_t StatusAfterWork()
-    {
+    uint8_t StatusAfterWork() {
         WaitReady();
         Command(0x70);
         return Data();
     }
-    uint8_t ReadByte(uint8_t pointerCommand, uint8_t column, uint32_t page)
-    {
+    uint8_t ReadByte(uint8_t pointerCommand, uint8_t column, uint32_t page) {
         Command(pointerCommand);
         Address(column);
         Row(page);
         WaitReady();
         return Data();
     }
-    uint8_t ProgramPage(uint32_t page, uint8_t fill)
-    {
+    uint8_t ProgramPage(uint32_t page, uint8_t fill) {
         Command(0x00);
         Command(0x80);
         Address(0);
         Row(page);
-        for (int i = 0; i < 128; ++i)
-            flash_.BusWrite(regs_ + kNandData, fill * 0x01010101u, 4);
+        for (int i = 0; i < 128; ++i) flash_.BusWrite(regs_ + kNandData, fill * 0x01010101u, 4);
         Command(0x10);
         return StatusAfterWork();
     }
-    uint8_t EraseBlock(uint32_t block)
-    {
+    uint8_t EraseBlock(uint32_t block) {
         Command(0x60);
         Row(block * NandFlash::kPagesPerBlock);
         Command(0xD0);
@@ -253,8 +231,7 @@ protected:
     uint32_t regs_;
 };
 
-TEST_F(NandBus, IdentifiesAndCarriesFactoryBadBlockMarks)
-{
+TEST_F(NandBus, IdentifiesAndCarriesFactoryBadBlockMarks) {
     Command(0x90);
     Address(0);
     EXPECT_EQ(Data(), NandFlash::kMakerId);
@@ -265,8 +242,7 @@ TEST_F(NandBus, IdentifiesAndCarriesFactoryBadBlockMarks)
     EXPECT_EQ(ReadByte(0x50, NandFlash::kBadBlockMarker, 65 * 32), 0xFF);
 }
 
-TEST_F(NandBus, ProgramReadAndEraseAPage)
-{
+TEST_F(NandBus, ProgramReadAndEraseAPage) {
     flash_.HoldBusy(true);
     Command(0x00);
     Command(0x80);
@@ -289,8 +265,7 @@ TEST_F(NandBus, ProgramReadAndEraseAPage)
     EXPECT_EQ(dump.size(), NandFlash::kSize) << "the dump follows the device written last";
 }
 
-TEST_F(NandBus, FaultsAndBadBlocksFailInTheStatus)
-{
+TEST_F(NandBus, FaultsAndBadBlocksFailInTheStatus) {
     std::string error;
     ASSERT_TRUE(flash_.AddFault("erase-stuck:0x8000", &error)) << error;
     ASSERT_TRUE(flash_.AddFault("program-stuck:0xC200", &error)) << error;
@@ -306,8 +281,7 @@ TEST_F(NandBus, FaultsAndBadBlocksFailInTheStatus)
     EXPECT_EQ(ProgramPage(64 * 32, 0x00) & 0x01, 1);
 }
 
-TEST(BoardFlashDump, FollowsTheDeviceWrittenLastAndIsNorAtFirst)
-{
+TEST(BoardFlashDump, FollowsTheDeviceWrittenLastAndIsNorAtFirst) {
     VireoBoardFlash flash(Cpu::VireoC_TO2);
     EXPECT_EQ(flash.Dump().size(), NorFlash::kSize);
     VireoBoardFlash b(Cpu::VireoB);

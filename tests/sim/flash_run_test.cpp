@@ -20,30 +20,30 @@ namespace {
 
 // One way to reach a board as a host does.
 class HostLink {
-  public:
+public:
     virtual ~HostLink() = default;
     virtual bool Send(const Bytes& bytes) = 0;
     virtual Bytes Receive(size_t n) = 0;
 };
 
 class InProcessLink : public HostLink {
-  public:
+public:
     InProcessLink(vsim::Board& board, Host& host) : board_(board), host_(host) {}
     bool Send(const Bytes& bytes) override { return Feed(board_, bytes) == bytes.size(); }
     Bytes Receive(size_t n) override { return host_.TakeN(n); }
 
-  private:
+private:
     vsim::Board& board_;
     Host& host_;
 };
 
 class FdLink : public HostLink {
-  public:
+public:
     explicit FdLink(int fd) : fd_(fd) {}
     bool Send(const Bytes& bytes) override { return WriteFor(fd_, bytes); }
     Bytes Receive(size_t n) override { return ReadFor(fd_, n); }
 
-  private:
+private:
     int fd_;
 };
 
@@ -56,8 +56,8 @@ void PutLe32(Bytes& b, size_t at, uint32_t v) {
 }
 
 // The download buffer of a NOR flashing run: library, parameter block, image.
-Bytes FlashingBuffer(flashlib::BuiltinLibrary library, uint32_t ramBase, uint32_t flashAddress,
-                     const Bytes& image, uint32_t channel) {
+Bytes FlashingBuffer(flashlib::BuiltinLibrary library, uint32_t ramBase, uint32_t flashAddress, const Bytes& image,
+                     uint32_t channel) {
     auto code = flashlib::BuiltinFlashLibrary(library);
     Bytes buffer(0x10000 + image.size());
     std::copy(code.begin(), code.end(), buffer.begin());
@@ -80,17 +80,14 @@ uint32_t RunFlashing(HostLink& link, const Bytes& buffer, uint32_t ramBase) {
     const uint32_t at = ramBase + 0x4000;
     for (size_t offset = 0; offset < size; offset += kPiece) {
         size_t piece = std::min(kPiece, size - offset);
-        if (!link.Send(WriteFile(at + uint32_t(offset), uint32_t(piece), 0)) ||
-            link.Receive(4) != Word(0x56787856))
+        if (!link.Send(WriteFile(at + uint32_t(offset), uint32_t(piece), 0)) || link.Receive(4) != Word(0x56787856))
             return 0;
         for (size_t s = 0; s < piece; s += kSend) {
-            if (!link.Send(Bytes(data + offset + s, data + offset + s + std::min(kSend, piece - s))))
-                return 0;
+            if (!link.Send(Bytes(data + offset + s, data + offset + s + std::min(kSend, piece - s)))) return 0;
         }
     }
     if (!link.Send(WriteFile(at, 1024, 0xAA)) || link.Receive(4) != Word(0x56787856)) return 0;
-    if (!link.Send(Bytes(data, data + 1024)) || !link.Send(GetStatus()) ||
-        link.Receive(4) != Word(0x88888888))
+    if (!link.Send(Bytes(data, data + 1024)) || !link.Send(GetStatus()) || link.Receive(4) != Word(0x88888888))
         return 0;
     for (int poll = 0; poll < 10000000; ++poll) {
         if (!link.Send(StatusQuery())) return 0;
@@ -146,8 +143,7 @@ TEST(FlashRun, StatusFaultsHitTheRunningFlashLibrary) {
     config.faults.statusWords = {{1, 0x00B20000}};
     vsim::Board board(std::move(config), host.Links());
     InProcessLink link(board, host);
-    Bytes buffer =
-        FlashingBuffer(flashlib::BuiltinLibrary::NorVireoB, 0xA0000000, 0xC0000000, Pattern(4096), 0);
+    Bytes buffer = FlashingBuffer(flashlib::BuiltinLibrary::NorVireoB, 0xA0000000, 0xC0000000, Pattern(4096), 0);
     EXPECT_EQ(RunFlashing(link, buffer, 0xA0000000), 0xB2u) << "the first answer was the injected one";
     board.Shutdown();
 }
@@ -179,8 +175,7 @@ TEST(FlashRun, OverUsbTheDeviceReenumeratesAfterTheRun) {
     int fd = ConnectUsb(path);
     ASSERT_GE(fd, 0);
     FdLink link(fd);
-    Bytes buffer =
-        FlashingBuffer(flashlib::BuiltinLibrary::NorVireoC, 0x80000000, 0xA0000000, Pattern(70000), 1);
+    Bytes buffer = FlashingBuffer(flashlib::BuiltinLibrary::NorVireoC, 0x80000000, 0xA0000000, Pattern(70000), 1);
     EXPECT_EQ(RunFlashing(link, buffer, 0x80000000), 0xB4u);
     // The board closes the connection: the host must enumerate again.
     EXPECT_TRUE(ReadFor(fd, 1).empty());
@@ -216,8 +211,7 @@ TEST(FlashRun, StatusSilentLeavesTheHostWithoutAnswer) {
     ASSERT_TRUE(sim.Ready());
     int fd = OpenSerial(sim.SerialPath());
     FdLink link(fd);
-    Bytes buffer =
-        FlashingBuffer(flashlib::BuiltinLibrary::NorVireoC, 0x80000000, 0xA0000000, Pattern(1000), 0);
+    Bytes buffer = FlashingBuffer(flashlib::BuiltinLibrary::NorVireoC, 0x80000000, 0xA0000000, Pattern(1000), 0);
     // RunFlashing's receive gives up after its wait limit; keep that short here.
     EXPECT_EQ(Exchange(fd, WriteFile(0x80004000, uint32_t(buffer.size() - 0x4000), 0), 4), Word(0x56787856));
     ASSERT_TRUE(WriteFor(fd, Bytes(buffer.begin() + 0x4000, buffer.end())));

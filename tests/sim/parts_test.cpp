@@ -26,10 +26,10 @@ TEST(Faults, LinkFaultsParseStrictly) {
     EXPECT_EQ(vsim::ParseLinkFault("status-word:4:00B40000", &f, &error), FaultParse::Applied);
     EXPECT_EQ(f.statusWords, (std::map<uint64_t, uint32_t>{{4, 0x00B40000}}));
 
-    for (const char* bad : {"reg-word", "reg-word:0", "reg-word:x", "reg-word:1:", "reg-word:1:123456789",
-                            "reg-word:1:2:3", "reg-word:-1", "reg-word: 1", "silent-after",
-                            "silent-after:1:2", "silent-after:+5", "status-silent:0", "status-word:1",
-                            "status-word:1:0x", "status-word:1:zz", "status-word:99999999999999999999:1"}) {
+    for (const char* bad :
+         {"reg-word", "reg-word:0", "reg-word:x", "reg-word:1:", "reg-word:1:123456789", "reg-word:1:2:3",
+          "reg-word:-1", "reg-word: 1", "silent-after", "silent-after:1:2", "silent-after:+5", "status-silent:0",
+          "status-word:1", "status-word:1:0x", "status-word:1:zz", "status-word:99999999999999999999:1"}) {
         SCOPED_TRACE(bad);
         vsim::LinkFaults untouched;
         error.clear();

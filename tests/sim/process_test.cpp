@@ -184,8 +184,8 @@ TEST(SimProcess, HelpDocumentsFaultsAndReset) {
     SimProcess sim({"--help"});
     std::string out = sim.Output();
     EXPECT_EQ(sim.Wait(), 0);
-    for (const char* part : {"--cpu", "--usb-socket", "--pace", "--dump-flash", "reg-word:N",
-                             "silent-after:N", "status-silent:N", "status-word:N:WORD", "SIGUSR1"})
+    for (const char* part : {"--cpu", "--usb-socket", "--pace", "--dump-flash", "reg-word:N", "silent-after:N",
+                             "status-silent:N", "status-word:N:WORD", "SIGUSR1"})
         EXPECT_NE(out.find(part), std::string::npos) << part;
 }
 
@@ -203,8 +203,7 @@ TEST(SimProcess, SilentAfterLeavesTheHostsSendsBlocked) {
 
 TEST(SimProcess, RegWordFaultOverUsb) {
     std::string path = TempPath("regword.sock");
-    SimProcess sim(
-        {"--cpu", "VireoB", "--usb-socket", path, "--fault", "reg-word:2:0", "--fault", "reg-word:4"});
+    SimProcess sim({"--cpu", "VireoB", "--usb-socket", path, "--fault", "reg-word:2:0", "--fault", "reg-word:4"});
     ASSERT_TRUE(sim.Ready(true));
     Fd usb{ConnectUsb(path)};
     EXPECT_EQ(Exchange(usb.fd, WriteReg(0xD8002000, 0xCC03), 8), kAckDone);
@@ -223,13 +222,11 @@ TEST(SimProcess, ResetSignalTakesTheBoardBackFromABusyApplication) {
     ASSERT_EQ(Exchange(port.fd, WriteFile(0x80100000, 1024, 0xAA), 4), Word(0x56787856));
     ASSERT_TRUE(WriteFor(port.fd, Bytes(1024)));
     ASSERT_EQ(Exchange(port.fd, GetStatus(), 4), Word(0x88888888));
-    EXPECT_TRUE(Exchange(port.fd, GetStatus(), 4, 2).empty())
-        << "a running application ignores the ROM protocol";
+    EXPECT_TRUE(Exchange(port.fd, GetStatus(), 4, 2).empty()) << "a running application ignores the ROM protocol";
 
     sim.Signal(SIGUSR1);
     Bytes answer;
-    for (int attempt = 0; attempt < 30 && answer.empty(); ++attempt)
-        answer = Exchange(port.fd, GetStatus(), 4, 2);
+    for (int attempt = 0; attempt < 30 && answer.empty(); ++attempt) answer = Exchange(port.fd, GetStatus(), 4, 2);
     EXPECT_EQ(answer, Word(0x3C));
     sim.Signal(SIGTERM);
     EXPECT_EQ(sim.Wait(), 0);

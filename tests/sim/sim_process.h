@@ -29,8 +29,7 @@ inline Bytes ReadFor(int fd, size_t n, int seconds = kWaitSeconds) {
     Bytes out;
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
     while (out.size() < n) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline -
-                                                                          std::chrono::steady_clock::now());
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0) break;
         pollfd p{fd, POLLIN, 0};
         if (poll(&p, 1, int(left.count())) <= 0) continue;
@@ -49,8 +48,7 @@ inline Bytes ReadFor(int fd, size_t n, int seconds = kWaitSeconds) {
 inline bool WriteFor(int fd, const uint8_t* data, size_t n, int seconds = kWaitSeconds) {
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
     while (n > 0) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline -
-                                                                          std::chrono::steady_clock::now());
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0) return false;
         pollfd p{fd, POLLOUT, 0};
         if (poll(&p, 1, int(left.count())) <= 0) continue;
@@ -70,7 +68,7 @@ inline bool WriteFor(int fd, const Bytes& b, int seconds = kWaitSeconds) {
 }
 
 class SimProcess {
-  public:
+public:
     // With drainStderr false the process's standard error goes to a pipe nobody reads,
     // as with a harness that looks at it only at the end.
     explicit SimProcess(std::vector<std::string> args, bool drainStderr = true) {
@@ -169,7 +167,7 @@ class SimProcess {
         return stderr_;
     }
 
-  private:
+private:
     pid_t pid_ = -1;
     bool exited_ = false;
     int out_ = -1, err_ = -1;

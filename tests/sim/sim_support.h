@@ -15,8 +15,7 @@ namespace simtest {
 
 using Bytes = std::vector<uint8_t>;
 
-inline Bytes Frame(uint8_t code, uint32_t addr, uint8_t format, uint32_t count, uint32_t data,
-                   uint8_t fileType) {
+inline Bytes Frame(uint8_t code, uint32_t addr, uint8_t format, uint32_t count, uint32_t data, uint8_t fileType) {
     return {code,
             code,
             uint8_t(addr >> 24),
@@ -35,15 +34,9 @@ inline Bytes Frame(uint8_t code, uint32_t addr, uint8_t format, uint32_t count, 
             fileType};
 }
 
-inline Bytes WriteReg(uint32_t addr, uint32_t value, uint8_t width = 32) {
-    return Frame(2, addr, width, 0, value, 0);
-}
-inline Bytes ReadMem(uint32_t addr, uint32_t count, uint8_t width = 32) {
-    return Frame(1, addr, width, count, 0, 0);
-}
-inline Bytes WriteFile(uint32_t addr, uint32_t count, uint8_t type) {
-    return Frame(4, addr, 0, count, 0, type);
-}
+inline Bytes WriteReg(uint32_t addr, uint32_t value, uint8_t width = 32) { return Frame(2, addr, width, 0, value, 0); }
+inline Bytes ReadMem(uint32_t addr, uint32_t count, uint8_t width = 32) { return Frame(1, addr, width, count, 0, 0); }
+inline Bytes WriteFile(uint32_t addr, uint32_t count, uint8_t type) { return Frame(4, addr, 0, count, 0, type); }
 inline Bytes GetStatus() { return Frame(5, 0, 0, 0, 0, 0); }
 inline Bytes StatusQuery() {
     return {0x94, 0x93, 0x00, 0x00, 0x78, 0x56, 0x34, 0x12, 0xEF, 0xCD, 0xAB, 0x90, 0x55, 0xAA, 0x55, 0xAA};
@@ -70,7 +63,7 @@ inline Bytes Pattern(size_t n, uint32_t seed = 1) {
 
 // The host end of an in-process board.
 class Host {
-  public:
+public:
     vsim::BoardLinks Links() {
         vsim::BoardLinks links;
         links.toHost = [this](vsim::Channel c, const uint8_t* d, size_t n) {
@@ -131,7 +124,7 @@ class Host {
         return false;
     }
 
-  private:
+private:
     std::mutex mutex_;
     std::condition_variable changed_;
     std::array<Bytes, 2> out_;

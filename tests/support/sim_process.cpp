@@ -25,8 +25,7 @@ std::string ReadLine(int fd, std::chrono::milliseconds limit) {
     while (std::chrono::steady_clock::now() < deadline) {
         pollfd p{fd, POLLIN, 0};
         int left = static_cast<int>(
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now())
-                .count());
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count());
         if (::poll(&p, 1, std::max(left, 0)) <= 0) {
             break;
         }

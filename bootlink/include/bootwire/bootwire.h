@@ -47,8 +47,8 @@ enum class FileType : uint8_t {
 };
 
 inline constexpr size_t kFrameSize = 16;
-inline constexpr size_t kMaxSendSize = 0x10000;     // one payload send
-inline constexpr size_t kImagePieceSize = 0x1F0000; // one write-file header of an image
+inline constexpr size_t kMaxSendSize = 0x10000;      // one payload send
+inline constexpr size_t kImagePieceSize = 0x1F0000;  // one write-file header of an image
 inline constexpr size_t kApplicationHeadSize = 1024;
 
 // Called with the number of payload bytes that just left the host.

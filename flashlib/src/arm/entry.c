@@ -16,7 +16,4 @@ static const struct fl_board kBoard = {
 #error "FL_BOARD_VIREOB or FL_BOARD_VIREOC must be defined"
 #endif
 
-void fl_entry(void)
-{
-    fl_main(&kBoard, FL_JOB);
-}
+void fl_entry(void) { fl_main(&kBoard, FL_JOB); }

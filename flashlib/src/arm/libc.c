@@ -6,30 +6,23 @@ void* memcpy(void* to, const void* from, size_t n);
 void* memset(void* to, int value, size_t n);
 void* memmove(void* to, const void* from, size_t n);
 
-void* memcpy(void* to, const void* from, size_t n)
-{
+void* memcpy(void* to, const void* from, size_t n) {
     uint8_t* d = to;
     const uint8_t* s = from;
-    while (n--)
-        *d++ = *s++;
+    while (n--) *d++ = *s++;
     return to;
 }
 
-void* memmove(void* to, const void* from, size_t n)
-{
+void* memmove(void* to, const void* from, size_t n) {
     uint8_t* d = to;
     const uint8_t* s = from;
-    if (d < s)
-        return memcpy(to, from, n);
-    while (n--)
-        d[n] = s[n];
+    if (d < s) return memcpy(to, from, n);
+    while (n--) d[n] = s[n];
     return to;
 }
 
-void* memset(void* to, int value, size_t n)
-{
+void* memset(void* to, int value, size_t n) {
     uint8_t* d = to;
-    while (n--)
-        *d++ = (uint8_t)value;
+    while (n--) *d++ = (uint8_t)value;
     return to;
 }
