@@ -34,11 +34,19 @@ const char* ErrorName(Error error) {
             return "unexpected answer";
         case Error::Driver:
             return "USB driver error";
+        case Error::Gone:
+            return "device gone";
+        case Error::Unsupported:
+            return "not supported by this link";
     }
     return "unknown error";
 }
 
 Transport::~Transport() = default;
+
+Error Transport::SetLineSpeed(int baud) {
+    return Fail(Error::Unsupported, Describe() + " has no line speed to set to " + std::to_string(baud));
+}
 
 Error Transport::Fail(Error error, std::string detail) {
     lastDetail_ = std::move(detail);

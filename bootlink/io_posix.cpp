@@ -16,6 +16,23 @@ int MillisecondsUntil(Clock::time_point deadline) {
     return static_cast<int>(std::clamp<long long>(left, 0, 60'000));
 }
 
+// What a failed read or write says about the link: the device or the peer that
+// went away is told apart from a plain I/O failure.
+Error ErrorFromTransferErrno(int err) {
+    switch (err) {
+        case EIO:
+        case ENODEV:
+        case ENXIO:
+        case EPIPE:
+        case ECONNRESET:
+            return Error::Gone;
+        case ETIMEDOUT:
+            return Error::Timeout;
+        default:
+            return Error::Io;
+    }
+}
+
 }  // namespace
 
 Error ErrorFromErrno(int err) {
@@ -57,7 +74,7 @@ Error WriteAll(int fd, const uint8_t* data, size_t n, Clock::time_point deadline
         if (r < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
             int err = errno;
             *detail = std::string("write failed: ") + std::strerror(err);
-            return ErrorFromErrno(err);
+            return ErrorFromTransferErrno(err);
         }
         int wait = std::min(MillisecondsUntil(deadline), MillisecondsUntil(lastProgress + idle));
         if (wait == 0) {
@@ -73,7 +90,7 @@ Error WriteAll(int fd, const uint8_t* data, size_t n, Clock::time_point deadline
         }
         if (pr > 0 && (p.revents & (POLLERR | POLLHUP | POLLNVAL)) && !(p.revents & POLLOUT)) {
             *detail = "the connection to the target was lost";
-            return Error::Io;
+            return Error::Gone;
         }
     }
     return Error::Ok;
@@ -93,7 +110,7 @@ Error ReadSome(int fd, uint8_t* data, size_t n, Clock::time_point deadline, std:
         }
         if (r == 0) {
             *detail = "the connection to the target was closed";
-            result = Error::Io;
+            result = Error::Gone;
             break;
         }
         if (errno == EINTR) {
@@ -102,7 +119,7 @@ Error ReadSome(int fd, uint8_t* data, size_t n, Clock::time_point deadline, std:
         if (errno != EAGAIN && errno != EWOULDBLOCK) {
             int err = errno;
             *detail = std::string("read failed: ") + std::strerror(err);
-            result = ErrorFromErrno(err);
+            result = ErrorFromTransferErrno(err);
             break;
         }
         int wait = std::min(MillisecondsUntil(deadline), MillisecondsUntil(lastByte + idle));
@@ -121,12 +138,12 @@ Error ReadSome(int fd, uint8_t* data, size_t n, Clock::time_point deadline, std:
         }
         if (pr > 0 && (p.revents & (POLLERR | POLLNVAL))) {
             *detail = "the connection to the target was lost";
-            result = Error::Io;
+            result = Error::Gone;
             break;
         }
         if (pr > 0 && (p.revents & POLLHUP) && !(p.revents & POLLIN)) {
             *detail = "the connection to the target was closed";
-            result = Error::Io;
+            result = Error::Gone;
             break;
         }
     }

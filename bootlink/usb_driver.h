@@ -66,6 +66,13 @@ public:
     // record (its 4-byte address field cannot hold a 64-bit pointer). False when the
     // driver refused the request as a whole.
     virtual bool Request(uint32_t code, uint8_t* record, size_t size, uint8_t* buffer) = 0;
+    // Why the last transfer request on this handle failed, beyond the record's success
+    // flag: a device that went away is not a time-out. Layers that cannot tell say
+    // Timeout, the only failure the record itself can express.
+    virtual Error LastTransferError(std::string* detail) const {
+        (void)detail;
+        return Error::Timeout;
+    }
 };
 
 class Driver {

@@ -132,7 +132,8 @@ public:
         return handleId;
     }
 
-    void Transfer(uint8_t* record, uint8_t* buffer) {
+    // Returns libusb's code of the transfer (0 on success).
+    int Transfer(uint8_t* record, uint8_t* buffer) {
         auto device = devices_.Find(GetField(record, kTransferDevice));
         int transferred = 0;
         int r = LIBUSB_ERROR_NO_DEVICE;
@@ -143,6 +144,7 @@ public:
         }
         PutField(record, kTransferMoved, static_cast<uint32_t>(transferred));
         PutField(record, kTransferSuccess, r == 0 ? 1 : 0);
+        return r;
     }
 
     DeviceRegistry<UsbDevice>& devices() { return devices_; }
@@ -187,16 +189,30 @@ public:
                 return true;
             }
             case kTransferRequest:
-                driver_.Transfer(record, buffer);
+                transferResult_ = driver_.Transfer(record, buffer);
                 return true;
             default:
                 return false;
         }
     }
 
+    Error LastTransferError(std::string* detail) const override {
+        *detail = libusb_strerror(static_cast<libusb_error>(transferResult_));
+        switch (transferResult_) {
+            case LIBUSB_ERROR_TIMEOUT:
+                return Error::Timeout;
+            case LIBUSB_ERROR_NO_DEVICE:
+            case LIBUSB_ERROR_NOT_FOUND:
+                return Error::Gone;
+            default:
+                return Error::Io;
+        }
+    }
+
 private:
     LibusbDriver& driver_;
     uint32_t opened_ = 0;
+    int transferResult_ = 0;
 };
 
 std::unique_ptr<DriverHandle> LibusbDriver::Open(std::string* why) {

@@ -27,10 +27,16 @@ public:
     explicit SimHandle(SimDriver& driver) : driver_(driver) {}
     ~SimHandle() override;
     bool Request(uint32_t code, uint8_t* record, size_t size, uint8_t* buffer) override;
+    Error LastTransferError(std::string* detail) const override {
+        *detail = transferDetail_;
+        return transferError_;
+    }
 
 private:
     SimDriver& driver_;
     uint32_t opened_ = 0;
+    Error transferError_ = Error::Ok;
+    std::string transferDetail_;
 };
 
 class SimDriver final : public Driver {
@@ -126,6 +132,8 @@ bool SimHandle::Request(uint32_t code, uint8_t* record, size_t size, uint8_t* bu
             }
             PutField(record, kTransferMoved, static_cast<uint32_t>(moved));
             PutField(record, kTransferSuccess, e == Error::Ok ? 1 : 0);
+            transferError_ = fd ? e : Error::Gone;
+            transferDetail_ = fd ? detail : "no such device";
             return true;
         }
         default:

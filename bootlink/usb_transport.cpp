@@ -70,8 +70,14 @@ private:
         bool accepted = handle->Request(kTransferRequest, record, sizeof record, buffer);
         *moved = GetField(record, kTransferMoved);
         if (!accepted || GetField(record, kTransferSuccess) == 0) {
-            return Fail(Error::Timeout,
-                        direction ? "the device sent no data in time" : "the device did not take the data in time");
+            std::string reason;
+            Error error = handle->LastTransferError(&reason);
+            if (error == Error::Timeout) {
+                reason = direction ? "the device sent no data in time" : "the device did not take the data in time";
+            } else if (error == Error::Gone) {
+                reason = "the USB device is gone (unplugged or reset)" + (reason.empty() ? "" : ": " + reason);
+            }
+            return Fail(error, reason);
         }
         return Error::Ok;
     }

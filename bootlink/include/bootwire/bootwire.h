@@ -30,6 +30,8 @@ enum class Error {
     NoAnswer,        // fewer bytes of an answer arrived than were expected
     UnexpectedWord,  // the target answered with a word the protocol does not expect
     Driver,          // the USB driver layer refused a request
+    Gone,            // the port or device went away while in use (unplugged, reset, connection closed)
+    Unsupported,     // this kind of link cannot do what was asked (a line speed on a raw TCP port...)
 };
 
 BOOTWIRE_EXPORT const char* ErrorName(Error error);
@@ -67,6 +69,9 @@ public:
     virtual std::string Describe() const = 0;
     // See Link::SetReceiveTimeoutLimit.
     virtual void SetReceiveTimeoutLimit(int milliseconds) { (void)milliseconds; }
+    // Changes the line's speed in bits per second, keeping the other line settings.
+    // Links without a line speed (USB) answer Error::Unsupported.
+    virtual Error SetLineSpeed(int baud);
     // The detail of the last failure, as the operating system or driver gave it.
     const std::string& LastDetail() const { return lastDetail_; }
 
