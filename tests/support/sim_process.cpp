@@ -7,10 +7,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <string_view>
 #include <thread>
 
 extern char** environ;
@@ -39,6 +41,17 @@ std::string ReadLine(int fd, std::chrono::milliseconds limit) {
         line += c;
     }
     return {};
+}
+
+// The test's environment without umockdev's preload and test bed.
+std::vector<std::string> BoardEnvironment() {
+    std::vector<std::string> env;
+    for (char** e = environ; *e; ++e) {
+        std::string_view entry(*e);
+        bool preload = entry.rfind("LD_PRELOAD=", 0) == 0 && entry.find("umockdev") != std::string_view::npos;
+        if (!preload && entry.rfind("UMOCKDEV_DIR=", 0) != 0) env.emplace_back(entry);
+    }
+    return env;
 }
 
 }  // namespace
@@ -77,7 +90,13 @@ SimProcess::SimProcess(const std::string& cpu, std::vector<std::string> extra, b
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, out[1], 1);
     posix_spawn_file_actions_adddup2(&actions, err[1], 2);
-    int r = posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ);
+    std::vector<std::string> env = BoardEnvironment();
+    std::vector<char*> envp;
+    for (auto& e : env) {
+        envp.push_back(e.data());
+    }
+    envp.push_back(nullptr);
+    int r = posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
     ::close(out[1]);
     ::close(err[1]);
@@ -102,6 +121,14 @@ SimProcess::SimProcess(const std::string& cpu, std::vector<std::string> extra, b
             return;
         }
         usb_ = second.substr(5);
+    }
+    if (std::find(extra.begin(), extra.end(), "--usb-umockdev") != extra.end()) {
+        std::string line = ReadLine(stdoutFd_, std::chrono::seconds(20));
+        if (line.rfind("umockdev: ", 0) != 0) {
+            error_ = "vireo-sim did not announce its umockdev test bed: '" + line + "' " + Stderr();
+            return;
+        }
+        umockdev_ = line.substr(10);
     }
 }
 

@@ -1,5 +1,6 @@
-// Runs the real vireo-sim process for tests: starts it, reads the pty and USB
-// socket it announces, and ends it (collecting --dump-flash) on request.
+// Runs the real vireo-sim process for tests: starts it, reads the pty, USB socket
+// and umockdev test bed it announces, and ends it (collecting --dump-flash) on
+// request. The board never runs under a test's umockdev preload: only hosts do.
 #pragma once
 
 #include <sys/types.h>
@@ -23,6 +24,8 @@ public:
     const std::string& error() const { return error_; }
     const std::string& serial() const { return serial_; }
     const std::string& usbSocket() const { return usb_; }
+    // With --usb-umockdev among the arguments: the test bed folder for UMOCKDEV_DIR.
+    const std::string& umockdevDir() const { return umockdev_; }
     // A file in the process's temporary folder.
     std::string TempPath(const std::string& name) const { return dir_ + "/" + name; }
 
@@ -40,6 +43,7 @@ private:
     int stderrFd_ = -1;
     std::string serial_;
     std::string usb_;
+    std::string umockdev_;
     std::string dir_;
     std::string stderrText_;
     std::string error_;
