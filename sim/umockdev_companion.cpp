@@ -156,7 +156,8 @@ void UmockdevCompanion::Stop() {
 
 PrivateSocketDir::PrivateSocketDir() {
     char pattern[] = "/tmp/vireo-usb-XXXXXX";
-    if (!::mkdtemp(pattern)) throw std::runtime_error(std::string("cannot create a folder in /tmp: ") + std::strerror(errno));
+    if (!::mkdtemp(pattern))
+        throw std::runtime_error(std::string("cannot create a folder in /tmp: ") + std::strerror(errno));
     dir_ = pattern;
 }
 

@@ -78,7 +78,8 @@ int main(int argc, char** argv) {
     for (const std::string& spec : faultSpecs) {
         std::string error;
         if (vsim::ParseUsbDeviceFault(spec, &faults, &error) != vsim::FaultParse::Applied) {
-            std::fprintf(stderr, "vireo-usb-umockdev: %s\n", error.empty() ? ("unknown fault " + spec).c_str() : error.c_str());
+            std::fprintf(stderr, "vireo-usb-umockdev: %s\n",
+                         error.empty() ? ("unknown fault " + spec).c_str() : error.c_str());
             return 2;
         }
     }

@@ -57,7 +57,7 @@ using UrbQueue = std::deque<std::unique_ptr<Urb>>;
 
 struct HeldReap {
     GObjectPtr<UMockdevIoctlClient> client;
-    Data pointer;  // the host's variable that receives the reaped URB
+    Data pointer;                            // the host's variable that receives the reaped URB
     std::optional<Clock::time_point> until;  // none: a blocking reap
 };
 
@@ -89,7 +89,7 @@ struct UmockdevUsb::Impl {
     Log log;
     std::mutex mutex;
     std::vector<std::unique_ptr<UsbNode>> nodes;  // every appearance, kept for hosts that still hold old nodes
-    UsbTestbed testbed;                        // after `nodes`: goes first, while the handlers still exist
+    UsbTestbed testbed;                           // after `nodes`: goes first, while the handlers still exist
     UniqueFd wake{::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)};
     std::thread thread;
     bool stop = false;
@@ -462,7 +462,8 @@ UmockdevUsb::Impl::Action UmockdevUsb::Impl::Pump(UsbNode& node, bool hangUp) {
         if (hangUp || node.boardClosedAt) {
             int unread = 0;
             if (!node.boardClosedAt) node.boardClosedAt = Clock::now();
-            if (::ioctl(fd, FIONREAD, &unread) != 0 || unread == 0 || Clock::now() >= *node.boardClosedAt + kDrainGrace) {
+            if (::ioctl(fd, FIONREAD, &unread) != 0 || unread == 0 ||
+                Clock::now() >= *node.boardClosedAt + kDrainGrace) {
                 log("USB: the board closed the connection");
                 Gone(node);
                 return Action::Reenumerate;
@@ -533,7 +534,8 @@ void UmockdevUsb::Impl::Run() {
 
 UmockdevUsb::UmockdevUsb(ConnectBoard connect, UsbDeviceFaults faults, Log log)
     : impl_(std::make_unique<Impl>(std::move(connect), std::move(faults), std::move(log))) {
-    if (!impl_->wake.Valid()) throw std::runtime_error(std::string("cannot create an eventfd: ") + std::strerror(errno));
+    if (!impl_->wake.Valid())
+        throw std::runtime_error(std::string("cannot create an eventfd: ") + std::strerror(errno));
     impl_->Plug();
     impl_->thread = std::thread([this] { impl_->Run(); });
 }

@@ -1,7 +1,7 @@
+#include "usb_faults.h"
+
 #include <cctype>
 #include <charconv>
-
-#include "usb_faults.h"
 
 namespace vsim {
 

@@ -26,7 +26,7 @@ void Put16(std::vector<uint8_t>& out, uint16_t value) {
 // active configuration with its interface and endpoints.
 std::vector<uint8_t> Descriptors() {
     std::vector<uint8_t> d = {18, 0x01};  // device
-    Put16(d, 0x0200);                      // USB 2.0
+    Put16(d, 0x0200);                     // USB 2.0
     d.insert(d.end(), {0xFF, 0x00, 0x00, 64});
     Put16(d, kVendorId);
     Put16(d, kProductId);
@@ -35,7 +35,7 @@ std::vector<uint8_t> Descriptors() {
     const uint16_t total = 9 + 9 + 7 + 7;
     d.insert(d.end(), {9, 0x02});
     Put16(d, total);
-    d.insert(d.end(), {1, 1, 0, 0x80, 50});                     // one interface, bus powered, 100 mA
+    d.insert(d.end(), {1, 1, 0, 0x80, 50});                      // one interface, bus powered, 100 mA
     d.insert(d.end(), {9, 0x04, 0, 0, 2, 0xFF, 0x00, 0x00, 0});  // interface 0: two endpoints
     for (uint8_t endpoint : {kEndpointOut, kEndpointIn}) {
         d.insert(d.end(), {7, 0x05, endpoint, 0x02});  // bulk
