@@ -104,7 +104,8 @@ UmockdevCompanion::UmockdevCompanion(const std::string& boardSocket, const std::
     ::close(err[1]);
     if (r != 0) {
         pid_ = -1;
-        throw std::runtime_error("cannot start " + args[0] + ": " + std::strerror(r));
+        throw std::runtime_error("cannot start " + args[0] + ": " + std::strerror(r) +
+                                 (r == ENOENT ? " (it is built when libumockdev-dev is installed)" : ""));
     }
     int errFd = errRead.Release();
     diagnostics_ = std::thread([errFd] {
