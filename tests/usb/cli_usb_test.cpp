@@ -45,6 +45,11 @@ TEST_F(CliOverUsb, FlashesNorThroughLibusb) {
     auto run = Cli({"flash", image, "--cpu", "VireoC_TO2", "--usb", "--progress", "none"});
     EXPECT_EQ(run.status, 0) << run.out << run.err;
     EXPECT_NE(run.out.find("Flashing Completed"), std::string::npos) << run.out << run.err;
+    // The flash program hands the board back to its ROM, and the device comes back
+    // at the next address, where a new host finds it.
+    EXPECT_TRUE(sim().WaitForStderr("USB: the device re-enumerated as /dev/bus/usb/001/003")) << sim().Stderr();
+    auto status = Cli({"sekurel-status", "--cpu", "VireoC_TO2", "--usb"});
+    EXPECT_EQ(status.status, 0) << status.out << status.err;
     EXPECT_EQ(sim().Stop(), 0);
     auto flash = sealtest::ReadFile(dump);
     auto expected = sealtest::ReadFile(image);
@@ -71,6 +76,17 @@ TEST_F(CliOverUsb, ADeviceNodeWithoutPermissionGetsTheUdevHint) {
     EXPECT_NE(run.err.find("Access denied"), std::string::npos) << run.err;
     EXPECT_NE(run.err.find("60-sealbench.rules"), std::string::npos) << run.err;
     EXPECT_NE(run.err.find("dialout"), std::string::npos) << run.err;
+}
+
+TEST(VireoSimUsbFaults, AreCheckedBeforeTheBoardStarts) {
+    HostOptions options;
+    auto malformed =
+        RunHost(sealtest::SimExecutable(), {"--cpu", "VireoB", "--usb-umockdev", "--fault", "usb-unplug:x"}, options);
+    EXPECT_EQ(malformed.status, 2);
+    EXPECT_NE(malformed.err.find("usb-unplug:N"), std::string::npos) << malformed.err;
+    auto alone = RunHost(sealtest::SimExecutable(), {"--cpu", "VireoB", "--fault", "usb-driver:cdc_acm"}, options);
+    EXPECT_EQ(alone.status, 2);
+    EXPECT_NE(alone.err.find("needs --usb-umockdev"), std::string::npos) << alone.err;
 }
 
 }  // namespace

@@ -27,7 +27,7 @@ HostResult RunHost(const std::string& program, const std::vector<std::string>& a
         std::string_view entry(*e);
         if (entry.rfind("UMOCKDEV_DIR=", 0) != 0 && entry.rfind("BOOTWIRE_USB_SIM=", 0) != 0) env.emplace_back(entry);
     }
-    env.push_back("UMOCKDEV_DIR=" + options.umockdevDir);
+    if (!options.umockdevDir.empty()) env.push_back("UMOCKDEV_DIR=" + options.umockdevDir);
     std::vector<char*> envp;
     for (std::string& e : env) envp.push_back(e.data());
     envp.push_back(nullptr);
