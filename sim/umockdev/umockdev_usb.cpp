@@ -16,106 +16,9 @@
 #include <thread>
 #include <vector>
 
-#include "usb_testbed.h"
+#include "usb_device_state.h"
 
 namespace vsim {
-namespace {
-
-using Clock = std::chrono::steady_clock;
-
-constexpr unsigned kInterface = 0;
-constexpr unsigned char kEndpointOut = 0x01;
-constexpr unsigned char kEndpointIn = 0x82;
-constexpr int kFirstAddress = 2;  // address 1 is the root hub
-// libusb polls the device node, which umockdev makes a plain file that is always
-// ready, and then reaps without waiting; holding an empty reap this long keeps
-// that loop from spinning a core while a transfer waits for the board.
-constexpr auto kReapHold = std::chrono::milliseconds(20);
-// After the board hangs up, what it sent last may still be read by the host
-// before the device leaves the bus; a host that reads nothing is not waited for.
-constexpr auto kDrainGrace = std::chrono::seconds(2);
-constexpr uint32_t kCapabilities = USBDEVFS_CAP_ZERO_PACKET | USBDEVFS_CAP_BULK_CONTINUATION |
-                                   USBDEVFS_CAP_NO_PACKET_SIZE_LIM | USBDEVFS_CAP_BULK_SCATTER_GATHER |
-                                   USBDEVFS_CAP_REAP_AFTER_DISCONNECT;
-
-using Data = GObjectPtr<UMockdevIoctlData>;
-
-// The host's memory at the pointer held in `parent` at `offset`; synced back to
-// the host when the request completes.
-Data Resolve(UMockdevIoctlData* parent, size_t offset, size_t length) {
-    return Data(umockdev_ioctl_data_resolve(parent, offset, length, nullptr));
-}
-
-struct Urb {
-    Data data;    // the host's struct usbdevfs_urb
-    Data buffer;  // and the buffer it points to
-    std::vector<uint8_t> out;
-    size_t moved = 0;
-    usbdevfs_urb* Get() const { return reinterpret_cast<usbdevfs_urb*>(data->data); }
-};
-using UrbQueue = std::deque<std::unique_ptr<Urb>>;
-
-struct HeldReap {
-    GObjectPtr<UMockdevIoctlClient> client;
-    Data pointer;                            // the host's variable that receives the reaped URB
-    std::optional<Clock::time_point> until;  // none: a blocking reap
-};
-
-}  // namespace
-
-// One appearance of the device on the bus; it gets a new address each time.
-struct UsbNode {
-    UmockdevUsb::Impl* owner = nullptr;
-    std::string path;
-    GObjectPtr<UMockdevIoctlBase> handler;
-    bool present = true;
-    bool claimed = false;
-    bool driverBound = false;
-    GObjectPtr<UMockdevIoctlClient> host;  // the open that holds the board connection
-    UniqueFd board;
-    uint64_t boardConnection = 0;  // counts connections, so a poll of an earlier one is not taken for this one
-    std::optional<Clock::time_point> boardClosedAt;
-    UrbQueue outUrbs, inUrbs, done;
-    std::optional<HeldReap> reap;
-};
-
-struct UmockdevUsb::Impl {
-    enum class Action { None, Reenumerate, Unplug };
-
-    Impl(ConnectBoard c, UsbDeviceFaults f, Log l) : connect(std::move(c)), faults(std::move(f)), log(std::move(l)) {}
-
-    ConnectBoard connect;
-    UsbDeviceFaults faults;
-    Log log;
-    std::mutex mutex;
-    std::vector<std::unique_ptr<UsbNode>> nodes;  // every appearance, kept for hosts that still hold old nodes
-    UsbTestbed testbed;                           // after `nodes`: goes first, while the handlers still exist
-    UniqueFd wake{::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)};
-    std::thread thread;
-    bool stop = false;
-    bool unplugged = false;
-    int nextAddress = kFirstAddress;
-    uint64_t outTaken = 0;
-
-    void Plug();
-    void Run();
-    Action Pump(UsbNode& node, bool hangUp);
-    gboolean HandleIoctl(UsbNode& node, UMockdevIoctlClient* client);
-    gboolean Submit(UsbNode& node, UMockdevIoctlClient* client, UMockdevIoctlData* arg);
-    gboolean Reap(UsbNode& node, UMockdevIoctlClient* client, UMockdevIoctlData* arg, bool wait);
-    gboolean Discard(UsbNode& node, UMockdevIoctlClient* client, UMockdevIoctlData* arg);
-    gboolean Driver(UsbNode& node, UMockdevIoctlClient* client, unsigned long request, UMockdevIoctlData* arg);
-    void Connected(UsbNode& node, UMockdevIoctlClient* client);
-    void Vanished(UsbNode& node, UMockdevIoctlClient* client);
-    void Gone(UsbNode& node);
-    void Finish(UsbNode& node, UrbQueue& queue, int status);
-    void ServeHeldReap(UsbNode& node);
-    void Wake() {
-        uint64_t one = 1;
-        [[maybe_unused]] ssize_t n = ::write(wake.Get(), &one, sizeof one);
-    }
-    UsbNode* Current() { return nodes.empty() || !nodes.back()->present ? nullptr : nodes.back().get(); }
-};
 
 namespace {
 
@@ -131,11 +34,6 @@ void OnVanished(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer node) 
     auto* n = static_cast<UsbNode*>(node);
     n->owner->Vanished(*n, client);
 }
-gboolean Complete(UMockdevIoctlClient* client, long result, int error) {
-    umockdev_ioctl_client_complete(client, result, error);
-    return TRUE;
-}
-
 // Hands the first finished URB to a reap of `client`.
 void Deliver(UrbQueue& done, UMockdevIoctlClient* client, UMockdevIoctlData* pointer) {
     std::unique_ptr<Urb> urb = std::move(done.front());
@@ -203,76 +101,6 @@ gboolean UmockdevUsb::Impl::HandleIoctl(UsbNode& node, UMockdevIoctlClient* clie
             char text[96];
             std::snprintf(text, sizeof text, "USB: usbfs request 0x%lx is not emulated; answered ENOTTY", request);
             log(text);
-            return Complete(client, -1, ENOTTY);
-        }
-    }
-}
-
-// Claiming, releasing and the kernel driver that may hold the interface, as the
-// kernel's usbfs answers them.
-gboolean UmockdevUsb::Impl::Driver(UsbNode& node, UMockdevIoctlClient* client, unsigned long request,
-                                   UMockdevIoctlData* arg) {
-    switch (request) {
-        case USBDEVFS_CLAIMINTERFACE:
-        case USBDEVFS_RELEASEINTERFACE: {
-            Data iface = Resolve(arg, 0, sizeof(unsigned));
-            if (!iface) return Complete(client, -1, EFAULT);
-            if (*reinterpret_cast<unsigned*>(iface->data) != kInterface) return Complete(client, -1, EINVAL);
-            if (request == USBDEVFS_RELEASEINTERFACE) {
-                if (!node.claimed) return Complete(client, -1, EINVAL);
-                node.claimed = false;
-                return Complete(client, 0, 0);
-            }
-            if (node.driverBound) return Complete(client, -1, EBUSY);
-            node.claimed = true;
-            return Complete(client, 0, 0);
-        }
-        case USBDEVFS_DISCONNECT_CLAIM: {
-            Data dc = Resolve(arg, 0, sizeof(usbdevfs_disconnect_claim));
-            if (!dc) return Complete(client, -1, EFAULT);
-            auto* claim = reinterpret_cast<usbdevfs_disconnect_claim*>(dc->data);
-            if (claim->interface != kInterface) return Complete(client, -1, EINVAL);
-            if (node.driverBound) {
-                std::string asked(claim->driver, strnlen(claim->driver, sizeof claim->driver));
-                bool except = claim->flags & USBDEVFS_DISCONNECT_CLAIM_EXCEPT_DRIVER;
-                bool only = claim->flags & USBDEVFS_DISCONNECT_CLAIM_IF_DRIVER;
-                if ((except && asked == faults.kernelDriver) || (only && asked != faults.kernelDriver))
-                    return Complete(client, -1, EBUSY);
-                node.driverBound = false;
-                log("USB: kernel driver " + faults.kernelDriver + " detached from interface 0 of " + node.path);
-            }
-            node.claimed = true;
-            return Complete(client, 0, 0);
-        }
-        case USBDEVFS_GETDRIVER: {
-            Data gd = Resolve(arg, 0, sizeof(usbdevfs_getdriver));
-            if (!gd) return Complete(client, -1, EFAULT);
-            auto* get = reinterpret_cast<usbdevfs_getdriver*>(gd->data);
-            if (get->interface != kInterface) return Complete(client, -1, EINVAL);
-            if (!node.driverBound) return Complete(client, -1, ENODATA);
-            std::snprintf(get->driver, sizeof get->driver, "%s", faults.kernelDriver.c_str());
-            return Complete(client, 0, 0);
-        }
-        default: {  // USBDEVFS_IOCTL: a request to the interface's driver
-            Data io = Resolve(arg, 0, sizeof(usbdevfs_ioctl));
-            if (!io) return Complete(client, -1, EFAULT);
-            auto* command = reinterpret_cast<usbdevfs_ioctl*>(io->data);
-            if (command->ifno != static_cast<int>(kInterface)) return Complete(client, -1, EINVAL);
-            if (command->ioctl_code == static_cast<int>(USBDEVFS_DISCONNECT)) {
-                if (!node.driverBound) return Complete(client, -1, ENODATA);
-                node.driverBound = false;
-                log("USB: kernel driver " + faults.kernelDriver + " detached from interface 0 of " + node.path);
-                return Complete(client, 0, 0);
-            }
-            if (command->ioctl_code == static_cast<int>(USBDEVFS_CONNECT)) {
-                if (node.claimed) return Complete(client, -1, EBUSY);
-                if (!faults.kernelDriver.empty() && !node.driverBound) {
-                    node.driverBound = true;
-                    log("USB: kernel driver " + faults.kernelDriver + " bound to interface 0 of " + node.path +
-                        " again");
-                }
-                return Complete(client, 0, 0);
-            }
             return Complete(client, -1, ENOTTY);
         }
     }
