@@ -37,10 +37,9 @@ QStringList NameFiltersOf(const QString& filter) {
     return filters;
 }
 
-CPage_Debug::CPage_Debug(const SharedConnection& connection, sealbench::TargetLinks links, sealbench::Session& session,
-                         QWidget* parent)
-    : CPageDialog(parent), connection_(connection) {
-    runner_ = std::make_unique<sealbench::TargetRunner>(std::move(links), *this, session);
+CPage_Debug::CPage_Debug(BoardSource board, sealbench::Session& session, QWidget* parent)
+    : CPageDialog(parent), board_(std::move(board)) {
+    runner_ = std::make_unique<sealbench::Runner>(*this, session);
     BuildLayout();
     ConnectHandlers();
     ShowControls();
@@ -169,7 +168,7 @@ void CPage_Debug::ReadFields() {
 
 sealbench::RunSettings CPage_Debug::Settings() {
     ReadFields();
-    return model_.Settings(connection_.portIndex, connection_.usb);
+    return model_.Settings();
 }
 
 QString CPage_Debug::ChooseFile(const QString& title, const QString& filter) {
@@ -212,30 +211,30 @@ void CPage_Debug::OnBrowseMemoryInit() {
 
 void CPage_Debug::OnExecute() {
     const sealbench::RunSettings settings = Settings();
-    Launch([this, settings] { return runner_->Execute(settings); });
+    Launch([this, settings, board = board_()] { return runner_->Execute(settings, board); });
 }
 
 void CPage_Debug::OnRead() {
     const sealbench::RunSettings settings = Settings();
     const std::string address = ToStd(readAddressEdit_->text());
-    Launch([this, settings, address] {
-        runner_->ReadMemory(settings, address);
+    Launch([this, settings, address, board = board_()] {
+        runner_->ReadMemory(settings, board, address);
         return false;
     });
 }
 
 void CPage_Debug::OnCheckSekurel() {
     const sealbench::RunSettings settings = Settings();
-    Launch([this, settings] {
-        runner_->CheckSekurelStatus(settings);
+    Launch([this, settings, board = board_()] {
+        runner_->CheckSekurelStatus(settings, board);
         return false;
     });
 }
 
 void CPage_Debug::OnMemInit() {
     const sealbench::RunSettings settings = Settings();
-    Launch([this, settings] {
-        runner_->MemoryInitAlone(settings);
+    Launch([this, settings, board = board_()] {
+        runner_->MemoryInitAlone(settings, board);
         return false;
     });
 }

@@ -10,7 +10,7 @@
 #include <thread>
 
 #include "download/flash_libraries.h"
-#include "download/target_run.h"
+#include "download/runner.h"
 #include "recording_view.h"
 #include "sim_process.h"
 
@@ -48,8 +48,7 @@ protected:
     }
     void TearDown() override {
         runner_.reset();
-        bootwire::ProcessSerialLink().Detach();
-        bootwire::ProcessUsbLink().Detach();
+        link_.Detach();
         sim_.reset();
         std::filesystem::remove_all(dir_);
     }
@@ -62,20 +61,28 @@ protected:
         sim_ = std::make_unique<SimProcess>(cpu, std::move(extra), usb);
         ASSERT_TRUE(sim_->ok());
         ProcessorType type = *ProcessorTypeFromName(cpu);
+        bootwire::Error error = bootwire::Error::Ok;
+        std::string detail;
+        std::unique_ptr<bootwire::Transport> transport;
         if (usb) {
             setenv("BOOTWIRE_USB_SIM", sim_->usbSocket().c_str(), 1);
-            ASSERT_EQ(BootwireClass().Vireo_USBEnum(), 1);
+            transport = bootwire::OpenUsb(&error, &detail);
         } else {
-            bootwire::Error error = bootwire::Error::Ok;
-            std::string detail;
-            auto transport = bootwire::OpenSerial(sim_->serial(), PresetOf(type).lineMode, &error, &detail);
-            ASSERT_TRUE(transport) << detail;
-            bootwire::ProcessSerialLink().Attach(std::move(transport));
+            transport = bootwire::OpenSerial(sim_->serial(), PresetOf(type).lineMode, &error, &detail);
         }
-        runner_ = std::make_unique<TargetRunner>(TargetLinks::Process(), view_, session_);
+        ASSERT_TRUE(transport) << detail;
+        link_.Attach(std::move(transport));
+        runner_ = std::make_unique<Runner>(view_, session_);
+        board_ = {&link_, usb, {}};
+        if (usb) {
+            // As the window's "Execute" does through Vireo_USBEnum.
+            board_.reenumerate = [this] {
+                bootwire::Error e = bootwire::Error::Ok;
+                std::string why;
+                if (auto again = bootwire::OpenUsb(&e, &why)) link_.Attach(std::move(again));
+            };
+        }
         settings_.processor = type;
-        settings_.usb = usb;
-        settings_.portIndex = usb ? -1 : 1;
         settings_.statusSilenceLimit = 3s;
     }
 
@@ -94,7 +101,7 @@ protected:
 
     // Execute and a bounded wait; the last status-log line.
     std::string Run() {
-        if (!runner_->Execute(settings_)) {
+        if (!runner_->Execute(settings_, board_)) {
             return view_.lines().empty() ? "" : view_.lines().back();
         }
         EXPECT_TRUE(runner_->WaitIdle(120s));
@@ -114,7 +121,9 @@ protected:
     std::unique_ptr<SimProcess> sim_;
     sealtest::RecordingView view_;
     Session session_;
-    std::unique_ptr<TargetRunner> runner_;
+    bootwire::Link link_;
+    BoardLink board_;
+    std::unique_ptr<Runner> runner_;
     RunSettings settings_;
 };
 

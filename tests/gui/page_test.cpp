@@ -22,7 +22,8 @@ namespace {
 class PageTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        page = std::make_unique<CPage_Debug>(connection, sealbench::TargetLinks::Process(), session);
+        // No port chosen: the page's runs have no board to talk to.
+        page = std::make_unique<CPage_Debug>([] { return sealbench::BoardLink{}; }, session);
         page->InitialState();
         page->resize(700, 560);
         page->show();
@@ -52,7 +53,6 @@ protected:
         QTest::mouseClick(button, Qt::LeftButton, Qt::NoModifier, at);
     }
 
-    SharedConnection connection;
     sealbench::Session session;
     std::unique_ptr<CPage_Debug> page;
     QCheckBox *downloadOnly, *flashing, *defaultBox, *secure;
