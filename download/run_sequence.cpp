@@ -163,8 +163,7 @@ Outcome LoadFlashLibrary(const RunPlan& plan, uint8_t* data) {
     }
 }
 
-Outcome Flashing(bootwire::Link& link, const RunPlan& plan, bool usb, RunObserver& observer,
-                 std::stop_token stop) {
+Outcome Flashing(bootwire::Link& link, const RunPlan& plan, bool usb, RunObserver& observer, std::stop_token stop) {
     size_t imageSize = plan.imageSize;
     DownloadBuffer buffer = MakeFlashingBuffer(imageSize);
     uint8_t* data = buffer.data.get();
@@ -208,8 +207,7 @@ bool EndsRun(int code) {
 
 bool IsStateCode(int code) { return (code >= kStateErasing && code <= kStateVerifying) || EndsRun(code); }
 
-Outcome RunSequence(bootwire::Link& link, const RunPlan& plan, bool usb, RunObserver& observer,
-                    std::stop_token stop) {
+Outcome RunSequence(bootwire::Link& link, const RunPlan& plan, bool usb, RunObserver& observer, std::stop_token stop) {
     ReceiveLimit limit(link);
     switch (plan.operation) {
         case OperationType::DownloadOnly:
