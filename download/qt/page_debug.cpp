@@ -12,6 +12,8 @@
 #include <QScrollBar>
 #include <limits>
 
+#include "ui/file_filter.h"
+
 namespace {
 
 QString ToQString(std::string_view text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
@@ -21,21 +23,6 @@ std::string ToStd(const QString& text) { return text.toStdString(); }
 int ClampToInt(qint64 value) { return static_cast<int>(std::clamp<qint64>(value, 0, std::numeric_limits<int>::max())); }
 
 }  // namespace
-
-QStringList NameFiltersOf(const QString& filter) {
-    QStringList parts = filter.split(QLatin1Char('|'));
-    QStringList filters;
-    for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
-        const QString description = parts[i].trimmed();
-        const QString patterns = parts[i + 1].trimmed();
-        if (description.isEmpty() || patterns.isEmpty()) continue;
-        // The dialog reads the patterns from the parentheses of the description.
-        filters << (description.contains(QLatin1Char('('))
-                        ? description
-                        : description + QStringLiteral(" (") + QString(patterns).replace(';', ' ') + ')');
-    }
-    return filters;
-}
 
 CPage_Debug::CPage_Debug(BoardSource board, sealbench::Session& session, QWidget* parent)
     : CPageDialog(parent), board_(std::move(board)) {
@@ -174,7 +161,7 @@ sealbench::RunSettings CPage_Debug::Settings() {
 QString CPage_Debug::ChooseFile(const QString& title, const QString& filter) {
     QFileDialog dialog(this, title);
     dialog.setObjectName(QStringLiteral("pageFileDialog"));
-    dialog.setNameFilters(NameFiltersOf(filter));
+    dialog.setNameFilters(sealbench::NameFiltersOf(filter));
     dialog.setFileMode(QFileDialog::ExistingFile);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};

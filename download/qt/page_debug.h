@@ -126,6 +126,3 @@ private:
     QPushButton* readButton_ = nullptr;
     QPushButton* memInitButton_ = nullptr;
 };
-
-// "bin files(*.bin)|*.bin|All Files(*.*)|*.*||" -> the name filters of a file dialog.
-QStringList NameFiltersOf(const QString& filter);

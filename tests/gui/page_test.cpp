@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "download/qt/page_debug.h"
+#include "ui/file_filter.h"
 #include "gui_test_util.h"
 
 using gui_test::Choose;
@@ -248,10 +249,10 @@ TEST_F(PageTest, LogLinesFromAnotherThreadArriveInOrderAndStayInView) {
 }
 
 TEST(NameFilters, DialogFiltersFromTheFilterText) {
-    EXPECT_EQ(NameFiltersOf("bin files(*.bin)|*.bin|All Files(*.*)|*.*||"),
+    EXPECT_EQ(sealbench::NameFiltersOf("bin files(*.bin)|*.bin|All Files(*.*)|*.*||"),
               (QStringList{"bin files(*.bin)", "All Files(*.*)"}));
-    EXPECT_EQ(NameFiltersOf("Scripts|*.txt;*.ini||"), QStringList{"Scripts (*.txt *.ini)"});
-    EXPECT_TRUE(NameFiltersOf("").isEmpty());
+    EXPECT_EQ(sealbench::NameFiltersOf("Scripts|*.txt;*.ini||"), QStringList{"Scripts (*.txt *.ini)"});
+    EXPECT_TRUE(sealbench::NameFiltersOf("").isEmpty());
 }
 
 }  // namespace
