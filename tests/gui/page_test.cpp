@@ -11,8 +11,8 @@
 #include <thread>
 
 #include "download/qt/page_debug.h"
-#include "ui/file_filter.h"
 #include "gui_test_util.h"
+#include "ui/file_filter.h"
 
 using gui_test::Choose;
 using gui_test::LogLines;
