@@ -157,7 +157,9 @@ struct SrecCommandOptions {
     bool noHeader = false;
 };
 
-std::optional<uint32_t> HexOption(const std::string& text) { return text.empty() ? std::nullopt : ParseHex(text); }
+std::optional<uint32_t> HexOption(const std::string& text) {
+    return text.empty() ? std::nullopt : ParseHexStrict(text);
+}
 
 int RunSrec(const SrecCommandOptions& o) {
     SRecordRequest request;

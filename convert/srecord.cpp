@@ -250,43 +250,6 @@ bool ConvertBinToSRecord(SRecordOptions& options, int input, bool haveData, SRec
 
 }  // namespace
 
-uint32_t HexTextToValue(std::string_view text) {
-    uint32_t value = 0;
-    for (char c : text) {
-        if (c >= 'a' && c <= 'z') {
-            c = static_cast<char>(c - 'a' + 'A');
-        }
-        value *= 16;
-        if (c >= '0' && c <= '9') {
-            value += static_cast<uint32_t>(c - '0');
-        } else if (c >= 'A' && c <= 'F') {
-            value += static_cast<uint32_t>(c - 'A' + 10);
-        }
-    }
-    return value;
-}
-
-std::optional<long long> DecimalTextToValue(std::string_view text) {
-    size_t i = 0;
-    bool negative = false;
-    if (i < text.size() && (text[i] == '-' || text[i] == '+')) {
-        negative = text[i] == '-';
-        ++i;
-    }
-    if (i == text.size()) {
-        return std::nullopt;
-    }
-    long long value = 0;
-    for (; i < text.size(); ++i) {
-        if (text[i] < '0' || text[i] > '9') {
-            return std::nullopt;
-        }
-        // Anything this large is clamped anyway; stop before it overflows.
-        value = std::min(value * 10 + (text[i] - '0'), 1000000000LL);
-    }
-    return negative ? -value : value;
-}
-
 SRecordOutcome ConvertFile(SRecordOptions& options, const SRecordRequest& request, std::FILE* log) {
     SRecordOutcome outcome;
     options.inputPath = request.inputPath;

@@ -12,6 +12,8 @@
 #include <string_view>
 #include <vector>
 
+#include "common/hex_text.h"
+
 namespace sealbench {
 
 inline constexpr std::string_view kMsgConvertFinished = "Convertion finished!";
@@ -31,14 +33,6 @@ struct SRecordOptions {
     bool verbose = false;
     int lineLength = kMaxLineLength;  // data bytes per record
 };
-
-// Upper-cases the text and shifts in one hex digit per character; characters
-// that are not digits shift in a 0, and bits beyond 32 are lost. So "0x100",
-// "100" and "x100" all give 0x100, while "100h" gives 0x1000.
-uint32_t HexTextToValue(std::string_view text);
-
-// A decimal number of the option fields; nullopt for anything else.
-std::optional<long long> DecimalTextToValue(std::string_view text);
 
 // The fields of one "Convert"; an absent value is a field that reads "DEFAULT".
 struct SRecordRequest {

@@ -12,24 +12,6 @@ namespace {
 using test::CrLfLines;
 using test::ReadText;
 
-TEST(SRecordHexText, ShiftsEveryCharacterAndKeepsLow32Bits) {
-    EXPECT_EQ(HexTextToValue("0x1000"), 0x1000u);
-    EXPECT_EQ(HexTextToValue("80000000"), 0x80000000u);
-    EXPECT_EQ(HexTextToValue("1000h"), 0x10000u);
-    EXPECT_EQ(HexTextToValue("0x100"), 0x100u);
-    EXPECT_EQ(HexTextToValue("100"), 0x100u);
-    EXPECT_EQ(HexTextToValue("x100"), 0x100u);
-    EXPECT_EQ(HexTextToValue("100h"), 0x1000u);
-    EXPECT_EQ(HexTextToValue("abcdef"), 0xABCDEFu);
-    EXPECT_EQ(HexTextToValue("123456789"), 0x23456789u);
-    EXPECT_EQ(HexTextToValue(""), 0u);
-    EXPECT_EQ(DecimalTextToValue("16"), 16);
-    EXPECT_EQ(DecimalTextToValue("-3"), -3);
-    EXPECT_EQ(DecimalTextToValue("99999999999999999999"), 1000000000);
-    EXPECT_EQ(DecimalTextToValue("0x10"), std::nullopt);
-    EXPECT_EQ(DecimalTextToValue(""), std::nullopt);
-}
-
 class Converter : public ::testing::Test {
 protected:
     std::string Input(const std::vector<uint8_t>& bytes, const std::string& name = "in.bin") {

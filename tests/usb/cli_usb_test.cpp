@@ -27,7 +27,7 @@ protected:
     }
     sealtest::HostResult Cli(const std::vector<std::string>& args, bool withoutFileOverride = false) {
         HostOptions options;
-        options.umockdevDir = sim().umockdevDir();
+        options.umockdevDir = umockdevDir();
         options.withoutFileOverride = withoutFileOverride;
         return RunHost(SEALBENCH_CLI_PATH, args, options);
     }
@@ -68,7 +68,7 @@ TEST_F(CliOverUsb, ReadsMemoryAfterAWrite) {
 
 TEST_F(CliOverUsb, ADeviceNodeWithoutPermissionGetsTheUdevHint) {
     StartBoard("VireoC_TO2");
-    std::string node = sim().umockdevDir() + "/dev/bus/usb/001/002";
+    std::string node = umockdevDir() + "/dev/bus/usb/001/002";
     ASSERT_EQ(::chmod(node.c_str(), 0), 0) << node;
     auto run = Cli({"read", "80000000", "--cpu", "VireoC_TO2", "--usb"}, true);
     EXPECT_EQ(run.status, 1);

@@ -23,14 +23,20 @@ protected:
         extra.insert(extra.begin(), "--usb-umockdev");
         sim_ = std::make_unique<SimProcess>(cpu, extra);
         ASSERT_TRUE(sim_->ok()) << sim_->error();
-        ::setenv("UMOCKDEV_DIR", sim_->umockdevDir().c_str(), 1);
+        std::string line = sim_->Line();
+        ASSERT_EQ(line.rfind("umockdev: ", 0), 0u) << "no test bed announced: '" << line << "' " << sim_->Stderr();
+        dir_ = line.substr(10);
+        ::setenv("UMOCKDEV_DIR", dir_.c_str(), 1);
     }
     void TearDown() override { ::unsetenv("UMOCKDEV_DIR"); }
 
     SimProcess& sim() { return *sim_; }
+    // The test bed folder, for UMOCKDEV_DIR.
+    const std::string& umockdevDir() const { return dir_; }
 
 private:
     std::unique_ptr<SimProcess> sim_;
+    std::string dir_;
 };
 
 }  // namespace sealtest
