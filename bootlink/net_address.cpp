@@ -26,9 +26,8 @@ bool LooksLikeNetworkAddress(const std::string& port) {
     if (!std::isalpha(static_cast<unsigned char>(port[0]))) {
         return false;
     }
-    return std::all_of(port.begin(), port.begin() + static_cast<long>(at), [](unsigned char c) {
-        return std::isalnum(c) || c == '+' || c == '-' || c == '.';
-    });
+    return std::all_of(port.begin(), port.begin() + static_cast<long>(at),
+                       [](unsigned char c) { return std::isalnum(c) || c == '+' || c == '-' || c == '.'; });
 }
 
 std::optional<NetworkAddress> ParseNetworkAddress(const std::string& port, std::string* why) {

@@ -15,8 +15,7 @@ namespace bootwire {
 std::unique_ptr<Transport> OpenLocalSerial(const std::string& port, int lineMode, Error* error, std::string* detail);
 
 // A Telnet server with COM-port control (RFC 2217), such as ser2net.
-std::unique_ptr<Transport> OpenRfc2217(const NetworkAddress& address, int lineMode, Error* error,
-                                       std::string* detail);
+std::unique_ptr<Transport> OpenRfc2217(const NetworkAddress& address, int lineMode, Error* error, std::string* detail);
 
 // Raw TCP: bytes as they are. Succeeds with a note in *detail that the line
 // settings are the server's.

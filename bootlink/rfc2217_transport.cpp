@@ -161,7 +161,8 @@ Error Rfc2217Transport::Negotiate(int lineMode) {
     if (Error e = Write(options_.Opening(), &detail); e != Error::Ok) {
         return Failed(e, detail);
     }
-    Error e = PumpUntil(deadline, [&] { return options_.Settled() || options_.Refused(); }, &detail);
+    Error e = PumpUntil(
+        deadline, [&] { return options_.Settled() || options_.Refused(); }, &detail);
     if (e != Error::Ok && e != Error::Timeout) {
         return Failed(e, detail);
     }
@@ -178,14 +179,15 @@ Error Rfc2217Transport::Negotiate(int lineMode) {
     const LineSettings wanted = SettingsOf(lineMode);
     answers_ = {};
     tn::Bytes requests = tn::SetBaudRate(kLineBaud);
-    for (const tn::Bytes& r : {tn::SetByte(tn::ComPort::SetDataSize, 8), tn::SetByte(tn::ComPort::SetParity, wanted.parity),
-                               tn::SetByte(tn::ComPort::SetStopSize, wanted.stopSize),
-                               tn::SetByte(tn::ComPort::SetControl, tn::kControlNoFlowControl),
-                               // DTR and RTS are asked for but not waited for: a server in
-                               // front of a pty cannot set them and never answers.
-                               tn::SetByte(tn::ComPort::SetControl, tn::kControlDtrOn),
-                               tn::SetByte(tn::ComPort::SetControl, tn::kControlRtsOn),
-                               tn::SetByte(tn::ComPort::PurgeData, tn::kPurgeBoth)}) {
+    for (const tn::Bytes& r :
+         {tn::SetByte(tn::ComPort::SetDataSize, 8), tn::SetByte(tn::ComPort::SetParity, wanted.parity),
+          tn::SetByte(tn::ComPort::SetStopSize, wanted.stopSize),
+          tn::SetByte(tn::ComPort::SetControl, tn::kControlNoFlowControl),
+          // DTR and RTS are asked for but not waited for: a server in
+          // front of a pty cannot set them and never answers.
+          tn::SetByte(tn::ComPort::SetControl, tn::kControlDtrOn),
+          tn::SetByte(tn::ComPort::SetControl, tn::kControlRtsOn),
+          tn::SetByte(tn::ComPort::PurgeData, tn::kPurgeBoth)}) {
         requests.insert(requests.end(), r.begin(), r.end());
     }
     if (Error w = Write(requests, &detail); w != Error::Ok) {
@@ -338,8 +340,7 @@ Error Rfc2217Transport::SetLineSpeed(int baud) {
 
 }  // namespace
 
-std::unique_ptr<Transport> OpenRfc2217(const NetworkAddress& address, int lineMode, Error* error,
-                                       std::string* detail) {
+std::unique_ptr<Transport> OpenRfc2217(const NetworkAddress& address, int lineMode, Error* error, std::string* detail) {
     auto stream = TcpStream::Connect(address.host, address.port, kConnectLimit, error, detail);
     if (!stream) {
         *detail = address.text + ": " + *detail;

@@ -40,13 +40,13 @@ public:
             const size_t piece = std::min(kChunk, n - offset);
             const auto now = Clock::now();
             const auto stuck = std::min(deadline, line_.StuckAt(now, kIdleLimit));
-            Error e = stream_->Write(data + offset, piece, stuck,
-                                     std::chrono::duration_cast<std::chrono::milliseconds>(stuck - now), nullptr,
-                                     &detail);
+            Error e =
+                stream_->Write(data + offset, piece, stuck,
+                               std::chrono::duration_cast<std::chrono::milliseconds>(stuck - now), nullptr, &detail);
             if (e != Error::Ok) {
                 if (e == Error::Timeout) {
-                    detail = "the target stopped taking data (" + std::to_string(offset) + " of " +
-                             std::to_string(n) + " bytes sent)";
+                    detail = "the target stopped taking data (" + std::to_string(offset) + " of " + std::to_string(n) +
+                             " bytes sent)";
                 }
                 return Fail(e, text_ + ": " + detail);
             }
@@ -128,7 +128,8 @@ std::unique_ptr<Transport> OpenRawSocket(const NetworkAddress& address, int line
     auto transport = std::make_unique<RawSocketTransport>(std::move(stream), address.text, bitsPerByte);
     transport->Purge();
     *error = Error::Ok;
-    *detail = address.text + " is raw TCP: line settings cannot be set from here; the server must already run the line at " +
+    *detail = address.text +
+              " is raw TCP: line settings cannot be set from here; the server must already run the line at " +
               LineNote(lineMode) + " (rfc2217:// ports are set by Sealbench)";
     return transport;
 }

@@ -38,7 +38,8 @@ std::optional<ComPortAnswer> AnswerOf(const Command& command) {
     if (code < kServerOffset || code > kServerOffset + static_cast<uint8_t>(ComPort::PurgeData)) {
         return std::nullopt;
     }
-    return ComPortAnswer{static_cast<ComPort>(code - kServerOffset), Bytes(command.payload.begin() + 1, command.payload.end())};
+    return ComPortAnswer{static_cast<ComPort>(code - kServerOffset),
+                         Bytes(command.payload.begin() + 1, command.payload.end())};
 }
 
 std::optional<uint32_t> BaudOf(const Bytes& value) {

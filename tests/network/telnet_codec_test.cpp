@@ -1,9 +1,10 @@
 // The Telnet and RFC 2217 codec byte for byte, and the parsing of network port
 // addresses, without any connection.
+#include "telnet_codec.h"
+
 #include <gtest/gtest.h>
 
 #include "net_address.h"
-#include "telnet_codec.h"
 
 namespace {
 
@@ -34,8 +35,8 @@ TEST(TelnetCodec, RequestsAreEscapedInsideSubnegotiations) {
 
 TEST(TelnetCodec, DecoderSplitsDataFromCommandsAcrossAnyCut) {
     // What ser2net sends: negotiations, a COM-port answer with an escaped 0xFF, data with escaped 0xFF.
-    const Bytes stream{255, 251, 3,    0x41, 255, 255, 255, 250, 44, 101, 0x00, 0x01, 0xFF,
-                       255, 0x00, 255, 240,  0x42, 255, 241, 255, 255, 0x43};
+    const Bytes stream{255,  251, 3,    0x41, 255, 255,  255, 250, 44,  101, 0x00, 0x01,
+                       0xFF, 255, 0x00, 255,  240, 0x42, 255, 241, 255, 255, 0x43};
     const Bytes expectedData{0x41, 0xFF, 0x42, 0xFF, 0x43};
     for (size_t cut = 0; cut <= stream.size(); ++cut) {
         Decoder decoder;
@@ -125,9 +126,9 @@ TEST(NetworkAddress, ParsesBothKindsAndRejectsWhatCannotBeUsed) {
     EXPECT_EQ(b->host, "::1");
     EXPECT_EQ(b->port, "80");
 
-    for (const char* bad : {"rfc2217://host", "rfc2217://:2001", "rfc2217://host:0", "rfc2217://host:65536",
-                            "rfc2217://host:20x1", "telnet://host:23", "rfc2217://host:2001?timeout=3",
-                            "socket://[::1:80", "socket://a:b:80"}) {
+    for (const char* bad :
+         {"rfc2217://host", "rfc2217://:2001", "rfc2217://host:0", "rfc2217://host:65536", "rfc2217://host:20x1",
+          "telnet://host:23", "rfc2217://host:2001?timeout=3", "socket://[::1:80", "socket://a:b:80"}) {
         why.clear();
         EXPECT_FALSE(ParseNetworkAddress(bad, &why)) << bad;
         EXPECT_NE(why.find(bad), std::string::npos) << why;

@@ -1,6 +1,7 @@
 """SealbenchDriver: the boot ROM of a Vireo board through sealbench-cli."""
 
 import ipaddress
+import logging
 import os
 import re
 import shutil
@@ -64,6 +65,7 @@ class SealbenchDriver(Driver):
 
     def __attrs_post_init__(self):
         super().__attrs_post_init__()
+        self.logger = logging.getLogger(f"{self}({self.target})")
         self._program = None
 
     def on_activate(self):
