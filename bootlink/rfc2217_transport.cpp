@@ -22,7 +22,7 @@ constexpr auto kConnectLimit = 10s;
 constexpr auto kNegotiationLimit = 5s;
 constexpr auto kIdleLimit = 3000ms;
 constexpr uint32_t kLineBaud = 115200;
-constexpr size_t kChunk = 8192;
+constexpr size_t kChunk = 65536;
 
 struct LineSettings {
     uint8_t parity = tn::kAskCurrent;

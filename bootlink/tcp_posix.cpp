@@ -23,9 +23,9 @@ namespace {
 using sealbench::UniqueFd;
 using Clock = TcpStream::Clock;
 
-// Little is gained by queueing much on our side of a serial line that moves
-// 11 KB a second, and a short queue keeps the bound on a stuck line short.
-constexpr int kSendBuffer = 32 * 1024;
+// Enough to keep a fast relay busy, little enough that what waits on our side of
+// a 115200 baud line (and so the bound on a stuck one) stays a few seconds.
+constexpr int kSendBuffer = 64 * 1024;
 
 int MillisecondsUntil(Clock::time_point deadline) {
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();

@@ -75,7 +75,8 @@ std::string Ser2netProcess::Executable() {
     return {};
 }
 
-Ser2netProcess::Ser2netProcess(const std::string& device, Kind kind, const std::string& line) : kind_(kind) {
+Ser2netProcess::Ser2netProcess(const std::string& device, Kind kind, const std::string& line, int bufferSize)
+    : kind_(kind) {
     const std::string exe = Executable();
     if (exe.empty()) {
         error_ = "ser2net is not installed (scripts/install-deps.sh installs it)";
@@ -91,6 +92,11 @@ Ser2netProcess::Ser2netProcess(const std::string& device, Kind kind, const std::
             << "  connector: serialdev," << device << "," << line << ",local\n"
             << "  options:\n"
             << "    kickolduser: true\n";
+        if (bufferSize > 0) {
+            out << "    chardelay: false\n"
+                << "    net-to-dev-bufsize: " << bufferSize << "\n"
+                << "    dev-to-net-bufsize: " << bufferSize << "\n";
+        }
     }
     const std::string log = dir_ + "/ser2net.log";
     // -n: stay in the foreground; -u: no UUCP lock files, which a test may not write.
