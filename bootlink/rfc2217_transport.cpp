@@ -163,6 +163,10 @@ Error Rfc2217Transport::Negotiate(int lineMode) {
     }
     Error e = PumpUntil(
         deadline, [&] { return options_.Settled() || options_.Refused(); }, &detail);
+    if (e == Error::Gone) {
+        // ser2net hangs up at once when it cannot open its device.
+        return Failed(e, detail + " before the port was set up (is the server's serial device there and free?)");
+    }
     if (e != Error::Ok && e != Error::Timeout) {
         return Failed(e, detail);
     }

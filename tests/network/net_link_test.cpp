@@ -108,6 +108,8 @@ struct LineCase {
     bool mismatch;
 };
 
+void PrintTo(const LineCase& c, std::ostream* out) { *out << c.cpu << " line mode " << c.lineMode; }
+
 class NetLineSettings : public NetLink, public ::testing::WithParamInterface<LineCase> {};
 
 TEST_P(NetLineSettings, ReachThePty) {

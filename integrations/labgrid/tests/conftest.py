@@ -42,6 +42,7 @@ def pytest_configure(config):
     try:
         boards["main"] = LocalBoard(sim, "VireoC_TO2", workdir, ["--flashlib", "model"])
         boards["faulty"] = LocalBoard(sim, "VireoC_TO2", workdir, ["--fault", "reg-word:1"])
+        boards["direct"] = LocalBoard(sim, "VireoB", workdir, exported=False)
     except Exception:
         for board in boards.values():
             board.stop()
@@ -53,6 +54,17 @@ def pytest_configure(config):
     with open(env, "w", encoding="utf-8") as out:
         out.write("targets:\n")
         for name, board in boards.items():
+            if name == "direct":
+                # A board on this machine's own port: its pty, no ser2net in between.
+                out.write(f"  {name}:\n"
+                          "    resources:\n"
+                          "      RawSerialPort:\n"
+                          f"        port: {board.pty}\n"
+                          "    drivers:\n"
+                          "      SealbenchDriver:\n"
+                          "        cpu: VireoB\n"
+                          f"        executable: {cli}\n")
+                continue
             out.write(f"  {name}:\n"
                       "    resources:\n"
                       "      NetworkSerialPort:\n"

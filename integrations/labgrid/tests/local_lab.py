@@ -4,6 +4,7 @@ exporter would export a real board."""
 
 import os
 import re
+import select
 import shutil
 import signal
 import subprocess
@@ -38,18 +39,26 @@ def _listening_port(pid):
 
 
 class LocalBoard:
-    """One vireo-sim and the ser2net in front of it."""
+    """One vireo-sim and, when `exported`, the ser2net in front of it."""
 
-    def __init__(self, sim, cpu, workdir, extra=()):
+    def __init__(self, sim, cpu, workdir, extra=(), exported=True):
         self.dir = tempfile.mkdtemp(prefix="board-", dir=workdir)
         self.dump = os.path.join(self.dir, "flash.out")
+        self.ser2net = None
+        self.port = 0
         self.sim = subprocess.Popen([sim, "--cpu", cpu, "--dump-flash", self.dump, *extra],
                                     stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
-        line = self.sim.stdout.readline().strip()
+        # The board's first line names its pty; a board that does not say it within 20 s is broken.
+        ready, _, _ = select.select([self.sim.stdout], [], [], 20)
+        line = self.sim.stdout.readline().strip() if ready else ""
         if not line.startswith("serial: "):
             self.stop()
             raise RuntimeError(f"vireo-sim did not announce its pty: {line!r}")
         self.pty = line[len("serial: "):]
+        if exported:
+            self._export()
+
+    def _export(self):
         config = os.path.join(self.dir, "ser2net.yaml")
         with open(config, "w", encoding="ascii") as out:
             out.write("connection: &board\n"
@@ -60,7 +69,6 @@ class LocalBoard:
             self.ser2net = subprocess.Popen(
                 [ser2net_executable(), "-n", "-u", "-c", config, "-P", os.path.join(self.dir, "pid")],
                 stdin=subprocess.DEVNULL, stdout=log, stderr=subprocess.STDOUT)
-        self.port = 0
         deadline = time.monotonic() + 20
         while not self.port and time.monotonic() < deadline:
             if self.ser2net.poll() is not None:
@@ -84,7 +92,7 @@ class LocalBoard:
         return self.sim.returncode
 
     def stop(self):
-        if getattr(self, "ser2net", None) and self.ser2net.poll() is None:
+        if self.ser2net is not None and self.ser2net.poll() is None:
             self.ser2net.terminate()
             try:
                 self.ser2net.wait(10)

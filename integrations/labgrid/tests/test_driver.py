@@ -46,3 +46,12 @@ def test_bad_arguments_are_refused_before_the_board_is_touched(target):
         driver.flash("image.bin", flash_type="emmc")
     with pytest.raises(ValueError):
         driver.read(0x1_0000_0000)
+
+
+def test_a_local_serial_port_is_passed_as_its_device(env, local_lab):
+    direct = env.get_target("direct")
+    driver = direct.get_driver(SealbenchDriver)
+    direct.activate(driver)
+    assert driver.port_name() == local_lab["boards"]["direct"].pty
+    driver.write_reg(0xA0000010, 0x600DF00D)
+    assert driver.read(0xA0000010) == 0x600DF00D
