@@ -45,10 +45,11 @@ void CPortComboBox::keyPressEvent(QKeyEvent* event) {
     if (isEditable() && (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)) event->accept();
 }
 
-CSealbenchDlg::CSealbenchDlg(BootwireClass& bootwire, sealbench::TargetLinks links, std::vector<ExtraPort> extraPorts,
+CSealbenchDlg::CSealbenchDlg(BootwireClass& bootwire, WindowLinks links, std::vector<ExtraPort> extraPorts,
                              std::vector<ExtraPage> extraPages, QWidget* parent, bool showExtraPages)
     : QDialog(parent),
       bootwire_(bootwire),
+      links_(links),
       extraPorts_(std::move(extraPorts)),
       extraPages_(std::move(extraPages)),
       showExtraPages_(showExtraPages) {
@@ -57,13 +58,26 @@ CSealbenchDlg::CSealbenchDlg(BootwireClass& bootwire, sealbench::TargetLinks lin
                    Qt::WindowCloseButtonHint);
     setSizeGripEnabled(true);
     setWindowIcon(SealbenchIcon());
-    ownedPage_ = std::make_unique<CPage_Debug>(connection_, std::move(links), sealbench::ProcessSession(), this);
+    ownedPage_ = std::make_unique<CPage_Debug>([this] { return ChosenBoard(); }, session_, this);
     page_ = ownedPage_.get();
     BuildLayout();
     OnInitDialog();
 }
 
 CSealbenchDlg::~CSealbenchDlg() { tabHost_->RemoveAllPages(); }
+
+sealbench::BoardLink CSealbenchDlg::ChosenBoard() {
+    sealbench::BoardLink board;
+    board.usb = connection_.usb;
+    if (connection_.usb) {
+        board.link = links_.usb;
+        // After a FLASHING run the board comes back as a new USB device.
+        board.reenumerate = [this] { bootwire_.Vireo_USBEnum(); };
+    } else if (connection_.portIndex >= 0) {
+        board.link = links_.serial;
+    }
+    return board;
+}
 
 void CSealbenchDlg::BuildLayout() {
     // Where the platform offers no system menu to append to, the window's own menu
@@ -151,7 +165,7 @@ void CSealbenchDlg::OnInitDialog() {
         usbBox_->setEnabled(false);
         usbBox_->setChecked(true);
     }
-    sealbench::ProcessSession().bannerPending = true;
+    session_.bannerPending = true;
 }
 
 void CSealbenchDlg::RefreshPorts() {

@@ -1,6 +1,7 @@
 // CSealbenchDlg: the main window. At the top the connection and processor choices
 // ("Serial Port:", "USB", "Type of Vireo:"), below them the tab host with the
-// "Download" page. It owns the shared connection settings that a run reads.
+// "Download" page. It owns the shared connection settings that a run reads and the
+// session of the program run, and hands the page the board its choices name.
 #pragma once
 
 #include <QComboBox>
@@ -11,8 +12,12 @@
 
 #include "app/tab_page_ctrl.h"
 #include "download/qt/page_debug.h"
+#include "download/session.h"
 
 class BootwireClass;
+namespace bootwire {
+class Link;
+}
 class QCheckBox;
 class QMenuBar;
 
@@ -28,6 +33,20 @@ protected:
     // Enter in the entry confirms the typed port and goes no further (the window
     // would take it for its OK).
     void keyPressEvent(QKeyEvent* event) override;
+};
+
+// The main window's connection choice: the chosen "Serial Port:" entry (-1 none)
+// and whether USB is the channel.
+struct SharedConnection {
+    int portIndex = -1;
+    bool usb = false;
+};
+
+// The links that the window's choices open (through BootwireClass) and that its runs
+// then talk over, handed in by whoever composes the program.
+struct WindowLinks {
+    bootwire::Link* serial = nullptr;
+    bootwire::Link* usb = nullptr;
 };
 
 class CSealbenchDlg : public QDialog {
@@ -47,7 +66,7 @@ public:
 
     // With showExtraPages false the extra pages are constructed but get no tab and
     // no window, as in the program's normal configuration.
-    CSealbenchDlg(BootwireClass& bootwire, sealbench::TargetLinks links, std::vector<ExtraPort> extraPorts = {},
+    CSealbenchDlg(BootwireClass& bootwire, WindowLinks links, std::vector<ExtraPort> extraPorts = {},
                   std::vector<ExtraPage> extraPages = {}, QWidget* parent = nullptr, bool showExtraPages = true);
     ~CSealbenchDlg() override;
 
@@ -75,8 +94,13 @@ private:
     void ShowMessage(const QString& text);
     void SelectPortEntry(int index);
 
+    // The board that a run started now talks to.
+    sealbench::BoardLink ChosenBoard();
+
     BootwireClass& bootwire_;
+    WindowLinks links_;
     SharedConnection connection_;
+    sealbench::Session session_;
     std::vector<ExtraPort> extraPorts_;
     std::vector<ExtraPort> typedPorts_;  // opened once, kept in the list like the others
     std::vector<ExtraPage> extraPages_;

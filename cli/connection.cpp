@@ -66,8 +66,7 @@ std::optional<Connection> OpenConnection(const ConnectionOptions& options, Proce
             ExplainFailure(error, detail);
             return std::nullopt;
         }
-        bootwire::ProcessUsbLink().Attach(std::move(transport));
-        return Connection{&bootwire::ProcessUsbLink(), 1};
+        return Connection{std::make_unique<bootwire::Link>(std::move(transport)), true};
     }
     if (options.port.empty()) {
         LogLine("Error! - Please select the Com port");
@@ -82,8 +81,7 @@ std::optional<Connection> OpenConnection(const ConnectionOptions& options, Proce
     if (!detail.empty()) {
         std::cerr << detail << "\n";  // what the port cannot do (raw TCP keeps the server's line settings)
     }
-    bootwire::ProcessSerialLink().Attach(std::move(transport));
-    return Connection{&bootwire::ProcessSerialLink(), 0};
+    return Connection{std::make_unique<bootwire::Link>(std::move(transport)), false};
 }
 
 }  // namespace sealbench::cli

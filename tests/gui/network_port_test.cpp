@@ -24,7 +24,7 @@ class NetworkPortTest : public ::testing::Test {
 protected:
     void SetUp() override {
         qunsetenv("BOOTWIRE_USB_SIM");
-        window = std::make_unique<CSealbenchDlg>(bootwire, sealbench::TargetLinks::Process());
+        window = std::make_unique<CSealbenchDlg>(bootwire, gui_test::ProcessLinks());
         window->show();
         window->activateWindow();
         ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));

@@ -113,7 +113,9 @@ public:
     void Attach(std::unique_ptr<Transport> transport);
     void Detach();
     bool IsOpen() const;
-    Transport* transport() const { return transport_.get(); }
+    // The transport in use (nullptr when none), for callers that speak to a program
+    // on the target in its own protocol once the boot ROM has started it.
+    Transport* transport() const;
 
     // Observes payload bytes of downloads as they are sent; empty to stop.
     void SetSendObserver(SendObserver observer);
@@ -139,19 +141,11 @@ public:
     // 1024 bytes is padded with zeros for the header's copy.
     Error ImageDownload(uint32_t address, const uint8_t* data, size_t size, size_t bufferSize = 0);
 
-    const std::string& ErrorDetail() const { return detail_; }
+    const std::string& ErrorDetail() const;
 
 private:
-    Error SendFrame(const uint8_t* frame);
-    Error SendPayload(const uint8_t* data, size_t size);
-    Error ReceiveWord(uint32_t* word);
-    Error WriteFileHeader(uint32_t address, uint32_t size, FileType type);
-    Error Fail(Error error, std::string detail);
-
-    std::unique_ptr<Transport> transport_;
-    SendObserver observer_;
-    std::string detail_;
-    int receiveLimitMs_ = 0;
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
 };
 
 // The two links that BootwireClass works on, shared by the whole process.
