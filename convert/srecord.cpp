@@ -150,13 +150,18 @@ void Log(std::FILE* log, const std::string& text) {
 }
 
 // The page shows messages without their trailing line feed.
-void Report(SRecordOutcome& outcome, std::FILE* log, const std::string& text) {
+void Report(SRecordReport& outcome, std::FILE* log, const std::string& text) {
     Log(log, text);
     std::string shown = text;
     while (!shown.empty() && shown.back() == '\n') {
         shown.pop_back();
     }
     outcome.messages.push_back(shown);
+}
+
+Result<SRecordReport> Failed(SRecordReport report, FailureKind kind) {
+    std::string message = report.messages.empty() ? std::string() : report.messages.back();
+    return {Outcome::Failure(kind, std::move(message)), std::move(report)};
 }
 
 void RaiseAddressBytes(SRecordOptions& options, uint64_t highest) {
@@ -170,7 +175,7 @@ void RaiseAddressBytes(SRecordOptions& options, uint64_t highest) {
 
 // Writes the output for the input positioned at `begin`. With `haveData` false
 // only the header and footer are written: the range lies outside the file.
-bool ConvertBinToSRecord(SRecordOptions& options, int input, bool haveData, SRecordOutcome& outcome, std::FILE* log) {
+bool ConvertBinToSRecord(SRecordOptions& options, int input, bool haveData, SRecordReport& outcome, std::FILE* log) {
     const uint64_t max = haveData ? uint64_t{options.offset} + options.end - options.begin : options.offset;
     RaiseAddressBytes(options, max);
     const int width = options.addressBytes;
@@ -250,8 +255,8 @@ bool ConvertBinToSRecord(SRecordOptions& options, int input, bool haveData, SRec
 
 }  // namespace
 
-SRecordOutcome ConvertFile(SRecordOptions& options, const SRecordRequest& request, std::FILE* log) {
-    SRecordOutcome outcome;
+Result<SRecordReport> ConvertFile(SRecordOptions& options, const SRecordRequest& request, std::FILE* log) {
+    SRecordReport outcome;
     options.inputPath = request.inputPath;
     options.outputPath = request.outputPath;
     if (request.begin) {
@@ -279,7 +284,7 @@ SRecordOutcome ConvertFile(SRecordOptions& options, const SRecordRequest& reques
     struct stat info {};
     if (input.Get() < 0 || ::fstat(input.Get(), &info) != 0 || S_ISDIR(info.st_mode)) {
         Report(outcome, log, Format("Input file %s not found\n", options.inputPath.c_str()));
-        return outcome;
+        return Failed(std::move(outcome), FailureKind::File);
     }
 
     // An empty file has no last byte: it yields no data records and no warning.
@@ -316,7 +321,7 @@ SRecordOutcome ConvertFile(SRecordOptions& options, const SRecordRequest& reques
                    Format("Address range %08" PRIX32 "h to %08" PRIX64 "h reaches the top of the 32-bit space: "
                           "not supported\n",
                           options.offset, highest));
-            return outcome;
+            return Failed(std::move(outcome), FailureKind::Input);
         }
     }
 
@@ -324,11 +329,10 @@ SRecordOutcome ConvertFile(SRecordOptions& options, const SRecordRequest& reques
         request.beforeWriting(options.outputPath);
     }
     if (!ConvertBinToSRecord(options, input.Get(), haveData, outcome, log)) {
-        return outcome;
+        return Failed(std::move(outcome), FailureKind::File);
     }
-    outcome.written = true;
     outcome.messages.emplace_back(kMsgConvertFinished);
-    return outcome;
+    return {Outcome::Success(std::string(kMsgConvertFinished)), std::move(outcome)};
 }
 
 }  // namespace sealbench

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "common/hex_text.h"
+#include "common/outcome.h"
 
 namespace sealbench {
 
@@ -48,15 +49,16 @@ struct SRecordRequest {
     std::function<void(const std::string&)> beforeWriting;
 };
 
-struct SRecordOutcome {
-    bool written = false;  // the output file was written and is complete
-    bool warned = false;   // begin or end were outside the file: no data records
+// What a conversion told its user. The outcome beside it succeeds when the output
+// file was written and is complete.
+struct SRecordReport {
+    bool warned = false;  // begin or end were outside the file: no data records
     int dataRecords = 0;
     std::vector<std::string> messages;  // in the order the page shows them
 };
 
 // `OnConvert`'s work: applies the request to the options, opens the input, checks
 // the range and converts. Messages are also written to `log` when it is not null.
-SRecordOutcome ConvertFile(SRecordOptions& options, const SRecordRequest& request, std::FILE* log);
+Result<SRecordReport> ConvertFile(SRecordOptions& options, const SRecordRequest& request, std::FILE* log);
 
 }  // namespace sealbench

@@ -135,8 +135,8 @@ void CPage_Convert::OnConvert() {
     request.suppressHeaderAndFooter = suppress_->isChecked();
     request.beforeWriting = [this](const std::string& path) { prompts_.Show(QString::fromStdString(path)); };
 
-    const sealbench::SRecordOutcome outcome = sealbench::ConvertFile(options_, request, stderr);
-    for (const std::string& message : outcome.messages) {
+    const auto converted = sealbench::ConvertFile(options_, request, stderr);
+    for (const std::string& message : converted.value.messages) {
         prompts_.Show(QString::fromStdString(message));
     }
 }

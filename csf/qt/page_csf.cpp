@@ -304,6 +304,6 @@ void CPage_CSF::OnSaveCsf() {
     if (path.isEmpty()) {
         return;
     }
-    const std::string error = sealbench::SaveCsf(path.toStdString(), document);
-    prompts_.Show(error.empty() ? Text(sealbench::kMsgCsfSaved) : QString::fromStdString(error));
+    const sealbench::Outcome saved = sealbench::SaveCsf(path.toStdString(), document);
+    prompts_.Show(saved.Ok() ? Text(sealbench::kMsgCsfSaved) : QString::fromStdString(saved.message));
 }

@@ -133,9 +133,9 @@ void CPage_HWC::OnExportHwc() {
     for (int row = 1; row <= recordCount_; ++row) {
         records.push_back({grid_->GetItemText(row, 0).toStdString(), grid_->GetItemText(row, 1).toStdString()});
     }
-    auto outcome = sealbench::ExportHwc(targetEdit_->text().toStdString(), records);
-    for (const std::string& refusal : outcome.refusals) {
-        prompts_.Show(QString::fromStdString(refusal));
+    auto exported = sealbench::ExportHwc(targetEdit_->text().toStdString(), records);
+    for (const sealbench::HwcRefusal& refusal : exported.value) {
+        prompts_.Show(QString::fromStdString(refusal.message));
     }
-    prompts_.Show(QString::fromStdString(outcome.message));
+    prompts_.Show(QString::fromStdString(exported.outcome.message));
 }

@@ -158,7 +158,7 @@ void CPage_Build::OnSign() {
     const sealbench::SignResult result = sealbench::RunSigningTool(request);
     QString text = QString::fromStdString(sealbench::SignCommandLine(request));
     if (result.status != sealbench::SignStatus::Ok) {
-        text += QStringLiteral("\n\n") + QString::fromStdString(result.detail);
+        text += QStringLiteral("\n\n") + QString::fromStdString(result.outcome.message);
     }
     prompts_.Show(text);
 }
@@ -173,8 +173,8 @@ void CPage_Build::OnCombine() {
     request.hwcPath = hwc_->text().toStdString();
     request.addresses = {osAddress_->text().toStdString(), csfAddress_->text().toStdString(),
                          hwcAddress_->text().toStdString()};
-    const sealbench::CombineOutcome outcome = sealbench::RunCombine(request);
-    if (outcome.ok || outcome.message != sealbench::kMsgCombineFailed) {
+    const sealbench::Outcome outcome = sealbench::RunCombine(request);
+    if (outcome.Ok() || outcome.message != sealbench::kMsgCombineFailed) {
         prompts_.Show(QString::fromStdString(outcome.message));
         return;
     }
