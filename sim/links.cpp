@@ -90,22 +90,6 @@ UsbListener::~UsbListener() {
     ::unlink(path_.c_str());
 }
 
-UniqueFd ConnectUsbSocket(const std::string& path, std::string* why) {
-    sockaddr_un addr{};
-    addr.sun_family = AF_UNIX;
-    if (path.empty() || path.size() >= sizeof addr.sun_path) {
-        *why = "USB socket path \"" + path + "\" is empty or too long";
-        return {};
-    }
-    std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
-    UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
-    if (!fd.Valid() || ::connect(fd.Get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-        *why = "cannot connect to " + path + ": " + std::strerror(errno);
-        return {};
-    }
-    return fd;
-}
-
 Outbox::Outbox() : wake_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
     if (!wake_.Valid()) throw SystemError("cannot create an eventfd");
 }

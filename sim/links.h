@@ -60,9 +60,6 @@ private:
     UniqueFd listen_;
 };
 
-// A host's connection to a UsbListener; invalid with *why when it cannot be made.
-UniqueFd ConnectUsbSocket(const std::string& path, std::string* why);
-
 // Bytes waiting for the host, one queue a channel. Push may come from any thread.
 class Outbox {
 public:
