@@ -30,6 +30,9 @@ QString FromStd(const std::string& text) { return QString::fromStdString(text); 
 
 QString RateText(double bytesPerSecond) {
     if (bytesPerSecond <= 0) return {};
+    if (bytesPerSecond >= 1024.0 * 1024.0) {
+        return QStringLiteral("%1 MiB/s").arg(bytesPerSecond / (1024.0 * 1024.0), 0, 'f', 1);
+    }
     return QStringLiteral("%1 KiB/s").arg(bytesPerSecond / 1024.0, 0, 'f', 1);
 }
 
@@ -41,8 +44,12 @@ QString PhaseText(const sealbench::BoardStatus& status) {
             return QStringLiteral("opening");
         case sealbench::BoardState::Running:
             return status.caption.empty() ? QStringLiteral("Memory init") : FromStd(status.caption);
-        default:
+        case sealbench::BoardState::Succeeded:
             return QStringLiteral("done");
+        case sealbench::BoardState::Stopped:
+            return QStringLiteral("stopped");
+        default:
+            return QStringLiteral("failed");
     }
 }
 
@@ -221,14 +228,14 @@ void CBoardsPage::OnStop() {
 }
 
 void CBoardsPage::UpdateRows() {
-    bool allEnded = true;
+    bool everyEnded = true;
     for (size_t i = 0; i < runs_.size(); ++i) {
         const int row = static_cast<int>(i);
         const sealbench::BoardStatus status = runs_[i]->Status();
-        allEnded = allEnded && sealbench::BoardEnded(status.state);
+        everyEnded = everyEnded && sealbench::BoardEnded(status.state);
         if (auto* bar = qobject_cast<QProgressBar*>(table_->cellWidget(row, kProgress))) {
-            const int scale = status.progressMax > 0 ? 1000 : 0;
-            bar->setRange(0, scale);
+            // An empty range would make the bar a busy indicator.
+            bar->setRange(0, 1000);
             bar->setValue(status.progressMax > 0 ? static_cast<int>(status.progress * 1000 / status.progressMax) : 0);
             if (status.state == sealbench::BoardState::Succeeded) bar->setValue(bar->maximum());
         }
@@ -245,7 +252,7 @@ void CBoardsPage::UpdateRows() {
             result->setToolTip(FromStd(status.reason));
         }
     }
-    if (!allEnded) return;
+    if (!everyEnded) return;
     timer_.stop();
     RestoreWindowHold();
     flashAllButton_->setEnabled(true);

@@ -105,6 +105,12 @@ void BoardRun::Body(RunSettings settings, int retries) {
             std::lock_guard lock(mutex_);
             status_.tries = attempt;
             status_.reason.clear();
+            // Each try shows its own progress from the start.
+            status_.caption.clear();
+            status_.progress = 0;
+            status_.progressMax = 0;
+            status_.bytesPerSecond = 0;
+            downloading_ = false;
             lastError_.clear();
             lastLine_.clear();
         }
