@@ -18,8 +18,10 @@ namespace {
 constexpr const char* kUsbAllWord = "--usb-all";
 constexpr int kMaxRetries = 100;
 
-// Two spellings of one port (a by-id link and its device node) are the same port.
+// Two spellings of one port (a by-id link and its device node) are the same port;
+// network addresses are compared as they are written.
 std::string SamePortKey(const std::string& port) {
+    if (port.find("://") != std::string::npos) return port;
     std::error_code error;
     std::filesystem::path canonical = std::filesystem::weakly_canonical(port, error);
     return error ? port : canonical.string();

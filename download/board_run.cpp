@@ -142,6 +142,9 @@ bool BoardRun::Try(const RunSettings& settings) {
         view_.Diagnostic("Cannot Open " + address_.name + (detail.empty() ? "" : ": " + detail));
         return false;
     }
+    if (!detail.empty()) {
+        view_.Diagnostic(detail);  // what the port cannot do (a raw TCP port keeps the server's line settings)
+    }
     link_.Attach(std::make_unique<StoppableTransport>(std::move(transport), stop_.get_token(),
                                                       address_.usb ? 0 : kSerialStopPiece));
     SetState(BoardState::Running);
