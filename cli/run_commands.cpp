@@ -67,7 +67,7 @@ int Execute(const RunSettings& settings, const std::optional<Connection>& connec
 int Run(const CLI::App& command, const RunCommandOptions& o, const RunSettings& settings) {
     std::vector<BoardAddress> boards = BoardsOf(command, o.connection, o.boards);
     ProgressMode mode = ProgressModeOf(o.connection.progress);
-    if (o.boards.usbAll && boards.empty()) {
+    if ((o.boards.usbAll || (o.connection.usb && o.boards.retry > 0)) && boards.empty()) {
         return kExitFailed;
     }
     if (NeedsSeveralBoardRun(boards, o.boards)) {

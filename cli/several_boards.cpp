@@ -60,11 +60,11 @@ std::vector<BoardAddress> BoardsOf(const CLI::App& command, const ConnectionOpti
                                    const BoardOptions& options) {
     const CLI::Option* portOption = command.get_option_no_throw("--port");
     const CLI::Option* deviceOption = command.get_option_no_throw("--usb-device");
-    const bool severalNamed = (portOption && portOption->count() > 0) || !options.usbDevices.empty();
-    if (options.usbAll && (severalNamed || connection.usb)) {
+    const bool named = (portOption && portOption->count() > 0) || !options.usbDevices.empty();
+    if (options.usbAll && (named || connection.usb)) {
         throw UsageError("--usb all takes every USB boot device; leave out --port, --usb-device and --usb");
     }
-    if (connection.usb && severalNamed && !options.usbDevices.empty()) {
+    if (connection.usb && !options.usbDevices.empty()) {
         throw UsageError("--usb takes the first USB boot device; name devices with --usb-device alone");
     }
     if (connection.usb && portOption && portOption->count() > 1) {
@@ -72,7 +72,9 @@ std::vector<BoardAddress> BoardsOf(const CLI::App& command, const ConnectionOpti
     }
 
     std::vector<BoardAddress> boards;
-    if (options.usbAll) {
+    // --usb with --retry: the first device by its location, so that every try finds the same board.
+    const bool firstUsb = connection.usb && options.retry > 0 && !named;
+    if (options.usbAll || firstUsb) {
         for (const bootwire::PortInfo& port : bootwire::ListPorts()) {
             if (port.kind == bootwire::PortInfo::Kind::UsbBoot)
                 boards.push_back({UsbBoardName(port.name), true, port.name});
@@ -80,6 +82,7 @@ std::vector<BoardAddress> BoardsOf(const CLI::App& command, const ConnectionOpti
         if (boards.empty()) {
             std::cerr << "No USB detected!\nPlease check your USB connection and Try again\n";
         }
+        if (firstUsb && boards.size() > 1) boards.resize(1);
         return boards;
     }
     // The order of the command line, across both options.

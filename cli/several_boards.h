@@ -26,15 +26,14 @@ struct BoardOptions {
 void AddBoardOptions(CLI::App* command, BoardOptions& options);
 
 // The boards a parsed command names, in the order given on the command line; --usb
-// all is looked up here. Throws UsageError for the same board twice and for
-// combinations that say two things at once. Empty: --usb all found no device (the
-// message has been printed).
+// all (and --usb with --retry) is looked up here. Throws UsageError for the same
+// board twice and for combinations that say two things at once. Empty: nothing was
+// named, or the USB look-up found no device (the message has been printed).
 std::vector<BoardAddress> BoardsOf(const CLI::App& command, const ConnectionOptions& connection,
                                    const BoardOptions& options);
 
 // Whether the boards go through the several-board run (more than one, or retries);
-// otherwise the command takes its one-board path, with `single` holding the USB
-// location of a lone --usb-device or --usb all board.
+// otherwise the command takes its one-board path.
 bool NeedsSeveralBoardRun(const std::vector<BoardAddress>& boards, const BoardOptions& options);
 
 // Opens the USB boot device at `location` as the one board of a command; prints what
