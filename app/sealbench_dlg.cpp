@@ -87,9 +87,9 @@ void CSealbenchDlg::BuildLayout() {
     window->addAction(QStringLiteral("Mi&nimize"), this, &QWidget::showMinimized);
     window->addAction(QStringLiteral("Ma&ximize"), this, [this] { isMaximized() ? showNormal() : showMaximized(); });
     window->addAction(QStringLiteral("&Close"), this, &QDialog::reject);
-    window->addSeparator();
     QAction* boards = window->addAction(QStringLiteral("&Boards"), this, &CSealbenchDlg::OpenBoardsPage);
     boards->setObjectName(QStringLiteral("boardsAction"));
+    window->addSeparator();
     QAction* about = window->addAction(QStringLiteral("&About VireoB_Sealbench..."), this, &CSealbenchDlg::OnAbout);
     about->setObjectName(QStringLiteral("aboutAction"));
 
