@@ -1,14 +1,25 @@
 // Serial transport on POSIX terminals: exclusive open, 115200 baud, raw 8-bit
 // bytes with the boot ROM's parity and stop bits, reads bounded like the boot
 // ROM's line time-outs (3 s plus 5 ms a byte).
+//
+// Exclusive means an advisory lock (flock) taken right after open(), before the
+// port's settings are touched or a byte is sent. TIOCEXCL alone does not bind a
+// privileged process and leaves a gap between open() and the ioctl in which a
+// second program can get the port too; two runs interleaving their frames on one
+// board can leave a flash that holds neither image while one of them reports
+// success. The lock binds everyone and ends with the descriptor.
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <termios.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <sstream>
 #include <string>
 
 #include "common/unique_fd.h"
@@ -29,6 +40,39 @@ bool IsPseudoTerminal(int fd) {
     }
     unsigned int maj = major(st.st_rdev);
     return maj >= 136 && maj <= 143;
+}
+
+// The program holding an advisory lock on the device `port` names, as "NAME, pid
+// N", from the kernel's table of locks; empty when it cannot be told.
+std::string LockHolder(const struct stat& port) {
+    std::ifstream locks("/proc/locks");
+    std::string line;
+    while (std::getline(locks, line)) {
+        // "1: FLOCK  ADVISORY  WRITE 4242 00:19:5 0 EOF"; waiters carry "->".
+        std::istringstream fields(line);
+        std::string number, kind, mode, access, device;
+        long pid = 0;
+        if (!(fields >> number >> kind) || kind == "->" || !(fields >> mode >> access >> pid >> device)) {
+            continue;
+        }
+        unsigned devMajor = 0, devMinor = 0;
+        unsigned long long inode = 0;
+        if (std::sscanf(device.c_str(), "%x:%x:%llu", &devMajor, &devMinor, &inode) != 3 ||
+            devMajor != major(port.st_dev) || devMinor != minor(port.st_dev) || inode != port.st_ino || pid <= 0) {
+            continue;
+        }
+        std::string name;
+        std::ifstream comm("/proc/" + std::to_string(pid) + "/comm");
+        std::getline(comm, name);
+        return (name.empty() ? std::string() : name + ", ") + "pid " + std::to_string(pid);
+    }
+    return {};
+}
+
+std::string PortInUse(const std::string& path, const struct stat* port) {
+    std::string text = path + ": port in use by another program";
+    std::string holder = port != nullptr ? LockHolder(*port) : std::string();
+    return holder.empty() ? text : text + " (" + holder + ")";
 }
 
 // "3" means COM3, the platform's third serial port; anything else is a path.
@@ -140,7 +184,21 @@ std::unique_ptr<Transport> OpenSerial(const std::string& port, int lineMode, Err
         int err = errno;
         *error = posix::ErrorFromErrno(err);
         *detail = "cannot open " + path + ": " + std::strerror(err);
+        struct stat port {};
+        if (err == EBUSY) {  // another program's TIOCEXCL
+            *detail = PortInUse(path, ::stat(path.c_str(), &port) == 0 ? &port : nullptr);
+        }
         return nullptr;
+    }
+    if (::flock(fd.Get(), LOCK_EX | LOCK_NB) != 0) {
+        int err = errno;
+        struct stat port {};
+        if (err == EWOULDBLOCK) {
+            *error = Error::Busy;
+            *detail = PortInUse(path, ::fstat(fd.Get(), &port) == 0 ? &port : nullptr);
+            return nullptr;
+        }
+        // A device whose file system keeps no locks (ENOLCK) still has TIOCEXCL below.
     }
     if (!::isatty(fd.Get())) {
         *error = Error::NotFound;
