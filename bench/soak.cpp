@@ -465,6 +465,11 @@ private:
                                          "--mem-init", "none", "--port", sim_->serial()},
                 dir_, done_ * 2 + i);
         }
+        // Both are watched together, so that the order in which they ended is known.
+        const auto start = Clock::now();
+        while ((!processes[0]->Poll() | !processes[1]->Poll()) && Clock::now() - start < kRunLimit + 30s) {
+            std::this_thread::sleep_for(5ms);
+        }
         soak::Finished f[2] = {processes[0]->Wait(kRunLimit + 30s), processes[1]->Wait(kRunLimit + 30s)};
         RunResult results[2];
         bool inTime = true;

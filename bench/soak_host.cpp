@@ -129,12 +129,13 @@ void WriteImage(const std::string& path, const std::vector<uint8_t>& bytes) {
 
 std::string Tail(const std::string& text, int lines) {
     size_t at = text.size();
-    while (at > 0 && lines >= 0) {
-        at = text.rfind('\n', at - 1);
-        if (at == std::string::npos) return text;
-        --lines;
+    if (at > 0 && text.back() == '\n') --at;
+    for (int i = 0; i < lines && at > 0; ++i) {
+        size_t lineFeed = text.rfind('\n', at - 1);
+        if (lineFeed == std::string::npos) return text;
+        at = lineFeed;
     }
-    return text.substr(at + 1);
+    return at == 0 ? text : text.substr(at + 1);
 }
 
 }  // namespace soak
