@@ -467,7 +467,10 @@ private:
         }
         // Both are watched together, so that the order in which they ended is known.
         const auto start = Clock::now();
-        while ((!processes[0]->Poll() | !processes[1]->Poll()) && Clock::now() - start < kRunLimit + 30s) {
+        while (Clock::now() - start < kRunLimit + 30s) {
+            const bool first = processes[0]->Poll();
+            const bool second = processes[1]->Poll();
+            if (first && second) break;
             std::this_thread::sleep_for(5ms);
         }
         soak::Finished f[2] = {processes[0]->Wait(kRunLimit + 30s), processes[1]->Wait(kRunLimit + 30s)};
