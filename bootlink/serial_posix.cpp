@@ -42,9 +42,9 @@ bool IsPseudoTerminal(int fd) {
     return maj >= 136 && maj <= 143;
 }
 
-// The program holding an advisory lock on the device `port` names, as "NAME, pid
-// N", from the kernel's table of locks; empty when it cannot be told.
-std::string LockHolder(const struct stat& port) {
+// The program holding an advisory lock on `device`, as "NAME, pid N", from the
+// kernel's table of locks; empty when it cannot be told.
+std::string LockHolder(const struct stat& device) {
     std::ifstream locks("/proc/locks");
     std::string line;
     while (std::getline(locks, line)) {
@@ -58,7 +58,8 @@ std::string LockHolder(const struct stat& port) {
         unsigned devMajor = 0, devMinor = 0;
         unsigned long long inode = 0;
         if (std::sscanf(device.c_str(), "%x:%x:%llu", &devMajor, &devMinor, &inode) != 3 ||
-            devMajor != major(port.st_dev) || devMinor != minor(port.st_dev) || inode != port.st_ino || pid <= 0) {
+            devMajor != major(device.st_dev) || devMinor != minor(device.st_dev) || inode != device.st_ino ||
+            pid <= 0) {
             continue;
         }
         std::string name;
@@ -69,9 +70,9 @@ std::string LockHolder(const struct stat& port) {
     return {};
 }
 
-std::string PortInUse(const std::string& path, const struct stat* port) {
+std::string PortInUse(const std::string& path, const struct stat* device) {
     std::string text = path + ": port in use by another program";
-    std::string holder = port != nullptr ? LockHolder(*port) : std::string();
+    std::string holder = device != nullptr ? LockHolder(*device) : std::string();
     return holder.empty() ? text : text + " (" + holder + ")";
 }
 
@@ -184,18 +185,18 @@ std::unique_ptr<Transport> OpenSerial(const std::string& port, int lineMode, Err
         int err = errno;
         *error = posix::ErrorFromErrno(err);
         *detail = "cannot open " + path + ": " + std::strerror(err);
-        struct stat port {};
+        struct stat device {};
         if (err == EBUSY) {  // another program's TIOCEXCL
-            *detail = PortInUse(path, ::stat(path.c_str(), &port) == 0 ? &port : nullptr);
+            *detail = PortInUse(path, ::stat(path.c_str(), &device) == 0 ? &device : nullptr);
         }
         return nullptr;
     }
     if (::flock(fd.Get(), LOCK_EX | LOCK_NB) != 0) {
         int err = errno;
-        struct stat port {};
+        struct stat device {};
         if (err == EWOULDBLOCK) {
             *error = Error::Busy;
-            *detail = PortInUse(path, ::fstat(fd.Get(), &port) == 0 ? &port : nullptr);
+            *detail = PortInUse(path, ::fstat(fd.Get(), &device) == 0 ? &device : nullptr);
             return nullptr;
         }
         // A device whose file system keeps no locks (ENOLCK) still has TIOCEXCL below.
