@@ -50,14 +50,14 @@ std::string LockHolder(const struct stat& device) {
     while (std::getline(locks, line)) {
         // "1: FLOCK  ADVISORY  WRITE 4242 00:19:5 0 EOF"; waiters carry "->".
         std::istringstream fields(line);
-        std::string number, kind, mode, access, device;
+        std::string number, kind, mode, access, where;
         long pid = 0;
-        if (!(fields >> number >> kind) || kind == "->" || !(fields >> mode >> access >> pid >> device)) {
+        if (!(fields >> number >> kind) || kind == "->" || !(fields >> mode >> access >> pid >> where)) {
             continue;
         }
         unsigned devMajor = 0, devMinor = 0;
         unsigned long long inode = 0;
-        if (std::sscanf(device.c_str(), "%x:%x:%llu", &devMajor, &devMinor, &inode) != 3 ||
+        if (std::sscanf(where.c_str(), "%x:%x:%llu", &devMajor, &devMinor, &inode) != 3 ||
             devMajor != major(device.st_dev) || devMinor != minor(device.st_dev) || inode != device.st_ino ||
             pid <= 0) {
             continue;
