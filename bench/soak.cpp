@@ -6,8 +6,9 @@
 // image in flash; and from run to run neither the host process nor the board may
 // gather descriptors or threads.
 //
-// Usage: soak_runs [RUNS] [--seed N] [--keep-going]
-//   RUNS defaults to 1000; the seed (printed first) replays a soak run for run.
+// Usage: soak_runs [RUNS] [--seed N] [--keep-going] [--verbose]
+//   RUNS defaults to 1000; the seed (printed first) replays a soak run for run;
+//   --verbose prints a line per run.
 //   Exit status 0 when every run behaved, 1 otherwise.
 #include <bootwire/bootwire.h>
 #include <stdlib.h>
@@ -116,8 +117,8 @@ struct RunResult {
 
 class Soak {
 public:
-    Soak(int runs, uint64_t seed, bool keepGoing, std::string dir)
-        : runs_(runs), seed_(seed), keepGoing_(keepGoing), dir_(std::move(dir)), random_(seed) {
+    Soak(int runs, uint64_t seed, bool keepGoing, bool verbose, std::string dir)
+        : runs_(runs), seed_(seed), keepGoing_(keepGoing), verbose_(verbose), dir_(std::move(dir)), random_(seed) {
         cli_ = (std::filesystem::path(sealtest::SimExecutable()).parent_path() / "sealbench-cli").string();
     }
 
@@ -253,6 +254,7 @@ private:
                 if (!Finish(plan, Execute(plan))) break;
             }
         }
+        std::filesystem::remove(first.imagePath);
         sim_.reset();
     }
 
@@ -265,7 +267,7 @@ private:
         const uint32_t ramBase = sealbench::PresetOf(cpu_.type).ramBase;
         plan.image = flash ? soak::RandomImage(Pick<size_t>(256, 0x10000), random_)
                            : soak::ReturningImage(ramBase, Pick<size_t>(64, 0x10000), random_);
-        plan.imagePath = dir_ + "/image" + std::to_string(done_) + ".bin";
+        plan.imagePath = dir_ + "/image" + std::to_string(++images_) + ".bin";
         soak::WriteImage(plan.imagePath, plan.image);
         return plan;
     }
@@ -385,7 +387,14 @@ private:
         ++byFault_[NameOf(fault_)];
         longest_ = std::max(longest_, result.seconds);
         std::filesystem::remove(plan.imagePath);
-        if (done_ % 50 == 0) std::fprintf(stderr, "soak: %d of %d runs, %d failed\n", done_, runs_, failures_);
+        if (verbose_) {
+            std::fprintf(stderr, "run %d: %s %s over %s via %s, %zu bytes, fault %s%s: %s in %.1f s\n", done_,
+                         cpu_.name, plan.flash ? "flash" : "download", plan.usb ? "USB" : "pty",
+                         plan.core ? "core" : "cli", plan.image.size(), NameOf(fault_), faultArgs_.c_str(),
+                         result.success ? "ok" : "failed", result.seconds);
+        } else if (done_ % 50 == 0) {
+            std::fprintf(stderr, "soak: %d of %d runs, %d failed\n", done_, runs_, failures_);
+        }
         if (result.timedOut) {
             Fail("did not end within 60 s", plan, result);
             return false;
@@ -451,8 +460,6 @@ private:
     // one that finished last with success.
     void Contend() {
         RunPlan plans[2] = {NewPlan(true), NewPlan(true)};
-        plans[1].imagePath = dir_ + "/image" + std::to_string(done_) + "b.bin";
-        soak::WriteImage(plans[1].imagePath, plans[1].image);
         for (RunPlan& plan : plans) {
             plan.usb = plan.core = plan.ddr = false;
             plan.expect = Expect::Either;
@@ -500,11 +507,13 @@ private:
     int runs_;
     uint64_t seed_;
     bool keepGoing_;
+    bool verbose_;
     std::string dir_;
     std::string cli_;
     std::mt19937_64 random_;
 
     int done_ = 0;
+    int images_ = 0;
     int failures_ = 0;
     int flashChecks_ = 0;
     double longest_ = 0;
@@ -536,23 +545,26 @@ int main(int argc, char** argv) {
     int runs = 1000;
     uint64_t seed = static_cast<uint64_t>(Clock::now().time_since_epoch().count());
     bool keepGoing = false;
+    bool verbose = false;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
         if (arg == "--seed" && i + 1 < argc) {
             seed = std::strtoull(argv[++i], nullptr, 10);
         } else if (arg == "--keep-going") {
             keepGoing = true;
+        } else if (arg == "--verbose") {
+            verbose = true;
         } else if (!arg.empty() && arg.find_first_not_of("0123456789") == std::string::npos) {
             runs = std::stoi(arg);
         } else {
-            std::fprintf(stderr, "usage: %s [RUNS] [--seed N] [--keep-going]\n", argv[0]);
+            std::fprintf(stderr, "usage: %s [RUNS] [--seed N] [--keep-going] [--verbose]\n", argv[0]);
             return 2;
         }
     }
     char pattern[] = "/tmp/sealbench-soak-XXXXXX";
     if (mkdtemp(pattern) == nullptr) return 1;
     std::fprintf(stderr, "soak: %d runs, seed %llu\n", runs, static_cast<unsigned long long>(seed));
-    int status = Soak(runs, seed, keepGoing, pattern).Run();
+    int status = Soak(runs, seed, keepGoing, verbose, pattern).Run();
     std::filesystem::remove_all(pattern);
     return status;
 }
