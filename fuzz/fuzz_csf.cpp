@@ -61,9 +61,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         return 0;
     }
     const std::string text = sealbench::CsfText(d);
-    // 21 lines up to CSF_KEY, a line per key, a blank, a line per block, a blank,
-    // four lines of the commands' heading, PUBLICKEY_SIG_VERIFY, a line per key.
-    const size_t lines = 29 + 2 * d.keyNames.size() + d.blocks.size();
+    // 21 lines up to CSF_KEY, a line per key, a blank, a line per block, the five
+    // lines of the commands' heading, PUBLICKEY_SIG_VERIFY, a line per key.
+    const size_t lines = 28 + 2 * d.keyNames.size() + d.blocks.size();
     if (Count(text, '\n') != lines || Count(text, '\r') != lines || text.size() < 2 ||
         text.substr(text.size() - 2) != "\r\n") {
         std::abort();
