@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -63,8 +64,16 @@ CliProcess::CliProcess(const std::string& cli, const std::vector<std::string>& a
     posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, outPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
+    const int error = posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
+    if (error != 0) {
+        // Say so in its output, or the report shows a run that failed without a word
+        // (a binary being relinked while the soak runs is one way to get here).
+        pid_ = -1;
+        done_ = true;
+        finished_.end = Clock::now();
+        finished_.err = "could not start " + cli + ": " + std::strerror(error) + "\n";
+    }
 }
 
 void CliProcess::Collect(int status) {
@@ -74,6 +83,7 @@ void CliProcess::Collect(int status) {
     finished_.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     finished_.out = ReadAll(outPath_);
     finished_.err = ReadAll(errPath_);
+    if (WIFSIGNALED(status)) finished_.err += "ended by signal " + std::to_string(WTERMSIG(status)) + "\n";
     std::filesystem::remove(outPath_);
     std::filesystem::remove(errPath_);
 }
