@@ -1,14 +1,25 @@
 // Serial transport on POSIX terminals: exclusive open, 115200 baud, raw 8-bit
 // bytes with the boot ROM's parity and stop bits, reads bounded like the boot
 // ROM's line time-outs (3 s plus 5 ms a byte).
+//
+// Exclusive means an advisory lock (flock) taken right after open(), before the
+// port's settings are touched or a byte is sent. TIOCEXCL alone does not bind a
+// privileged process and leaves a gap between open() and the ioctl in which a
+// second program can get the port too; two runs interleaving their frames on one
+// board can leave a flash that holds neither image while one of them reports
+// success. The lock binds everyone and ends with the descriptor.
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <termios.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <sstream>
 #include <string>
 
 #include "common/unique_fd.h"
@@ -30,6 +41,40 @@ bool IsPseudoTerminal(int fd) {
     }
     unsigned int maj = major(st.st_rdev);
     return maj >= 136 && maj <= 143;
+}
+
+// The program holding an advisory lock on `device`, as "NAME, pid N", from the
+// kernel's table of locks; empty when it cannot be told.
+std::string LockHolder(const struct stat& device) {
+    std::ifstream locks("/proc/locks");
+    std::string line;
+    while (std::getline(locks, line)) {
+        // "1: FLOCK  ADVISORY  WRITE 4242 00:19:5 0 EOF"; waiters carry "->".
+        std::istringstream fields(line);
+        std::string number, kind, mode, access, where;
+        long pid = 0;
+        if (!(fields >> number >> kind) || kind == "->" || !(fields >> mode >> access >> pid >> where)) {
+            continue;
+        }
+        unsigned devMajor = 0, devMinor = 0;
+        unsigned long long inode = 0;
+        if (std::sscanf(where.c_str(), "%x:%x:%llu", &devMajor, &devMinor, &inode) != 3 ||
+            devMajor != major(device.st_dev) || devMinor != minor(device.st_dev) || inode != device.st_ino ||
+            pid <= 0) {
+            continue;
+        }
+        std::string name;
+        std::ifstream comm("/proc/" + std::to_string(pid) + "/comm");
+        std::getline(comm, name);
+        return (name.empty() ? std::string() : name + ", ") + "pid " + std::to_string(pid);
+    }
+    return {};
+}
+
+std::string PortInUse(const std::string& path, const struct stat* device) {
+    std::string text = path + ": port in use by another program";
+    std::string holder = device != nullptr ? LockHolder(*device) : std::string();
+    return holder.empty() ? text : text + " (" + holder + ")";
 }
 
 // "3" means COM3, the platform's third serial port; anything else is a path.
@@ -139,7 +184,21 @@ std::unique_ptr<Transport> OpenLocalSerial(const std::string& port, int lineMode
         int err = errno;
         *error = posix::ErrorFromErrno(err);
         *detail = "cannot open " + path + ": " + std::strerror(err);
+        struct stat device {};
+        if (err == EBUSY) {  // another program's TIOCEXCL
+            *detail = PortInUse(path, ::stat(path.c_str(), &device) == 0 ? &device : nullptr);
+        }
         return nullptr;
+    }
+    if (::flock(fd.Get(), LOCK_EX | LOCK_NB) != 0) {
+        int err = errno;
+        struct stat device {};
+        if (err == EWOULDBLOCK) {
+            *error = Error::Busy;
+            *detail = PortInUse(path, ::fstat(fd.Get(), &device) == 0 ? &device : nullptr);
+            return nullptr;
+        }
+        // A device whose file system keeps no locks (ENOLCK) still has TIOCEXCL below.
     }
     if (!::isatty(fd.Get())) {
         *error = Error::NotFound;

@@ -78,16 +78,20 @@ struct CsfCommandOptions {
 };
 
 // FILE,START,LENGTH,KEYNAME, split at the last three commas so that a file
-// name may hold commas; KEYNAME may be empty.
-CsfBlock ParseBlock(const std::string& text) {
+// name may hold commas; KEYNAME may be empty. START and LENGTH must be numbers.
+CsfBlock ParseBlock(const std::string& text, size_t number) {
     size_t third = text.rfind(',');
     size_t second = third == std::string::npos || third == 0 ? std::string::npos : text.rfind(',', third - 1);
     size_t first = second == std::string::npos || second == 0 ? std::string::npos : text.rfind(',', second - 1);
     if (first == std::string::npos) {
         throw UsageError("A block is FILE,START,LENGTH,KEYNAME, not: " + text);
     }
-    return CsfBlock{FileNameOfPath(text.substr(0, first)), text.substr(first + 1, second - first - 1),
-                    text.substr(second + 1, third - second - 1), text.substr(third + 1)};
+    CsfBlock block{FileNameOfPath(text.substr(0, first)), text.substr(first + 1, second - first - 1),
+                   text.substr(second + 1, third - second - 1), text.substr(third + 1)};
+    if (auto refusal = CheckCsfBlock(block, number)) {
+        throw UsageError("--block " + text + ": " + *refusal);
+    }
+    return block;
 }
 
 int RunCsf(const CsfCommandOptions& o) {
@@ -101,7 +105,7 @@ int RunCsf(const CsfCommandOptions& o) {
         document.keyNames.push_back(FileNameOfPath(key));
     }
     for (const std::string& block : o.blocks) {
-        document.blocks.push_back(ParseBlock(block));
+        document.blocks.push_back(ParseBlock(block, document.blocks.size() + 1));
     }
     Outcome saved = SaveCsf(o.out, document);
     if (!saved.Ok()) {
@@ -171,6 +175,7 @@ int RunSrec(const SrecCommandOptions& o) {
     request.lineLength = o.lineLength;
     request.addressSize = o.addressSize;
     request.suppressHeaderAndFooter = o.noHeader;
+    request.writeWhenOutsideInput = false;
 
     SRecordOptions options;
     Result<SRecordReport> converted = ConvertFile(options, request, nullptr);
@@ -181,8 +186,8 @@ int RunSrec(const SrecCommandOptions& o) {
             Complain(message);
         }
     }
-    // A range outside the file still gives a file, but one without data: a
-    // script must not take that for a good conversion.
+    // A range outside the file has nothing to convert: a script must not take that
+    // for a good conversion, and the output is left as it was.
     return converted.Ok() && !converted.value.warned ? kExitOk : kExitFailed;
 }
 

@@ -2,6 +2,7 @@
 // page's debug buttons. They never run the memory initialisation.
 #include <cinttypes>
 #include <cstdio>
+#include <string>
 
 #include "commands.h"
 #include "connection.h"
@@ -15,8 +16,20 @@ struct LinkCommandOptions {
     ConnectionOptions connection;
     std::string address;
     std::string value;
-    int width = 32;
+    std::string width = "32";
 };
+
+// The width is a decimal number of bits; a general integer reader would also take
+// 0x20 as 32 and fail on a huge number without saying what is wanted.
+CLI::Validator WidthValue() {
+    return CLI::Validator(
+        [](std::string& text) -> std::string {
+            return text == "8" || text == "16" || text == "32"
+                       ? std::string()
+                       : "the access width is 8, 16 or 32 bits, written in decimal; not " + text;
+        },
+        "8|16|32");
+}
 
 // Banner, then the link; nullopt after the failure has been reported.
 std::optional<Connection> Start(const ConnectionOptions& options) {
@@ -71,7 +84,7 @@ int RunWriteRegister(const LinkCommandOptions& o) {
     uint32_t value = *ParseHexStrict(o.value);
     bootwire::Link& link = *connection->link;
     ReceiveLimit limit(link);
-    if (link.WriteRegister(address, value, static_cast<uint8_t>(o.width), PresetOf(type).processorCode) !=
+    if (link.WriteRegister(address, value, static_cast<uint8_t>(std::stoi(o.width)), PresetOf(type).processorCode) !=
         bootwire::Error::Ok) {
         return Fail(Outcome::Failure(FailureKind::Target, "Register write failed", {}, link.ErrorDetail()));
     }
@@ -95,8 +108,7 @@ void AddLinkCommands(CLI::App& app, int& status) {
     CLI::App* write = app.add_subcommand("write-reg", "Write one register");
     write->add_option("ADDRESS", options->address, "Register address (hexadecimal)")->required()->check(HexValue());
     write->add_option("VALUE", options->value, "Value (hexadecimal)")->required()->check(HexValue());
-    write->add_option("--width", options->width, "Access width in bits: 8, 16 or 32")
-        ->check(CLI::IsMember({8, 16, 32}));
+    write->add_option("--width", options->width, "Access width in bits: 8, 16 or 32")->check(WidthValue());
     AddConnectionOptions(write, options->connection);
     write->callback([options, &status] { status = RunWriteRegister(*options); });
 }

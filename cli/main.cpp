@@ -4,9 +4,11 @@
 
 #include "commands.h"
 #include "several_boards.h"
+#include "stdout_check.h"
 
 int main(int argc, char** argv) {
     namespace cli = sealbench::cli;
+    cli::FailOnLostOutput();
     CLI::App app{"Sealbench command line: talk to a Vireo boot ROM, flash boards, author secure-boot files."};
     app.require_subcommand(1);
     app.set_help_all_flag("--help-all", "Show the help of every command");

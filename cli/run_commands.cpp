@@ -1,12 +1,15 @@
 // download, flash and mem-init: the download page's "Execute" and "Mem Init?" for
 // scripts. The status-log lines go to stdout, progress and diagnostics to stderr.
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <iostream>
 #include <mutex>
 
 #include "cli_view.h"
 #include "commands.h"
+#include "common/file_checks.h"
 #include "connection.h"
 #include "download/runner.h"
 #include "options.h"
@@ -30,14 +33,23 @@ MemoryInitChoice MemoryInitOf(const std::string& mode) {
     if (mode == "ddr") return {true, false, {}};
     if (mode == "sdram") return {false, true, {}};
     if (mode == "none") return {false, false, {}};
-    // The page runs a missing script as "nothing to do"; on a command line a path
-    // that names nothing is a mistake worth stopping for before the board is touched.
+    // The page runs a script it cannot open as "nothing to do"; on a command line
+    // the path was given on purpose, so whatever keeps it from being read stops the
+    // command, with the reason, before the board is touched.
     std::error_code error;
-    if (!std::filesystem::is_regular_file(mode, error)) {
+    if (std::filesystem::status(mode, error).type() == std::filesystem::file_type::not_found) {
         throw UsageError("--mem-init: no such memory-init script: " + mode +
                          " (use ddr, sdram, none or the path of a script)");
     }
-    return {false, false, mode};
+    if (auto refusal = RefuseNonRegularInput(mode)) {
+        throw UsageError("--mem-init: " + *refusal);
+    }
+    std::FILE* script = std::fopen(mode.c_str(), "rb");
+    if (script == nullptr) {
+        throw UsageError("--mem-init: cannot read the memory-init script " + mode + ": " + std::strerror(errno));
+    }
+    std::fclose(script);
+    return {false, false, mode, true};
 }
 
 // The settings the page would hold before its operation's fields: the processor and

@@ -2,8 +2,16 @@
 // (HWC, CSF, combined image, S-records) ends up in silicon or in a programmer, so
 // a half-written file must never be left where the user expects a good one: the
 // bytes go to a temporary file in the target's folder, which replaces the target
-// by a rename only after the last byte was written. A file that is dropped or
-// fails is removed, and an existing target stays as it was.
+// only after the last byte was written. A file that is dropped or fails is removed,
+// and an existing target stays as it was.
+//
+// What the path names decides the rest. A link is followed: the file it points to
+// is replaced and the link stays. A replaced file keeps its permissions (and its
+// owner and group where the process may set them). A character device or a FIFO
+// (/dev/null, a pipe to another program) is written straight through, as the shell
+// would; a folder or anything else that is not a regular file is refused. Where the
+// platform can, the temporary file has no name until it is complete, so a process
+// that is killed leaves nothing behind.
 #pragma once
 
 #include <cstddef>
@@ -50,11 +58,13 @@ private:
     void Discard();
 
     std::string path_;
-    std::string tempPath_;
+    std::string tempPath_;  // empty while the temporary file has no name
     int fd_ = -1;
     std::unique_ptr<char[]> buffer_;
     size_t used_ = 0;
     std::string error_;
+    std::string target_;   // the file that is replaced: path_ with links followed
+    bool direct_ = false;  // written straight into a device or FIFO, nothing to replace
 };
 
 // Writes a whole file through AtomicFile; a failure's message is the reason.

@@ -12,6 +12,7 @@
 #include <memory>
 
 #include "common/atomic_file.h"
+#include "common/file_checks.h"
 #include "common/unique_fd.h"
 
 namespace sealbench {
@@ -280,11 +281,21 @@ Result<SRecordReport> ConvertFile(SRecordOptions& options, const SRecordRequest&
         options.headerAndFooter = false;
     }
 
-    UniqueFd input(::open(options.inputPath.c_str(), O_RDONLY | O_CLOEXEC));
+    // A FIFO would hold open() until some program writes to it, and a device has
+    // no size to plan the records by.
+    if (auto refusal = RefuseNonRegularInput(options.inputPath)) {
+        Report(outcome, log, *refusal + "\n");
+        return Failed(std::move(outcome), FailureKind::Input);
+    }
+    UniqueFd input(::open(options.inputPath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     struct stat info {};
-    if (input.Get() < 0 || ::fstat(input.Get(), &info) != 0 || S_ISDIR(info.st_mode)) {
+    if (input.Get() < 0 || ::fstat(input.Get(), &info) != 0 || !S_ISREG(info.st_mode)) {
         Report(outcome, log, Format("Input file %s not found\n", options.inputPath.c_str()));
         return Failed(std::move(outcome), FailureKind::File);
+    }
+    if (auto refusal = RefuseOutputOverInput(options.outputPath, {options.inputPath})) {
+        Report(outcome, log, *refusal + "\n");
+        return Failed(std::move(outcome), FailureKind::Input);
     }
 
     // An empty file has no last byte: it yields no data records and no warning.
@@ -305,6 +316,10 @@ Result<SRecordReport> ConvertFile(SRecordOptions& options, const SRecordRequest&
             haveData = false;
         }
         outcome.warned = !haveData;
+        if (outcome.warned && !request.writeWhenOutsideInput) {
+            Report(outcome, log, "Nothing was written to " + options.outputPath + "\n");
+            return Failed(std::move(outcome), FailureKind::Input);
+        }
     }
     if (!request.offset) {
         options.offset = options.begin;

@@ -45,6 +45,9 @@ struct SRecordRequest {
     std::optional<uint32_t> end;
     std::optional<long long> addressSize;  // clamped to 2..4
     bool suppressHeaderAndFooter = false;
+    // A range outside the input still gives the page a file with no data records.
+    // The command line fails then, and a failed command leaves the output alone.
+    bool writeWhenOutsideInput = true;
     // Called with the output path just before the output file is created.
     std::function<void(const std::string&)> beforeWriting;
 };

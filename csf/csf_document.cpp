@@ -1,8 +1,10 @@
 #include "csf/csf_document.h"
 
 #include <span>
+#include <utility>
 
 #include "common/atomic_file.h"
+#include "common/hex_text.h"
 
 namespace sealbench {
 namespace {
@@ -28,6 +30,31 @@ private:
 
 constexpr std::string_view kRule = "########################################\n";
 
+bool HasControlCharacter(std::string_view text) {
+    for (char c : text) {
+        auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7F) {
+            return true;
+        }
+    }
+    return false;
+}
+
+std::string ControlCharacterRefusal(const std::string& field) {
+    return field + " holds a control character (a line break, a tab...): it cannot be written into the CSF file";
+}
+
+// 0x and one to eight hexadecimal digits, or one to ten decimal digits within 32 bits.
+bool IsCsfNumber(std::string_view text) {
+    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+        return ParseHexStrict(text).has_value();
+    }
+    if (text.empty() || text.size() > 10 || text.find_first_not_of("0123456789") != std::string_view::npos) {
+        return false;
+    }
+    return std::stoull(std::string(text)) <= 0xFFFFFFFFull;
+}
+
 }  // namespace
 
 std::string FileNameOfPath(std::string_view path) {
@@ -35,21 +62,61 @@ std::string FileNameOfPath(std::string_view path) {
     return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
 }
 
-std::optional<std::string_view> ValidateCsf(const CsfDocument& d) {
+std::optional<std::string> CheckCsfBlock(const CsfBlock& block, size_t number) {
+    const std::string name = "Block " + std::to_string(number);
+    if (block.fileName.empty()) {
+        return name + ": the file name is empty";
+    }
+    if (!IsCsfNumber(block.start)) {
+        return name + ": the starting address must be a number such as 0x1000 or 4096, not \"" + block.start + "\"";
+    }
+    if (!IsCsfNumber(block.length)) {
+        return name + ": the bytes to sign must be a number such as 0x400 or 1024, not \"" + block.length + "\"";
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> ValidateCsf(const CsfDocument& d) {
     if (d.code == kCsfEmptyCode) {
-        return kMsgCsfNoCode;
+        return std::string(kMsgCsfNoCode);
     }
     if (d.superRootPath.empty()) {
-        return kMsgCsfNoSuperRoot;
+        return std::string(kMsgCsfNoSuperRoot);
     }
     if (d.csfKeyPath.empty()) {
-        return kMsgCsfNoCsfKey;
+        return std::string(kMsgCsfNoCsfKey);
     }
     if (d.keyNames.empty()) {
-        return kMsgCsfNoKey;
+        return std::string(kMsgCsfNoKey);
     }
     if (d.blocks.empty()) {
-        return kMsgCsfNoBlock;
+        return std::string(kMsgCsfNoBlock);
+    }
+    const std::pair<const char*, std::string> fields[] = {{"The Type", d.type},
+                                                          {"The UID", d.uid},
+                                                          {"The Code", d.code},
+                                                          {"The Super Root", FileNameOfPath(d.superRootPath)},
+                                                          {"The CSF Key", FileNameOfPath(d.csfKeyPath)}};
+    for (const auto& [field, text] : fields) {
+        if (HasControlCharacter(text)) {
+            return ControlCharacterRefusal(field);
+        }
+    }
+    for (size_t r = 0; r < d.keyNames.size(); ++r) {
+        if (HasControlCharacter(d.keyNames[r])) {
+            return ControlCharacterRefusal("Key " + std::to_string(r + 2));
+        }
+    }
+    for (size_t b = 0; b < d.blocks.size(); ++b) {
+        const CsfBlock& block = d.blocks[b];
+        for (const std::string* text : {&block.fileName, &block.start, &block.length, &block.key}) {
+            if (HasControlCharacter(*text)) {
+                return ControlCharacterRefusal("Block " + std::to_string(b + 1));
+            }
+        }
+        if (auto refusal = CheckCsfBlock(block, b + 1)) {
+            return refusal;
+        }
     }
     return std::nullopt;
 }

@@ -47,8 +47,16 @@ struct CsfDocument {
     std::vector<CsfBlock> blocks;       // in list order: BLOCK1, BLOCK2, ...
 };
 
-// The first failed check in the page's order, or nullopt.
-std::optional<std::string_view> ValidateCsf(const CsfDocument& document);
+// A block's own fields: a file name, and the start and length as numbers (0x
+// followed by up to eight hexadecimal digits, or decimal). The refusal names the
+// block by its number (BLOCK1 first); nullopt when the block is in form.
+std::optional<std::string> CheckCsfBlock(const CsfBlock& block, size_t number);
+
+// The first failed check, or nullopt: the page's five checks in their order, then
+// every text that reaches the file must be free of control characters (a line
+// break would add lines of the user's making to what the signing tool obeys), then
+// each block must be in form.
+std::optional<std::string> ValidateCsf(const CsfDocument& document);
 
 // The file's text, every line ending CR LF. Texts are inserted as held.
 std::string CsfText(const CsfDocument& document);

@@ -1,8 +1,11 @@
 #include "memory_init.h"
 
+#include <cerrno>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 
+#include "common/file_checks.h"
 #include "common/hex_text.h"
 
 namespace sealbench {
@@ -72,10 +75,23 @@ Outcome WriteAll(bootwire::Link& link, ProcessorType type, std::span<const Regis
     return Outcome::Success();
 }
 
-Outcome RunScript(bootwire::Link& link, ProcessorType type, const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    if (path.empty() || !file) {
+Outcome RunScript(bootwire::Link& link, ProcessorType type, const std::string& path, bool required) {
+    if (path.empty()) {
         return Outcome::Success();
+    }
+    // A FIFO would hold the thread in open() until some program writes to it, and
+    // a device would be read until the size limit: neither is a script.
+    if (auto refusal = RefuseNonRegularInput(path)) {
+        return Outcome::Failure(FailureKind::File, std::string(kScriptInitError), "Memory init script " + *refusal);
+    }
+    std::ifstream file(path, std::ios::binary);
+    if (!file) {
+        int error = errno;
+        if (!required) {
+            return Outcome::Success();
+        }
+        return Outcome::Failure(FailureKind::File, std::string(kScriptInitError),
+                                "Memory init script " + path + " cannot be read: " + std::strerror(error));
     }
     std::string text;
     text.assign(std::istreambuf_iterator<char>(file), {});
@@ -219,7 +235,7 @@ Outcome RunMemoryInit(bootwire::Link& link, ProcessorType type, const MemoryInit
         }
         return outcome;
     }
-    return RunScript(link, type, choice.scriptPath);
+    return RunScript(link, type, choice.scriptPath, choice.scriptRequired);
 }
 
 }  // namespace sealbench

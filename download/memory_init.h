@@ -72,8 +72,9 @@ struct ParsedScript {
 // `text` has LF line ends.
 ParsedScript ParseScript(std::string_view text);
 
-// Runs the step: DDR box, else SDRAM box, else the script (a script that cannot be
-// opened, or an empty path, succeeds with nothing written). A failure's message is
+// Runs the step: DDR box, else SDRAM box, else the script (an empty path, or a
+// script that cannot be opened and is not required, succeeds with nothing written;
+// a path that is not a regular file fails). A failure's message is
 // the branch's error text; its detail names a script's file and line, its
 // diagnostic is what the library said.
 Outcome RunMemoryInit(bootwire::Link& link, ProcessorType type, const MemoryInitChoice& choice);

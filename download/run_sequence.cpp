@@ -96,6 +96,14 @@ Outcome DownloadOnly(bootwire::Link& link, const RunPlan& plan, RunObserver& obs
     return Outcome::Success(Format("Downloading Complete - Program executing at 0x%x", plan.address));
 }
 
+// A link whose port or device went away, or whose system calls fail, will not
+// answer again: polling on until the silence limit would only hide the reason.
+// A time-out is different: the flash library may skip a query while it works.
+bool LinkIsLost(bootwire::Error error) {
+    return error == bootwire::Error::Gone || error == bootwire::Error::Io || error == bootwire::Error::NotOpen ||
+           error == bootwire::Error::Driver;
+}
+
 Outcome PollFlashing(bootwire::Link& link, const RunPlan& plan, RunObserver& observer, std::stop_token stop) {
     observer.FlashingStarted();
     PauseUnlessStopped(stop, kFlashingStartPause);
@@ -109,6 +117,9 @@ Outcome PollFlashing(bootwire::Link& link, const RunPlan& plan, RunObserver& obs
         bootwire::Error error = link.FlashingStatus(&word);
         Clock::time_point now = Clock::now();
         if (error != bootwire::Error::Ok) {
+            if (LinkIsLost(error)) {
+                return Reason("The link to the board was lost during flashing: " + link.ErrorDetail());
+            }
             if (now - lastWord >= plan.statusSilenceLimit) {
                 auto seconds = std::chrono::duration_cast<std::chrono::seconds>(plan.statusSilenceLimit).count();
                 return Reason(Format("The flash library stopped answering: no status word for %u s",

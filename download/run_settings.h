@@ -22,6 +22,9 @@ struct MemoryInitChoice {
     bool ddr = true;
     bool sdram = false;
     std::string scriptPath;  // used when neither box is checked; empty skips the step
+    // The page skips a script it cannot open; a command line that was given the path
+    // on purpose fails instead.
+    bool scriptRequired = false;
 };
 
 // The board a run talks to, chosen and owned by the front end: the window hands the

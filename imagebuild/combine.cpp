@@ -11,6 +11,7 @@
 
 #include "common/address_text.h"
 #include "common/atomic_file.h"
+#include "common/file_checks.h"
 
 namespace sealbench {
 namespace {
@@ -38,6 +39,10 @@ struct FileCloser {
 bool ReadPiece(const std::string& path, int32_t length, std::vector<uint8_t>& bytes, std::string& detail) {
     if (length < 0) {
         detail = "Negative length for " + path;
+        return false;
+    }
+    if (auto refusal = RefuseNonRegularInput(path)) {
+        detail = *refusal;
         return false;
     }
     std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
@@ -136,6 +141,9 @@ std::optional<std::vector<uint8_t>> LayOutCombinedImage(const CombineAddresses& 
 Outcome CombineImageFiles(const std::string& target, const std::string& osPath, const std::string& csfPath,
                           const std::string& hwcPath, const CombineAddresses& addresses, int32_t osLength,
                           int32_t csfLength, int32_t hwcLength) {
+    if (auto refusal = RefuseOutputOverInput(target, {osPath, csfPath, hwcPath})) {
+        return Outcome::Failure(FailureKind::Input, std::string(kMsgCombineFailed), *refusal);
+    }
     std::vector<uint8_t> os, csf, hwc;
     std::string why;
     if (!ReadPiece(osPath, osLength, os, why) || !ReadPiece(csfPath, csfLength, csf, why) ||

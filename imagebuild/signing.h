@@ -4,6 +4,7 @@
 // one argument, and an identifier cannot smuggle in a command.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -27,7 +28,7 @@ std::vector<std::string> SignArguments(const SignRequest& request);
 
 enum class SignStatus {
     Ok,          // the tool ran and exited with status 0
-    NotStarted,  // not found on PATH, not executable, or the process could not be created
+    NotStarted,  // refused files, not found on PATH, not executable, or no process could be made
     Failed,      // exited with a non-zero status
     Killed,      // ended by a signal
 };
@@ -39,7 +40,12 @@ struct SignResult {
     int code = 0;  // exit status, signal number or errno, by status
 };
 
-// Starts the tool found on PATH and waits for it to end. The tool inherits the
+// What the tool must not be given: a CSF that is not a regular file, or an output
+// that is the CSF itself. The refusal the user is shown, or nullopt.
+std::optional<std::string> RefuseSignFiles(const SignRequest& request);
+
+// Checks the files (RefuseSignFiles), starts the tool found on PATH and waits for
+// it to end. The tool inherits the
 // standard streams and the current folder.
 SignResult RunSigningTool(const SignRequest& request);
 

@@ -35,6 +35,11 @@ SignResult RunSigningTool(const SignRequest& request) {
     argv.push_back(nullptr);
 
     SignResult result;
+    if (auto refusal = RefuseSignFiles(request)) {
+        result.status = SignStatus::NotStarted;
+        result.outcome = Outcome::Failure(FailureKind::Input, *refusal);
+        return result;
+    }
     pid_t pid = 0;
     int error = ::posix_spawnp(&pid, kSigningTool, nullptr, nullptr, argv.data(), environ);
     if (error != 0) {

@@ -47,6 +47,25 @@ std::unique_ptr<Transport> Open(const std::string& port, int mode, Error* error)
     return OpenSerial(port, mode, error, &detail);
 }
 
+TEST(SerialPty, OneProgramAtATimeWhoeverItIs) {
+    Pty pty;
+    Error error;
+    auto first = Open(pty.path(), 1, &error);
+    ASSERT_NE(first, nullptr);
+    // Also for root, whom TIOCEXCL does not stop.
+    std::string detail;
+    auto second = OpenSerial(pty.path(), 1, &error, &detail);
+    EXPECT_EQ(second, nullptr);
+    EXPECT_EQ(error, Error::Busy);
+    EXPECT_NE(detail.find(pty.path() + ": port in use by another program"), std::string::npos) << detail;
+    EXPECT_NE(detail.find("pid " + std::to_string(::getpid()) + ")"), std::string::npos) << detail;
+
+    first.reset();  // the claim ends with the port
+    auto third = Open(pty.path(), 1, &error);
+    EXPECT_NE(third, nullptr);
+    EXPECT_EQ(error, Error::Ok);
+}
+
 TEST(SerialPty, LineModesAsThePortHoldsThem) {
     struct Case {
         int mode;

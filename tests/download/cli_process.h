@@ -35,22 +35,34 @@ struct CliResult {
     }
 };
 
-inline CliResult RunCli(const std::vector<std::string>& args, std::chrono::seconds limit = std::chrono::seconds(120)) {
+struct CliRunOptions {
+    std::chrono::seconds limit{120};
+    std::string stdoutPath;            // standard output goes to this file (/dev/full...) instead of `out`
+    std::vector<std::string> wrapper;  // a program that runs sealbench-cli (setpriv ... as another user)
+};
+
+inline CliResult RunCli(const std::vector<std::string>& args, const CliRunOptions& options) {
+    const std::chrono::seconds limit = options.limit;
     CliResult result;
     int outPipe[2];
     int errPipe[2];
     if (pipe2(outPipe, O_CLOEXEC) != 0 || pipe2(errPipe, O_CLOEXEC) != 0) return result;
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, outPipe[1], STDOUT_FILENO);
+    if (options.stdoutPath.empty()) {
+        posix_spawn_file_actions_adddup2(&actions, outPipe[1], STDOUT_FILENO);
+    } else {
+        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, options.stdoutPath.c_str(), O_WRONLY, 0);
+    }
     posix_spawn_file_actions_adddup2(&actions, errPipe[1], STDERR_FILENO);
-    std::vector<std::string> all{SEALBENCH_CLI_PATH};
+    std::vector<std::string> all = options.wrapper;
+    all.push_back(SEALBENCH_CLI_PATH);
     all.insert(all.end(), args.begin(), args.end());
     std::vector<char*> argv;
     for (std::string& a : all) argv.push_back(a.data());
     argv.push_back(nullptr);
     pid_t pid = -1;
-    int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    int spawned = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     close(outPipe[1]);
     close(errPipe[1]);
@@ -82,6 +94,10 @@ inline CliResult RunCli(const std::vector<std::string>& args, std::chrono::secon
     waitpid(pid, &status, 0);
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return result;
+}
+
+inline CliResult RunCli(const std::vector<std::string>& args, std::chrono::seconds limit = std::chrono::seconds(120)) {
+    return RunCli(args, CliRunOptions{limit, {}, {}});
 }
 
 }  // namespace sealtest

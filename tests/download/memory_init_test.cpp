@@ -2,6 +2,8 @@
 #include "download/memory_init.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -141,6 +143,23 @@ TEST(Script, MissingFileOrEmptyPathSkipsTheStep) {
     FakeLink fake;
     EXPECT_TRUE(RunMemoryInit(*fake.link, ProcessorType::VireoC_TO1, {false, false, ""}).Ok());
     EXPECT_TRUE(RunMemoryInit(*fake.link, ProcessorType::VireoC_TO1, {false, false, "/nonexistent/init.txt"}).Ok());
+    EXPECT_EQ(fake.board->Record().frames.size(), 0u);
+}
+
+TEST(Script, ARequiredScriptAndOneThatIsNoFileFailWithTheReason) {
+    FakeLink fake;
+    Outcome missing = RunMemoryInit(*fake.link, ProcessorType::VireoB, {false, false, "/nonexistent/init.txt", true});
+    EXPECT_EQ(missing.message, "Memory init error");
+    EXPECT_NE(missing.detail.find("/nonexistent/init.txt cannot be read: No such file or directory"), std::string::npos)
+        << missing.detail;
+
+    // The page too: a FIFO would hold the window in open() until a program writes to it.
+    std::string fifo = (std::filesystem::temp_directory_path() / ("init-fifo-" + std::to_string(::getpid()))).string();
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    Outcome refused = RunMemoryInit(*fake.link, ProcessorType::VireoB, {false, false, fifo});
+    std::filesystem::remove(fifo);
+    EXPECT_EQ(refused.message, "Memory init error");
+    EXPECT_NE(refused.detail.find("(it is a FIFO)"), std::string::npos) << refused.detail;
     EXPECT_EQ(fake.board->Record().frames.size(), 0u);
 }
 

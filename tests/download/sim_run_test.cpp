@@ -2,8 +2,10 @@
 // its USB socket: complete downloads and flashings, the flash library's error
 // words, and boards that fall silent.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <stdlib.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <set>
@@ -245,6 +247,37 @@ TEST_F(SimRun, FlashLibraryThatStopsAnswering) {
     settings_.addressText = "A0000000";
     settings_.memoryInit = {false, false, ""};
     EXPECT_EQ(Run(), "Error!!- Reason: The flash library stopped answering: no status word for 3 s");
+}
+
+TEST_F(SimRun, ABoardThatIsGoneEndsThePollingAtOnce) {
+    for (bool usb : {false, true}) {
+        SCOPED_TRACE(usb ? "USB socket" : "pty");
+        Start("VireoC_TO1", {}, usb);
+        settings_.flashLibPath = File("loop.bin", EndlessLoopLibrary());
+        Image(Pattern(0x1000, 9));
+        Flashing(FlashType::UserInput);
+        settings_.useDefaultAddress = false;
+        settings_.addressText = "A0000000";
+        settings_.memoryInit = {false, false, ""};
+        // Far longer than the run may take: only the lost link can end it in time.
+        settings_.statusSilenceLimit = 600s;
+        const size_t captionsBefore = view_.captions().size();
+        ASSERT_TRUE(runner_->Execute(settings_, board_));
+        auto polling = [&] {
+            auto captions = view_.captions();
+            return std::find(captions.begin() + static_cast<std::ptrdiff_t>(captionsBefore), captions.end(),
+                             "Start Flashing:") != captions.end();
+        };
+        auto deadline = std::chrono::steady_clock::now() + 60s;
+        while (!polling() && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(10ms);
+        }
+        ASSERT_TRUE(polling());
+        sim_->Signal(SIGKILL);
+        ASSERT_TRUE(runner_->WaitIdle(120s));
+        const std::string last = view_.lines().back();
+        EXPECT_EQ(last.rfind("Error!!- Reason: The link to the board was lost during flashing: ", 0), 0u) << last;
+    }
 }
 
 // A program for RAM base + 0x4000 that hands the board straight back to its boot

@@ -1,11 +1,14 @@
 #include "file_test_support.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -127,6 +130,11 @@ private:
 }  // namespace
 
 ProcessResult RunProcess(const std::vector<std::string>& argv, const std::vector<std::string>& extraEnv) {
+    return RunProcess(argv, ProcessOptions{extraEnv, {}, 120});
+}
+
+ProcessResult RunProcess(const std::vector<std::string>& argv, const ProcessOptions& options) {
+    const std::vector<std::string>& extraEnv = options.env;
     std::vector<std::string> env;
     for (char** e = environ; *e != nullptr; ++e) {
         std::string entry = *e;
@@ -153,7 +161,11 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const std::vector
     PipeReader out, err;
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out.WriteEnd(), 1);
+    if (options.stdoutPath.empty()) {
+        posix_spawn_file_actions_adddup2(&actions, out.WriteEnd(), 1);
+    } else {
+        posix_spawn_file_actions_addopen(&actions, 1, options.stdoutPath.c_str(), O_WRONLY, 0);
+    }
     posix_spawn_file_actions_adddup2(&actions, err.WriteEnd(), 2);
     posix_spawn_file_actions_addclose(&actions, out.ReadEnd());
     posix_spawn_file_actions_addclose(&actions, err.ReadEnd());
@@ -166,12 +178,22 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const std::vector
     out.Start();
     err.Start();
     int status = 0;
-    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(options.limitSeconds);
+    bool killed = false;
+    while (::waitpid(pid, &status, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            ::kill(pid, SIGKILL);
+            killed = true;
+            while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+            }
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     ProcessResult result;
     result.out = out.Finish();
     result.err = err.Finish();
-    result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    result.exitCode = !killed && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return result;
 }
 

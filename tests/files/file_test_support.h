@@ -41,6 +41,13 @@ struct ProcessResult {
 // ("NAME=value", replacing same-named ones) and waits for it to end.
 ProcessResult RunProcess(const std::vector<std::string>& argv, const std::vector<std::string>& extraEnv = {});
 
+struct ProcessOptions {
+    std::vector<std::string> env;  // as extraEnv above
+    std::string stdoutPath;        // standard output goes to this file (/dev/full...) instead of `out`
+    int limitSeconds = 120;        // then the program is killed and exitCode stays -1
+};
+ProcessResult RunProcess(const std::vector<std::string>& argv, const ProcessOptions& options);
+
 // Splits text at CR LF; fails the calling test when a bare LF occurs.
 std::vector<std::string> CrLfLines(const std::string& text);
 

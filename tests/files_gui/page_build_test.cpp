@@ -142,3 +142,26 @@ TEST_F(BuildPage, CombineReportsItsChecksAndWritesTheImage) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(BuildPageFiles, CombineRefusesToWriteOverAnInput) {
+    CPage_Build page;
+    sealbench::test::FakeUser user;
+    page.SetPrompts(user.Prompts());
+    sealbench::test::TempDir dir;
+    sealbench::test::WriteBytes(dir / "os.bin", std::vector<uint8_t>(0x100, 0x33));
+    sealbench::test::WriteBytes(dir / "csf.bin", std::vector<uint8_t>(0x80, 0x22));
+    sealbench::test::WriteBytes(dir / "hwc.bin", std::vector<uint8_t>(0x10, 0x11));
+    page.OsField()->setText(QString::fromStdString(dir / "os.bin"));
+    page.SignedCsfField()->setText(QString::fromStdString(dir / "csf.bin"));
+    page.HwcField()->setText(QString::fromStdString(dir / "hwc.bin"));
+    page.TargetField()->setText(QString::fromStdString(dir / "os.bin"));
+    ClickButton(&page, "Combine");
+    ASSERT_EQ(user.messages.size(), 1);
+    EXPECT_TRUE(user.messages[0].startsWith("File Construction Error")) << user.messages[0].toStdString();
+    EXPECT_TRUE(user.messages[0].contains("is the input file")) << user.messages[0].toStdString();
+    EXPECT_EQ(sealbench::test::ReadBytes(dir / "os.bin"), std::vector<uint8_t>(0x100, 0x33));
+}
+
+}  // namespace

@@ -1,6 +1,7 @@
 #include "convert/qt/page_convert.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <QCheckBox>
 #include <QLineEdit>
@@ -89,6 +90,25 @@ TEST_F(ConvertPage, OffsetTextsAndHiddenFields) {
     ClickButton(&page, "Convert");
     ASSERT_EQ(user.messages.size(), 1);
     EXPECT_TRUE(user.messages[0].contains("eight"));
+}
+
+TEST_F(ConvertPage, AnInputThatIsNoFileOrTheOutputIsRefused) {
+    const auto input = sealbench::test::ReadBytes(dir / "in.bin");
+    page.TargetField()->setText(QString::fromStdString(dir / "in.bin"));
+    ClickButton(&page, "Convert");
+    ASSERT_EQ(user.messages.size(), 1);
+    EXPECT_TRUE(user.messages[0].contains("is the input file")) << user.messages[0].toStdString();
+    EXPECT_EQ(sealbench::test::ReadBytes(dir / "in.bin"), input);
+
+    // A FIFO would hold the window in open() until some program writes to it.
+    ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
+    page.BinPathField()->setText(QString::fromStdString(dir / "fifo"));
+    page.TargetField()->setText(QString::fromStdString(dir / "out.s19"));
+    user.messages.clear();
+    ClickButton(&page, "Convert");
+    ASSERT_EQ(user.messages.size(), 1);
+    EXPECT_TRUE(user.messages[0].contains("it is a FIFO")) << user.messages[0].toStdString();
+    EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"fifo", "in.bin"}));
 }
 
 TEST_F(ConvertPage, MissingInputShowsOnlyItsMessage) {

@@ -183,6 +183,24 @@ TEST_F(CsfPage, ExecuteWritesTheWorkedExample) {
     EXPECT_NE(user.messages.last(), "CSF Saved Successfully!");
 }
 
+TEST_F(CsfPage, LineBreaksAndUnfilledBlocksAreRefusedBeforeTheChooser) {
+    page.CodeField()->setText("0x1\nINJECTED_LINE X");
+    page.SuperRootField()->setText("s.der");
+    page.CsfKeyField()->setText("c.crt");
+    AddKeys({"E:\\certs\\img.crt"});
+    AddBlocks("image.bin", "1");
+    user.files = {QString::fromStdString(dir / "sample.csf")};
+    ClickButton(&page, "Execute");
+    page.CodeField()->setText("0x1");
+    ClickButton(&page, "Execute");  // the new block still reads "0x", "0x"
+    EXPECT_EQ(user.messages,
+              (QStringList{"The Code holds a control character (a line break, a tab...): it cannot be written into "
+                           "the CSF file",
+                           "Block 1: the starting address must be a number such as 0x1000 or 4096, not \"0x\""}));
+    EXPECT_EQ(user.titles.size(), 1);  // only the key chooser ran
+    EXPECT_TRUE(dir.Entries().empty());
+}
+
 TEST(CsfAddBlockDialog, RefusesAnEmptyPathAndHandsOverPathAndCount) {
     Page_CSF_AddBlock dialog;
     sealbench::test::FakeUser user;
