@@ -8,9 +8,11 @@
 namespace sealbench::cli {
 
 void AddConnectionOptions(CLI::App* command, ConnectionOptions& options) {
-    command->add_option("--port", options.port, "Serial port: a device path (/dev/ttyUSB0) or a COM number");
-    command->add_flag("--usb", options.usb, "Use the USB boot device (2b4e:7a31) instead of a serial port");
-    command->add_option("--cpu", options.cpu, "Processor type: VireoB | VireoC_TO1 | VireoC_TO2");
+    CLI::Option* port =
+        command->add_option("-p,--port", options.port, "Serial port: a device path (/dev/ttyUSB0) or a COM number");
+    command->add_flag("--usb", options.usb, "Use the USB boot device (2b4e:7a31) instead of a serial port")
+        ->excludes(port);
+    command->add_option("-c,--cpu", options.cpu, "Processor type: VireoB | VireoC_TO1 | VireoC_TO2");
     command->add_option("--mem-init", options.memInit,
                         "Memory initialisation: ddr (default) | sdram | none | a memory-init script");
     command->add_option("--progress", options.progress, "Progress on stderr: auto (default) | plain | none")
