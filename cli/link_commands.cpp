@@ -31,6 +31,9 @@ int Fail(const Outcome& outcome) {
         line += ": " + outcome.diagnostic;
     }
     LogLine(line);
+    if (!outcome.detail.empty()) {
+        LogLine(outcome.detail);
+    }
     return kExitFailed;
 }
 
@@ -71,10 +74,15 @@ int RunWriteRegister(const LinkCommandOptions& o) {
     uint32_t value = *ParseHexStrict(o.value);
     bootwire::Link& link = *connection->link;
     ReceiveLimit limit(link);
-    if (link.WriteRegister(address, value, static_cast<uint8_t>(o.width), PresetOf(type).processorCode) !=
-        bootwire::Error::Ok) {
-        return Fail(Outcome::Failure(FailureKind::Target, "Register write failed", {}, link.ErrorDetail()));
+    if (bootwire::Error error =
+            link.WriteRegister(address, value, static_cast<uint8_t>(o.width), PresetOf(type).processorCode);
+        error != bootwire::Error::Ok) {
+        return Fail(Outcome::Failure(FailureKind::Target, "Register write failed", SilentBoardHint(error),
+                                     link.ErrorDetail()));
     }
+    char line[80];
+    std::snprintf(line, sizeof line, "Register/Memory 0x%08x written: 0x%08x (%d bits)", address, value, o.width);
+    LogLine(line);
     return kExitOk;
 }
 
