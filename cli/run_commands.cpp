@@ -8,6 +8,8 @@
 #include "cli_view.h"
 #include "commands.h"
 #include "connection.h"
+#include "download/memory_init.h"
+#include "download/run_plan.h"
 #include "download/runner.h"
 #include "options.h"
 
@@ -38,35 +40,54 @@ MemoryInitChoice MemoryInitOf(const std::string& mode) {
     return {false, false, mode};
 }
 
-// The settings the page would hold, and the board opened; nullopt after the failure
-// to open has been reported.
-struct Prepared {
+// The settings the page would hold for these options.
+RunSettings SettingsOf(const ConnectionOptions& options) {
     RunSettings settings;
-    std::optional<Connection> connection;  // none: neither --port nor --usb was given
-};
-
-std::optional<Prepared> Prepare(const ConnectionOptions& options) {
-    Prepared p;
-    p.settings.processor = RequireProcessor(options);
-    p.settings.memoryInit = MemoryInitOf(options.memInit);
-    if (options.usb || !options.port.empty()) {
-        p.connection = OpenConnection(options, p.settings.processor);
-        if (!p.connection) {
-            return std::nullopt;
-        }
-    }
-    return p;
+    settings.processor = RequireProcessor(options);
+    settings.memoryInit = MemoryInitOf(options.memInit);
+    return settings;
 }
 
-BoardLink BoardOf(const Prepared& p) { return p.connection ? p.connection->Board() : BoardLink{}; }
+// What the command line gave is checked before the board is touched: a missing
+// image or a wrong address must not cost a port and a memory initialisation, and
+// the message names the file and the system's reason, or the accepted range.
+bool InputsAccepted(const RunSettings& settings) {
+    if (RefuseProcessor(settings)) {
+        return true;  // "Execute" refuses the run itself, before it would read anything
+    }
+    Result<RunPlan> plan = MakeRunPlan(settings);
+    Outcome files = plan.Ok() ? CheckRunFiles(settings) : plan.outcome;
+    if (files.Ok()) {
+        return true;
+    }
+    LogLine(PresetOf(settings.processor).banner);
+    // The page checks its fields and runs a script before the run starts, and logs
+    // their failures as "Error! - %s"; the worker reads the image and the library.
+    bool pageCheck = !plan.Ok() || files.message == kScriptInitError;
+    LogLine((pageCheck ? "Error! - " : "Error!!- Reason: ") + files.message);
+    if (!files.detail.empty()) {
+        LogLine(files.detail);
+    }
+    return false;
+}
 
-// Runs "Execute" and waits for its tasks: the run bounds every wait on the target
-// itself, so this only waits for it to report.
-int Execute(const Prepared& p, ProgressMode mode) {
-    CliView view(mode);
+// Runs "Execute" on the board the options name and waits for its tasks: the run
+// bounds every wait on the target itself, so this only waits for it to report.
+int Execute(const RunSettings& settings, const ConnectionOptions& options) {
+    if (!InputsAccepted(settings)) {
+        return kExitFailed;
+    }
+    std::optional<Connection> connection;  // none: neither --port nor --usb was given
+    if (options.usb || !options.port.empty()) {
+        connection = OpenConnection(options, settings.processor);
+        if (!connection) {
+            return kExitFailed;
+        }
+    }
+    CliView view(ProgressModeOf(options.progress));
     Session session;
     Runner runner(view, session);
-    if (!runner.Execute(p.settings, BoardOf(p))) {
+    if (!runner.Execute(settings, connection ? connection->Board() : BoardLink{})) {
         return kExitFailed;
     }
     while (!runner.WaitIdle(std::chrono::seconds(1))) {
@@ -75,17 +96,13 @@ int Execute(const Prepared& p, ProgressMode mode) {
 }
 
 int RunDownload(const RunCommandOptions& o) {
-    auto prepared = Prepare(o.connection);
-    if (!prepared) {
-        return kExitFailed;
-    }
-    RunSettings& s = prepared->settings;
+    RunSettings s = SettingsOf(o.connection);
     s.operation = OperationType::DownloadOnly;
     s.imagePath = o.image;
     s.useDefaultAddress = o.address.empty();
     s.addressText = o.address;
     s.secure = o.secure;
-    return Execute(*prepared, ProgressModeOf(o.connection.progress));
+    return Execute(s, o.connection);
 }
 
 int RunFlash(const RunCommandOptions& o) {
@@ -95,11 +112,7 @@ int RunFlash(const RunCommandOptions& o) {
     if (type == FlashType::UserInput && o.flashLib.empty()) {
         throw UsageError("--flash-type user needs --flash-lib FILE");
     }
-    auto prepared = Prepare(o.connection);
-    if (!prepared) {
-        return kExitFailed;
-    }
-    RunSettings& s = prepared->settings;
+    RunSettings s = SettingsOf(o.connection);
     s.operation = OperationType::Flashing;
     s.imagePath = o.image;
     s.flashType = type;
@@ -109,13 +122,20 @@ int RunFlash(const RunCommandOptions& o) {
     s.useDefaultAddress = o.address.empty() && type != FlashType::UserInput;
     s.addressText = o.address;
     s.secure = o.secure;
-    return Execute(*prepared, ProgressModeOf(o.connection.progress));
+    return Execute(s, o.connection);
 }
 
 int RunMemInit(const RunCommandOptions& o) {
     ProcessorType type = RequireProcessor(o.connection);
     MemoryInitChoice choice = MemoryInitOf(o.connection.memInit);
     LogLine(PresetOf(type).banner);
+    if (!choice.ddr && !choice.sdram && !choice.scriptPath.empty()) {
+        if (std::string problem = FileProblem(choice.scriptPath, "The memory-init script"); !problem.empty()) {
+            LogLine("Error! - " + std::string(kScriptInitError));
+            LogLine(problem);
+            return kExitFailed;
+        }
+    }
     auto connection = OpenConnection(o.connection, type);
     if (!connection) {
         return kExitFailed;
