@@ -42,6 +42,7 @@ int main(int argc, char** argv) {
 
     int status = cli::kExitOk;
     cli::AddLinkCommands(app, status);
+    cli::AddDumpCommand(app, status);
     cli::AddRunCommands(app, status);
     cli::AddFileCommands(app, status);
 
