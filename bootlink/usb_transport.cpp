@@ -11,12 +11,14 @@ std::unique_ptr<DriverHandle> CheckDriver(Driver& driver) {
     auto handle = driver.Open(&why);
     if (!handle) {
         std::fputs("Cannot open WinDriver device\n", stdout);
+        std::fflush(stdout);  // a line as it happens, also when stdout is a pipe
         return nullptr;
     }
     uint8_t record[kVersionRecordSize] = {};
     if (!handle->Request(kVersionRequest, record, sizeof record, nullptr) ||
         GetField(record, 0) < kMinimumDriverVersion) {
         std::fputs("Error - incorrect WinDriver version\n", stdout);
+        std::fflush(stdout);
         return nullptr;
     }
     return handle;
@@ -106,6 +108,7 @@ std::unique_ptr<Transport> Enumerate(std::shared_ptr<Driver> shared, Error* erro
     uint32_t count = GetField(scan.data(), 8);
     if (count == 0) {
         std::fputs("No deviced found\n", stdout);
+        std::fflush(stdout);
         return nullptr;
     }
     uint32_t uniqueId = 0;
@@ -119,6 +122,7 @@ std::unique_ptr<Transport> Enumerate(std::shared_ptr<Driver> shared, Error* erro
     }
     if (!marked || uniqueId == 0) {
         std::fputs("Could not find the device interface.\n", stdout);
+        std::fflush(stdout);
         return nullptr;
     }
 

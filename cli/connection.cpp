@@ -49,7 +49,8 @@ void ExplainFailure(bootwire::Error error, const std::string& detail) {
     if (error == bootwire::Error::Permission) {
         std::cerr << "Access was refused. For a serial port, add yourself to the 'dialout' group "
                      "(sudo usermod -aG dialout $USER, then log in again); for the USB boot device, install "
-                     "packaging/60-sealbench.rules as the README explains.\n";
+                     "the udev rule packaging/60-sealbench.rules as the README explains, then plug the board in "
+                     "again.\n";
     }
 }
 
@@ -62,7 +63,13 @@ std::optional<Connection> OpenConnection(const ConnectionOptions& options, Proce
         auto transport = bootwire::OpenUsb(&error, &detail);
         if (!transport) {
             std::fflush(stdout);  // the driver layer's own diagnostics come first
-            std::cerr << "No USB detected!\nPlease check your USB connection and Try again\n";
+            if (error == bootwire::Error::Permission || error == bootwire::Error::Busy) {
+                // It is there: "No USB detected!" would send the user looking for a cable.
+                std::cerr << "The USB boot device (2b4e:7a31) was found but cannot be opened"
+                          << (error == bootwire::Error::Busy ? ": another program holds it\n" : "\n");
+            } else {
+                std::cerr << "No USB detected!\nPlease check your USB connection and Try again\n";
+            }
             ExplainFailure(error, detail);
             return std::nullopt;
         }
