@@ -2,11 +2,11 @@
 
 #include <bootwire/bootwire.h>
 
+#include <QAction>
 #include <QCheckBox>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
-#include <QAction>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>

@@ -89,6 +89,7 @@ void CPage_Debug::BuildLayout() {
     progressBar_->setFormat(QString());
     statusLog_ = Named(new QPlainTextEdit(image), "statusLog");
     statusLog_->setReadOnly(true);
+    statusLog_->setTabChangesFocus(true);  // Tab moves on to "Execute", as in every other field
     statusLog_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     statusLog_->setMinimumHeight(120);
     executeButton_ = Named(new QPushButton(QStringLiteral("Execute"), image), "executeButton");
