@@ -126,8 +126,7 @@ void CliView::PrintPlain(const ProgressFigures& figures) {
     }
     lastTenth_ = tenth;
     std::string text = FiguresText(figures);
-    std::fprintf(stderr, "%s %d%%%s%s\n", figures.caption.c_str(), tenth * 10, text.empty() ? "" : "  ",
-                 text.c_str());
+    std::fprintf(stderr, "%s %d%%%s%s\n", figures.caption.c_str(), tenth * 10, text.empty() ? "" : "  ", text.c_str());
     std::fflush(stderr);
 }
 

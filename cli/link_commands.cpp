@@ -77,8 +77,8 @@ int RunWriteRegister(const LinkCommandOptions& o) {
     if (bootwire::Error error =
             link.WriteRegister(address, value, static_cast<uint8_t>(o.width), PresetOf(type).processorCode);
         error != bootwire::Error::Ok) {
-        return Fail(Outcome::Failure(FailureKind::Target, "Register write failed", SilentBoardHint(error),
-                                     link.ErrorDetail()));
+        return Fail(
+            Outcome::Failure(FailureKind::Target, "Register write failed", SilentBoardHint(error), link.ErrorDetail()));
     }
     char line[80];
     std::snprintf(line, sizeof line, "Register/Memory 0x%08x written: 0x%08x (%d bits)", address, value, o.width);

@@ -11,7 +11,8 @@ Result<std::vector<uint8_t>> ReadMemoryBlock(bootwire::Link& link, uint32_t addr
                                              const DumpProgress& progress, std::stop_token stop) {
     Result<std::vector<uint8_t>> result;
     if (length == 0 || static_cast<uint64_t>(address) + length > 0x100000000ull) {
-        result.outcome = Outcome::Failure(FailureKind::Input, "The range must hold 1 byte or more and end at 0xFFFFFFFF at the latest");
+        result.outcome = Outcome::Failure(FailureKind::Input,
+                                          "The range must hold 1 byte or more and end at 0xFFFFFFFF at the latest");
         return result;
     }
     ReceiveLimit limit(link);

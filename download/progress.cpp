@@ -110,11 +110,17 @@ void ProgressTracker::Follow(const RunSnapshot& state, ProgressClock::time_point
 }
 
 void ProgressTracker::ShowFigures(ProgressClock::time_point now, bool always) {
-    if (stage_ == Stage::None || (!always && now - lastFigures_ < kFiguresInterval)) {
+    if (stage_ == Stage::None) {
+        return;
+    }
+    ProgressFigures figures = meter_.Figures(runStart_, now);
+    // Every new per cent is shown, so that a display counting tenths misses none.
+    if (!always && now - lastFigures_ < kFiguresInterval && figures.Percent() == lastPercent_) {
         return;
     }
     lastFigures_ = now;
-    view_.SetProgressFigures(meter_.Figures(runStart_, now));
+    lastPercent_ = figures.Percent();
+    view_.SetProgressFigures(figures);
 }
 
 void ProgressTracker::Update(const RunSnapshot& state) {
@@ -127,9 +133,8 @@ void ProgressTracker::Update(const RunSnapshot& state) {
         runStart_ = now;
     }
     static constexpr std::pair<Stage, unsigned> kOrder[] = {
-        {Stage::Downloading, kStageDownloading}, {Stage::Flashing, kStageFlashing},
-        {Stage::Erasing, kStageErasing},         {Stage::Programming, kStageProgramming},
-        {Stage::Verifying, kStageVerifying},
+        {Stage::Downloading, kStageDownloading}, {Stage::Flashing, kStageFlashing},   {Stage::Erasing, kStageErasing},
+        {Stage::Programming, kStageProgramming}, {Stage::Verifying, kStageVerifying},
     };
     for (auto [stage, bit] : kOrder) {
         if ((state.stagesSeen & bit) != 0 && stage > stage_) {

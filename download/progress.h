@@ -37,7 +37,7 @@ struct RunSnapshot {
     // The flash library is a built-in one: its words carry the stage's progress
     // (StatusWordProgress). A user's library moves the bar one step a word.
     bool progressInWord = false;
-    bool succeeded = false;  // meaningful once the phase is finished
+    bool succeeded = false;           // meaningful once the phase is finished
     ProgressClock::time_point now{};  // when the state was read; the epoch: now
 };
 
@@ -67,6 +67,7 @@ private:
     RateMeter meter_;
     ProgressClock::time_point runStart_{};
     ProgressClock::time_point lastFigures_{};
+    int lastPercent_ = -1;
     bool started_ = false;
     int64_t maximum_ = 0;
     int64_t position_ = 0;

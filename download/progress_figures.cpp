@@ -133,8 +133,8 @@ std::string FiguresText(const ProgressFigures& f, size_t width) {
         if (parts.size() <= 1) {
             return {};
         }
-        parts.erase(std::min_element(parts.begin(), parts.end(),
-                                     [](const Part& a, const Part& b) { return a.keep < b.keep; }));
+        parts.erase(
+            std::min_element(parts.begin(), parts.end(), [](const Part& a, const Part& b) { return a.keep < b.keep; }));
     }
 }
 
@@ -147,8 +147,8 @@ std::string SummaryText(const RunSummary& s) {
                (s.flashing ? "; the flash may hold part of the image" : "");
     }
     std::string text = std::string(s.flashing ? "Flashed " : "Downloaded ") + FormatBytes(s.imageBytes) +
-                       Printf(" (%" PRIu64 " bytes) ", s.imageBytes) + (s.flashing ? "to " : "into ") + where +
-                       " in " + FormatDuration(s.elapsed);
+                       Printf(" (%" PRIu64 " bytes) ", s.imageBytes) + (s.flashing ? "to " : "into ") + where + " in " +
+                       FormatDuration(s.elapsed);
     if (seconds > 0 && s.imageBytes > 0) {
         text += " (" + FormatRate(static_cast<double>(s.imageBytes) / seconds) + ")";
     }

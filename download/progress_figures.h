@@ -16,9 +16,9 @@ using ProgressClock = std::chrono::steady_clock;
 // One phase of a run ("Downloading:", "Flash Program:", ...) as it stands.
 struct ProgressFigures {
     std::string caption;
-    uint64_t done = 0;   // bytes of the phase done so far
-    uint64_t total = 0;  // bytes the phase moves; 0 when the phase is not counted in bytes
-    double rate = 0;     // bytes per second over the phase so far; 0 while unknown
+    uint64_t done = 0;                         // bytes of the phase done so far
+    uint64_t total = 0;                        // bytes the phase moves; 0 when the phase is not counted in bytes
+    double rate = 0;                           // bytes per second over the phase so far; 0 while unknown
     std::optional<std::chrono::seconds> left;  // time left in the phase, when the rate tells it
     std::chrono::milliseconds phaseElapsed{0};
     std::chrono::milliseconds runElapsed{0};
@@ -66,15 +66,15 @@ std::string FiguresText(const ProgressFigures& figures, size_t width = 0);
 // What a run did, for the line that ends it.
 struct RunSummary {
     bool success = false;
-    bool flashing = false;          // FLASHING, else DOWNLOAD only
-    std::string target;             // "RAM", "NOR flash", "NAND flash", "flash"
-    uint32_t address = 0;           // RAM application address, flash address or NAND offset
-    bool addressIsOffset = false;   // NAND: the address is an offset into the device
-    uint64_t imageBytes = 0;        // the image's size
-    uint64_t bytesSent = 0;         // payload bytes that left the host
-    uint64_t bytesToSend = 0;       // payload bytes the download was to send
+    bool flashing = false;         // FLASHING, else DOWNLOAD only
+    std::string target;            // "RAM", "NOR flash", "NAND flash", "flash"
+    uint32_t address = 0;          // RAM application address, flash address or NAND offset
+    bool addressIsOffset = false;  // NAND: the address is an offset into the device
+    uint64_t imageBytes = 0;       // the image's size
+    uint64_t bytesSent = 0;        // payload bytes that left the host
+    uint64_t bytesToSend = 0;      // payload bytes the download was to send
     std::chrono::milliseconds elapsed{0};
-    std::string verified;           // what confirmed the result; empty after a failure
+    std::string verified;  // what confirmed the result; empty after a failure
 };
 
 // "Flashed 2.00 MiB (2097152 bytes) to NOR flash at 0xa0000000 in 1:23 (25.1 KiB/s);

@@ -114,9 +114,9 @@ Result<RunPlan> MakeRunPlan(const RunSettings& s) {
     std::optional<uint32_t> typed = ReadHexField(s.addressText);
     if (s.operation == OperationType::DownloadOnly && !s.useDefaultAddress && typed &&
         !plan.preset->AcceptsRamAddress(*typed)) {
-        return Refused("Incorrect Input Memory Address\n",
-                       "The RAM application address must lie in " + RangeText(plan.preset->ramRanges[0]) + " or " +
-                           RangeText(plan.preset->ramRanges[1]));
+        return Refused("Incorrect Input Memory Address\n", "The RAM application address must lie in " +
+                                                               RangeText(plan.preset->ramRanges[0]) + " or " +
+                                                               RangeText(plan.preset->ramRanges[1]));
     }
     if (!s.useDefaultAddress && !typed) {
         return Refused("The address must have at most 8 hexadecimal digits");

@@ -70,7 +70,8 @@ Outcome DownloadOnly(bootwire::Link& link, const RunPlan& plan, RunObserver& obs
     size_t fileSize = plan.imageSize;
     DownloadBuffer buffer = MakeDownloadBuffer(fileSize, plan.secure);
     if (fileSize == 0 || !ReadWholeFile(plan.imagePath, buffer.data.get(), fileSize)) {
-        return Outcome::Failure(FailureKind::File, "Can't open image file!", FileProblem(plan.imagePath, "The image file"));
+        return Outcome::Failure(FailureKind::File, "Can't open image file!",
+                                FileProblem(plan.imagePath, "The image file"));
     }
     size_t imagePart = plan.secure ? fileSize - kCodeOffset : fileSize;
     observer.DownloadStarted((plan.secure ? kHwcSize + kCsfSize : 0) + imagePart + kApplicationHead,

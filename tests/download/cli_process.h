@@ -35,7 +35,10 @@ struct CliResult {
     }
 };
 
-inline CliResult RunCli(const std::vector<std::string>& args, std::chrono::seconds limit = std::chrono::seconds(120)) {
+// sealbench-cli with `args`, started through `prefix` (a program and its options
+// that runs the rest, such as setpriv) when one is given.
+inline CliResult RunCliAs(const std::vector<std::string>& prefix, const std::vector<std::string>& args,
+                          std::chrono::seconds limit = std::chrono::seconds(120)) {
     CliResult result;
     int outPipe[2];
     int errPipe[2];
@@ -44,7 +47,8 @@ inline CliResult RunCli(const std::vector<std::string>& args, std::chrono::secon
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, outPipe[1], STDOUT_FILENO);
     posix_spawn_file_actions_adddup2(&actions, errPipe[1], STDERR_FILENO);
-    std::vector<std::string> all{SEALBENCH_CLI_PATH};
+    std::vector<std::string> all = prefix;
+    all.push_back(SEALBENCH_CLI_PATH);
     all.insert(all.end(), args.begin(), args.end());
     std::vector<char*> argv;
     for (std::string& a : all) argv.push_back(a.data());
@@ -82,6 +86,10 @@ inline CliResult RunCli(const std::vector<std::string>& args, std::chrono::secon
     waitpid(pid, &status, 0);
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return result;
+}
+
+inline CliResult RunCli(const std::vector<std::string>& args, std::chrono::seconds limit = std::chrono::seconds(120)) {
+    return RunCliAs({}, args, limit);
 }
 
 }  // namespace sealtest
