@@ -119,8 +119,9 @@ void CliView::PrintPlain(const ProgressFigures& figures) {
         plainCaption_ = figures.caption;
         lastTenth_ = -1;
     }
-    // Tenths only grow within a stage, and a stage that is over ends at 100 %.
-    int tenth = figures.finished ? 10 : figures.Percent() / 10;
+    // Tenths only grow within a stage, and only a stage that is over shows 100 %:
+    // all bytes sent is not yet an answer.
+    int tenth = figures.finished ? 10 : std::min(figures.Percent() / 10, 9);
     if (tenth <= lastTenth_) {
         return;
     }

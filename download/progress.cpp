@@ -136,8 +136,14 @@ void ProgressTracker::Update(const RunSnapshot& state) {
         {Stage::Downloading, kStageDownloading}, {Stage::Flashing, kStageFlashing},   {Stage::Erasing, kStageErasing},
         {Stage::Programming, kStageProgramming}, {Stage::Verifying, kStageVerifying},
     };
+    unsigned stages = state.stagesSeen;
+    if (state.phase == kStateCompleted && state.progressInWord) {
+        // A built-in library erases, programs and verifies before it reports
+        // completion; a stage that ran between two polls still happened.
+        stages |= kStageErasing | kStageProgramming | kStageVerifying;
+    }
     for (auto [stage, bit] : kOrder) {
-        if ((state.stagesSeen & bit) != 0 && stage > stage_) {
+        if ((stages & bit) != 0 && stage > stage_) {
             // A later stage began: the one shown is over.
             if (stage_ != Stage::None) {
                 Follow(state, now);

@@ -144,7 +144,7 @@ std::string SummaryText(const RunSummary& s) {
     if (!s.success) {
         return Printf("Failed after %s: %" PRIu64 " of %" PRIu64 " bytes sent", FormatDuration(s.elapsed).c_str(),
                       std::min(s.bytesSent, s.bytesToSend), s.bytesToSend) +
-               (s.flashing ? "; the flash may hold part of the image" : "");
+               (s.flashTouched ? "; the flash may hold part of the image" : "");
     }
     std::string text = std::string(s.flashing ? "Flashed " : "Downloaded ") + FormatBytes(s.imageBytes) +
                        Printf(" (%" PRIu64 " bytes) ", s.imageBytes) + (s.flashing ? "to " : "into ") + where + " in " +

@@ -74,7 +74,8 @@ struct RunSummary {
     uint64_t bytesSent = 0;        // payload bytes that left the host
     uint64_t bytesToSend = 0;      // payload bytes the download was to send
     std::chrono::milliseconds elapsed{0};
-    std::string verified;  // what confirmed the result; empty after a failure
+    std::string verified;       // what confirmed the result; empty after a failure
+    bool flashTouched = false;  // the flash library ran: a failure may leave part of the image
 };
 
 // "Flashed 2.00 MiB (2097152 bytes) to NOR flash at 0xa0000000 in 1:23 (25.1 KiB/s);

@@ -223,7 +223,9 @@ void Runner::Worker(RunPlan plan, bootwire::Link* link, bool usb, std::stop_toke
         Log(outcome.detail);
     }
     if (bytesToSend_.load() > 0) {
-        view_.Summary(SummaryOf(plan, outcome.Ok(), bytesSent_.load(), bytesToSend_.load(), elapsed));
+        RunSummary summary = SummaryOf(plan, outcome.Ok(), bytesSent_.load(), bytesToSend_.load(), elapsed);
+        summary.flashTouched = (stagesSeen_.load() & kStageFlashing) != 0;
+        view_.Summary(summary);
     }
     TaskEnded();
 }

@@ -1,7 +1,13 @@
 // sealbench-cli as a new user meets it: versions, mistyped commands, short options,
 // inputs refused before the board is touched, and progress that tells the time.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <spawn.h>
 #include <stdlib.h>
+#include <sys/ioctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -154,6 +160,76 @@ TEST_F(CliConventions, ShortDownloadsAlwaysShowTheirEnd) {
         EXPECT_NE(run.err.find("Downloading: 100%"), std::string::npos) << run.err;
         EXPECT_NE(run.err.find("Downloaded 600 B (600 bytes) into RAM at 0xa0004000"), std::string::npos) << run.err;
     }
+}
+
+// Runs sealbench-cli with its standard error on a terminal `columns` wide and
+// returns what the terminal received.
+std::string RunOnTerminal(const std::vector<std::string>& args, unsigned short columns) {
+    int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) return {};
+    winsize size{};
+    size.ws_col = columns;
+    size.ws_row = 24;
+    int slave = open(ptsname(master), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (slave < 0 || ioctl(slave, TIOCSWINSZ, &size) != 0) return {};
+    int devnull = open("/dev/null", O_WRONLY | O_CLOEXEC);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, devnull, STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, slave, STDERR_FILENO);
+    std::vector<std::string> all{SEALBENCH_CLI_PATH};
+    all.insert(all.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& a : all) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    pid_t pid = -1;
+    bool spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0;
+    posix_spawn_file_actions_destroy(&actions);
+    close(slave);
+    close(devnull);
+    std::string text;
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+    while (spawned && std::chrono::steady_clock::now() < deadline) {
+        pollfd p{master, POLLIN, 0};
+        if (poll(&p, 1, 200) <= 0) continue;
+        char buffer[4096];
+        ssize_t n = read(master, buffer, sizeof buffer);
+        if (n <= 0) break;  // EIO once the last writer is gone
+        text.append(buffer, static_cast<size_t>(n));
+    }
+    close(master);
+    if (spawned) {
+        int status = 0;
+        if (waitpid(pid, &status, WNOHANG) == 0) kill(pid, SIGKILL);
+        waitpid(pid, &status, 0);
+    }
+    return text;
+}
+
+TEST_F(CliConventions, TheBarFitsANarrowTerminal) {
+    SimProcess sim("VireoC_TO2", {"--pace"});
+    ASSERT_TRUE(sim.ok()) << sim.error();
+    std::string screen =
+        RunOnTerminal({"flash", File("image.bin", 0x6000), "-c", "VireoC_TO2", "-p", sim.serial()}, 50);
+    ASSERT_NE(screen.find("Flashed "), std::string::npos) << screen;
+    // Every piece the terminal shows between carriage returns and line feeds (the
+    // erase sequence taken out) is narrower than the terminal, so nothing wraps.
+    size_t bars = 0;
+    std::string piece;
+    for (size_t i = 0; i <= screen.size(); ++i) {
+        if (i == screen.size() || screen[i] == '\r' || screen[i] == '\n') {
+            if (piece.find('[') != std::string::npos && piece.find(']') != std::string::npos) ++bars;
+            if (piece.rfind("Flashed ", 0) != 0) {
+                EXPECT_LT(piece.size(), 50u) << piece;
+            }
+            piece.clear();
+        } else if (screen.compare(i, 3, "\033[K") == 0) {
+            i += 2;
+        } else {
+            piece += screen[i];
+        }
+    }
+    EXPECT_GT(bars, 3u) << screen;
 }
 
 }  // namespace

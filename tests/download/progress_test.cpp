@@ -174,7 +174,9 @@ TEST(ProgressTracker, AUserLibraryKeepsCountedStepsAndNoByteFigures) {
     EXPECT_EQ(positions[positions.size() - 2], 20000);
     EXPECT_EQ(positions.back(), 30000 % 25000);
     for (const ProgressFigures& f : view.figures()) {
-        if (f.caption == "Flash Program:") EXPECT_FALSE(f.Counted());
+        if (f.caption == "Flash Program:") {
+            EXPECT_FALSE(f.Counted());
+        }
     }
 }
 
@@ -226,6 +228,8 @@ TEST(ProgressFigures, Texts) {
     failed.bytesSent = 30000;
     failed.bytesToSend = 262144;
     failed.elapsed = 5s;
+    EXPECT_EQ(SummaryText(failed), "Failed after 0:05: 30000 of 262144 bytes sent");
+    failed.flashTouched = true;
     EXPECT_EQ(SummaryText(failed),
               "Failed after 0:05: 30000 of 262144 bytes sent; the flash may hold part of the image");
 }
