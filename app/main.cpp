@@ -36,7 +36,10 @@ int main(int argc, char** argv) {
     }
     // Help and version need no window system either.
     if (parser.isSet(help)) {
-        std::fputs(qPrintable(parser.helpText()), stdout);
+        // Without an application object the parser cannot know the program's name.
+        QString text = parser.helpText();
+        text.replace(QStringLiteral("<executable_name>"), QStringLiteral("sealbench"));
+        std::fputs(qPrintable(text), stdout);
         return 0;
     }
     if (parser.isSet(version)) {

@@ -175,6 +175,8 @@ TEST_P(VirtualBoardLifetime, TheBoardEndsWithTheWindow) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Signals, VirtualBoardLifetime, ::testing::Values(SIGTERM, SIGINT, SIGKILL),
-                         [](const auto& info) { return std::string(sigabbrev_np(info.param)); });
+                         [](const ::testing::TestParamInfo<int>& signal) {
+                             return std::string(sigabbrev_np(signal.param));
+                         });
 
 }  // namespace

@@ -222,11 +222,18 @@ TEST_F(RunTest, ResetVirtualBoardBringsItBackToItsBootRom) {
     ExecuteAndWait();
     ASSERT_EQ(LogLines(log).last(), "Downloading Complete - Program executing at 0x80004000");
 
+    auto* memInit = page->findChild<QPushButton*>("memInitButton");
+    memInit->click();
+    ASSERT_TRUE(gui_test::WaitFor([&] { return !page->Busy() && LogLines(log).size() > 4; }, gui_test::kRunTimeoutMs));
+    // The window's log says what happened and what to do, as the command line does.
+    EXPECT_EQ(LogLines(log).mid(3, 2),
+              (QStringList{"Error! - DDR memory init error",
+                           "the board did not answer: is it in boot-ROM download mode? reset it and retry"}));
+
     QAction* reset = window->findChild<QAction*>("resetBoardAction");
     ASSERT_NE(reset, nullptr);
     reset->trigger();
     // The board takes the reset on its own time: a few tries, each bounded.
-    auto* memInit = page->findChild<QPushButton*>("memInitButton");
     bool done = false;
     for (int attempt = 0; attempt < 3 && !done; ++attempt) {
         const int before = static_cast<int>(LogLines(log).size());
