@@ -22,12 +22,18 @@ class QCheckBox;
 class QMenu;
 class QMenuBar;
 
-// The "Serial Port:" list: it looks for ports again each time it opens.
+// The "Serial Port:" list: it looks for ports again each time it opens. It is
+// editable, so a port that no list shows (rfc2217://HOST:PORT...) can be typed.
 class CPortComboBox : public QComboBox {
 public:
     explicit CPortComboBox(QWidget* parent = nullptr) : QComboBox(parent) {}
     std::function<void()> beforePopup;
     void showPopup() override;
+
+protected:
+    // Enter in the entry confirms the typed port and goes no further (the window
+    // would take it for its OK).
+    void keyPressEvent(QKeyEvent* event) override;
 };
 
 // The main window's connection choice: the chosen "Serial Port:" entry (-1 none)
@@ -81,7 +87,10 @@ protected:
 private:
     void BuildLayout();
     void OnInitDialog();
-    void OnSerialPortChanged(int index);
+    // Opens the chosen entry; false when it was not opened.
+    bool OnSerialPortChanged(int index);
+    // Enter in the port entry: a text that no entry holds is a port of the user's own.
+    void OnPortTyped();
     void OnTypeChanged(int index);
     void OnUsbClicked();
     void OnAbout();
@@ -96,6 +105,7 @@ private:
     SharedConnection connection_;
     sealbench::Session session_;
     std::vector<ExtraPort> extraPorts_;
+    std::vector<ExtraPort> typedPorts_;  // opened once, kept in the list like the others
     std::vector<ExtraPage> extraPages_;
     bool showExtraPages_;
     std::vector<std::unique_ptr<QWidget>> unshownPages_;

@@ -8,8 +8,9 @@
 namespace sealbench::cli {
 
 void AddConnectionOptions(CLI::App* command, ConnectionOptions& options) {
-    CLI::Option* port =
-        command->add_option("-p,--port", options.port, "Serial port: a device path (/dev/ttyUSB0) or a COM number");
+    CLI::Option* port = command->add_option(
+        "-p,--port", options.port,
+        "Serial port: a device path (/dev/ttyUSB0), a COM number, rfc2217://HOST:PORT or socket://HOST:PORT");
     command->add_flag("--usb", options.usb, "Use the USB boot device (2b4e:7a31) instead of a serial port")
         ->excludes(port);
     command->add_option("-c,--cpu", options.cpu, "Processor type: VireoB | VireoC_TO1 | VireoC_TO2");
@@ -84,6 +85,9 @@ std::optional<Connection> OpenConnection(const ConnectionOptions& options, Proce
         std::cerr << "Cannot Open " << options.port << "\n";
         ExplainFailure(error, detail);
         return std::nullopt;
+    }
+    if (!detail.empty()) {
+        std::cerr << detail << "\n";  // what the port cannot do (raw TCP keeps the server's line settings)
     }
     return Connection{std::make_unique<bootwire::Link>(std::move(transport)), false};
 }

@@ -86,8 +86,12 @@ enum class LineMode : int {
     NoParityOneStop = 1,   // 8N1
 };
 
-// Opens a serial port: a device path, or a decimal COM number mapped to the
-// platform's name for it. Any other mode keeps the port's parity and stop bits.
+// Opens a serial port: a device path, a decimal COM number mapped to the
+// platform's name for it, or a port on another host: "rfc2217://HOST:PORT"
+// (Telnet COM-port control; the line settings are sent to the server and
+// confirmed) or "socket://HOST:PORT" (raw TCP; the server keeps its own line
+// settings, and *detail says so although the result is Error::Ok). Any other
+// mode keeps the port's parity and stop bits.
 BOOTWIRE_EXPORT std::unique_ptr<Transport> OpenSerial(const std::string& port, int lineMode, Error* error,
                                                       std::string* detail);
 
