@@ -32,7 +32,7 @@ struct fl_ctx {
     uint32_t fifo; /* register block of the report channel */
     int usb;
     unsigned state;
-    uint32_t done;       /* image bytes done in stage `done_state`, for the answers' low half */
+    uint32_t done; /* image bytes done in stage `done_state`, for the answers' low half */
     unsigned done_state;
     unsigned matched; /* bytes of the status query seen so far */
     int final_answered;

@@ -159,7 +159,7 @@ unsigned fl_nand_run(struct fl_ctx* ctx) {
         block = nand_next_good(&nand, block, last);
         if (block == NAND_BLOCKS || nand_erase(&nand, block) != 0) return FL_STATE_ERASE_ERROR;
         fl_progress(ctx, (done + 1) << NAND_BLOCK_SHIFT < params->image_size ? (done + 1) << NAND_BLOCK_SHIFT
-                                                                                : params->image_size);
+                                                                             : params->image_size);
     }
 
     ctx->state = FL_STATE_PROGRAMMING;
