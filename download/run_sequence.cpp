@@ -112,9 +112,15 @@ Outcome PollFlashing(bootwire::Link& link, const RunPlan& plan, RunObserver& obs
         if (error != bootwire::Error::Ok) {
             if (now - lastWord >= plan.statusSilenceLimit) {
                 auto seconds = std::chrono::duration_cast<std::chrono::seconds>(plan.statusSilenceLimit).count();
-                return Reason(Format("The flash library stopped answering: no status word for %u s",
-                                     static_cast<uint32_t>(seconds)),
-                              link, error);
+                // The board did answer until now: the library is stuck or the board was reset.
+                std::string hint = error == bootwire::Error::Gone
+                                       ? SilentBoardHint(error)
+                                       : "the flash library fell silent while flashing: the flash may be partly "
+                                         "written; reset the board into boot-ROM download mode and flash again";
+                return Outcome::Failure(FailureKind::Target,
+                                        Format("The flash library stopped answering: no status word for %u s",
+                                               static_cast<uint32_t>(seconds)),
+                                        std::move(hint), link.ErrorDetail());
             }
             PauseUnlessStopped(stop, kPollRetryPause);
             continue;

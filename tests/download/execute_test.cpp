@@ -334,7 +334,9 @@ TEST_F(ExecuteTest, SilentFlashLibraryEndsTheRunAndASecondExecuteIsRefused) {
     auto lines = view_.lines();
     EXPECT_NE(std::find(lines.begin(), lines.end(), "Error! - A run is in progress; wait for it to end"), lines.end());
     EXPECT_EQ(lines.end()[-2], "Error!!- Reason: The flash library stopped answering: no status word for 2 s");
-    EXPECT_EQ(lines.back(), "the board did not answer: is it in boot-ROM download mode? reset it and retry");
+    EXPECT_EQ(lines.back(),
+              "the flash library fell silent while flashing: the flash may be partly written; reset the board into "
+              "boot-ROM download mode and flash again");
     EXPECT_EQ(view_.ended(), std::vector<bool>{false});
 }
 
