@@ -8,12 +8,14 @@
 
 #include "app/file_pages.h"
 #include "app/sealbench_app.h"
+#include "common/version.h"
 
 int main(int argc, char** argv) {
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("Sealbench: load and flash boards built around Vireo processors."));
     const QCommandLineOption help = parser.addHelpOption();
-    const QCommandLineOption version = parser.addVersionOption();
+    const QCommandLineOption version({QStringLiteral("V"), QStringLiteral("version")},
+                                     QStringLiteral("Print the version and exit."));
     const QCommandLineOption simulate(
         QStringLiteral("simulate"),
         QStringLiteral("Start virtual boards (vireo-sim) and list their ports: one of processor TYPE, N of "
@@ -23,7 +25,7 @@ int main(int argc, char** argv) {
                                          QStringLiteral("The virtual board also serves the USB boot device."));
     const QCommandLineOption allPages(QStringLiteral("all-pages"),
                                       QStringLiteral("Also show the pages that the window keeps hidden."));
-    parser.addOptions({simulate, simulateUsb, allPages});
+    parser.addOptions({version, simulate, simulateUsb, allPages});
 
     // Wrong options are told before the window system is needed, so that they get a
     // clear message (and exit status 2) also where no display is available.
@@ -32,6 +34,18 @@ int main(int argc, char** argv) {
     if (!parser.parse(arguments)) {
         std::fprintf(stderr, "sealbench: %s\n", qPrintable(parser.errorText()));
         return 2;
+    }
+    // Help and version need no window system either.
+    if (parser.isSet(help)) {
+        // Without an application object the parser cannot know the program's name.
+        QString text = parser.helpText();
+        text.replace(QStringLiteral("<executable_name>"), QStringLiteral("sealbench"));
+        std::fputs(qPrintable(text), stdout);
+        return 0;
+    }
+    if (parser.isSet(version)) {
+        std::printf("sealbench %s\n", sealbench::kProjectVersion);
+        return 0;
     }
     CSealbenchApp::Options options;
     options.simulateUsb = parser.isSet(simulateUsb);
@@ -53,9 +67,7 @@ int main(int argc, char** argv) {
     }
 
     QApplication application(argc, argv);
-    QApplication::setApplicationVersion(QStringLiteral("2.0"));
-    if (parser.isSet(help)) parser.showHelp(0);
-    if (parser.isSet(version)) parser.showVersion();
+    QApplication::setApplicationVersion(QString::fromLatin1(sealbench::kProjectVersion));
 
     BootwireClass bootwire;
     CSealbenchApp app(bootwire, options, FilePages());

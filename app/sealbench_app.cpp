@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "app/process_signals.h"
 #include "app/virtual_board.h"
 
 CSealbenchApp::CSealbenchApp(BootwireClass& bootwire, Options options, std::vector<CSealbenchDlg::ExtraPage> extraPages)
@@ -94,10 +95,13 @@ CSealbenchDlg* CSealbenchApp::CreateMainWindow() {
     WindowLinks links{&bootwire::ProcessSerialLink(), &bootwire::ProcessUsbLink()};
     window_ =
         std::make_unique<CSealbenchDlg>(bootwire_, links, std::move(ports), extraPages_, nullptr, options_.allPages);
+    if (board_ != nullptr) window_->AddVirtualBoardReset([board = board_.get()] { return board->Reset(); });
     return window_.get();
 }
 
 bool CSealbenchApp::InitInstance() {
+    // A termination request closes the window, so that everything it started ends too.
+    CloseWindowsOnTerminationSignals();
     CSealbenchDlg* window = CreateMainWindow();
     if (window != nullptr) window->exec();
     window_.reset();

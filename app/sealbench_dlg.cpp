@@ -2,6 +2,7 @@
 
 #include <bootwire/bootwire.h>
 
+#include <QAction>
 #include <QCheckBox>
 #include <QHBoxLayout>
 #include <QKeyEvent>
@@ -84,6 +85,7 @@ void CSealbenchDlg::BuildLayout() {
     // carries the same items.
     menuBar_ = new QMenuBar(this);
     QMenu* window = menuBar_->addMenu(QStringLiteral("&Window"));
+    windowMenu_ = window;
     window->addAction(QStringLiteral("Mi&nimize"), this, &QWidget::showMinimized);
     window->addAction(QStringLiteral("Ma&ximize"), this, [this] { isMaximized() ? showNormal() : showMaximized(); });
     window->addAction(QStringLiteral("&Close"), this, &QDialog::reject);
@@ -280,6 +282,28 @@ void CSealbenchDlg::OpenBoardsPage() {
         });
     }
     tabHost_->ActivatePage(index);
+}
+
+void CSealbenchDlg::AddVirtualBoardReset(std::function<bool()> reset) {
+    QAction* action = new QAction(QStringLiteral("&Reset virtual board"), windowMenu_);
+    action->setObjectName(QStringLiteral("resetBoardAction"));
+    // With the window's own commands, before the separator that leads to the about box.
+    QAction* before = nullptr;
+    for (QAction* item : windowMenu_->actions()) {
+        if (item->isSeparator()) {
+            before = item;
+            break;
+        }
+    }
+    windowMenu_->insertAction(before, action);
+    connect(action, &QAction::triggered, this, [this, reset = std::move(reset)] {
+        if (!reset()) {
+            ShowMessage(QStringLiteral("The virtual board is not running."));
+            return;
+        }
+        // The board comes back as a new USB device: the next run finds it again first.
+        session_.flashingDownloadDone = true;
+    });
 }
 
 void CSealbenchDlg::OnAbout() {

@@ -19,6 +19,7 @@ namespace bootwire {
 class Link;
 }
 class QCheckBox;
+class QMenu;
 class QMenuBar;
 
 // The "Serial Port:" list: it looks for ports again each time it opens. It is
@@ -75,6 +76,8 @@ public:
     const std::vector<std::unique_ptr<QWidget>>& UnshownPages() const { return unshownPages_; }
     CTabPageCtrl* TabHost() const { return tabHost_; }
     const SharedConnection& Connection() const { return connection_; }
+    // Adds "Reset virtual board" to the Window menu, calling `reset` when chosen.
+    void AddVirtualBoardReset(std::function<bool()> reset);
     // Looks for serial ports again, keeping the chosen entry when it still exists.
     void RefreshPorts();
     // Window menu, "Boards": adds the "Boards" tab when it is not there yet and shows it.
@@ -110,6 +113,7 @@ private:
     std::vector<std::unique_ptr<QWidget>> unshownPages_;
 
     QMenuBar* menuBar_ = nullptr;
+    QMenu* windowMenu_ = nullptr;
     CPortComboBox* portList_ = nullptr;
     QComboBox* typeList_ = nullptr;
     QCheckBox* usbBox_ = nullptr;

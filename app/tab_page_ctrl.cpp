@@ -5,6 +5,7 @@
 #include <QStyleOptionTabWidgetFrame>
 #include <QStylePainter>
 #include <QTabBar>
+#include <algorithm>
 
 namespace {
 
@@ -12,9 +13,19 @@ constexpr int kPageMargin = 4;
 
 QWidget* FirstFocusableChild(QWidget* page) {
     for (QWidget* w = page->nextInFocusChain(); w != nullptr && w != page; w = w->nextInFocusChain()) {
-        if (page->isAncestorOf(w) && (w->focusPolicy() & Qt::TabFocus) && w->isEnabled()) return w;
+        if (page->isAncestorOf(w) && (w->focusPolicy() & Qt::TabFocus) && w->isEnabled() && w->isVisibleTo(page))
+            return w;
     }
     return nullptr;
+}
+
+QWidget* LastFocusableChild(QWidget* page) {
+    QWidget* last = nullptr;
+    for (QWidget* w = page->nextInFocusChain(); w != nullptr && w != page; w = w->nextInFocusChain()) {
+        if (page->isAncestorOf(w) && (w->focusPolicy() & Qt::TabFocus) && w->isEnabled() && w->isVisibleTo(page))
+            last = w;
+    }
+    return last;
 }
 
 }  // namespace
@@ -103,6 +114,7 @@ int CTabPageCtrl::InsertTab(const QString& label, int pageId, QWidget* page, std
     tabs_[static_cast<size_t>(index)].focus = focusFirst ? FirstFocusableChild(page) : QApplication::focusWidget();
 
     PlaceTabBar();
+    updateGeometry();  // the window's minimum follows the pages
     if (GetPageCount() == 1) {
         current_ = 0;
         EnterPage(0);
@@ -271,11 +283,38 @@ void CTabPageCtrl::resizeEvent(QResizeEvent* event) {
     PlaceCurrentPage();
 }
 
+QSize CTabPageCtrl::AroundPages(QSize (QWidget::*hint)() const) const {
+    QSize page(0, 0);
+    for (const Tab& tab : tabs_) {
+        if (tab.page) page = page.expandedTo((tab.page->*hint)());
+    }
+    const QSize bar = tabBar_->sizeHint();
+    const int margins = 2 * kPageMargin;
+    if (side_ == TabPlacement::Side::Left || side_ == TabPlacement::Side::Right)
+        return {page.width() + bar.width() + margins, std::max(page.height() + margins, bar.height())};
+    return {std::max(page.width() + margins, bar.width()), page.height() + bar.height() + margins};
+}
+
+QSize CTabPageCtrl::minimumSizeHint() const { return AroundPages(&QWidget::minimumSizeHint); }
+
+QSize CTabPageCtrl::sizeHint() const { return AroundPages(&QWidget::sizeHint); }
+
 void CTabPageCtrl::focusInEvent(QFocusEvent* event) {
     QWidget::focusInEvent(event);
     if (!ValidIndex(current_)) return;
     Tab& tab = tabs_[static_cast<size_t>(current_)];
-    QWidget* target = tab.focus != nullptr ? tab.focus.data() : (tab.page ? FirstFocusableChild(tab.page) : nullptr);
+    if (!tab.page) return;
+    // Tab and Shift+Tab walk into the page from its first or last control, so that
+    // the keyboard reaches every control; a click or a window switch returns to the
+    // control the user left.
+    QWidget* target = nullptr;
+    if (event->reason() == Qt::TabFocusReason) {
+        target = FirstFocusableChild(tab.page);
+    } else if (event->reason() == Qt::BacktabFocusReason) {
+        target = LastFocusableChild(tab.page);
+    } else {
+        target = tab.focus != nullptr ? tab.focus.data() : FirstFocusableChild(tab.page);
+    }
     if (target != nullptr) target->setFocus(event->reason());
 }
 

@@ -57,6 +57,11 @@ public:
     QRect PageRect(int index) const;
     QTabBar* tabBar() const { return tabBar_; }
 
+    // Room for the largest page's own minimum (or preferred) size, the tabs and the
+    // margins: the window cannot be made so small that a page's controls clip.
+    QSize minimumSizeHint() const override;
+    QSize sizeHint() const override;
+
 protected:
     // Hooks with the tab's index and page id. OnPageAdded says whether the focus
     // starts on the page's first control (else on the widget that has it now).
@@ -83,6 +88,7 @@ private:
     void EnterPage(int index);
     void PlaceTabBar();
     void PlaceCurrentPage();
+    QSize AroundPages(QSize (QWidget::*hint)() const) const;
     void OnFocusChanged(QWidget* old, QWidget* now);
     bool ValidIndex(int index) const { return index >= 0 && index < GetPageCount(); }
 

@@ -4,6 +4,8 @@
 #include <QDeadlineTimer>
 #include <QDir>
 
+#include "app/process_signals.h"
+
 namespace {
 
 constexpr int kStartTimeoutMs = 15000;
@@ -20,6 +22,10 @@ VirtualBoard::~VirtualBoard() {
         process_->kill();
         process_->waitForFinished(kStopTimeoutMs);
     }
+}
+
+bool VirtualBoard::Reset() {
+    return process_ != nullptr && process_->state() == QProcess::Running && SignalBoardReset(process_->processId());
 }
 
 QString VirtualBoard::ProgramBesideApplication() {
@@ -43,6 +49,8 @@ bool VirtualBoard::Start(const QString& program, const QString& cpu, bool usb, Q
     process_->setProgram(program);
     process_->setArguments(arguments);
     process_->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    // A window that is killed must not leave its board behind.
+    EndWithThisProcess(*process_);
     process_->start();
     if (!process_->waitForStarted(kStartTimeoutMs)) {
         *error = program + QStringLiteral(": ") + process_->errorString();

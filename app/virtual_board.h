@@ -29,6 +29,9 @@ public:
     const QString& UsbSocket() const { return usbSocket_; }
     const QString& Cpu() const { return cpu_; }
 
+    // Resets the board to its boot ROM, as its reset button does. False when it is not running.
+    bool Reset();
+
     // vireo-sim beside the running executable.
     static QString ProgramBesideApplication();
 

@@ -13,12 +13,14 @@ std::unique_ptr<DriverHandle> CheckDriver(Driver& driver) {
     auto handle = driver.Open(&why);
     if (!handle) {
         std::fputs("Cannot open WinDriver device\n", stdout);
+        std::fflush(stdout);  // a line as it happens, also when stdout is a pipe
         return nullptr;
     }
     uint8_t record[kVersionRecordSize] = {};
     if (!handle->Request(kVersionRequest, record, sizeof record, nullptr) ||
         GetField(record, 0) < kMinimumDriverVersion) {
         std::fputs("Error - incorrect WinDriver version\n", stdout);
+        std::fflush(stdout);
         return nullptr;
     }
     return handle;
@@ -176,11 +178,13 @@ std::unique_ptr<Transport> Enumerate(std::shared_ptr<Driver> shared, Error* erro
     std::vector<ScannedDevice> devices = Scan(*scanHandle);
     if (devices.empty()) {
         std::fputs("No deviced found\n", stdout);
+        std::fflush(stdout);
         return nullptr;
     }
     auto first = std::find_if(devices.begin(), devices.end(), [](const ScannedDevice& d) { return d.marked; });
     if (first == devices.end() || first->uniqueId == 0) {
         std::fputs("Could not find the device interface.\n", stdout);
+        std::fflush(stdout);
         return nullptr;
     }
     std::string openError;

@@ -1,18 +1,75 @@
 #include "cli_view.h"
 
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 
 #include "connection.h"
 
 namespace sealbench::cli {
+namespace {
+
+constexpr size_t kCaptionWidth = 16;
+constexpr size_t kWidestBar = 40;
+constexpr size_t kNarrowestBar = 10;
+
+}  // namespace
 
 ProgressMode ProgressModeOf(const std::string& text) {
     if (text == "plain") return ProgressMode::Plain;
     if (text == "none") return ProgressMode::None;
     return isatty(STDERR_FILENO) ? ProgressMode::Bar : ProgressMode::None;
+}
+
+size_t TerminalColumns() {
+    winsize size{};
+    if (ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) {
+        return size.ws_col;
+    }
+    if (const char* columns = std::getenv("COLUMNS")) {
+        long value = std::strtol(columns, nullptr, 10);
+        if (value > 0 && value < 10000) {
+            return static_cast<size_t>(value);
+        }
+    }
+    return 80;
+}
+
+std::string BarLine(std::string_view caption, double fraction, const ProgressFigures* figures, size_t columns) {
+    size_t width = columns > 1 ? columns - 1 : 0;
+    std::string head(caption);
+    head.resize(std::max(head.size(), kCaptionWidth), ' ');
+    bool counted = figures != nullptr && figures->Counted();
+    char percent[8] = "     ";
+    if (counted || (figures != nullptr && figures->finished)) {
+        std::snprintf(percent, sizeof percent, " %3d%%", figures->Percent());
+    }
+    // Room for the bar comes first, down to its narrowest; the figures take the rest.
+    size_t fixed = head.size() + 3 + 5;  // " [" "]" and the per cent
+    std::string text;
+    if (figures != nullptr && width > fixed + kNarrowestBar + 2) {
+        text = FiguresText(*figures, width - fixed - kNarrowestBar - 2);
+    }
+    size_t textWidth = text.empty() ? 0 : text.size() + 2;
+    if (width < fixed + kNarrowestBar) {
+        // Too narrow for a bar: the caption and the per cent, cut to fit.
+        std::string line = std::string(caption) + percent;
+        line.resize(std::min(line.size(), width));
+        return line;
+    }
+    size_t barWidth = std::min(kWidestBar, width - fixed - textWidth);
+    fraction = std::clamp(fraction, 0.0, 1.0);
+    auto filled = static_cast<size_t>(fraction * static_cast<double>(barWidth));
+    std::string bar(filled, '#');
+    bar.resize(barWidth, '.');
+    std::string line = head + " [" + bar + "]" + percent;
+    if (!text.empty()) {
+        line += "  " + text;
+    }
+    return line;
 }
 
 void CliView::AppendLog(std::string_view line, int) {
@@ -26,29 +83,52 @@ void CliView::SetProgressRange(int64_t minimum, int64_t maximum) {
     std::lock_guard lock(mutex_);
     minimum_ = minimum;
     maximum_ = maximum;
-    lastTenth_ = -1;
     DrawBar();
 }
 
 void CliView::SetProgressPosition(int64_t position) {
     std::lock_guard lock(mutex_);
     position_ = position;
-    if (mode_ == ProgressMode::Plain) {
-        int64_t span = maximum_ - minimum_;
-        int tenth = span > 0 ? static_cast<int>((position_ - minimum_) * 10 / span) : 0;
-        if (tenth != lastTenth_) {
-            lastTenth_ = tenth;
-            std::fprintf(stderr, "%s %d%%\n", caption_.c_str(), tenth * 10);
-        }
-    }
     DrawBar();
 }
 
 void CliView::SetProgressCaption(std::string_view caption) {
     std::lock_guard lock(mutex_);
     caption_ = caption;
-    lastTenth_ = -1;
     DrawBar();
+}
+
+void CliView::SetProgressFigures(const ProgressFigures& figures) {
+    std::lock_guard lock(mutex_);
+    figures_ = figures;
+    if (mode_ == ProgressMode::Plain) {
+        PrintPlain(figures);
+        return;
+    }
+    DrawBar();
+    if (mode_ == ProgressMode::Bar && figures.finished && drawn_ && figures.caption == caption_) {
+        // A stage that is over keeps its line: what it moved and how long it took.
+        std::fputc('\n', stderr);
+        std::fflush(stderr);
+        drawn_ = false;
+    }
+}
+
+void CliView::PrintPlain(const ProgressFigures& figures) {
+    if (figures.caption != plainCaption_) {
+        plainCaption_ = figures.caption;
+        lastTenth_ = -1;
+    }
+    // Tenths only grow within a stage, and only a stage that is over shows 100 %:
+    // all bytes sent is not yet an answer.
+    int tenth = figures.finished ? 10 : std::min(figures.Percent() / 10, 9);
+    if (tenth <= lastTenth_) {
+        return;
+    }
+    lastTenth_ = tenth;
+    std::string text = FiguresText(figures);
+    std::fprintf(stderr, "%s %d%%%s%s\n", figures.caption.c_str(), tenth * 10, text.empty() ? "" : "  ", text.c_str());
+    std::fflush(stderr);
 }
 
 void CliView::Diagnostic(std::string_view text) {
@@ -61,16 +141,27 @@ void CliView::Diagnostic(std::string_view text) {
     DrawBar();
 }
 
+void CliView::Summary(const RunSummary& summary) {
+    std::lock_guard lock(mutex_);
+    summary_ = summary;
+}
+
 void CliView::RunEnded(bool) {
     std::lock_guard lock(mutex_);
     ClearBar();
     drawn_ = false;
     mode_ = mode_ == ProgressMode::Bar ? ProgressMode::None : mode_;
+    if (summary_) {
+        std::fprintf(stderr, "%s\n", SummaryText(*summary_).c_str());
+        std::fflush(stderr);
+        summary_.reset();
+    }
 }
 
 void CliView::ClearBar() {
     if (mode_ == ProgressMode::Bar && drawn_) {
         std::fputs("\r\033[K", stderr);
+        drawn_ = false;
     }
 }
 
@@ -78,14 +169,11 @@ void CliView::DrawBar() {
     if (mode_ != ProgressMode::Bar || caption_.empty()) {
         return;
     }
-    constexpr int kWidth = 40;
     int64_t span = maximum_ - minimum_;
-    int64_t done = span > 0 ? std::clamp<int64_t>(position_ - minimum_, 0, span) : 0;
-    int filled = span > 0 ? static_cast<int>(done * kWidth / span) : 0;
-    std::string bar(static_cast<size_t>(filled), '#');
-    bar.resize(kWidth, '.');
-    std::fprintf(stderr, "\r\033[K%-16s [%s] %3d%%", caption_.c_str(), bar.c_str(),
-                 span > 0 ? static_cast<int>(done * 100 / span) : 0);
+    double fraction = span > 0 ? static_cast<double>(position_ - minimum_) / static_cast<double>(span) : 0.0;
+    const ProgressFigures* figures = figures_ && figures_->caption == caption_ ? &*figures_ : nullptr;
+    std::string line = BarLine(caption_, fraction, figures, TerminalColumns());
+    std::fprintf(stderr, "\r\033[K%s", line.c_str());
     std::fflush(stderr);
     drawn_ = true;
 }

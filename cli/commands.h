@@ -11,6 +11,8 @@ enum ExitStatus { kExitOk = 0, kExitFailed = 1, kExitUsage = 2 };
 
 // read, sekurel-status, write-reg
 void AddLinkCommands(CLI::App& app, int& status);
+// dump
+void AddDumpCommand(CLI::App& app, int& status);
 // download, flash, mem-init
 void AddRunCommands(CLI::App& app, int& status);
 // hwc, csf, combine, sign, srec

@@ -8,11 +8,12 @@
 namespace sealbench::cli {
 
 void AddConnectionOptions(CLI::App* command, ConnectionOptions& options) {
-    command->add_option(
-        "--port", options.port,
+    CLI::Option* port = command->add_option(
+        "-p,--port", options.port,
         "Serial port: a device path (/dev/ttyUSB0), a COM number, rfc2217://HOST:PORT or socket://HOST:PORT");
-    command->add_flag("--usb", options.usb, "Use the USB boot device (2b4e:7a31) instead of a serial port");
-    command->add_option("--cpu", options.cpu, "Processor type: VireoB | VireoC_TO1 | VireoC_TO2");
+    command->add_flag("--usb", options.usb, "Use the USB boot device (2b4e:7a31) instead of a serial port")
+        ->excludes(port);
+    command->add_option("-c,--cpu", options.cpu, "Processor type: VireoB | VireoC_TO1 | VireoC_TO2");
     command->add_option("--mem-init", options.memInit,
                         "Memory initialisation: ddr (default) | sdram | none | a memory-init script");
     command->add_option("--progress", options.progress, "Progress on stderr: auto (default) | plain | none")
@@ -49,7 +50,8 @@ void ExplainFailure(bootwire::Error error, const std::string& detail) {
     if (error == bootwire::Error::Permission) {
         std::cerr << "Access was refused. For a serial port, add yourself to the 'dialout' group "
                      "(sudo usermod -aG dialout $USER, then log in again); for the USB boot device, install "
-                     "packaging/60-sealbench.rules as the README explains.\n";
+                     "the udev rule packaging/60-sealbench.rules as the README explains, then plug the board in "
+                     "again.\n";
     }
 }
 
@@ -62,7 +64,13 @@ std::optional<Connection> OpenConnection(const ConnectionOptions& options, Proce
         auto transport = bootwire::OpenUsb(&error, &detail);
         if (!transport) {
             std::fflush(stdout);  // the driver layer's own diagnostics come first
-            std::cerr << "No USB detected!\nPlease check your USB connection and Try again\n";
+            if (error == bootwire::Error::Permission || error == bootwire::Error::Busy) {
+                // It is there: "No USB detected!" would send the user looking for a cable.
+                std::cerr << "The USB boot device (2b4e:7a31) was found but cannot be opened"
+                          << (error == bootwire::Error::Busy ? ": another program holds it\n" : "\n");
+            } else {
+                std::cerr << "No USB detected!\nPlease check your USB connection and Try again\n";
+            }
             ExplainFailure(error, detail);
             return std::nullopt;
         }

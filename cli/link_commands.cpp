@@ -44,6 +44,9 @@ int Fail(const Outcome& outcome) {
         line += ": " + outcome.diagnostic;
     }
     LogLine(line);
+    if (!outcome.detail.empty()) {
+        LogLine(outcome.detail);
+    }
     return kExitFailed;
 }
 
@@ -84,10 +87,16 @@ int RunWriteRegister(const LinkCommandOptions& o) {
     uint32_t value = *ParseHexStrict(o.value);
     bootwire::Link& link = *connection->link;
     ReceiveLimit limit(link);
-    if (link.WriteRegister(address, value, static_cast<uint8_t>(std::stoi(o.width)), PresetOf(type).processorCode) !=
-        bootwire::Error::Ok) {
-        return Fail(Outcome::Failure(FailureKind::Target, "Register write failed", {}, link.ErrorDetail()));
+    const int bits = std::stoi(o.width);
+    if (bootwire::Error error =
+            link.WriteRegister(address, value, static_cast<uint8_t>(bits), PresetOf(type).processorCode);
+        error != bootwire::Error::Ok) {
+        return Fail(
+            Outcome::Failure(FailureKind::Target, "Register write failed", SilentBoardHint(error), link.ErrorDetail()));
     }
+    char line[80];
+    std::snprintf(line, sizeof line, "Register/Memory 0x%08x written: 0x%08x (%d bits)", address, value, bits);
+    LogLine(line);
     return kExitOk;
 }
 

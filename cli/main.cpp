@@ -3,28 +3,60 @@
 #include <iostream>
 
 #include "commands.h"
+#include "common/version.h"
+#include "options.h"
 #include "several_boards.h"
 #include "stdout_check.h"
+
+namespace {
+
+// A word that names no command is told before CLI11 sees it: its own message
+// ("A subcommand is required") would not say which word was wrong.
+bool RefuseUnknownCommand(const CLI::App& app, int argc, char** argv) {
+    std::optional<std::string> word = sealbench::cli::CommandWord(argc, argv);
+    if (!word) {
+        return false;
+    }
+    std::vector<std::string> names;
+    for (const CLI::App* command : app.get_subcommands({})) {
+        if (command->get_name() == *word) {
+            return false;
+        }
+        names.push_back(command->get_name());
+    }
+    std::cerr << "sealbench-cli: unknown command '" << *word << "'";
+    if (std::optional<std::string> nearest = sealbench::cli::NearestName(*word, names)) {
+        std::cerr << " (did you mean '" << *nearest << "'?)";
+    }
+    std::cerr << "\nRun sealbench-cli --help for the commands.\n";
+    return true;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
     namespace cli = sealbench::cli;
     cli::FailOnLostOutput();
     CLI::App app{"Sealbench command line: talk to a Vireo boot ROM, flash boards, author secure-boot files."};
+    app.name("sealbench-cli");
     app.require_subcommand(1);
     app.set_help_all_flag("--help-all", "Show the help of every command");
+    app.set_version_flag("-V,--version", std::string("sealbench-cli ") + sealbench::kProjectVersion);
 
     int status = cli::kExitOk;
     cli::AddLinkCommands(app, status);
+    cli::AddDumpCommand(app, status);
     cli::AddRunCommands(app, status);
     cli::AddFileCommands(app, status);
     cli::AddPortsCommand(app, status);
 
     try {
         const cli::Arguments arguments(argc, argv);
+        if (RefuseUnknownCommand(app, argc, argv)) {
+            return cli::kExitUsage;
+        }
         app.parse(arguments.argc(), arguments.argv());
-    } catch (const CLI::CallForHelp& e) {
-        return app.exit(e);
-    } catch (const CLI::CallForAllHelp& e) {
+    } catch (const CLI::Success& e) {  // --help, --help-all, --version
         return app.exit(e);
     } catch (const CLI::ParseError& e) {
         app.exit(e);

@@ -11,6 +11,8 @@
 #include "commands.h"
 #include "common/file_checks.h"
 #include "connection.h"
+#include "download/memory_init.h"
+#include "download/run_plan.h"
 #include "download/runner.h"
 #include "options.h"
 #include "several_boards.h"
@@ -52,13 +54,35 @@ MemoryInitChoice MemoryInitOf(const std::string& mode) {
     return {false, false, mode, true};
 }
 
-// The settings the page would hold before its operation's fields: the processor and
-// the memory initialisation.
-RunSettings BaseSettings(const ConnectionOptions& options) {
-    RunSettings s;
-    s.processor = RequireProcessor(options);
-    s.memoryInit = MemoryInitOf(options.memInit);
-    return s;
+// The settings the page would hold for these options.
+RunSettings SettingsOf(const ConnectionOptions& options) {
+    RunSettings settings;
+    settings.processor = RequireProcessor(options);
+    settings.memoryInit = MemoryInitOf(options.memInit);
+    return settings;
+}
+
+// What the command line gave is checked before the board is touched: a missing
+// image or a wrong address must not cost a port and a memory initialisation, and
+// the message names the file and the system's reason, or the accepted range.
+bool InputsAccepted(const RunSettings& settings) {
+    if (RefuseProcessor(settings)) {
+        return true;  // "Execute" refuses the run itself, before it would read anything
+    }
+    Result<RunPlan> plan = MakeRunPlan(settings);
+    Outcome files = plan.Ok() ? CheckRunFiles(settings) : plan.outcome;
+    if (files.Ok()) {
+        return true;
+    }
+    LogLine(PresetOf(settings.processor).banner);
+    // The page checks its fields and runs a script before the run starts, and logs
+    // their failures as "Error! - %s"; the worker reads the image and the library.
+    bool pageCheck = !plan.Ok() || files.message == kScriptInitError;
+    LogLine((pageCheck ? "Error! - " : "Error!!- Reason: ") + files.message);
+    if (!files.detail.empty()) {
+        LogLine(files.detail);
+    }
+    return false;
 }
 
 // Runs "Execute" and waits for its tasks: the run bounds every wait on the target
@@ -78,6 +102,9 @@ int Execute(const RunSettings& settings, const std::optional<Connection>& connec
 // The boards the command names: several at once, or the one board as ever.
 int Run(const CLI::App& command, const RunCommandOptions& o, const RunSettings& settings) {
     std::vector<BoardAddress> boards = BoardsOf(command, o.connection, o.boards);
+    if (!InputsAccepted(settings)) {
+        return kExitFailed;
+    }
     ProgressMode mode = ProgressModeOf(o.connection.progress);
     if ((o.boards.usbAll || (o.connection.usb && o.boards.retry > 0)) && boards.empty()) {
         return kExitFailed;
@@ -97,7 +124,7 @@ int Run(const CLI::App& command, const RunCommandOptions& o, const RunSettings& 
 }
 
 int RunDownload(const CLI::App& command, const RunCommandOptions& o) {
-    RunSettings s = BaseSettings(o.connection);
+    RunSettings s = SettingsOf(o.connection);
     s.operation = OperationType::DownloadOnly;
     s.imagePath = o.image;
     s.useDefaultAddress = o.address.empty();
@@ -113,7 +140,7 @@ int RunFlash(const CLI::App& command, const RunCommandOptions& o) {
     if (type == FlashType::UserInput && o.flashLib.empty()) {
         throw UsageError("--flash-type user needs --flash-lib FILE");
     }
-    RunSettings s = BaseSettings(o.connection);
+    RunSettings s = SettingsOf(o.connection);
     s.operation = OperationType::Flashing;
     s.imagePath = o.image;
     s.flashType = type;
@@ -130,6 +157,13 @@ int RunMemInit(const RunCommandOptions& o) {
     ProcessorType type = RequireProcessor(o.connection);
     MemoryInitChoice choice = MemoryInitOf(o.connection.memInit);
     LogLine(PresetOf(type).banner);
+    if (!choice.ddr && !choice.sdram && !choice.scriptPath.empty()) {
+        if (std::string problem = FileProblem(choice.scriptPath, "The memory-init script"); !problem.empty()) {
+            LogLine("Error! - " + std::string(kScriptInitError));
+            LogLine(problem);
+            return kExitFailed;
+        }
+    }
     auto connection = OpenConnection(o.connection, type);
     if (!connection) {
         return kExitFailed;

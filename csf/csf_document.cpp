@@ -57,10 +57,12 @@ bool IsCsfNumber(std::string_view text) {
 
 }  // namespace
 
-std::string FileNameOfPath(std::string_view path) {
-    size_t slash = path.rfind('\\');
+std::string FileNameOfPath(std::string_view path, bool slashSeparates) {
+    size_t slash = path.find_last_of(slashSeparates ? std::string_view("\\/") : std::string_view("\\"));
     return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
 }
+
+std::string FileNameOfPath(std::string_view path) { return FileNameOfPath(path, kSlashSeparatesFolders); }
 
 std::optional<std::string> CheckCsfBlock(const CsfBlock& block, size_t number) {
     const std::string name = "Block " + std::to_string(number);

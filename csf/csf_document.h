@@ -26,9 +26,14 @@ inline constexpr std::string_view kMsgCsfNoKey = "No Key Found";
 inline constexpr std::string_view kMsgCsfNoBlock = "No Block Found";
 inline constexpr std::string_view kMsgCsfSaved = "CSF Saved Successfully!";
 
-// The text after the last backslash, or the whole text without one. A forward
-// slash is not a separator.
+// The text after the last folder separator, or the whole text without one. A
+// backslash always separates (Windows paths); a forward slash separates where the
+// build's own paths use it (POSIX), so that a key chosen on Linux is named by its
+// file, not by its whole path.
+std::string FileNameOfPath(std::string_view path, bool slashSeparates);
+// With the build's own rule.
 std::string FileNameOfPath(std::string_view path);
+inline constexpr bool kSlashSeparatesFolders = SEALBENCH_SLASH_SEPARATES_FOLDERS;
 
 struct CsfBlock {
     std::string fileName;

@@ -7,6 +7,7 @@
 
 #include "common/file_checks.h"
 #include "common/hex_text.h"
+#include "run_sequence.h"
 
 namespace sealbench {
 namespace {
@@ -67,8 +68,9 @@ Outcome WriteAll(bootwire::Link& link, ProcessorType type, std::span<const Regis
     int code = PresetOf(type).processorCode;
     *done = 0;
     for (const RegisterWrite& w : writes) {
-        if (link.WriteRegister(w.address, w.value, w.width, code) != bootwire::Error::Ok) {
-            return Outcome::Failure(FailureKind::Target, {}, {}, link.ErrorDetail());
+        if (bootwire::Error error = link.WriteRegister(w.address, w.value, w.width, code);
+            error != bootwire::Error::Ok) {
+            return Outcome::Failure(FailureKind::Target, {}, SilentBoardHint(error), link.ErrorDetail());
         }
         ++*done;
     }
@@ -109,8 +111,8 @@ Outcome RunScript(bootwire::Link& link, ProcessorType type, const std::string& p
     Outcome outcome = WriteAll(link, type, script.writes, &done);
     if (!outcome.Ok()) {
         outcome.message = kScriptInitError;
-        outcome.detail = "Memory init script " + path + ", line " + std::to_string(script.lineNumbers[done]) +
-                         ": the target did not confirm the write";
+        outcome.detail = "Memory init script " + path + ", line " + std::to_string(script.lineNumbers[done]) + ": " +
+                         (outcome.detail.empty() ? "the target did not confirm the write" : outcome.detail);
     }
     return outcome;
 }

@@ -1,6 +1,10 @@
 #include "run_plan.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <vector>
 
 #include "common/hex_text.h"
 #include "download_layout.h"
@@ -8,7 +12,22 @@
 namespace sealbench {
 namespace {
 
-Result<RunPlan> Refused(std::string text) { return {Outcome::Failure(FailureKind::Input, std::move(text)), {}}; }
+Result<RunPlan> Refused(std::string text, std::string detail = {}) {
+    return {Outcome::Failure(FailureKind::Input, std::move(text), std::move(detail)), {}};
+}
+
+std::string RangeText(const AddressRange& range) {
+    char text[48];
+    std::snprintf(text, sizeof text, "0x%08X to 0x%08X", range.first, range.end - 1);
+    return text;
+}
+
+// The files a run will read, with the text the run gives when one cannot be opened.
+struct RunFile {
+    const std::string* path;
+    std::string_view what;
+    std::string_view message;
+};
 
 }  // namespace
 
@@ -34,6 +53,51 @@ std::optional<std::string_view> RefuseProcessor(const RunSettings& s) {
     return std::nullopt;
 }
 
+std::string FileProblem(const std::string& path, std::string_view what) {
+    std::string prefix = std::string(what) + " " + (path.empty() ? std::string("(none given)") : path);
+    if (path.empty()) {
+        return prefix + ": no file was named";
+    }
+    std::error_code error;
+    std::filesystem::file_status status = std::filesystem::status(path, error);
+    if (error) {
+        return prefix + " cannot be read: " + error.message();
+    }
+    if (std::filesystem::is_directory(status)) {
+        return prefix + " is a folder, not a file";
+    }
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) {
+        return prefix + " cannot be read: " + std::strerror(errno);
+    }
+    std::fclose(file);
+    return {};
+}
+
+Outcome CheckRunFiles(const RunSettings& s) {
+    std::vector<RunFile> files;
+    if (s.operation == OperationType::DownloadOnly) {
+        files.push_back({&s.imagePath, "The image file", "Can't open image file!"});
+    } else if (s.operation == OperationType::Flashing) {
+        if (s.flashType == FlashType::UserInput) {
+            files.push_back({&s.flashLibPath, "The flash library", "Can't open the Flash Library"});
+        }
+        files.push_back({&s.imagePath, "The image file", "Can't open the Image File"});
+    }
+    for (const RunFile& file : files) {
+        if (std::string problem = FileProblem(*file.path, file.what); !problem.empty()) {
+            return Outcome::Failure(FailureKind::File, std::string(file.message), problem);
+        }
+    }
+    const MemoryInitChoice& init = s.memoryInit;
+    if (!init.ddr && !init.sdram && !init.scriptPath.empty()) {
+        if (std::string problem = FileProblem(init.scriptPath, "The memory-init script"); !problem.empty()) {
+            return Outcome::Failure(FailureKind::File, "Memory init error", problem);
+        }
+    }
+    return Outcome::Success();
+}
+
 Result<RunPlan> MakeRunPlan(const RunSettings& s) {
     RunPlan plan;
     plan.operation = s.operation;
@@ -50,7 +114,9 @@ Result<RunPlan> MakeRunPlan(const RunSettings& s) {
     std::optional<uint32_t> typed = ReadHexField(s.addressText);
     if (s.operation == OperationType::DownloadOnly && !s.useDefaultAddress && typed &&
         !plan.preset->AcceptsRamAddress(*typed)) {
-        return Refused("Incorrect Input Memory Address\n");
+        return Refused("Incorrect Input Memory Address\n", "The RAM application address must lie in " +
+                                                               RangeText(plan.preset->ramRanges[0]) + " or " +
+                                                               RangeText(plan.preset->ramRanges[1]));
     }
     if (!s.useDefaultAddress && !typed) {
         return Refused("The address must have at most 8 hexadecimal digits");

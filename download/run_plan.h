@@ -42,6 +42,16 @@ std::optional<std::string_view> RefuseProcessor(const RunSettings& settings);
 // image's size. A failure's message is what "Execute" logs through "Error! - %s".
 Result<RunPlan> MakeRunPlan(const RunSettings& settings);
 
+// What stops a file from being read, as a line for the user naming the file and the
+// system's reason ("The image file /x.bin cannot be read: No such file or
+// directory"); empty when it can be read. `what` names the file's role.
+std::string FileProblem(const std::string& path, std::string_view what);
+
+// Every file the run will read (the image, a user's flash library, a memory-init
+// script), checked before anything is sent: a failure carries the message the run
+// itself would give, and the file's problem as its detail.
+Outcome CheckRunFiles(const RunSettings& settings);
+
 // The texts of the refusals that are not the system's own: the image and the
 // combined image's sizes.
 std::string ImageTooLargeText();

@@ -20,8 +20,8 @@ Outcome Reason(std::string text, FailureKind kind = FailureKind::Target) {
     return Outcome::Failure(kind, std::move(text));
 }
 
-Outcome Reason(std::string text, const bootwire::Link& link) {
-    return Outcome::Failure(FailureKind::Target, std::move(text), {}, link.ErrorDetail());
+Outcome Reason(std::string text, const bootwire::Link& link, bootwire::Error error) {
+    return Outcome::Failure(FailureKind::Target, std::move(text), SilentBoardHint(error), link.ErrorDetail());
 }
 
 // Waits `pause` unless a stop is requested first; true when it was.
@@ -70,7 +70,8 @@ Outcome DownloadOnly(bootwire::Link& link, const RunPlan& plan, RunObserver& obs
     size_t fileSize = plan.imageSize;
     DownloadBuffer buffer = MakeDownloadBuffer(fileSize, plan.secure);
     if (fileSize == 0 || !ReadWholeFile(plan.imagePath, buffer.data.get(), fileSize)) {
-        return Reason("Can't open image file!", FailureKind::File);
+        return Outcome::Failure(FailureKind::File, "Can't open image file!",
+                                FileProblem(plan.imagePath, "The image file"));
     }
     size_t imagePart = plan.secure ? fileSize - kCodeOffset : fileSize;
     observer.DownloadStarted((plan.secure ? kHwcSize + kCsfSize : 0) + imagePart + kApplicationHead,
@@ -88,10 +89,10 @@ Outcome DownloadOnly(bootwire::Link& link, const RunPlan& plan, RunObserver& obs
     }
     buffer = {};
     if (result != bootwire::Error::Ok) {
-        return Reason("Downloading Error\n", link);
+        return Reason("Downloading Error\n", link, result);
     }
-    if (link.CompleteEndResponse() != bootwire::Error::Ok) {
-        return Reason("Invalid Application\n", link);
+    if (bootwire::Error end = link.CompleteEndResponse(); end != bootwire::Error::Ok) {
+        return Reason("Invalid Application\n", link, end);
     }
     return Outcome::Success(Format("Downloading Complete - Program executing at 0x%x", plan.address));
 }
@@ -122,9 +123,15 @@ Outcome PollFlashing(bootwire::Link& link, const RunPlan& plan, RunObserver& obs
             }
             if (now - lastWord >= plan.statusSilenceLimit) {
                 auto seconds = std::chrono::duration_cast<std::chrono::seconds>(plan.statusSilenceLimit).count();
-                return Reason(Format("The flash library stopped answering: no status word for %u s",
-                                     static_cast<uint32_t>(seconds)),
-                              link);
+                // The board did answer until now: the library is stuck or the board was reset.
+                std::string hint = error == bootwire::Error::Gone
+                                       ? SilentBoardHint(error)
+                                       : "the flash library fell silent while flashing: the flash may be partly "
+                                         "written; reset the board into boot-ROM download mode and flash again";
+                return Outcome::Failure(FailureKind::Target,
+                                        Format("The flash library stopped answering: no status word for %u s",
+                                               static_cast<uint32_t>(seconds)),
+                                        std::move(hint), link.ErrorDetail());
             }
             PauseUnlessStopped(stop, kPollRetryPause);
             continue;
@@ -165,7 +172,8 @@ Outcome LoadFlashLibrary(const RunPlan& plan, uint8_t* data) {
                 return Reason("Flash Library Size too large, it must be < 0x10000", FailureKind::Input);
             }
             if (librarySize == 0 || !ReadWholeFile(plan.flashLibPath, data, librarySize)) {
-                return Reason("Can't open the Flash Library", FailureKind::File);
+                return Outcome::Failure(FailureKind::File, "Can't open the Flash Library",
+                                        FileProblem(plan.flashLibPath, "The flash library"));
             }
             return Outcome::Success();
         }
@@ -182,7 +190,8 @@ Outcome Flashing(bootwire::Link& link, const RunPlan& plan, bool usb, RunObserve
         return library;
     }
     if (imageSize == 0 || !ReadWholeFile(plan.imagePath, data + kImageOffset, imageSize)) {
-        return Reason("Can't open the Image File", FailureKind::File);
+        return Outcome::Failure(FailureKind::File, "Can't open the Image File",
+                                FileProblem(plan.imagePath, "The image file"));
     }
     WriteParameterBlock(data, MakeParameterBlock(*plan.preset, plan.flashType, plan.address, plan.partitionSize,
                                                  static_cast<uint32_t>(imageSize), usb ? 1 : 0));
@@ -201,15 +210,27 @@ Outcome Flashing(bootwire::Link& link, const RunPlan& plan, bool usb, RunObserve
     buffer = {};
     observer.FlashingDownloadDone();
     if (result != bootwire::Error::Ok) {
-        return Reason("Downloading Error, Exit without Flashing\n", link);
+        return Reason("Downloading Error, Exit without Flashing\n", link, result);
     }
-    if (link.CompleteEndResponse() != bootwire::Error::Ok) {
-        return Reason("Download code or the Flash Program can't be executed, Check the SekurelType\n", link);
+    if (bootwire::Error end = link.CompleteEndResponse(); end != bootwire::Error::Ok) {
+        return Reason("Download code or the Flash Program can't be executed, Check the SekurelType\n", link, end);
     }
     return PollFlashing(link, plan, observer, stop);
 }
 
 }  // namespace
+
+std::string SilentBoardHint(bootwire::Error error) {
+    switch (error) {
+        case bootwire::Error::Timeout:
+        case bootwire::Error::NoAnswer:
+            return "the board did not answer: is it in boot-ROM download mode? reset it and retry";
+        case bootwire::Error::Gone:
+            return "the board went away (unplugged or reset): connect it, put it in boot-ROM download mode and retry";
+        default:
+            return {};
+    }
+}
 
 bool EndsRun(int code) {
     return code == kStateEraseFailed || code == kStateProgramFailed || code == kStateVerifyFailed ||
@@ -236,7 +257,7 @@ Result<uint32_t> ReadMemoryWord(bootwire::Link& link, uint32_t address) {
     bootwire::Error error = link.ReadData(address, bytes, sizeof bytes, 32);
     // The page logs what arrived even when the read failed.
     uint32_t word = bytes[0] | bytes[1] << 8 | bytes[2] << 16 | static_cast<uint32_t>(bytes[3]) << 24;
-    return {error == bootwire::Error::Ok ? Outcome::Success() : Reason("Read failed", link), word};
+    return {error == bootwire::Error::Ok ? Outcome::Success() : Reason("Read failed", link, error), word};
 }
 
 std::string ReadMemoryLine(uint32_t address, uint32_t word) {
@@ -248,8 +269,8 @@ std::string ReadMemoryLine(uint32_t address, uint32_t word) {
 Result<uint32_t> ReadSekurelStatus(bootwire::Link& link) {
     ReceiveLimit limit(link);
     uint32_t word = 0;
-    if (link.GetStatus(&word) != bootwire::Error::Ok) {
-        return {Reason("Sekurel status failed", link), 0};
+    if (bootwire::Error error = link.GetStatus(&word); error != bootwire::Error::Ok) {
+        return {Reason("Sekurel status failed", link, error), 0};
     }
     return {Outcome::Success(), word};
 }

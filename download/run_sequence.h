@@ -75,6 +75,10 @@ private:
     bootwire::Link& link_;
 };
 
+// The line that follows a failure when the board fell silent or went away: what
+// happened and what to do. Empty for other failures (a wrong answer says more by itself).
+std::string SilentBoardHint(bootwire::Error error);
+
 // "Read": one 32-bit word at `address`, taken little-endian.
 Result<uint32_t> ReadMemoryWord(bootwire::Link& link, uint32_t address);
 // "Register/Memory 0x%08x : 0x%08x"

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <string_view>
 
+#include "progress_figures.h"
+
 namespace sealbench {
 
 class RunView {
@@ -24,8 +26,17 @@ public:
     // The label left of the bar ("Downloading:", "Flash Erase:", ...).
     virtual void SetProgressCaption(std::string_view caption) = 0;
 
+    // What the bar's figures say: bytes done of the total, rate, time left, time
+    // spent. Given when a phase begins and ends and a few times a second between.
+    virtual void SetProgressFigures(const ProgressFigures&) {}
+    // "Execute" was pressed: nothing of an earlier run's bar and caption may stay.
+    virtual void ResetProgress() {}
+
     // What the library said about a failure, for a tooltip or stderr; never a log line.
     virtual void Diagnostic(std::string_view) {}
+
+    // What the run did, once, after its last log line and before RunEnded.
+    virtual void Summary(const RunSummary&) {}
 
     // Both tasks of a run are ending; `success` is the outcome of the run. Called
     // from a task's thread just before the run stops counting as in progress: a

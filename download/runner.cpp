@@ -10,6 +10,48 @@ namespace {
 
 // The bar need not follow a download faster than the eye does.
 constexpr auto kProgressInterval = std::chrono::milliseconds(20);
+// Without news the progress task still looks this often, so that the times move.
+constexpr auto kProgressTick = std::chrono::milliseconds(500);
+// The worker lets the bar show the run's end before it logs the outcome; a progress
+// task that does not get there in this time is not waited for.
+constexpr auto kTrackerEndWait = std::chrono::seconds(2);
+
+// The built-in flash libraries report their stage's progress in the status word.
+bool ProgressInWord(const RunPlan& plan) {
+    return plan.operation == OperationType::Flashing &&
+           (plan.flashType == FlashType::Nor || plan.flashType == FlashType::Nand);
+}
+
+RunSummary SummaryOf(const RunPlan& plan, bool success, uint64_t sent, uint64_t toSend,
+                     std::chrono::milliseconds elapsed) {
+    RunSummary s;
+    s.success = success;
+    s.flashing = plan.operation == OperationType::Flashing;
+    s.address = plan.address;
+    s.imageBytes = plan.imageSize;
+    s.bytesSent = sent;
+    s.bytesToSend = toSend;
+    s.elapsed = elapsed;
+    if (!s.flashing) {
+        s.target = "RAM";
+        s.verified = "the boot ROM accepted it";
+    } else if (plan.flashType == FlashType::Nor) {
+        s.target = "NOR flash";
+    } else if (plan.flashType == FlashType::Nand) {
+        s.target = "NAND flash";
+        s.addressIsOffset = true;
+    } else {
+        s.target = "flash";
+        s.verified = "the flash library reported success";
+    }
+    if (s.flashing && ProgressInWord(plan)) {
+        s.verified = "verified by the flash library's read-back";
+    }
+    if (!success) {
+        s.verified.clear();
+    }
+    return s;
+}
 
 }  // namespace
 
@@ -76,6 +118,7 @@ bool Runner::Execute(const RunSettings& settings, const BoardLink& board) {
     if (RefuseDuringRun()) {
         return false;
     }
+    view_.ResetProgress();
     if (std::optional<std::string_view> refusal = RefuseProcessor(settings)) {
         Log(*refusal);
         return false;
@@ -88,7 +131,7 @@ bool Runner::Execute(const RunSettings& settings, const BoardLink& board) {
     }
     Result<RunPlan> plan = MakeRunPlan(settings);
     if (!plan.Ok()) {
-        Fail(plan.outcome.message);
+        ReportFailure(plan.outcome);
         return false;
     }
     Log(board.usb ? "USB is using" : "UART is using");
@@ -114,6 +157,10 @@ bool Runner::Execute(const RunSettings& settings, const BoardLink& board) {
     bytesToSend_ = 0;
     statusWords_ = 0;
     imageSize_ = 0;
+    stagesSeen_ = 0;
+    lastWord_ = 0;
+    progressInWord_ = ProgressInWord(plan.value);
+    trackerDone_ = false;
     phase_ = kPhaseIdle;
     activeTasks_ = 2;
     running_ = true;
@@ -164,19 +211,35 @@ void Runner::TaskEnded() {
 
 void Runner::Worker(RunPlan plan, bootwire::Link* link, bool usb, std::stop_token stop) {
     session_.flashingDownloadDone = false;
+    ProgressClock::time_point start = ProgressClock::now();
     Outcome outcome = RunSequence(*link, plan, usb, *this, stop);
+    auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(ProgressClock::now() - start);
     if (!outcome.diagnostic.empty()) {
         view_.Diagnostic(outcome.diagnostic);
     }
     lastSuccess_ = outcome.Ok();
     SetPhase(kPhaseFinished);
+    {
+        // The bar shows the end (a last stage full) before the line that tells it.
+        std::unique_lock lock(mutex_);
+        changed_.wait_for(lock, kTrackerEndWait, [this] { return trackerDone_.load() || stop_; });
+    }
     Log(outcome.Ok() ? outcome.message : "Error!!- Reason: " + outcome.message);
+    if (!outcome.Ok() && !outcome.detail.empty()) {
+        Log(outcome.detail);
+    }
+    if (bytesToSend_.load() > 0) {
+        RunSummary summary = SummaryOf(plan, outcome.Ok(), bytesSent_.load(), bytesToSend_.load(), elapsed);
+        summary.flashTouched = (stagesSeen_.load() & kStageFlashing) != 0;
+        view_.Summary(summary);
+    }
     TaskEnded();
 }
 
 void Runner::DownloadStarted(uint64_t bytesToSend, uint32_t imageSize) {
     bytesToSend_ = bytesToSend;
     imageSize_ = imageSize;
+    stagesSeen_ |= kStageDownloading;
     SetPhase(kPhaseDownloading);
 }
 
@@ -187,13 +250,24 @@ void Runner::BytesSent(size_t bytes) {
 
 void Runner::FlashingDownloadDone() { session_.flashingDownloadDone = true; }
 
-void Runner::FlashingStarted() { SetPhase(kPhaseFlashingStarted); }
+void Runner::FlashingStarted() {
+    stagesSeen_ |= kStageFlashing;
+    SetPhase(kPhaseFlashingStarted);
+}
 
 void Runner::StatusWord(uint32_t word) {
     statusWords_ += 1;
     // Only the codes of the flash library move the phase: a stray word such as
     // 0x00030000 must not pass for "finished".
     int code = static_cast<int16_t>(word >> 16);
+    lastWord_ = word;
+    if (code == kStateErasing) {
+        stagesSeen_ |= kStageErasing;
+    } else if (code == kStateProgramming) {
+        stagesSeen_ |= kStageProgramming;
+    } else if (code == kStateVerifying) {
+        stagesSeen_ |= kStageVerifying;
+    }
     if (IsStateCode(code)) {
         phase_ = code;
     }
@@ -207,13 +281,23 @@ void Runner::ProgressTask() {
     uint64_t seen = 0;
     std::unique_lock lock(mutex_);
     while (true) {
-        changed_.wait(lock, [&] { return version_ != seen || stop_; });
+        changed_.wait_for(lock, kProgressTick, [&] { return version_ != seen || stop_; });
         seen = version_;
         bool stopping = stop_;
         lock.unlock();
 
         int phase = phase_.load();
-        tracker.Update({phase, bytesSent_.load(), bytesToSend_.load(), statusWords_.load(), imageSize_.load()});
+        RunSnapshot state;
+        state.phase = phase;
+        state.bytesSent = bytesSent_.load();
+        state.bytesToSend = bytesToSend_.load();
+        state.statusWords = statusWords_.load();
+        state.imageSize = imageSize_.load();
+        state.stagesSeen = stagesSeen_.load();
+        state.lastWord = lastWord_.load();
+        state.progressInWord = progressInWord_.load();
+        state.succeeded = lastSuccess_.load();
+        tracker.Update(state);
         if (tracker.Finished() || stopping) {
             break;
         }
@@ -221,6 +305,12 @@ void Runner::ProgressTask() {
         // Between two looks at the state: wake early only for a new phase.
         changed_.wait_for(lock, kProgressInterval, [&] { return phase_.load() != phase || stop_; });
     }
+    {
+        std::lock_guard guard(mutex_);
+        trackerDone_ = true;
+        ++version_;
+    }
+    changed_.notify_all();
     // The worker may still write the finished phase after 0xB4 was seen: wait for it,
     // so that the idle phase below is the last word of the run.
     lock.lock();

@@ -94,6 +94,10 @@ private:
     std::atomic<uint64_t> bytesToSend_{0};
     std::atomic<uint64_t> statusWords_{0};
     std::atomic<uint32_t> imageSize_{0};
+    std::atomic<unsigned> stagesSeen_{0};  // RunStage bits
+    std::atomic<uint32_t> lastWord_{0};
+    std::atomic<bool> progressInWord_{false};
+    std::atomic<bool> trackerDone_{false};  // the progress task has shown the run's end
 
     std::mutex mutex_;
     std::condition_variable changed_;

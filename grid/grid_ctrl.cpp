@@ -2,6 +2,8 @@
 
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QStyle>
+#include <algorithm>
 
 #include "grid/grid_delegate.h"
 #include "grid/grid_model.h"
@@ -40,6 +42,7 @@ int CGridCtrl::InsertColumn(const QString& heading, Qt::Alignment format, int co
 bool CGridCtrl::SetColumnWidth(int column, int width) {
     if (column < 0 || column >= GetColumnCount() || width < 0) return false;
     setColumnWidth(column, width);
+    if (column == stretched_) stretchedWidth_ = width;
     return true;
 }
 
@@ -48,16 +51,49 @@ int CGridCtrl::GetColumnWidth(int column) const {
 }
 
 void CGridCtrl::ExpandLastColumn() {
-    int total = 0;
+    FitHeaderTexts();
     int last = -1;
     for (int column = 0; column < GetColumnCount(); ++column) {
-        const int width = columnWidth(column);
-        total += width;
-        if (width > 0) last = column;
+        if (columnWidth(column) > 0) last = column;
     }
-    const int spare = viewport()->width() - total;
-    if (last <= 0 || spare <= 0) return;
-    setColumnWidth(last, columnWidth(last) + spare);
+    if (last <= 0) {
+        stretched_ = -1;
+        return;
+    }
+    if (last != stretched_) {
+        stretched_ = last;
+        stretchedWidth_ = columnWidth(last);
+    }
+    StretchLastColumn();
+}
+
+void CGridCtrl::FitHeaderTexts() {
+    if (GetRowCount() == 0) return;
+    const QFontMetrics metrics(font());
+    // Room for the cell's margins on both sides.
+    const int padding = 2 * style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, this) + 8;
+    for (int column = 0; column < GetColumnCount(); ++column) {
+        const int width = columnWidth(column);
+        const QString text = GetItemText(0, column);
+        if (width <= 0 || text.isEmpty()) continue;  // a hidden column stays hidden
+        const int needed = metrics.horizontalAdvance(text) + padding;
+        if (width < needed) SetColumnWidth(column, needed);
+    }
+}
+
+void CGridCtrl::StretchLastColumn() {
+    if (stretched_ < 0 || stretched_ >= GetColumnCount() || stretchedWidth_ == 0) return;
+    int others = 0;
+    for (int column = 0; column < GetColumnCount(); ++column) {
+        if (column != stretched_) others += columnWidth(column);
+    }
+    // Never below the width the page gave it; never wider than the room left.
+    setColumnWidth(stretched_, std::max(stretchedWidth_, viewport()->width() - others));
+}
+
+void CGridCtrl::resizeEvent(QResizeEvent* event) {
+    QTableView::resizeEvent(event);
+    StretchLastColumn();
 }
 
 int CGridCtrl::InsertRow(const QString& text, int row) {

@@ -76,7 +76,9 @@ public:
     bool SetColumnWidth(int column, int width);
     int GetColumnWidth(int column) const;
     // Lets the last column with a width above 0 (not column 0) fill the rest of the
-    // client area when the columns together are narrower than it.
+    // client area when the columns together are narrower than it. The grid keeps
+    // doing so whenever its size changes (a page asks before it is laid out), and
+    // widens a column whose header text in row 0 would not fit.
     void ExpandLastColumn();
 
     // Appends an empty row (or inserts it at `row`) with `text` in cell 0; returns its index or -1.
@@ -121,12 +123,15 @@ public:
 
 protected:
     bool edit(const QModelIndex& index, EditTrigger trigger, QEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     bool ReplaceCell(int row, int column, std::unique_ptr<CGridCellBase> cell);
     void ApplySelectionMode();
     // Moves the current cell as the key would outside an edit.
     void MoveCurrentByKey(int key);
+    void FitHeaderTexts();
+    void StretchLastColumn();
 
     std::unique_ptr<sealbench::grid_detail::GridModel> model_;
     std::unique_ptr<sealbench::grid_detail::GridDelegate> delegate_;
@@ -135,4 +140,6 @@ private:
     bool singleRow_ = false;
     bool fixedRowSelection_ = false;
     int defCellHeight_ = 0;
+    int stretched_ = -1;      // the column ExpandLastColumn stretches; -1 none
+    int stretchedWidth_ = 0;  // its width as the page set it
 };

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "common/version.h"
 #include "core/board.h"
 #include "core/cpu.h"
 #include "core/faults.h"
@@ -125,10 +126,14 @@ int main(int argc, char** argv) {
                    "model (a native model of the built-in library, much faster)")
         ->type_name("MODE");
     app.footer(Footer());
+    app.set_version_flag("-V,--version", std::string("vireo-sim ") + sealbench::kProjectVersion);
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp&) {
         std::cout << app.help();
+        return 0;
+    } catch (const CLI::CallForVersion& e) {
+        std::cout << e.what() << "\n";
         return 0;
     } catch (const CLI::ParseError& e) {
         return Usage(e.what());

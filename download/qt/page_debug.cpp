@@ -94,6 +94,17 @@ void CPage_Debug::ConnectHandlers() {
         this, &CPage_Debug::progressPosition, this,
         [this](qint64 position) { progressBar_->setValue(ClampToInt(position)); }, Qt::QueuedConnection);
     connect(this, &CPage_Debug::progressCaption, progressLabel_, &QLabel::setText, Qt::QueuedConnection);
+    connect(this, &CPage_Debug::progressText, progressBar_, &QProgressBar::setFormat, Qt::QueuedConnection);
+    connect(
+        this, &CPage_Debug::progressReset, this,
+        [this] {
+            progressLabel_->setText(QStringLiteral("Status:"));
+            progressBar_->setRange(0, 100);
+            progressBar_->setValue(0);
+            progressBar_->setFormat(QString());
+            progressBar_->setToolTip(QString());
+        },
+        Qt::QueuedConnection);
     connect(this, &CPage_Debug::diagnostic, progressBar_, &QWidget::setToolTip, Qt::QueuedConnection);
     connect(this, &CPage_Debug::runFinished, this, &CPage_Debug::OnRunFinished, Qt::QueuedConnection);
     connect(this, &CPage_Debug::launchReturned, this, &CPage_Debug::OnLaunchReturned, Qt::QueuedConnection);
@@ -276,6 +287,15 @@ void CPage_Debug::SetProgressRange(int64_t minimum, int64_t maximum) { emit prog
 void CPage_Debug::SetProgressPosition(int64_t position) { emit progressPosition(position); }
 
 void CPage_Debug::SetProgressCaption(std::string_view caption) { emit progressCaption(ToQString(caption)); }
+
+void CPage_Debug::SetProgressFigures(const sealbench::ProgressFigures& figures) {
+    // A stage not counted in bytes moves the bar by steps: a per cent of those would mislead.
+    QString text = ToQString(sealbench::FiguresText(figures));
+    if (figures.Counted() || figures.finished) text = QStringLiteral("%p%  ") + text;
+    emit progressText(text);
+}
+
+void CPage_Debug::ResetProgress() { emit progressReset(); }
 
 void CPage_Debug::Diagnostic(std::string_view text) { emit diagnostic(ToQString(text)); }
 

@@ -56,6 +56,8 @@ public:
     void SetProgressRange(int64_t minimum, int64_t maximum) override;
     void SetProgressPosition(int64_t position) override;
     void SetProgressCaption(std::string_view caption) override;
+    void SetProgressFigures(const sealbench::ProgressFigures& figures) override;
+    void ResetProgress() override;
     void Diagnostic(std::string_view text) override;
     void RunEnded(bool success) override;
 
@@ -65,6 +67,9 @@ signals:
     void progressRange(qint64 minimum, qint64 maximum);
     void progressPosition(qint64 position);
     void progressCaption(const QString& caption);
+    // The bar's own text: per cent and figures.
+    void progressText(const QString& text);
+    void progressReset();
     void diagnostic(const QString& text);
     void runFinished(bool success);
     // The launcher thread is done: `started` tells whether a run's tasks are going.

@@ -85,9 +85,11 @@ void CPage_Debug::BuildLayout() {
     progressBar_ = Named(new QProgressBar(image), "progressBar");
     progressBar_->setRange(0, 100);
     progressBar_->setValue(0);
-    progressBar_->setTextVisible(false);
+    progressBar_->setTextVisible(true);
+    progressBar_->setFormat(QString());
     statusLog_ = Named(new QPlainTextEdit(image), "statusLog");
     statusLog_->setReadOnly(true);
+    statusLog_->setTabChangesFocus(true);  // Tab moves on to "Execute", as in every other field
     statusLog_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     statusLog_->setMinimumHeight(120);
     executeButton_ = Named(new QPushButton(QStringLiteral("Execute"), image), "executeButton");

@@ -27,9 +27,18 @@ static void send_byte(struct fl_ctx* ctx, uint8_t byte) {
     fl_write32(ctx->fifo + FL_FIFO_DATA, byte);
 }
 
+/* The low half tells the running stage's progress in KiB of the image (see
+ * DATASHEET.md); the final codes carry 0. */
+#define FL_PROGRESS_SHIFT 10u
+#define FL_PROGRESS_MAX 0xFFFFu
+
 static void answer(struct fl_ctx* ctx) {
-    const uint32_t word = (uint32_t)ctx->state << 16;
+    uint32_t progress = 0;
+    uint32_t word;
     unsigned i;
+    if (ctx->state < FL_STATE_ERASE_ERROR && ctx->done_state == ctx->state) progress = ctx->done >> FL_PROGRESS_SHIFT;
+    if (progress > FL_PROGRESS_MAX) progress = FL_PROGRESS_MAX;
+    word = ((uint32_t)ctx->state << 16) | progress;
     for (i = 0; i < 4; ++i) send_byte(ctx, (uint8_t)(word >> (8 * i)));
     if (ctx->usb) fl_write32(ctx->fifo + FL_FIFO_COMMIT, 1);
     if (ctx->state >= FL_STATE_ERASE_ERROR) ctx->final_answered = 1;
@@ -66,6 +75,8 @@ unsigned fl_main(const struct fl_board* board, fl_job job) {
     ctx.fifo = ctx.usb ? board->usb : board->uart;
     ctx.state = FL_STATE_ERASING;
     ctx.matched = 0;
+    ctx.done = 0;
+    ctx.done_state = 0;
     ctx.final_answered = 0;
 
     fl_service(&ctx);

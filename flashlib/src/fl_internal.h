@@ -32,6 +32,8 @@ struct fl_ctx {
     uint32_t fifo; /* register block of the report channel */
     int usb;
     unsigned state;
+    uint32_t done; /* image bytes done in stage `done_state`, for the answers' low half */
+    unsigned done_state;
     unsigned matched; /* bytes of the status query seen so far */
     int final_answered;
 };
@@ -47,6 +49,12 @@ void fl_service_bytes(struct fl_ctx* ctx);
 /* Called from every wait loop, so queries are answered while the flash is busy. */
 FL_INLINE void fl_service(struct fl_ctx* ctx) {
     if (fl_read32(ctx->fifo + FL_FIFO_STATUS) & FL_FIFO_RX_READY) fl_service_bytes(ctx);
+}
+
+/* The running stage has `bytes` of the image done; a stage entered later counts from 0. */
+FL_INLINE void fl_progress(struct fl_ctx* ctx, uint32_t bytes) {
+    ctx->done = bytes;
+    ctx->done_state = ctx->state;
 }
 
 FL_INLINE uint32_t fl_now_us(const struct fl_ctx* ctx) { return fl_read32(ctx->board->sysctl + FL_SYS_TIMER_US); }

@@ -158,6 +158,8 @@ unsigned fl_nand_run(struct fl_ctx* ctx) {
     for (done = 0; done < needed; ++done, ++block) {
         block = nand_next_good(&nand, block, last);
         if (block == NAND_BLOCKS || nand_erase(&nand, block) != 0) return FL_STATE_ERASE_ERROR;
+        fl_progress(ctx, (done + 1) << NAND_BLOCK_SHIFT < params->image_size ? (done + 1) << NAND_BLOCK_SHIFT
+                                                                             : params->image_size);
     }
 
     ctx->state = FL_STATE_PROGRAMMING;
@@ -171,6 +173,7 @@ unsigned fl_nand_run(struct fl_ctx* ctx) {
                 0)
                 return FL_STATE_PROGRAM_ERROR;
             offset += NAND_PAGE;
+            fl_progress(ctx, offset < params->image_size ? offset : params->image_size);
         }
     }
 
@@ -185,6 +188,7 @@ unsigned fl_nand_run(struct fl_ctx* ctx) {
                                  params->image_size - offset) != 0)
                 return FL_STATE_VERIFY_ERROR;
             offset += NAND_PAGE;
+            fl_progress(ctx, offset < params->image_size ? offset : params->image_size);
         }
     }
     return FL_STATE_DONE;

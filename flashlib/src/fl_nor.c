@@ -132,6 +132,12 @@ FL_INLINE uint16_t nor_source16(const struct nor_job* job, uint32_t offset) {
     return (uint16_t)(nor_source(job, offset) | (nor_source(job, offset + 1) << 8));
 }
 
+/* Image bytes that lie before `offset` of the job's span. */
+FL_INLINE uint32_t nor_image_done(const struct nor_job* job, uint32_t offset) {
+    if (offset <= job->start) return 0;
+    return offset < job->end ? offset - job->start : job->end - job->start;
+}
+
 static int nor_erase(struct fl_ctx* ctx, const struct nor_job* job, const struct nor_geometry* geometry) {
     uint32_t offset = job->first;
     while (offset < job->last) {
@@ -143,6 +149,7 @@ static int nor_erase(struct fl_ctx* ctx, const struct nor_job* job, const struct
         fl_write16(job->base + start, 0x30);
         if (nor_wait(ctx, job->base + start, NOR_ERASE_TIMEOUT_US) != 0) return -1;
         offset = start + size;
+        fl_progress(ctx, nor_image_done(job, offset));
     }
     return 0;
 }
@@ -156,7 +163,10 @@ static int nor_program(struct fl_ctx* ctx, const struct nor_job* job) {
     nor_command(job->base, NOR_UNLOCK1, 0x20);
     for (offset = job->first; offset < job->last; offset += 2) {
         const uint16_t value = nor_source16(job, offset);
-        if (++words % NOR_SERVICE_STRIDE == 0) fl_service(ctx);
+        if (++words % NOR_SERVICE_STRIDE == 0) {
+            fl_progress(ctx, nor_image_done(job, offset));
+            fl_service(ctx);
+        }
         if (value == 0xFFFF) continue;
         fl_write16(job->base, 0xA0);
         fl_write16(job->base + offset, value);
@@ -175,7 +185,10 @@ static int nor_verify(struct fl_ctx* ctx, const struct nor_job* job) {
     for (offset = job->first; offset < job->last; offset += 4) {
         const uint32_t want = nor_source16(job, offset) | ((uint32_t)nor_source16(job, offset + 2) << 16);
         if (fl_read32(job->base + offset) != want) return -1;
-        if ((offset & 0x3FF) == 0) fl_service(ctx);
+        if ((offset & 0x3FF) == 0) {
+            fl_progress(ctx, nor_image_done(job, offset));
+            fl_service(ctx);
+        }
     }
     return 0;
 }

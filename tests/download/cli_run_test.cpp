@@ -139,7 +139,8 @@ TEST_F(CliRun, BoardThatStopsReadingEndsWithinAMinute) {
         std::chrono::seconds(90));
     EXPECT_EQ(run.status, 1);
     ASSERT_FALSE(run.OutLines().empty());
-    EXPECT_EQ(run.OutLines().back(), "Error!!- Reason: Downloading Error");
+    EXPECT_EQ(run.OutLines().end()[-2], "Error!!- Reason: Downloading Error");
+    EXPECT_EQ(run.OutLines().back(), "the board did not answer: is it in boot-ROM download mode? reset it and retry");
 }
 
 TEST_F(CliRun, FlashOverUsb) {

@@ -129,7 +129,10 @@ TEST_F(ExecuteTest, EachCheckLogsOneLineAndStartsNothing) {
     s.useDefaultAddress = false;
     s.addressText = "FFFFFFFF";
     EXPECT_FALSE(Run(s));
-    EXPECT_EQ(view_.lines().back(), "Error! - Incorrect Input Memory Address\n");
+    // The refusal, then the ranges that would be accepted.
+    EXPECT_EQ(view_.lines().end()[-2], "Error! - Incorrect Input Memory Address\n");
+    EXPECT_EQ(view_.lines().back(),
+              "The RAM application address must lie in 0xFFFF4C00 to 0xFFFFFFFE or 0xA0000000 to 0xD8000FFE");
 
     s.addressText = "1A0004000";
     EXPECT_FALSE(Run(s));
@@ -139,9 +142,9 @@ TEST_F(ExecuteTest, EachCheckLogsOneLineAndStartsNothing) {
     s.memoryInit = {true, false, ""};
     serial_.board->failRegisterWrite = 3;
     EXPECT_FALSE(Run(s));
-    EXPECT_EQ(view_.lines().size(), 8u);
-    EXPECT_EQ(view_.lines()[6], "UART is using");
-    EXPECT_EQ(view_.lines()[7], "Error! - DDR memory init error");
+    EXPECT_EQ(view_.lines().size(), 9u);
+    EXPECT_EQ(view_.lines()[7], "UART is using");
+    EXPECT_EQ(view_.lines()[8], "Error! - DDR memory init error");
     EXPECT_EQ(serial_.board->Record().payloads.size(), 0u);
     EXPECT_EQ(serial_.board->Record().registerWrites, 3);
     EXPECT_FALSE(runner_->Running());
@@ -249,7 +252,8 @@ TEST_F(ExecuteTest, WorkerReasons) {
 
     s.imagePath = dir_ + "/missing.bin";
     ASSERT_TRUE(Run(s));
-    EXPECT_EQ(view_.lines().back(), "Error!!- Reason: Can't open image file!");
+    EXPECT_EQ(view_.lines().end()[-2], "Error!!- Reason: Can't open image file!");
+    EXPECT_EQ(view_.lines().back(), "The image file " + s.imagePath + " cannot be read: No such file or directory");
 
     s.operation = OperationType::None;
     ASSERT_TRUE(Run(s));
@@ -308,11 +312,13 @@ TEST_F(ExecuteTest, FlashLibraryFailuresAndLimits) {
     EXPECT_EQ(view_.lines().back(), "Error!!- Reason: Flash Library Size too large, it must be < 0x10000");
     s.flashLibPath = dir_ + "/nothing.bin";
     ASSERT_TRUE(Run(s));
-    EXPECT_EQ(view_.lines().back(), "Error!!- Reason: Can't open the Flash Library");
+    EXPECT_EQ(view_.lines().end()[-2], "Error!!- Reason: Can't open the Flash Library");
+    EXPECT_EQ(view_.lines().back(),
+              "The flash library " + s.flashLibPath + " cannot be read: No such file or directory");
     s = UserFlashing(ProcessorType::VireoC_TO1, Pattern(0x4100, 11), Pattern(64, 12));
     s.imagePath = dir_ + "/nothing.bin";
     ASSERT_TRUE(Run(s));
-    EXPECT_EQ(view_.lines().back(), "Error!!- Reason: Can't open the Image File");
+    EXPECT_EQ(view_.lines().end()[-2], "Error!!- Reason: Can't open the Image File");
     s.flashType = FlashType::None;
     ASSERT_TRUE(Run(s));
     EXPECT_EQ(view_.lines().back(), "Error!!- Reason: Please Select a Flash library\n");
@@ -327,7 +333,10 @@ TEST_F(ExecuteTest, SilentFlashLibraryEndsTheRunAndASecondExecuteIsRefused) {
     ASSERT_TRUE(runner_->WaitIdle(60s));
     auto lines = view_.lines();
     EXPECT_NE(std::find(lines.begin(), lines.end(), "Error! - A run is in progress; wait for it to end"), lines.end());
-    EXPECT_EQ(lines.back(), "Error!!- Reason: The flash library stopped answering: no status word for 2 s");
+    EXPECT_EQ(lines.end()[-2], "Error!!- Reason: The flash library stopped answering: no status word for 2 s");
+    EXPECT_EQ(lines.back(),
+              "the flash library fell silent while flashing: the flash may be partly written; reset the board into "
+              "boot-ROM download mode and flash again");
     EXPECT_EQ(view_.ended(), std::vector<bool>{false});
 }
 

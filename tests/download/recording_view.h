@@ -30,6 +30,18 @@ public:
         std::lock_guard lock(mutex_);
         captions_.emplace_back(caption);
     }
+    void SetProgressFigures(const sealbench::ProgressFigures& figures) override {
+        std::lock_guard lock(mutex_);
+        figures_.push_back(figures);
+    }
+    void ResetProgress() override {
+        std::lock_guard lock(mutex_);
+        ++resets_;
+    }
+    void Summary(const sealbench::RunSummary& summary) override {
+        std::lock_guard lock(mutex_);
+        summaries_.push_back(summary);
+    }
     void Diagnostic(std::string_view text) override {
         std::lock_guard lock(mutex_);
         diagnostics_.emplace_back(text);
@@ -46,6 +58,9 @@ public:
     std::vector<std::string> captions() { return Copy(captions_); }
     std::vector<std::string> diagnostics() { return Copy(diagnostics_); }
     std::vector<bool> ended() { return Copy(ended_); }
+    std::vector<sealbench::ProgressFigures> figures() { return Copy(figures_); }
+    std::vector<sealbench::RunSummary> summaries() { return Copy(summaries_); }
+    int resets() { return Copy(resets_); }
 
 private:
     template <typename T>
@@ -62,6 +77,9 @@ private:
     std::vector<std::string> captions_;
     std::vector<std::string> diagnostics_;
     std::vector<bool> ended_;
+    std::vector<sealbench::ProgressFigures> figures_;
+    std::vector<sealbench::RunSummary> summaries_;
+    int resets_ = 0;
 };
 
 }  // namespace sealtest

@@ -98,15 +98,25 @@ TEST(CsfText, DefinitionsAreWrittenAsHeld) {
     EXPECT_EQ(lines[12], "UID 0x");
     EXPECT_EQ(lines[13], "CODE ");
     EXPECT_EQ(lines[19], "SUPER_ROOT SEKUREL_WTLS_CERTIFICATE srk.der");
-    EXPECT_EQ(lines[20], "CSF_KEY SEKUREL_WTLS_CERTIFICATE E:/a/k.crt");
+    EXPECT_EQ(lines[20], kSlashSeparatesFolders ? "CSF_KEY SEKUREL_WTLS_CERTIFICATE k.crt"
+                                                : "CSF_KEY SEKUREL_WTLS_CERTIFICATE E:/a/k.crt");
 }
 
-TEST(CsfFileName, OnlyBackslashSeparates) {
-    EXPECT_EQ(FileNameOfPath("E:\\a\\b\\k.der"), "k.der");
-    EXPECT_EQ(FileNameOfPath("E:/a/k.der"), "E:/a/k.der");
-    EXPECT_EQ(FileNameOfPath("k.der"), "k.der");
-    EXPECT_EQ(FileNameOfPath("dir\\"), "");
-    EXPECT_EQ(FileNameOfPath(""), "");
+TEST(CsfFileName, BackslashSeparatesEverywhereSlashOnPosix) {
+    for (bool slash : {false, true}) {
+        EXPECT_EQ(FileNameOfPath("E:\\a\\b\\k.der", slash), "k.der");
+        EXPECT_EQ(FileNameOfPath("k.der", slash), "k.der");
+        EXPECT_EQ(FileNameOfPath("dir\\", slash), "");
+        EXPECT_EQ(FileNameOfPath("", slash), "");
+    }
+    // Windows rule: a forward slash is part of the name.
+    EXPECT_EQ(FileNameOfPath("E:/a/k.der", false), "E:/a/k.der");
+    // POSIX rule: the last of either separator ends the folders.
+    EXPECT_EQ(FileNameOfPath("/home/me/keys/k.der", true), "k.der");
+    EXPECT_EQ(FileNameOfPath("E:/a\\b/k.der", true), "k.der");
+    EXPECT_EQ(FileNameOfPath("a\\b/c\\k.der", true), "k.der");
+    // This build keeps its own rule.
+    EXPECT_EQ(FileNameOfPath("/home/me/k.der"), kSlashSeparatesFolders ? "k.der" : "/home/me/k.der");
 }
 
 TEST(CsfValidation, FirstFailureInTableOrder) {

@@ -90,6 +90,14 @@ TEST_F(CsfPage, ValidationInTableOrder) {
     EXPECT_TRUE(user.titles.size() == 1);  // only the key chooser ran
 }
 
+TEST_F(CsfPage, KeysChosenOnThisSystemAreNamedByTheirFile) {
+    if (!sealbench::kSlashSeparatesFolders) GTEST_SKIP() << "a build whose paths use backslashes";
+    AddKeys({"/home/me/keys/img.crt", "E:\\k\\b.crt"});
+    EXPECT_EQ(Column(page.KeyGrid(), 1), (QStringList{"img.crt", "b.crt"}));
+    EXPECT_EQ(Column(page.KeyGrid(), 2), (QStringList{"/home/me/keys/img.crt", "E:\\k\\b.crt"}));
+    EXPECT_EQ(page.Document().keyNames, (std::vector<std::string>{"img.crt", "b.crt"}));
+}
+
 TEST_F(CsfPage, KeySerialsGrowWhilePositionsNumberTheFile) {
     AddKeys({"E:\\k\\a.crt", "E:\\k\\b.crt"});
     EXPECT_EQ(Column(page.KeyGrid(), 0), (QStringList{"1", "2"}));

@@ -106,6 +106,59 @@ TEST_F(NorCore, EmptyImageIsDoneAtOnce) {
     EXPECT_EQ(board_.Flash().Nor().Writes(), 0u);
 }
 
+// Every answer until the final one, as the host polls during a job.
+std::vector<uint32_t> FlashNativeWords(Board& board, BuiltinLibrary library, uint32_t flashAddress,
+                                       const std::vector<uint8_t>& image) {
+    board.LoadLibrary(BuiltinFlashLibrary(library));
+    board.LoadJob(flashAddress, image, Channel::Serial, 0);
+    board.Start(MakeNativeProgramFactory());
+    std::vector<uint32_t> words;
+    while (auto word = board.QueryWord(Channel::Serial)) {
+        words.push_back(*word);
+        if ((*word >> 16) >= kStateEraseError) break;
+    }
+    EXPECT_EQ(board.WaitEnded(), std::optional<bool>(true));
+    return words;
+}
+
+// The low half of a stage's answers counts KiB of the image done in it: it never
+// goes back within a stage, never passes the image, and the final code carries 0.
+void ExpectProgressInWords(const std::vector<uint32_t>& words, size_t imageSize) {
+    ASSERT_FALSE(words.empty());
+    EXPECT_EQ(words.back(), kStateDone << 16);
+    uint32_t state = 0;
+    uint32_t last = 0;
+    bool moving = false;
+    for (size_t i = 0; i + 1 < words.size(); ++i) {
+        const uint32_t code = words[i] >> 16;
+        const uint32_t kib = words[i] & 0xFFFF;
+        if (code != state) {
+            EXPECT_GT(code, state) << "stages go erase, program, verify";
+            state = code;
+            last = 0;
+        }
+        EXPECT_GE(kib, last) << std::hex << words[i];
+        EXPECT_LE(kib, imageSize / 1024) << std::hex << words[i];
+        moving = moving || (kib > 0);
+        last = kib;
+    }
+    EXPECT_TRUE(moving) << "no answer told any progress";
+}
+
+TEST(CoreProgress, NorStagesCountTheImagesKibInTheLowHalf) {
+    Board board(Cpu::VireoC_TO1);
+    const auto image = RandomImage(0x100000 + 0x2345, 4);
+    const auto words = FlashNativeWords(board, BuiltinLibrary::NorVireoC, board.Map().norBase + 0x10000, image);
+    ExpectProgressInWords(words, image.size());
+    EXPECT_EQ(board.Nor(0x10000, image.size()), image);
+}
+
+TEST(CoreProgress, NandStagesCountTheImagesKibInTheLowHalf) {
+    Board board(Cpu::VireoC_TO2);
+    const auto image = RandomImage(40 * kBlock + 300, 6);
+    ExpectProgressInWords(FlashNativeWords(board, BuiltinLibrary::NandVireoC, 0, image), image.size());
+}
+
 TEST(NandCore, SkipsFactoryBadBlocksAndKeepsTheirMarks) {
     Board board(Cpu::VireoC_TO2);
     const auto image = RandomImage(3 * kBlock - 100, 9);

@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QLineEdit>
+#include <QScrollBar>
 #include <QTest>
 
 #include "grid/grid_ctrl.h"
@@ -227,6 +228,33 @@ TEST_F(GridTest, ExpandLastColumnFillsTheClientArea) {
     grid.SetColumnWidth(2, 0);
     grid.ExpandLastColumn();
     EXPECT_EQ(grid.GetColumnWidth(0), 80);
+}
+
+TEST_F(GridTest, TheLastColumnFollowsTheGridsSizeOnceAsked) {
+    // A page asks for the stretch while it is built, before the grid has its size.
+    CGridCtrl late;
+    for (int i = 0; i < 3; ++i) late.SetColumnWidth(late.InsertColumn(QString()), 60);
+    late.InsertRow(QString());
+    late.SetItemText(0, 1, QStringLiteral("Starting Address"));
+    late.ExpandLastColumn();
+    // Wide enough for its header text now.
+    EXPECT_GE(late.GetColumnWidth(1), QFontMetrics(late.font()).horizontalAdvance(QStringLiteral("Starting Address")));
+
+    late.resize(500, 200);
+    late.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&late));
+    const auto total = [&] { return late.GetColumnWidth(0) + late.GetColumnWidth(1) + late.GetColumnWidth(2); };
+    EXPECT_EQ(total(), late.viewport()->width());
+    EXPECT_FALSE(late.horizontalScrollBar()->isVisible());
+
+    late.resize(700, 200);
+    QTRY_COMPARE(total(), late.viewport()->width());
+    // Narrower again: the last column gives the room back, down to its own width.
+    late.resize(420, 200);
+    QTRY_COMPARE(total(), late.viewport()->width());
+    EXPECT_FALSE(late.horizontalScrollBar()->isVisible());
+    late.resize(120, 200);
+    QTRY_COMPARE(late.GetColumnWidth(2), 60);
 }
 
 }  // namespace

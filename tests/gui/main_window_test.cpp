@@ -3,6 +3,7 @@
 #include <bootwire/bootwire.h>
 #include <gtest/gtest.h>
 
+#include <QAbstractButton>
 #include <QCheckBox>
 #include <QGroupBox>
 #include <QLabel>
@@ -11,6 +12,7 @@
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSet>
 
 #include "app/about_dlg.h"
 #include "app/sealbench_app.h"
@@ -283,6 +285,64 @@ TEST(StartUp, AVirtualBoardThatCannotStartEndsTheProgramWithAFailure) {
     CSealbenchApp app(bootwire, options);
     EXPECT_EQ(app.CreateMainWindow(), nullptr);
     EXPECT_EQ(app.ExitCode(), 1);
+}
+
+TEST_F(MainWindowTest, TabReachesEveryControlOfThePageAndTheChoices) {
+    // FLASHING with USER INPUT enables the most controls at once.
+    PageChild<QCheckBox>("flashingBox")->click();
+    Choose(PageChild<QComboBox>("flashTypeList"), 2);
+    PageChild<QCheckBox>("ddrBox")->click();  // clears both boxes: the script field opens
+    QSet<QWidget*> expected{ports, types, usb};
+    for (QWidget* child : page->findChildren<QWidget*>()) {
+        const bool control = qobject_cast<QAbstractButton*>(child) || qobject_cast<QComboBox*>(child) ||
+                             qobject_cast<QLineEdit*>(child) || qobject_cast<QPlainTextEdit*>(child);
+        if (control && child->isEnabled() && child->isVisibleTo(page)) expected.insert(child);
+    }
+    ASSERT_GT(expected.size(), 12);
+
+    ports->setFocus(Qt::OtherFocusReason);
+    QSet<QWidget*> reached;
+    QStringList order;
+    for (int i = 0; i < 2 * expected.size() && reached != expected; ++i) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QWidget* now = QApplication::focusWidget();
+        ASSERT_NE(now, nullptr);
+        reached.insert(now);
+        order << now->objectName();
+    }
+    for (QWidget* widget : expected) {
+        EXPECT_TRUE(reached.contains(widget))
+            << widget->objectName().toStdString() << " not reached; order: " << order.join(", ").toStdString();
+    }
+    // Shift+Tab from the first choice goes back into the page, to its last control.
+    ports->setFocus(Qt::OtherFocusReason);
+    QTest::keyClick(ports, Qt::Key_Backtab);
+    EXPECT_TRUE(page->isAncestorOf(QApplication::focusWidget()));
+}
+
+TEST_F(MainWindowTest, AtItsSmallestNothingClipsOrOverlaps) {
+    window->resize(200, 150);
+    QTRY_VERIFY(window->width() > 200 && window->height() > 150);
+    QApplication::processEvents();
+    const QSize smallest = window->size();
+    EXPECT_GE(smallest.width(), window->minimumSizeHint().width());
+    // Every label shows its whole text; the page's groups stand apart and inside the page.
+    for (QLabel* label : page->findChildren<QLabel*>()) {
+        if (!label->isVisibleTo(page)) continue;
+        EXPECT_GE(label->width(), label->minimumSizeHint().width()) << label->text().toStdString();
+        EXPECT_GE(label->height(), label->minimumSizeHint().height()) << label->text().toStdString();
+    }
+    QList<QGroupBox*> groups;
+    for (QGroupBox* group : page->findChildren<QGroupBox*>()) {
+        if (!group->isVisibleTo(page)) continue;
+        EXPECT_TRUE(page->rect().contains(group->geometry())) << group->title().toStdString();
+        for (QGroupBox* other : groups) {
+            EXPECT_FALSE(group->geometry().intersects(other->geometry()))
+                << group->title().toStdString() << " / " << other->title().toStdString();
+        }
+        groups << group;
+    }
+    EXPECT_TRUE(window->TabHost()->rect().contains(page->geometry()));
 }
 
 }  // namespace

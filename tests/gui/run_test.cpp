@@ -3,6 +3,7 @@
 #include <bootwire/bootwire.h>
 #include <gtest/gtest.h>
 
+#include <QAction>
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -131,6 +132,10 @@ TEST_F(RunTest, FlashingNorRunsToCompletion) {
     const QStringList lines = LogLines(log);
     EXPECT_EQ(lines, (QStringList{"VireoC Sealbench ver 1.3s", "UART is using", "Flashing Completed"}));
     EXPECT_EQ(bar->value(), bar->maximum());
+    // The bar says what the last stage did: "100%  64 KiB in 0:00".
+    EXPECT_TRUE(bar->isTextVisible());
+    EXPECT_EQ(bar->text().left(4), "100%") << bar->text().toStdString();
+    EXPECT_TRUE(bar->text().contains("64 KiB in ")) << bar->text().toStdString();
     // The captions follow the run's phases in their order. The progress task looks at
     // the phase when it wakes, so on a busy machine it may miss a short one.
     ASSERT_FALSE(captions.isEmpty());
@@ -147,7 +152,14 @@ TEST_F(RunTest, FlashingNorRunsToCompletion) {
     page->findChild<QCheckBox*>("ddrBox")->click();
     page->findChild<QLineEdit*>("imageEdit")->setText(folder.filePath("missing.bin"));
     ExecuteAndWait();
-    EXPECT_EQ(LogLines(log).mid(3), (QStringList{"UART is using", "Error!!- Reason: Can't open the Image File"}));
+    QStringList again = LogLines(log).mid(3);
+    ASSERT_EQ(again.size(), 3);
+    EXPECT_EQ(again.mid(0, 2), (QStringList{"UART is using", "Error!!- Reason: Can't open the Image File"}));
+    EXPECT_TRUE(again[2].contains("missing.bin cannot be read: No such file or directory")) << again[2].toStdString();
+    // Nothing of the first run's full bar and last caption stays after a failed run.
+    EXPECT_EQ(caption->text(), "Status:");
+    EXPECT_EQ(bar->value(), 0);
+    EXPECT_TRUE(bar->text().isEmpty()) << bar->text().toStdString();
 }
 
 TEST_F(RunTest, MissingImageEndsTheRunWithItsReason) {
@@ -156,9 +168,12 @@ TEST_F(RunTest, MissingImageEndsTheRunWithItsReason) {
     page->findChild<QLineEdit*>("imageEdit")->setText(folder.filePath("missing.bin"));
     ExecuteAndWait();
     const QStringList lines = LogLines(log);
-    ASSERT_EQ(lines.size(), 3);
+    ASSERT_EQ(lines.size(), 4);
     EXPECT_EQ(lines[1], "UART is using");
-    EXPECT_TRUE(lines[2].startsWith("Error!!- Reason: ")) << lines[2].toStdString();
+    EXPECT_EQ(lines[2], "Error!!- Reason: Can't open image file!");
+    // The next line names the file and the system's reason.
+    EXPECT_EQ(lines[3],
+              "The image file " + folder.filePath("missing.bin") + " cannot be read: No such file or directory");
     EXPECT_TRUE(execute->isEnabled());
 }
 
@@ -197,6 +212,37 @@ TEST_F(RunTest, UsbBoardFoundAtStartUp) {
     ExecuteAndWait();
     EXPECT_EQ(LogLines(log), (QStringList{"VireoC Sealbench ver 1.3s", "USB is using",
                                           "Downloading Complete - Program executing at 0x80004000"}));
+}
+
+TEST_F(RunTest, ResetVirtualBoardBringsItBackToItsBootRom) {
+    Start(false);
+    ChooseBoard();
+    // A random image run from RAM leaves the board deaf to the boot ROM's commands.
+    page->findChild<QLineEdit*>("imageEdit")->setText(WriteImage(4 * 1024));
+    ExecuteAndWait();
+    ASSERT_EQ(LogLines(log).last(), "Downloading Complete - Program executing at 0x80004000");
+
+    auto* memInit = page->findChild<QPushButton*>("memInitButton");
+    memInit->click();
+    ASSERT_TRUE(gui_test::WaitFor([&] { return !page->Busy() && LogLines(log).size() > 4; }, gui_test::kRunTimeoutMs));
+    // The window's log says what happened and what to do, as the command line does.
+    EXPECT_EQ(LogLines(log).mid(3, 2),
+              (QStringList{"Error! - DDR memory init error",
+                           "the board did not answer: is it in boot-ROM download mode? reset it and retry"}));
+
+    QAction* reset = window->findChild<QAction*>("resetBoardAction");
+    ASSERT_NE(reset, nullptr);
+    reset->trigger();
+    // The board takes the reset on its own time: a few tries, each bounded.
+    bool done = false;
+    for (int attempt = 0; attempt < 3 && !done; ++attempt) {
+        const int before = static_cast<int>(LogLines(log).size());
+        memInit->click();
+        ASSERT_TRUE(
+            gui_test::WaitFor([&] { return !page->Busy() && LogLines(log).size() > before; }, gui_test::kRunTimeoutMs));
+        done = LogLines(log).last() == "Memory Init Done - ";
+    }
+    EXPECT_TRUE(done) << LogLines(log).join("\n").toStdString();
 }
 
 }  // namespace

@@ -107,6 +107,13 @@ public:
 
     // Sends one status query; the state code answered, or nothing within the time-out.
     std::optional<uint32_t> Query(Channel channel, std::chrono::milliseconds timeout = kAnswerTimeoutMs()) {
+        std::optional<uint32_t> word = QueryWord(channel, timeout);
+        if (!word) return std::nullopt;
+        return *word >> 16;
+    }
+
+    // The whole answer word: the state code and, from the built-in libraries, the stage's progress.
+    std::optional<uint32_t> QueryWord(Channel channel, std::chrono::milliseconds timeout = kAnswerTimeoutMs()) {
         static constexpr uint8_t kQuery[16] = {0x94, 0x93, 0x00, 0x00, 0x78, 0x56, 0x34, 0x12,
                                                0xEF, 0xCD, 0xAB, 0x90, 0x55, 0xAA, 0x55, 0xAA};
         std::unique_lock lock(mutex_);
@@ -118,7 +125,7 @@ public:
         if (!changed_.wait_for(lock, timeout, [&] { return from.size() >= before + 4; })) return std::nullopt;
         uint32_t word;
         std::memcpy(&word, from.data() + before, 4);
-        return word >> 16;
+        return word;
     }
 
     // Polls like the host does until a final state; every state seen, in order.

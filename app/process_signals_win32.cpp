@@ -1,0 +1,11 @@
+#include <QProcess>
+
+#include "app/process_signals.h"
+
+// The virtual board runs on POSIX systems only; a Windows console's Ctrl+C already
+// ends the program through the toolkit.
+void CloseWindowsOnTerminationSignals() {}
+
+void EndWithThisProcess(QProcess&) {}
+
+bool SignalBoardReset(qint64) { return false; }
