@@ -133,9 +133,8 @@ FastFlashResult RunFastFlash(bootwire::Link& link, const FastFlashJob& job, cons
     const uint32_t base = preset.ramBase;
     const size_t tail = librarySize - kCodeOffset - kApplicationHead;
     const uint8_t* data = area.data();
-    bootwire::Error e =
-        link.FileDownload(bootwire::FileType::Image, base + kCodeOffset + kApplicationHead,
-                          data + kCodeOffset + kApplicationHead, tail);
+    bootwire::Error e = link.FileDownload(bootwire::FileType::Image, base + kCodeOffset + kApplicationHead,
+                                          data + kCodeOffset + kApplicationHead, tail);
     if (e == bootwire::Error::Ok) {
         e = link.FileDownload(bootwire::FileType::Image, base + kParameterOffset, data + kParameterOffset,
                               kImageOffset - kParameterOffset);

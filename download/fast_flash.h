@@ -46,13 +46,13 @@ enum class FastPhase {
 
 struct FastProgress {
     FastPhase phase = FastPhase::Downloading;
-    int stateCode = 0;               // the library's latest state: 0xA1 erasing, 0xA2 programming, 0xA3 verifying
-    uint64_t lineBytes = 0;          // bytes the host has put on the line
-    uint64_t libraryBytes = 0;       // of which the boot ROM's download of the library
-    uint64_t imageBytesSent = 0;     // image bytes in blocks the library has accepted
-    uint64_t bytesWritten = 0;       // image bytes in flash (read back, while Verifying)
+    int stateCode = 0;            // the library's latest state: 0xA1 erasing, 0xA2 programming, 0xA3 verifying
+    uint64_t lineBytes = 0;       // bytes the host has put on the line
+    uint64_t libraryBytes = 0;    // of which the boot ROM's download of the library
+    uint64_t imageBytesSent = 0;  // image bytes in blocks the library has accepted
+    uint64_t bytesWritten = 0;    // image bytes in flash (read back, while Verifying)
     uint64_t imageSize = 0;
-    int baud = 115200;               // the line's current rate
+    int baud = 115200;  // the line's current rate
 };
 
 // Called on the caller's thread, often; keep it quick.

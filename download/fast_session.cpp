@@ -11,10 +11,10 @@ namespace sealbench {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-using std::chrono::milliseconds;
 using fastwire::Frame;
 using fastwire::Message;
 using fastwire::Reply;
+using std::chrono::milliseconds;
 
 // The library answers within milliseconds; these bound a board that does not.
 constexpr milliseconds kHelloWait{1000};
@@ -135,8 +135,12 @@ FastSession::Wait FastSession::Await(milliseconds limit, Message* message) {
 }
 
 bool FastSession::LibraryError(const Message& m) {
-    return Fail(StateText(m.state), "the flash library reports " + fastwire::ReasonText(m.reason) + " (state " +
-                                        Hex(m.state) + ", " + std::to_string(m.value) + " image bytes in flash)");
+    char state[8];
+    std::snprintf(state, sizeof state, "0x%02X", m.state);
+    std::string detail = "the flash library reports " + fastwire::ReasonText(m.reason) + " (state " + state;
+    // A hello carries the library's limits, not a count of bytes.
+    if (m.kind != Reply::Hello) detail += ", " + std::to_string(m.value) + " image bytes in flash";
+    return Fail(StateText(m.state), detail + ")");
 }
 
 bool FastSession::Hello() {
@@ -225,7 +229,8 @@ bool FastSession::ChangeSpeed(int baud) {
         return false;
     }
     for (int attempt = 0; attempt < kSyncAttempts; ++attempt) {
-        const uint32_t nonce = 0x5A000000u | static_cast<uint32_t>(attempt) << 16 | static_cast<uint32_t>(baud & 0xFFFF);
+        const uint32_t nonce =
+            0x5A000000u | static_cast<uint32_t>(attempt) << 16 | static_cast<uint32_t>(baud & 0xFFFF);
         if (!Send(fastwire::EncodeFrame(Frame::Sync, static_cast<uint16_t>(attempt), nonce))) return false;
         const auto until = Clock::now() + kSyncWait;
         for (;;) {
@@ -239,11 +244,13 @@ bool FastSession::ChangeSpeed(int baud) {
     const std::string tried = std::to_string(baud);
     if (!SetSpeed(fastwire::kRomBaud)) return false;
     if (Recover(switched)) {
-        return Fail("The board did not answer at " + tried + " baud; both sides are back at 115200 baud. Try a lower --baud (" +
-                    LowerRates(baud) + ")");
+        return Fail("The board did not answer at " + tried +
+                    " baud; both sides are back at 115200 baud. Try a lower --baud (" + LowerRates(baud) + ")");
     }
-    return Fail("The board did not answer at " + tried + " baud, nor at 115200 baud afterwards; reset the board, then try a "
-                "lower --baud (" + LowerRates(baud) + ")");
+    return Fail("The board did not answer at " + tried +
+                " baud, nor at 115200 baud afterwards; reset the board, then try a "
+                "lower --baud (" +
+                LowerRates(baud) + ")");
 }
 
 bool FastSession::SendBlock(uint16_t seq, const std::vector<uint8_t>& frame) {

@@ -31,11 +31,15 @@ struct inflater {
 
 static const uint16_t kLengthBase[29] = {3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15,  17,  19,  23, 27,
                                          31, 35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 258};
-static const uint8_t kLengthExtra[29] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2, 2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
-static const uint16_t kDistanceBase[30] = {1,   2,   3,   4,   5,   7,    9,    13,   17,   25,   33,   49,   65,    97,    129,
-                                           193, 257, 385, 513, 769, 1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577};
-static const uint8_t kDistanceExtra[30] = {0, 0, 0, 0, 1, 1, 2, 2, 3, 3, 4, 4, 5, 5, 6, 6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
-static const uint8_t kCodeLengthOrder[CODE_LENGTH_CODES] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
+static const uint8_t kLengthExtra[29] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
+                                         2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
+static const uint16_t kDistanceBase[30] = {1,    2,    3,    4,    5,    7,    9,    13,    17,    25,
+                                           33,   49,   65,   97,   129,  193,  257,  385,   513,   769,
+                                           1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577};
+static const uint8_t kDistanceExtra[30] = {0, 0, 0, 0, 1, 1, 2, 2,  3,  3,  4,  4,  5,  5,  6,
+                                           6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
+static const uint8_t kCodeLengthOrder[CODE_LENGTH_CODES] = {16, 17, 18, 0, 8,  7, 9,  6, 10, 5,
+                                                            11, 4,  12, 3, 13, 2, 14, 1, 15};
 
 /* The next `need` bits (at most 16), first bit lowest; 0 and `truncated` set
  * when the input ends first. */
@@ -210,8 +214,7 @@ static int dynamic(struct inflater* s) {
     err = construct(&s->lengths, lengths, nlen);
     if (err < 0 || (err > 0 && nlen != (unsigned)s->lengths.count[0] + s->lengths.count[1])) return FL_INFLATE_BAD;
     err = construct(&s->distances, lengths + nlen, ndist);
-    if (err < 0 || (err > 0 && ndist != (unsigned)s->distances.count[0] + s->distances.count[1]))
-        return FL_INFLATE_BAD;
+    if (err < 0 || (err > 0 && ndist != (unsigned)s->distances.count[0] + s->distances.count[1])) return FL_INFLATE_BAD;
     return codes(s);
 }
 

@@ -24,7 +24,10 @@ std::vector<uint8_t> ArmCodeImage(size_t size) {
             const size_t length = std::strtoul(header.substr(48, 10).c_str(), nullptr, 10);
             const size_t body = at + kHeader;
             if (body + length > archive.size()) break;
-            if (length >= 4 && std::memcmp(&archive[body], "\x7f" "ELF", 4) == 0) {
+            if (length >= 4 && std::memcmp(&archive[body],
+                                           "\x7f"
+                                           "ELF",
+                                           4) == 0) {
                 const size_t take = std::min(length, size - image.size());
                 image.insert(image.end(), archive.begin() + static_cast<ptrdiff_t>(body),
                              archive.begin() + static_cast<ptrdiff_t>(body + take));
