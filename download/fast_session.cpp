@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cinttypes>
 #include <cstdio>
+#include <deque>
 #include <thread>
 
 #include "fast_compress.h"
@@ -30,6 +31,8 @@ constexpr milliseconds kRecoverWait{700};
 // A block's answer may take its line time twice over plus this.
 constexpr milliseconds kAckSlack{1000};
 constexpr int kBlockAttempts = 8;
+// Blocks sent ahead of the library's answers (its window, DATASHEET.md).
+constexpr size_t kWindow = 2;
 constexpr milliseconds kFinishInterval{250};
 constexpr milliseconds kFinishSilence{15000};
 constexpr milliseconds kQuitWait{500};
@@ -253,40 +256,6 @@ bool FastSession::ChangeSpeed(int baud) {
                 LowerRates(baud) + ")");
 }
 
-bool FastSession::SendBlock(uint16_t seq, const std::vector<uint8_t>& frame) {
-    Message m;
-    for (int attempt = 0; attempt < kBlockAttempts; ++attempt) {
-        if (Stopped()) return Fail("Flashing stopped; the flash holds part of the image");
-        if (attempt > 0) ++result_.stats.retransmissions;
-        if (!Send(frame)) return false;
-        const auto deadline = Clock::now() + 2 * LineTime(frame.size()) + kAckSlack;
-        bool again = false;
-        while (!again) {
-            const Wait w = Await(std::chrono::duration_cast<milliseconds>(deadline - Clock::now()), &m);
-            if (w == Wait::LinkLost) return false;
-            if (w == Wait::TimedOut) break;
-            switch (m.kind) {
-                case Reply::Accepted:
-                    progress_.bytesWritten = std::max<uint64_t>(progress_.bytesWritten, m.value);
-                    progress_.stateCode = m.state;
-                    if (m.seq == seq) return true;
-                    break;  // a late answer to an earlier block
-                case Reply::Rejected:
-                    // The library expects this block again, or already has it.
-                    if (m.seq == static_cast<uint16_t>(seq + 1)) return true;
-                    again = m.seq == seq;
-                    break;
-                case Reply::Error:
-                    return LibraryError(m);
-                default:
-                    break;
-            }
-        }
-    }
-    return Fail("The board did not take block " + std::to_string(seq) + " in " + std::to_string(kBlockAttempts) +
-                " attempts at " + std::to_string(baud_) + " baud; try a lower --baud (" + LowerRates(baud_) + ")");
-}
-
 bool FastSession::AwaitDigest(uint32_t* digest) {
     Message m;
     auto lastChange = Clock::now();
@@ -326,23 +295,99 @@ bool FastSession::AwaitDigest(uint32_t* digest) {
     }
 }
 
+bool FastSession::Resend(std::deque<InFlight>& inFlight, int* attempts) {
+    if (++*attempts > kBlockAttempts) {
+        return Fail("The board did not take block " + std::to_string(inFlight.front().seq) + " in " +
+                    std::to_string(kBlockAttempts) + " attempts at " + std::to_string(baud_) +
+                    " baud; try a lower --baud (" + LowerRates(baud_) + ")");
+    }
+    for (const InFlight& block : inFlight) {
+        ++result_.stats.retransmissions;
+        if (!Send(block.frame)) return false;
+    }
+    return true;
+}
+
 bool FastSession::Stream(std::span<const uint8_t> image) {
     progress_.phase = FastPhase::Programming;
     Report();
     BlockCompressor compressor(image, blockSize_);
-    StreamBlock block;
-    uint16_t seq = 0;
-    while (compressor.Next(&block)) {
-        const uint32_t argument = block.size | (block.stored ? fastwire::kStoredFlag : 0);
-        const auto frame = fastwire::EncodeFrame(Frame::Block, seq, argument, block.payload);
-        result_.stats.compressedBytes += block.payload.size();
-        ++result_.stats.blocks;
-        if (!SendBlock(seq, frame)) return false;
-        progress_.imageBytesSent += block.size;
-        Report();
-        ++seq;
+    std::deque<InFlight> inFlight;
+    uint16_t next = 0;
+    // Blocks below `allowed` may be sent: the library answers a block only when it
+    // has room for the window behind it.
+    uint16_t allowed = kWindow;
+    bool more = true;
+    int attempts = 1;  // sends of the oldest block in flight
+    Clock::time_point deadline{};
+    auto bytesInFlight = [&] {
+        size_t n = 0;
+        for (const InFlight& block : inFlight) n += block.frame.size();
+        return n;
+    };
+    auto rearm = [&] { deadline = Clock::now() + 2 * LineTime(bytesInFlight()) + kAckSlack; };
+    Message m;
+    for (;;) {
+        if (Stopped()) return Fail("Flashing stopped; the flash holds part of the image");
+        StreamBlock block;
+        while (more && inFlight.size() < kWindow && static_cast<uint16_t>(allowed - next) - 1u < 0x8000u) {
+            if (!(more = compressor.Next(&block))) break;
+            const uint32_t argument = block.size | (block.stored ? fastwire::kStoredFlag : 0);
+            inFlight.push_back({next, block.size, fastwire::EncodeFrame(Frame::Block, next, argument, block.payload)});
+            result_.stats.compressedBytes += block.payload.size();
+            ++result_.stats.blocks;
+            if (inFlight.size() == 1) attempts = 1;
+            if (!Send(inFlight.back().frame)) return false;
+            rearm();
+            ++next;
+        }
+        if (!compressor.Error().empty()) return Fail("The image could not be compressed", compressor.Error());
+        if (inFlight.empty()) break;
+
+        const Wait w = Await(std::chrono::duration_cast<milliseconds>(deadline - Clock::now()), &m);
+        if (w == Wait::LinkLost) return false;
+        if (w == Wait::TimedOut) {
+            if (!Resend(inFlight, &attempts)) return false;
+            rearm();
+            continue;
+        }
+        // Answers name sequence numbers; blocks before them in flight are taken.
+        auto takeBefore = [&](uint16_t seq) {
+            bool any = false;
+            while (!inFlight.empty() && static_cast<uint16_t>(seq - inFlight.front().seq) - 1u < 0x8000u) {
+                progress_.imageBytesSent += inFlight.front().size;
+                inFlight.pop_front();
+                any = true;
+            }
+            if (any) {
+                attempts = 1;
+                rearm();
+            }
+        };
+        switch (m.kind) {
+            case Reply::Accepted:
+                takeBefore(static_cast<uint16_t>(m.seq + 1));
+                if (static_cast<uint16_t>(m.seq + 1 + kWindow - allowed) - 1u < 0x8000u) {
+                    allowed = static_cast<uint16_t>(m.seq + 1 + kWindow);
+                }
+                progress_.bytesWritten = std::max<uint64_t>(progress_.bytesWritten, m.value);
+                progress_.stateCode = m.state;
+                Report();
+                break;
+            case Reply::Rejected:
+                // The library asks for this block again (and has those before it).
+                takeBefore(m.seq);
+                if (!inFlight.empty() && inFlight.front().seq == m.seq) {
+                    if (!Resend(inFlight, &attempts)) return false;
+                    rearm();
+                }
+                break;
+            case Reply::Error:
+                return LibraryError(m);
+            default:
+                break;
+        }
     }
-    if (!compressor.Error().empty()) return Fail("The image could not be compressed", compressor.Error());
 
     uint32_t digest = 0;
     if (!AwaitDigest(&digest)) return false;

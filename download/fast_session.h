@@ -8,6 +8,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <deque>
 #include <optional>
 #include <span>
 #include <string>
@@ -44,7 +45,13 @@ private:
     // After a failed speed change: waits until the library must have gone back to
     // 115200 and checks that it answers there.
     bool Recover(std::chrono::steady_clock::time_point switched);
-    bool SendBlock(uint16_t seq, const std::vector<uint8_t>& frame);
+    struct InFlight {
+        uint16_t seq;
+        uint32_t size;  // image bytes
+        std::vector<uint8_t> frame;
+    };
+    // Sends the blocks in flight again, from the oldest; false after too many attempts.
+    bool Resend(std::deque<InFlight>& inFlight, int* attempts);
     // Sends a frame until `answer` comes back; false when it never did.
     bool Exchange(fastwire::Frame kind, uint32_t argument, fastwire::Reply answer, int attempts);
     bool AwaitDigest(uint32_t* digest);

@@ -1,7 +1,10 @@
 /* Canonical Huffman decoding as RFC 1951 describes it: code lengths become
  * counts per length and symbols sorted by code, and a symbol is found by walking
  * the lengths bit by bit. Slower than table lookups but small, and every index
- * it forms is bounded by the counts it was built from. */
+ * it forms is bounded by the counts it was built from.
+ *
+ * The hot loop keeps the bit reader and the output position in locals: on the
+ * emulated board every store to RAM is costly, and only the output bytes need one. */
 #include "fl_inflate.h"
 
 #define MAX_BITS 15u
@@ -15,13 +18,19 @@ struct huffman {
     uint16_t symbol[FIXED_LENGTH_CODES]; /* symbols in code order */
 };
 
-struct inflater {
+#define INLINE static inline __attribute__((always_inline))
+
+struct bits {
     const uint8_t* in;
     uint32_t in_size;
     uint32_t in_pos;
     uint32_t bit_buf;
     unsigned bit_count; /* always below 8 between calls */
     int truncated;
+};
+
+struct inflater {
+    struct bits b;
     uint8_t* out;
     uint32_t limit;
     uint32_t pos;
@@ -43,7 +52,7 @@ static const uint8_t kCodeLengthOrder[CODE_LENGTH_CODES] = {16, 17, 18, 0, 8,  7
 
 /* The next `need` bits (at most 16), first bit lowest; 0 and `truncated` set
  * when the input ends first. */
-static uint32_t take_bits(struct inflater* s, unsigned need) {
+INLINE uint32_t take_bits(struct bits* s, unsigned need) {
     uint32_t value = s->bit_buf;
     while (s->bit_count < need) {
         if (s->in_pos == s->in_size) {
@@ -59,7 +68,7 @@ static uint32_t take_bits(struct inflater* s, unsigned need) {
 }
 
 /* One symbol of a code; -1 when the input ends or the bits form no code. */
-static int decode(struct inflater* s, const struct huffman* h) {
+INLINE int decode(struct bits* s, const struct huffman* h) {
     uint32_t bits = s->bit_buf;
     unsigned left = s->bit_count;
     unsigned len = 1;
@@ -115,48 +124,78 @@ static int construct(struct huffman* h, const uint16_t* length, unsigned n) {
 }
 
 static int codes(struct inflater* s) {
+    struct bits b = s->b;
+    uint8_t* const out = s->out;
+    const uint32_t limit = s->limit;
+    uint32_t pos = s->pos;
+    int result;
     for (;;) {
-        int symbol = decode(s, &s->lengths);
+        int symbol = decode(&b, &s->lengths);
         uint32_t length, distance;
-        if (symbol < 0) return FL_INFLATE_BAD;
+        if (symbol < 0) {
+            result = FL_INFLATE_BAD;
+            break;
+        }
         if (symbol < 256) {
-            if (s->pos == s->limit) return FL_INFLATE_FULL;
-            s->out[s->pos++] = (uint8_t)symbol;
+            if (pos == limit) {
+                result = FL_INFLATE_FULL;
+                break;
+            }
+            out[pos++] = (uint8_t)symbol;
             continue;
         }
-        if (symbol == 256) return FL_INFLATE_OK;
+        if (symbol == 256) {
+            result = FL_INFLATE_OK;
+            break;
+        }
         symbol -= 257;
-        if (symbol >= 29) return FL_INFLATE_BAD;
-        length = kLengthBase[symbol] + take_bits(s, kLengthExtra[symbol]);
-        symbol = decode(s, &s->distances);
-        if (symbol < 0 || symbol >= 30) return FL_INFLATE_BAD;
-        distance = kDistanceBase[symbol] + take_bits(s, kDistanceExtra[symbol]);
-        if (s->truncated || distance > s->pos) return FL_INFLATE_BAD;
-        if (length > s->limit - s->pos) return FL_INFLATE_FULL;
+        if (symbol >= 29) {
+            result = FL_INFLATE_BAD;
+            break;
+        }
+        length = kLengthBase[symbol] + take_bits(&b, kLengthExtra[symbol]);
+        symbol = decode(&b, &s->distances);
+        if (symbol < 0 || symbol >= 30) {
+            result = FL_INFLATE_BAD;
+            break;
+        }
+        distance = kDistanceBase[symbol] + take_bits(&b, kDistanceExtra[symbol]);
+        if (b.truncated || distance > pos) {
+            result = FL_INFLATE_BAD;
+            break;
+        }
+        if (length > limit - pos) {
+            result = FL_INFLATE_FULL;
+            break;
+        }
         {
-            uint8_t* to = s->out + s->pos;
+            uint8_t* to = out + pos;
             const uint8_t* from = to - distance;
-            s->pos += length;
+            pos += length;
             /* Byte by byte: a copy may overlap the bytes it produces. */
             while (length--) *to++ = *from++;
         }
     }
+    s->b = b;
+    s->pos = pos;
+    return result;
 }
 
 static int stored(struct inflater* s) {
     uint32_t length;
     const uint8_t* at;
-    s->bit_buf = 0;
-    s->bit_count = 0;
-    if (s->in_size - s->in_pos < 4) return FL_INFLATE_BAD;
-    at = s->in + s->in_pos;
+    struct bits* b = &s->b;
+    b->bit_buf = 0;
+    b->bit_count = 0;
+    if (b->in_size - b->in_pos < 4) return FL_INFLATE_BAD;
+    at = b->in + b->in_pos;
     if ((at[0] ^ at[2]) != 0xFFu || (at[1] ^ at[3]) != 0xFFu) return FL_INFLATE_BAD;
     length = (uint32_t)at[0] | ((uint32_t)at[1] << 8);
-    s->in_pos += 4;
-    if (s->in_size - s->in_pos < length) return FL_INFLATE_BAD;
+    b->in_pos += 4;
+    if (b->in_size - b->in_pos < length) return FL_INFLATE_BAD;
     if (s->limit - s->pos < length) return FL_INFLATE_FULL;
-    at = s->in + s->in_pos;
-    s->in_pos += length;
+    at = b->in + b->in_pos;
+    b->in_pos += length;
     while (length--) s->out[s->pos++] = *at++;
     return FL_INFLATE_OK;
 }
@@ -178,17 +217,18 @@ static int dynamic(struct inflater* s) {
     uint16_t lengths[MAX_LENGTH_CODES + MAX_DISTANCE_CODES];
     unsigned nlen, ndist, ncode, index;
     int err;
-    nlen = take_bits(s, 5) + 257;
-    ndist = take_bits(s, 5) + 1;
-    ncode = take_bits(s, 4) + 4;
-    if (s->truncated || nlen > MAX_LENGTH_CODES || ndist > MAX_DISTANCE_CODES) return FL_INFLATE_BAD;
-    for (index = 0; index < ncode; ++index) lengths[kCodeLengthOrder[index]] = (uint16_t)take_bits(s, 3);
+    struct bits* b = &s->b;
+    nlen = take_bits(b, 5) + 257;
+    ndist = take_bits(b, 5) + 1;
+    ncode = take_bits(b, 4) + 4;
+    if (b->truncated || nlen > MAX_LENGTH_CODES || ndist > MAX_DISTANCE_CODES) return FL_INFLATE_BAD;
+    for (index = 0; index < ncode; ++index) lengths[kCodeLengthOrder[index]] = (uint16_t)take_bits(b, 3);
     for (; index < CODE_LENGTH_CODES; ++index) lengths[kCodeLengthOrder[index]] = 0;
-    if (s->truncated || construct(&s->lengths, lengths, CODE_LENGTH_CODES) != 0) return FL_INFLATE_BAD;
+    if (b->truncated || construct(&s->lengths, lengths, CODE_LENGTH_CODES) != 0) return FL_INFLATE_BAD;
 
     index = 0;
     while (index < nlen + ndist) {
-        int symbol = decode(s, &s->lengths);
+        int symbol = decode(b, &s->lengths);
         unsigned repeat;
         uint16_t value = 0;
         if (symbol < 0) return FL_INFLATE_BAD;
@@ -199,13 +239,13 @@ static int dynamic(struct inflater* s) {
         if (symbol == 16) {
             if (index == 0) return FL_INFLATE_BAD;
             value = lengths[index - 1];
-            repeat = 3 + take_bits(s, 2);
+            repeat = 3 + take_bits(b, 2);
         } else if (symbol == 17) {
-            repeat = 3 + take_bits(s, 3);
+            repeat = 3 + take_bits(b, 3);
         } else {
-            repeat = 11 + take_bits(s, 7);
+            repeat = 11 + take_bits(b, 7);
         }
-        if (s->truncated || repeat > nlen + ndist - index) return FL_INFLATE_BAD;
+        if (b->truncated || repeat > nlen + ndist - index) return FL_INFLATE_BAD;
         while (repeat--) lengths[index++] = value;
     }
     /* Without an end-of-block code the block could never end. */
@@ -221,12 +261,12 @@ static int dynamic(struct inflater* s) {
 int fl_inflate(const uint8_t* in, uint32_t in_size, uint8_t* out, uint32_t limit, uint32_t* pos) {
     struct inflater s;
     int result;
-    s.in = in;
-    s.in_size = in_size;
-    s.in_pos = 0;
-    s.bit_buf = 0;
-    s.bit_count = 0;
-    s.truncated = 0;
+    s.b.in = in;
+    s.b.in_size = in_size;
+    s.b.in_pos = 0;
+    s.b.bit_buf = 0;
+    s.b.bit_count = 0;
+    s.b.truncated = 0;
     s.out = out;
     s.limit = limit;
     s.pos = *pos;
@@ -234,13 +274,13 @@ int fl_inflate(const uint8_t* in, uint32_t in_size, uint8_t* out, uint32_t limit
     for (;;) {
         unsigned last, type;
         /* A flushed block ends on a byte boundary: nothing left means done for now. */
-        if (s.bit_count == 0 && s.in_pos == s.in_size) {
+        if (s.b.bit_count == 0 && s.b.in_pos == s.b.in_size) {
             result = FL_INFLATE_OK;
             break;
         }
-        last = take_bits(&s, 1);
-        type = take_bits(&s, 2);
-        if (s.truncated) {
+        last = take_bits(&s.b, 1);
+        type = take_bits(&s.b, 2);
+        if (s.b.truncated) {
             result = FL_INFLATE_BAD;
             break;
         }
@@ -255,7 +295,7 @@ int fl_inflate(const uint8_t* in, uint32_t in_size, uint8_t* out, uint32_t limit
         if (result != FL_INFLATE_OK) break;
         if (last) {
             /* Only padding bits may follow the last block. */
-            result = s.in_pos == s.in_size ? FL_INFLATE_FINAL : FL_INFLATE_BAD;
+            result = s.b.in_pos == s.b.in_size ? FL_INFLATE_FINAL : FL_INFLATE_BAD;
             break;
         }
     }

@@ -248,44 +248,48 @@ static int nor_stream_step(struct fl_ctx* ctx, void* state, uint32_t available, 
     /* A word may be programmed once both its bytes are there; the kept bytes behind
      * the image only go with its last word. */
     const uint32_t limit = available == ctx->params.image_size ? job->last : ((job->start + available) & ~1u);
+    /* In a local, not in *s: a store to RAM a word is costly on the emulated board. */
+    uint32_t next = s->next;
     unsigned words;
-    if (s->next >= job->last) {
+    int result = FL_SINK_WORKED;
+    if (next >= job->last) {
         nor_leave_bypass(s);
         return FL_SINK_FINISHED;
     }
-    if (s->next >= limit) return FL_SINK_WAITING;
-    for (words = 0; words < NOR_STREAM_WORDS && s->next < limit; ++words) {
-        uint16_t value;
-        if (s->next >= s->erased) {
-            uint32_t start, size;
-            nor_leave_bypass(s);
-            nor_sector(&s->geometry, s->next, &start, &size);
-            ctx->state = FL_STATE_ERASING;
-            if (nor_erase_sector(ctx, job->base, start) != 0) return FL_STATE_ERASE_ERROR;
-            s->erased = start + size;
-            /* One erase a step: the receiver catches up before programming goes on. */
-            return FL_SINK_WORKED;
-        }
-        if (!s->bypass) {
-            nor_unlock(job->base);
-            nor_command(job->base, NOR_UNLOCK1, 0x20);
-            s->bypass = 1;
-        }
-        ctx->state = FL_STATE_PROGRAMMING;
+    if (next >= limit) return FL_SINK_WAITING;
+    if (next >= s->erased) {
+        uint32_t start, size;
+        nor_leave_bypass(s);
+        nor_sector(&s->geometry, next, &start, &size);
+        ctx->state = FL_STATE_ERASING;
+        if (nor_erase_sector(ctx, job->base, start) != 0) return FL_STATE_ERASE_ERROR;
+        s->erased = start + size;
+        /* One erase a step: the receiver catches up before programming goes on. */
+        return FL_SINK_WORKED;
+    }
+    if (!s->bypass) {
+        nor_unlock(job->base);
+        nor_command(job->base, NOR_UNLOCK1, 0x20);
+        s->bypass = 1;
+    }
+    ctx->state = FL_STATE_PROGRAMMING;
+    for (words = 0; words < NOR_STREAM_WORDS && next < limit && next < s->erased; ++words) {
+        const uint16_t value = nor_source16(job, next);
         if (words % NOR_SERVICE_STRIDE == NOR_SERVICE_STRIDE - 1) fl_service(ctx);
-        value = nor_source16(job, s->next);
         if (value != 0xFFFF) {
             fl_write16(job->base, 0xA0);
-            fl_write16(job->base + s->next, value);
-            if (nor_wait(ctx, job->base + s->next, NOR_PROGRAM_TIMEOUT_US) != 0) {
+            fl_write16(job->base + next, value);
+            if (nor_wait(ctx, job->base + next, NOR_PROGRAM_TIMEOUT_US) != 0) {
                 nor_leave_bypass(s);
-                return FL_STATE_PROGRAM_ERROR;
+                result = FL_STATE_PROGRAM_ERROR;
+                break;
             }
         }
-        s->next += 2;
+        next += 2;
     }
-    if (s->next > job->start) *written = s->next >= job->end ? job->end - job->start : s->next - job->start;
-    return FL_SINK_WORKED;
+    s->next = next;
+    if (next > job->start) *written = next >= job->end ? job->end - job->start : next - job->start;
+    return result;
 }
 
 static uint32_t nor_stream_digest(struct fl_ctx* ctx, void* state) {

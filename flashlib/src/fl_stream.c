@@ -13,8 +13,28 @@
 /* While streaming: a host silent this long has gone away. */
 #define HOST_SILENT_US 10000000u
 
-static void accept_ack(struct fl_ctx* ctx, struct fl_stream* s, uint16_t seq) {
-    fl_wire_reply(ctx, FL_MSG_ACCEPTED, seq, ctx->state, 0, s->written);
+/* Answers every block taken so far. Only when buffers are free for as many blocks
+ * as the host may send on the strength of this answer. */
+static void answer_blocks(struct fl_ctx* ctx, struct fl_stream* s) {
+    unsigned i, free = 0;
+    for (i = 0; i < FL_STREAM_BUFFERS; ++i) free += !s->full[i];
+    if (free < FL_STREAM_WINDOW) {
+        s->ack_pending = 1;
+        return;
+    }
+    s->ack_pending = 0;
+    s->acked = 1;
+    s->last_acked = (uint16_t)(s->expected - 1);
+    fl_wire_reply(ctx, FL_MSG_ACCEPTED, s->last_acked, ctx->state, 0, s->written);
+}
+
+int fl_stream_free_buffer(const struct fl_stream* s) {
+    unsigned i;
+    if (s->buffer[0] == 0) return -1;
+    for (i = 0; i < FL_STREAM_BUFFERS; ++i) {
+        if (!s->full[i]) return (int)i;
+    }
+    return -1;
 }
 
 static void fail(struct fl_ctx* ctx, struct fl_stream* s, unsigned state, unsigned reason) {
@@ -66,33 +86,27 @@ static void block(struct fl_ctx* ctx, struct fl_stream* s, uint16_t seq, uint32_
     }
     if (s->phase == FL_PHASE_COMMAND || s->phase == FL_PHASE_QUIT) return;
     if (seq != s->expected) {
-        const uint16_t behind = (uint16_t)(s->expected - seq);
-        if (behind > 0x8000u)
-            fl_wire_reply(ctx, FL_MSG_REJECTED, s->expected, ctx->state, FL_REASON_SEQUENCE, s->written);
-        else if (!(s->ack_pending && behind == 1))
-            accept_ack(ctx, s, seq); /* an earlier block again: the host missed its answer */
+        /* An earlier block again: the host missed an answer, which it gets again.
+         * A later one: one before it was lost; the host goes back to that. */
+        if ((uint16_t)(s->expected - seq) <= 0x8000u && s->acked)
+            fl_wire_reply(ctx, FL_MSG_ACCEPTED, s->last_acked, ctx->state, 0, s->written);
         return;
     }
     /* No buffer took the payload: the host sends the block again. */
     taken = s->body_buffer;
-    if (taken < 0 || taken != s->filling || s->phase != FL_PHASE_STREAM) return;
+    if (taken < 0 || s->full[taken] || s->phase != FL_PHASE_STREAM) return;
     if (size == 0 || size > s->image_size - s->announced || ((argument & FL_BLOCK_STORED) && length != size)) {
         fail(ctx, s, FL_STATE_PROGRAM_ERROR, FL_REASON_DATA);
         return;
     }
     s->full[taken] = 1;
+    s->placed[taken] = s->in_place;
     s->length[taken] = length;
     s->argument[taken] = argument;
-    if (s->oldest < 0) s->oldest = taken;
+    s->queue[s->queued++] = taken;
     s->announced += size;
     ++s->expected;
-    if (!s->full[1 - taken]) {
-        s->filling = 1 - taken;
-        accept_ack(ctx, s, seq);
-    } else {
-        s->filling = -1;
-        s->ack_pending = 1;
-    }
+    answer_blocks(ctx, s);
 }
 
 static void finish(struct fl_ctx* ctx, struct fl_stream* s) {
@@ -140,8 +154,7 @@ void fl_stream_frame(struct fl_ctx* ctx, struct fl_stream* s) {
 
 void fl_stream_damaged(struct fl_ctx* ctx, struct fl_stream* s, unsigned reason) {
     /* Only blocks are worth asking for again; anything else the host repeats by itself. */
-    if (s->phase == FL_PHASE_STREAM && !s->ack_pending)
-        fl_wire_reply(ctx, FL_MSG_REJECTED, s->expected, ctx->state, reason, s->written);
+    if (s->phase == FL_PHASE_STREAM) fl_wire_reply(ctx, FL_MSG_REJECTED, s->expected, ctx->state, reason, s->written);
 }
 
 int fl_stream_verified(struct fl_ctx* ctx, uint32_t bytes) {
@@ -173,13 +186,15 @@ uint32_t fl_stream_digest_bus(struct fl_ctx* ctx, uint32_t addr, uint32_t size) 
 
 /* Decodes the oldest received block into the image; nonzero when there was one. */
 static int decode_next(struct fl_ctx* ctx, struct fl_stream* s) {
-    const int i = s->oldest;
-    uint32_t size, end, pos;
-    if (i < 0) return 0;
+    int i;
+    uint32_t size, end, pos, k;
+    if (s->queued == 0) return 0;
+    i = s->queue[0];
     size = s->argument[i] & ~FL_BLOCK_STORED;
     end = s->available + size;
-    if (s->argument[i] & FL_BLOCK_STORED) {
-        uint32_t k;
+    if (s->placed[i]) {
+        /* Already where it belongs. */
+    } else if (s->argument[i] & FL_BLOCK_STORED) {
         for (k = 0; k < size; ++k) s->image[s->available + k] = s->buffer[i][k];
     } else {
         int result;
@@ -193,12 +208,9 @@ static int decode_next(struct fl_ctx* ctx, struct fl_stream* s) {
     }
     s->available = end;
     s->full[i] = 0;
-    s->oldest = s->full[1 - i] ? 1 - i : -1;
-    if (s->ack_pending) {
-        s->ack_pending = 0;
-        s->filling = i;
-        accept_ack(ctx, s, (uint16_t)(s->expected - 1));
-    }
+    for (k = 1; k < s->queued; ++k) s->queue[k - 1] = s->queue[k];
+    --s->queued;
+    if (s->ack_pending) answer_blocks(ctx, s);
     return 1;
 }
 
@@ -268,12 +280,9 @@ unsigned fl_stream_run(struct fl_ctx* ctx, const struct fl_sink* sink, void* job
     for (i = 0; i < sizeof s; ++i) zero[i] = 0;
     fl_wire_init(&s);
     /* A refused job gets no buffers: nothing it is sent is kept. */
-    s.filling = refused ? -1 : 0;
     if (!refused) {
-        s.buffer[0] = fl_ram(scratch);
-        s.buffer[1] = fl_ram(scratch + FL_STREAM_MAX_PAYLOAD);
+        for (i = 0; i < FL_STREAM_BUFFERS; ++i) s.buffer[i] = fl_ram(scratch + i * FL_STREAM_MAX_PAYLOAD);
     }
-    s.oldest = -1;
     s.image = fl_ram(ctx->params.image_address);
     s.image_size = ctx->params.image_size;
     s.refused = refused;

@@ -3,7 +3,7 @@
  * answers the host at the boot ROM's speed, switches the UART to the speed the
  * host asks for, receives the image in numbered, CRC-checked blocks of deflate
  * data, decodes them into RAM and has the flash job write what has arrived while
- * the next block comes in. At the end it reads the flash back and reports a
+ * the next blocks come in. At the end it reads the flash back and reports a
  * CRC-32 of it, which the host compares with its own.
  *
  * The flash jobs (NOR, NAND) plug in as a sink: bounded pieces of flash work and
@@ -14,9 +14,13 @@
 
 #include "fl_internal.h"
 
-/* Largest block payload, and the RAM the session needs for its two receive buffers. */
+/* Largest block payload; blocks the host may send ahead of the library's answer;
+ * the receive buffers that takes (one more, for the block being decoded); and the
+ * RAM they need. */
 #define FL_STREAM_MAX_PAYLOAD 16384u
-#define FL_STREAM_SCRATCH (2u * FL_STREAM_MAX_PAYLOAD)
+#define FL_STREAM_WINDOW 2u
+#define FL_STREAM_BUFFERS (FL_STREAM_WINDOW + 1u)
+#define FL_STREAM_SCRATCH (FL_STREAM_BUFFERS * FL_STREAM_MAX_PAYLOAD)
 
 /* What a sink's step did. Error state codes (0xB1, 0xB2) are returned as they are. */
 enum { FL_SINK_WAITING = 0, FL_SINK_WORKED = 1, FL_SINK_FINISHED = 2 };

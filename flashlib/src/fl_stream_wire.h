@@ -69,6 +69,7 @@ struct fl_stream {
     uint32_t body_at;
     uint8_t* body;   /* where the payload goes; 0: dropped */
     int body_buffer; /* the receive buffer it goes to; -1: none */
+    int in_place;    /* a stored block written straight into the image */
     uint8_t trailer[4];
     unsigned trailer_have;
     uint32_t crc; /* running CRC of header and payload */
@@ -76,14 +77,17 @@ struct fl_stream {
     int damaged; /* a damaged frame is answered once the line is quiet */
     unsigned damage;
 
-    /* Blocks. */
-    uint8_t* buffer[2];
-    uint32_t length[2];
-    uint32_t argument[2];
-    int full[2];
-    int filling; /* buffer taking the next block; -1: none free */
-    int oldest;  /* full buffer to decode next; -1: none */
-    int ack_pending;
+    /* Blocks: taken in order into free buffers, decoded in the order taken. */
+    uint8_t* buffer[FL_STREAM_BUFFERS];
+    uint32_t length[FL_STREAM_BUFFERS];
+    uint32_t argument[FL_STREAM_BUFFERS];
+    int full[FL_STREAM_BUFFERS];
+    int placed[FL_STREAM_BUFFERS]; /* the block is already in the image: nothing to decode */
+    int queue[FL_STREAM_BUFFERS];  /* full buffers, oldest first */
+    unsigned queued;
+    int ack_pending; /* the latest block is taken but not yet answered */
+    int acked;       /* a block has been answered: last_acked is valid */
+    uint16_t last_acked;
     uint16_t expected; /* sequence number of the next block */
     uint32_t announced;
     uint32_t available; /* image bytes decoded into RAM */
@@ -115,6 +119,9 @@ void fl_wire_timers(struct fl_ctx* ctx, struct fl_stream* s, uint32_t now);
 
 /* fl_stream.c: a complete frame with a good CRC. */
 void fl_stream_frame(struct fl_ctx* ctx, struct fl_stream* s);
+/* fl_stream.c: a buffer for the next block to arrive; -1 when none is free (or
+ * the session takes no blocks). */
+int fl_stream_free_buffer(const struct fl_stream* s);
 /* fl_stream.c: a damaged frame, answered when the line went quiet. */
 void fl_stream_damaged(struct fl_ctx* ctx, struct fl_stream* s, unsigned reason);
 

@@ -1,11 +1,12 @@
 // The host's side of fast serial flashing without a board: the frames byte for
 // byte, the messages found in noise, the rates offered, and blocks that the flash
 // libraries' own decoder turns back into the image.
+#include "download/fast_wire.h"
+
 #include <gtest/gtest.h>
 
 #include "download/fast_compress.h"
 #include "download/fast_flash.h"
-#include "download/fast_wire.h"
 #include "fl_inflate.h"
 
 namespace sealbench {
@@ -120,8 +121,8 @@ std::vector<uint8_t> DecodeBlocks(const std::vector<uint8_t>& image, size_t bloc
             continue;
         }
         const uint32_t end = pos + block.size;
-        const int result = fl_inflate(block.payload.data(), static_cast<uint32_t>(block.payload.size()), out.data(),
-                                      end, &pos);
+        const int result =
+            fl_inflate(block.payload.data(), static_cast<uint32_t>(block.payload.size()), out.data(), end, &pos);
         EXPECT_TRUE(result == FL_INFLATE_OK || result == FL_INFLATE_FINAL);
         EXPECT_EQ(pos, end);
     }

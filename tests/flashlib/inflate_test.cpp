@@ -39,7 +39,8 @@ std::vector<Bytes> Deflate(const Bytes& data, size_t chunk, int level = 9, int s
 Bytes Text(size_t size) {
     const std::string words = "the flash library decodes what the host compressed, block by block; ";
     Bytes out;
-    for (size_t i = 0; out.size() < size; ++i) out.push_back(static_cast<uint8_t>(words[(i * 7 + i / 13) % words.size()]));
+    for (size_t i = 0; out.size() < size; ++i)
+        out.push_back(static_cast<uint8_t>(words[(i * 7 + i / 13) % words.size()]));
     return out;
 }
 
@@ -71,14 +72,10 @@ TEST(Inflate, DecodesWhatZlibMakesBlockByBlock) {
         int strategy;
     };
     std::vector<Case> cases = {
-        {"text, best", Text(100000), 9, Z_DEFAULT_STRATEGY},
-        {"text, fastest", Text(100000), 1, Z_DEFAULT_STRATEGY},
-        {"text, fixed codes", Text(50000), 6, Z_FIXED},
-        {"text, Huffman only", Text(50000), 6, Z_HUFFMAN_ONLY},
-        {"zeros, run lengths", Bytes(70000, 0), 9, Z_RLE},
-        {"noise, stored", Noise(70000), 0, Z_DEFAULT_STRATEGY},
-        {"noise, best", Noise(70000, 2), 9, Z_DEFAULT_STRATEGY},
-        {"one byte", Bytes(1, 0x42), 9, Z_DEFAULT_STRATEGY},
+        {"text, best", Text(100000), 9, Z_DEFAULT_STRATEGY},     {"text, fastest", Text(100000), 1, Z_DEFAULT_STRATEGY},
+        {"text, fixed codes", Text(50000), 6, Z_FIXED},          {"text, Huffman only", Text(50000), 6, Z_HUFFMAN_ONLY},
+        {"zeros, run lengths", Bytes(70000, 0), 9, Z_RLE},       {"noise, stored", Noise(70000), 0, Z_DEFAULT_STRATEGY},
+        {"noise, best", Noise(70000, 2), 9, Z_DEFAULT_STRATEGY}, {"one byte", Bytes(1, 0x42), 9, Z_DEFAULT_STRATEGY},
     };
     for (const Case& c : cases) {
         for (size_t chunk : {size_t{1000}, size_t{16384}, c.data.size()}) {
@@ -147,8 +144,8 @@ TEST(Inflate, SurvivesRandomBytes) {
     for (int round = 0; round < 20000; ++round) {
         Bytes input = Noise(1 + random() % 200, static_cast<unsigned>(round));
         uint32_t pos = static_cast<uint32_t>(random() % 64);
-        const int result =
-            fl_inflate(input.data(), static_cast<uint32_t>(input.size()), out.data(), static_cast<uint32_t>(out.size()), &pos);
+        const int result = fl_inflate(input.data(), static_cast<uint32_t>(input.size()), out.data(),
+                                      static_cast<uint32_t>(out.size()), &pos);
         ASSERT_GE(result, FL_INFLATE_FULL);
         ASSERT_LE(result, FL_INFLATE_FINAL);
         ASSERT_LE(pos, out.size());
