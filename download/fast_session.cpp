@@ -33,7 +33,8 @@ constexpr milliseconds kAckSlack{1000};
 constexpr int kBlockAttempts = 8;
 // Blocks sent ahead of the library's answers (its window, DATASHEET.md).
 constexpr size_t kWindow = 2;
-constexpr milliseconds kFinishInterval{250};
+constexpr milliseconds kFinishWait{250};
+constexpr milliseconds kFinishPause{50};
 constexpr milliseconds kFinishSilence{15000};
 constexpr milliseconds kQuitWait{500};
 constexpr int kQuitAttempts = 3;
@@ -265,7 +266,7 @@ bool FastSession::AwaitDigest(uint32_t* digest) {
         if (Stopped()) return Fail("Flashing stopped; the flash holds part of the image");
         const auto asked = Clock::now();
         if (!Send(fastwire::EncodeFrame(Frame::Finish, 0, 0))) return false;
-        const Wait w = Await(kFinishInterval, &m);
+        const Wait w = Await(kFinishWait, &m);
         if (w == Wait::LinkLost) return false;
         if (w == Wait::Message) {
             if (m.kind == Reply::Done) {
@@ -286,7 +287,7 @@ bool FastSession::AwaitDigest(uint32_t* digest) {
                 Report();
             }
             // Asked again after a pause, not at once: the library has work to do.
-            std::this_thread::sleep_until(asked + kFinishInterval);
+            std::this_thread::sleep_until(asked + kFinishPause);
         }
         if (Clock::now() - lastChange > kFinishSilence) {
             return Fail("The board stopped reporting progress while it wrote the flash",

@@ -222,8 +222,10 @@ void Server::SerialOut() {
         // The bytes leave the board whether or not the host makes sense of them.
         std::vector<uint8_t> sentBytes = outbox_.Take(Channel::Serial, std::min(limit, kReadChunk));
         std::vector<uint8_t> garbled = local.txNoise.Garble(sentBytes.data(), sentBytes.size(), uart, host);
-        if (!garbled.empty()) [[maybe_unused]]
-            ssize_t w = ::write(pty_.Master(), garbled.data(), garbled.size());
+        // Garbage the pty has no room for is lost, as a real receiver would lose it.
+        if (!garbled.empty() && ::write(pty_.Master(), garbled.data(), garbled.size()) < 0 && errno != EAGAIN) {
+            Diagnostic(std::string("writing ") + pty_.Path() + " failed: " + std::strerror(errno));
+        }
         if (options_.pace) local.txPace.Took(sentBytes.size());
         return;
     }
