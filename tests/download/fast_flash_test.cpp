@@ -33,10 +33,12 @@ struct Board {
     const char* cpu;
     FlashType flash;
     bool paced;
+    bool model = false;  // the board's native model of the library instead of its code on the emulated core
 };
 
 std::string Describe(const Board& b) {
-    return std::string(b.cpu) + (b.flash == FlashType::Nand ? "_Nand" : "_Nor") + (b.paced ? "_Paced" : "_Unpaced");
+    return std::string(b.cpu) + (b.flash == FlashType::Nand ? "_Nand" : "_Nor") + (b.paced ? "_Paced" : "_Unpaced") +
+           (b.model ? "_Model" : "");
 }
 
 class FastFlash : public ::testing::Test {
@@ -116,6 +118,7 @@ TEST_P(FastFlashRuns, EveryImageLandsInFlashAndIsVerified) {
     const Board board = GetParam();
     std::vector<std::string> extra;
     if (board.paced) extra.push_back("--pace");
+    if (board.model) extra.insert(extra.end(), {"--flashlib", "model"});
     Start(board.cpu, extra);
     const bool nand = board.flash == FlashType::Nand;
     const uint32_t base = nand ? 0 : PresetOf(processor_).norFlashStart;
@@ -169,7 +172,8 @@ INSTANTIATE_TEST_SUITE_P(
     Boards, FastFlashRuns,
     ::testing::Values(Board{"VireoC_TO2", FlashType::Nor, false}, Board{"VireoC_TO2", FlashType::Nand, false},
                       Board{"VireoB", FlashType::Nor, false}, Board{"VireoC_TO2", FlashType::Nor, true},
-                      Board{"VireoC_TO2", FlashType::Nand, true}, Board{"VireoB", FlashType::Nor, true}),
+                      Board{"VireoC_TO2", FlashType::Nand, true}, Board{"VireoB", FlashType::Nor, true},
+                      Board{"VireoC_TO2", FlashType::Nand, false, true}),
     [](const ::testing::TestParamInfo<Board>& param) { return Describe(param.param); });
 
 TEST_F(FastFlash, DamagedBytesOnTheLineAreSentAgain) {
