@@ -95,8 +95,8 @@ FastRun FastFlash(const std::string& port, const std::vector<uint8_t>& image) {
     }
     bootwire::Link link(std::move(transport));
     const auto init = sealbench::RunMemoryInit(link, sealbench::ProcessorType::VireoC_TO2, {});
-    if (!init.ok) {
-        std::fprintf(stderr, "memory init failed: %s\n", init.errorText.c_str());
+    if (!init.Ok()) {
+        std::fprintf(stderr, "memory init failed: %s\n", init.message.c_str());
         return run;
     }
     sealbench::FastFlashJob job;
