@@ -56,7 +56,13 @@ void ProgressTracker::FollowFlashing(const RunSnapshot& state) {
         view_.SetProgressPosition(0);
         view_.SetProgressCaption("Flash Verify:");
     }
-    if (state.statusWords != words_) {
+    if (state.measured) {
+        int64_t written = std::min<int64_t>(static_cast<int64_t>(state.bytesWritten), maximum_);
+        if (written != position_) {
+            position_ = written;
+            view_.SetProgressPosition(position_);
+        }
+    } else if (state.statusWords != words_) {
         words_ = state.statusWords;
         position_ = StepWithin(position_, kFlashingStep, maximum_);
         view_.SetProgressPosition(position_);

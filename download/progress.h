@@ -16,6 +16,8 @@ struct RunSnapshot {
     uint64_t bytesToSend = 0;
     uint64_t statusWords = 0;  // status words received so far
     uint32_t imageSize = 0;
+    bool measured = false;      // the run counts the bytes in flash: the bar follows them
+    uint64_t bytesWritten = 0;  // while measured
 };
 
 class ProgressTracker {

@@ -112,6 +112,8 @@ bool Runner::Execute(const RunSettings& settings, const BoardLink& board) {
     bytesToSend_ = 0;
     statusWords_ = 0;
     imageSize_ = 0;
+    measured_ = false;
+    bytesWritten_ = 0;
     phase_ = kPhaseIdle;
     activeTasks_ = 2;
     running_ = true;
@@ -164,6 +166,10 @@ void Runner::Worker(RunPlan plan, bootwire::Link* link, bool usb, std::stop_toke
     }
     lastSuccess_ = outcome.Ok();
     SetPhase(kPhaseFinished);
+    // A success's detail (the fast run's verification) comes before the success itself.
+    if (outcome.Ok() && !outcome.detail.empty()) {
+        Log(outcome.detail);
+    }
     Log(outcome.Ok() ? outcome.message : "Error!!- Reason: " + outcome.message);
     TaskEnded();
 }
@@ -194,6 +200,12 @@ void Runner::StatusWord(uint32_t word) {
     Notify();
 }
 
+void Runner::FlashWritten(uint64_t bytes) {
+    bytesWritten_ = bytes;
+    measured_ = true;
+    Notify();
+}
+
 void Runner::Diagnostic(std::string_view text) { view_.Diagnostic(text); }
 
 void Runner::ProgressTask() {
@@ -207,7 +219,8 @@ void Runner::ProgressTask() {
         lock.unlock();
 
         int phase = phase_.load();
-        tracker.Update({phase, bytesSent_.load(), bytesToSend_.load(), statusWords_.load(), imageSize_.load()});
+        tracker.Update({phase, bytesSent_.load(), bytesToSend_.load(), statusWords_.load(), imageSize_.load(),
+                        measured_.load(), bytesWritten_.load()});
         if (tracker.Finished() || stopping) {
             break;
         }

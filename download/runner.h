@@ -76,6 +76,7 @@ private:
     void FlashingDownloadDone() override;
     void FlashingStarted() override;
     void StatusWord(uint32_t word) override;
+    void FlashWritten(uint64_t bytes) override;
     void Diagnostic(std::string_view text) override;
 
     RunView& view_;
@@ -91,6 +92,8 @@ private:
     std::atomic<uint64_t> bytesToSend_{0};
     std::atomic<uint64_t> statusWords_{0};
     std::atomic<uint32_t> imageSize_{0};
+    std::atomic<bool> measured_{false};
+    std::atomic<uint64_t> bytesWritten_{0};
 
     std::mutex mutex_;
     std::condition_variable changed_;
