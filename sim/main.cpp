@@ -21,6 +21,8 @@
 #include "links.h"
 #include "log.h"
 #include "serve.h"
+#include "umockdev_companion.h"
+#include "usb_faults.h"
 #include "wiring.h"
 
 namespace {
@@ -40,10 +42,11 @@ struct Options {
     std::vector<std::string> faults;
     std::string sekurel;
     std::string flashlib = "emulate";
+    bool usbUmockdev = false;
 };
 
 std::string Footer() {
-    return "\n" + vsim::FaultHelp() +
+    return "\n" + vsim::FaultHelp() + vsim::UsbDeviceFaultHelp() +
            "\n"
            "Signals:\n"
            "  SIGINT, SIGTERM  end the board (writing --dump-flash first); exit status 0\n"
@@ -52,7 +55,10 @@ std::string Footer() {
            "                   (for example: kill -USR1 <pid>)\n"
            "\n"
            "The first line of standard output is \"serial: PATH\" (the pty to open); with\n"
-           "--usb-socket the second is \"usb: PATH\" (set BOOTWIRE_USB_SIM=PATH for the host).\n";
+           "--usb-socket the second is \"usb: PATH\" (set BOOTWIRE_USB_SIM=PATH for the host).\n"
+           "With --usb-umockdev the next is \"umockdev: DIR\": run the host as\n"
+           "  UMOCKDEV_DIR=DIR umockdev-wrapper sealbench-cli ... --usb\n"
+           "and it reaches the board through libusb, as it would a real board.\n";
 }
 
 int Usage(const std::string& message) {
@@ -103,6 +109,8 @@ int main(int argc, char** argv) {
         ->type_name("TYPE");
     app.add_option("--usb-socket", options.usbSocket, "Also serve the USB boot device on this Unix socket")
         ->type_name("PATH");
+    app.add_flag("--usb-umockdev", options.usbUmockdev,
+                 "Also plug the USB boot device into a umockdev test bed (for hosts under umockdev-wrapper)");
     app.add_flag("--pace", options.pace,
                  "Move serial bytes no faster than the real line: at the UART's rate (115200 baud until a "
                  "program changes its divisor; 10 bits a byte, 12 on VireoC_TO1)");
@@ -138,10 +146,22 @@ int main(int argc, char** argv) {
         return Usage("bad --flashlib \"" + options.flashlib + "\": expected emulate or model");
     config.flash = vsim::MakeFlashFor(*cpu);
 
+    vsim::UsbDeviceFaults usbFaults;  // checked here, played by the USB device's own process
+    std::vector<std::string> usbFaultSpecs;
     for (const std::string& spec : options.faults) {
         std::string error;
         switch (vsim::ParseLinkFault(spec, &config.faults, &error)) {
             case vsim::FaultParse::Applied:
+                continue;
+            case vsim::FaultParse::Malformed:
+                return Usage(error);
+            case vsim::FaultParse::NotMine:
+                break;
+        }
+        switch (vsim::ParseUsbDeviceFault(spec, &usbFaults, &error)) {
+            case vsim::FaultParse::Applied:
+                if (!options.usbUmockdev) return Usage("fault \"" + spec + "\" needs --usb-umockdev");
+                usbFaultSpecs.push_back(spec);
                 continue;
             case vsim::FaultParse::Malformed:
                 return Usage(error);
@@ -156,8 +176,18 @@ int main(int argc, char** argv) {
     try {
         vsim::Outbox outbox;
         vsim::Pty pty;
+        // The umockdev device reaches the board through its USB socket, one connection
+        // per host that opens the device; without --usb-socket the socket is private.
+        std::string boardSocket = options.usbSocket;
+        std::optional<vsim::PrivateSocketDir> privateSocket;
+        if (options.usbUmockdev && boardSocket.empty()) {
+            privateSocket.emplace();
+            boardSocket = privateSocket->SocketPath();
+        }
         std::optional<vsim::UsbListener> usb;
-        if (!options.usbSocket.empty()) usb.emplace(options.usbSocket);
+        if (!boardSocket.empty()) usb.emplace(boardSocket);
+        std::optional<vsim::UmockdevCompanion> umockdev;
+        if (options.usbUmockdev) umockdev.emplace(boardSocket, usbFaultSpecs);
 
         vsim::BoardLinks links;
         links.toHost = [&outbox](vsim::Channel c, const uint8_t* data, size_t n) { outbox.Push(c, data, n); };
@@ -168,12 +198,14 @@ int main(int argc, char** argv) {
         vsim::Board board(std::move(config), std::move(links));
 
         std::printf("serial: %s\n", pty.Path().c_str());
-        if (usb) std::printf("usb: %s\n", usb->Path().c_str());
+        if (!options.usbSocket.empty()) std::printf("usb: %s\n", usb->Path().c_str());
+        if (umockdev) std::printf("umockdev: %s\n", umockdev->Dir().c_str());
         std::fflush(stdout);
         LogLine(std::string(vsim::TraitsOf(*cpu).name) + " boot ROM ready; SIGUSR1 resets the board");
 
         vsim::Server server(board, pty, usb ? &*usb : nullptr, outbox, vsim::ServeOptions{options.pace});
         server.Run();
+        umockdev.reset();  // before the board's USB connection closes, which would re-enumerate the device
         board.Shutdown();
 
         if (!options.dumpFlash.empty()) {
