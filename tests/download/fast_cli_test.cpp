@@ -74,7 +74,7 @@ TEST_F(FastCli, RefusesWhatItCannotDoBeforeTouchingTheBoard) {
 
 TEST_F(FastCli, FlashesVerifiesAndReportsLikeANormalRun) {
     std::string dump = dir_ + "/flash.out";
-    SimProcess sim("VireoC_TO2", {"--pace", "--dump-flash", dump});
+    SimProcess sim("VireoC_TO2", {"--dump-flash", dump});
     ASSERT_TRUE(sim.ok()) << sim.error();
     // More than one block, so that the run streams and writes behind the line.
     const std::vector<uint8_t> bytes = sealtest::NoiseImage(40000, 7);
