@@ -28,8 +28,8 @@ protected:
 
     std::string Write(const std::string& name, const std::vector<uint8_t>& bytes) {
         std::string path = dir_ + "/" + name;
-        std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                                    static_cast<std::streamsize>(bytes.size()));
+        std::ofstream(path, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
         return path;
     }
 
@@ -79,8 +79,7 @@ TEST_F(FastCli, FlashesVerifiesAndReportsLikeANormalRun) {
     // More than one block, so that the run streams and writes behind the line.
     const std::vector<uint8_t> bytes = sealtest::NoiseImage(40000, 7);
     std::string image = Write("image.bin", bytes);
-    auto run =
-        RunCli({"flash", image, "--fast", "--cpu", "VireoC_TO2", "--port", sim.serial(), "--progress", "plain"});
+    auto run = RunCli({"flash", image, "--fast", "--cpu", "VireoC_TO2", "--port", sim.serial(), "--progress", "plain"});
     EXPECT_EQ(run.status, 0) << run.err;
     Lines lines = run.OutLines();
     ASSERT_EQ(lines.size(), 4u) << run.out;

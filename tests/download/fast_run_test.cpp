@@ -1,10 +1,11 @@
 // Which runs take the fast path, and how the progress bar follows a run that
 // counts the bytes in flash instead of status words.
+#include "download/fast_run.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
 
-#include "download/fast_run.h"
 #include "download/progress.h"
 #include "recording_view.h"
 
@@ -46,8 +47,8 @@ TEST(FastRun, BarFollowsTheBytesInFlashThroughEachPhase) {
     tracker.Update({kStateVerifying, 5000, 5000, 3, size, true, 30000});
     tracker.Update({kStateCompleted, 5000, 5000, 4, size, true, 100000});
     EXPECT_TRUE(tracker.Finished());
-    EXPECT_EQ(view.captions(), (std::vector<std::string>{"Downloading:", "Start Flashing:", "Flash Program:",
-                                                         "Flash Verify:"}));
+    EXPECT_EQ(view.captions(),
+              (std::vector<std::string>{"Downloading:", "Start Flashing:", "Flash Program:", "Flash Verify:"}));
     EXPECT_EQ(view.ranges().back(), (std::pair<int64_t, int64_t>{0, size}));
     const std::vector<int64_t> positions = view.positions();
     for (int64_t p : {40000, 100000, 30000}) {
