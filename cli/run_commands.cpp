@@ -11,6 +11,7 @@
 #include "download/fast_flash.h"
 #include "download/runner.h"
 #include "options.h"
+#include "several_boards.h"
 
 namespace sealbench::cli {
 namespace {
@@ -25,6 +26,7 @@ struct RunCommandOptions {
     std::string partitionSize;
     bool fast = false;
     int baud = -1;  // -1: not given
+    BoardOptions boards;
 };
 
 MemoryInitChoice MemoryInitOf(const std::string& mode) {
@@ -41,24 +43,13 @@ MemoryInitChoice MemoryInitOf(const std::string& mode) {
     return {false, false, mode};
 }
 
-// The settings the page would hold, and the board opened; nullopt after the failure
-// to open has been reported.
-struct Prepared {
-    RunSettings settings;
-    std::optional<Connection> connection;  // none: neither --port nor --usb was given
-};
-
-std::optional<Prepared> Prepare(const ConnectionOptions& options) {
-    Prepared p;
-    p.settings.processor = RequireProcessor(options);
-    p.settings.memoryInit = MemoryInitOf(options.memInit);
-    if (options.usb || !options.port.empty()) {
-        p.connection = OpenConnection(options, p.settings.processor);
-        if (!p.connection) {
-            return std::nullopt;
-        }
-    }
-    return p;
+// The settings the page would hold before its operation's fields: the processor and
+// the memory initialisation.
+RunSettings BaseSettings(const ConnectionOptions& options) {
+    RunSettings s;
+    s.processor = RequireProcessor(options);
+    s.memoryInit = MemoryInitOf(options.memInit);
+    return s;
 }
 
 // Fast serial flashing takes over a serial line with a built-in library; whatever
@@ -75,7 +66,7 @@ void CheckFastOptions(const RunCommandOptions& o, FlashType type) {
             "--fast needs a built-in flash library (--flash-type nor or nand); "
             "a flash library of your own runs without --fast");
     }
-    if (o.connection.usb) {
+    if (o.connection.usb || o.boards.usbAll || !o.boards.usbDevices.empty()) {
         throw UsageError("--fast works over a serial port (--port); over USB, flash without --fast");
     }
     if (o.secure) {
@@ -88,15 +79,13 @@ void CheckFastOptions(const RunCommandOptions& o, FlashType type) {
     }
 }
 
-BoardLink BoardOf(const Prepared& p) { return p.connection ? p.connection->Board() : BoardLink{}; }
-
 // Runs "Execute" and waits for its tasks: the run bounds every wait on the target
 // itself, so this only waits for it to report.
-int Execute(const Prepared& p, ProgressMode mode) {
+int Execute(const RunSettings& settings, const std::optional<Connection>& connection, ProgressMode mode) {
     CliView view(mode);
     Session session;
     Runner runner(view, session);
-    if (!runner.Execute(p.settings, BoardOf(p))) {
+    if (!runner.Execute(settings, connection ? connection->Board() : BoardLink{})) {
         return kExitFailed;
     }
     while (!runner.WaitIdle(std::chrono::seconds(1))) {
@@ -104,24 +93,41 @@ int Execute(const Prepared& p, ProgressMode mode) {
     return runner.LastRunSucceeded() ? kExitOk : kExitFailed;
 }
 
-int RunDownload(const RunCommandOptions& o) {
+// The boards the command names: several at once, or the one board as ever.
+int Run(const CLI::App& command, const RunCommandOptions& o, const RunSettings& settings) {
+    std::vector<BoardAddress> boards = BoardsOf(command, o.connection, o.boards);
+    ProgressMode mode = ProgressModeOf(o.connection.progress);
+    if ((o.boards.usbAll || (o.connection.usb && o.boards.retry > 0)) && boards.empty()) {
+        return kExitFailed;
+    }
+    if (NeedsSeveralBoardRun(boards, o.boards)) {
+        return RunSeveralBoards(boards, settings, o.boards.retry, mode);
+    }
+    std::optional<Connection> connection;
+    if (boards.size() == 1 && boards.front().usb) {
+        connection = OpenUsbDevice(boards.front().port);
+    } else if (o.connection.usb || !o.connection.port.empty()) {
+        connection = OpenConnection(o.connection, settings.processor);
+    } else {
+        return Execute(settings, std::nullopt, mode);  // logs "Please select the Com port"
+    }
+    return connection ? Execute(settings, connection, mode) : kExitFailed;
+}
+
+int RunDownload(const CLI::App& command, const RunCommandOptions& o) {
     if (o.fast) {
         throw UsageError("--fast is for flash: a download-only run always goes through the boot ROM at 115200 baud");
     }
-    auto prepared = Prepare(o.connection);
-    if (!prepared) {
-        return kExitFailed;
-    }
-    RunSettings& s = prepared->settings;
+    RunSettings s = BaseSettings(o.connection);
     s.operation = OperationType::DownloadOnly;
     s.imagePath = o.image;
     s.useDefaultAddress = o.address.empty();
     s.addressText = o.address;
     s.secure = o.secure;
-    return Execute(*prepared, ProgressModeOf(o.connection.progress));
+    return Run(command, o, s);
 }
 
-int RunFlash(const RunCommandOptions& o) {
+int RunFlash(const CLI::App& command, const RunCommandOptions& o) {
     FlashType type = o.flashType == "nand"   ? FlashType::Nand
                      : o.flashType == "user" ? FlashType::UserInput
                                              : FlashType::Nor;
@@ -129,11 +135,7 @@ int RunFlash(const RunCommandOptions& o) {
         throw UsageError("--flash-type user needs --flash-lib FILE");
     }
     CheckFastOptions(o, type);
-    auto prepared = Prepare(o.connection);
-    if (!prepared) {
-        return kExitFailed;
-    }
-    RunSettings& s = prepared->settings;
+    RunSettings s = BaseSettings(o.connection);
     s.operation = OperationType::Flashing;
     s.imagePath = o.image;
     s.flashType = type;
@@ -145,7 +147,7 @@ int RunFlash(const RunCommandOptions& o) {
     s.secure = o.secure;
     s.fastSerial = o.fast;
     s.fastBaud = o.baud != -1 ? o.baud : kDefaultFastBaud;
-    return Execute(*prepared, ProgressModeOf(o.connection.progress));
+    return Run(command, o, s);
 }
 
 int RunMemInit(const RunCommandOptions& o) {
@@ -178,7 +180,8 @@ void AddRunCommands(CLI::App& app, int& status) {
     // Accepted only to say why it does not apply.
     download->add_flag("--fast", options->fast, "(flash only)")->group("");
     AddConnectionOptions(download, options->connection);
-    download->callback([options, &status] { status = RunDownload(*options); });
+    AddBoardOptions(download, options->boards);
+    download->callback([download, options, &status] { status = RunDownload(*download, *options); });
 
     CLI::App* flash = app.add_subcommand("flash", "Program the board's flash (FLASHING)");
     flash->add_option("IMAGE", options->image, "Image to write to flash")->required();
@@ -193,7 +196,8 @@ void AddRunCommands(CLI::App& app, int& status) {
                     "verifies it (serial port only)");
     flash->add_option("--baud", options->baud, "Rate of --fast: 921600 (default) | 460800 | 230400 | 115200");
     AddConnectionOptions(flash, options->connection);
-    flash->callback([options, &status] { status = RunFlash(*options); });
+    AddBoardOptions(flash, options->boards);
+    flash->callback([flash, options, &status] { status = RunFlash(*flash, *options); });
 
     CLI::App* memInit = app.add_subcommand("mem-init", "Run the memory initialisation alone");
     AddConnectionOptions(memInit, options->connection);
