@@ -92,6 +92,12 @@ void CSealbenchDlg::BuildLayout() {
     QAction* boards = window->addAction(QStringLiteral("&Boards"), this, &CSealbenchDlg::OpenBoardsPage);
     boards->setObjectName(QStringLiteral("boardsAction"));
     window->addSeparator();
+    QAction* fast = window->addAction(QStringLiteral("Fast serial flashing"));
+    fast->setObjectName(QStringLiteral("fastFlashingAction"));
+    fast->setCheckable(true);
+    fast->setChecked(page_->FastSerialFlashing());
+    connect(fast, &QAction::toggled, this, [this](bool on) { page_->SetFastSerialFlashing(on); });
+    window->addSeparator();
     QAction* about = window->addAction(QStringLiteral("&About VireoB_Sealbench..."), this, &CSealbenchDlg::OnAbout);
     about->setObjectName(QStringLiteral("aboutAction"));
 

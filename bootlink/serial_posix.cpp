@@ -1,6 +1,7 @@
 // Serial transport on POSIX terminals: exclusive open, 115200 baud, raw 8-bit
 // bytes with the boot ROM's parity and stop bits, reads bounded like the boot
-// ROM's line time-outs (3 s plus 5 ms a byte).
+// ROM's line time-outs (3 s plus 5 ms a byte). A flash program that raises the
+// line's speed has the host follow with SetLineSpeed.
 //
 // Exclusive means an advisory lock (flock) taken right after open(), before the
 // port's settings are touched or a byte is sent. TIOCEXCL alone does not bind a
@@ -15,6 +16,7 @@
 #include <sys/sysmacros.h>
 #include <termios.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -77,6 +79,44 @@ std::string PortInUse(const std::string& path, const struct stat* device) {
     return holder.empty() ? text : text + " (" + holder + ")";
 }
 
+// The termios code of a speed; 0 when the platform has none for it.
+speed_t SpeedCode(int baud) {
+    switch (baud) {
+        case 9600:
+            return B9600;
+        case 19200:
+            return B19200;
+        case 38400:
+            return B38400;
+        case 57600:
+            return B57600;
+        case 115200:
+            return B115200;
+        case 230400:
+            return B230400;
+#ifdef B460800
+        case 460800:
+            return B460800;
+#endif
+#ifdef B921600
+        case 921600:
+            return B921600;
+#endif
+#ifdef B1000000
+        case 1000000:
+            return B1000000;
+        case 1500000:
+            return B1500000;
+        case 2000000:
+            return B2000000;
+        case 3000000:
+            return B3000000;
+#endif
+        default:
+            return 0;
+    }
+}
+
 // "3" means COM3, the platform's third serial port; anything else is a path.
 std::string DevicePath(const std::string& port) {
     bool digits = !port.empty() && port.size() <= 7 && port.find_first_not_of("0123456789") == std::string::npos;
@@ -102,26 +142,65 @@ public:
     Error Send(const uint8_t* data, size_t n, const SendObserver* sent) override {
         // Twice the line time of the bytes, plus a second for the target to start
         // reading; a line that takes nothing for 3 s is stuck whatever is left.
-        auto lineTime = std::chrono::microseconds(static_cast<long long>(n) * bitsPerByte_ * 1'000'000 / 115200);
-        auto deadline = posix::Clock::now() + 2 * lineTime + 1s;
+        auto deadline = posix::Clock::now() + 2 * LineTime(n) + 1s;
         std::string detail;
         Error e = posix::WriteAll(fd_.Get(), data, n, deadline, 3000ms, sent, &detail);
         return e == Error::Ok ? e : Fail(e, path_ + ": " + detail);
     }
 
     Error Receive(uint8_t* data, size_t n, size_t* received) override {
-        auto deadline = posix::Clock::now() + 3000ms + std::chrono::milliseconds(5 * static_cast<long long>(n));
+        auto now = posix::Clock::now();
+        auto deadline = now + 3000ms + std::chrono::milliseconds(5 * static_cast<long long>(n));
+        std::chrono::milliseconds idle = 3000ms;
+        if (limitMs_ > 0) {
+            // The cap bounds the waiting, not the time the bytes need on the line.
+            deadline = std::min(deadline, now + std::chrono::milliseconds(limitMs_) + 2 * LineTime(n));
+            idle = std::min(idle, std::chrono::milliseconds(limitMs_));
+        }
         std::string detail;
-        Error e = posix::ReadSome(fd_.Get(), data, n, deadline, 3000ms, received, &detail);
+        Error e = posix::ReadSome(fd_.Get(), data, n, deadline, idle, received, &detail);
         return e == Error::Ok ? e : Fail(e, path_ + ": " + detail);
     }
 
     std::string Describe() const override { return path_; }
 
+    void SetReceiveTimeoutLimit(int milliseconds) override { limitMs_ = milliseconds > 0 ? milliseconds : 0; }
+
+    Error SetLineSpeed(int baud) override {
+        const speed_t code = SpeedCode(baud);
+        if (code == 0) {
+            return Fail(Error::Unsupported,
+                        path_ + ": " + std::to_string(baud) + " baud is not a speed this system offers");
+        }
+        termios tio{};
+        if (::tcgetattr(fd_.Get(), &tio) != 0) {
+            return Fail(Error::Settings, path_ + ": cannot read the line settings: " + std::strerror(errno));
+        }
+        ::cfsetispeed(&tio, code);
+        ::cfsetospeed(&tio, code);
+        // TCSADRAIN: bytes already written leave at the speed they were meant for.
+        if (::tcsetattr(fd_.Get(), TCSADRAIN, &tio) != 0) {
+            return Fail(Error::Settings,
+                        path_ + ": cannot set " + std::to_string(baud) + " baud: " + std::strerror(errno));
+        }
+        termios now{};
+        if (::tcgetattr(fd_.Get(), &now) != 0 || ::cfgetospeed(&now) != code || ::cfgetispeed(&now) != code) {
+            return Fail(Error::Settings, path_ + ": the port refused " + std::to_string(baud) + " baud");
+        }
+        baud_ = baud;
+        return Error::Ok;
+    }
+
 private:
+    std::chrono::microseconds LineTime(size_t n) const {
+        return std::chrono::microseconds(static_cast<long long>(n) * bitsPerByte_ * 1'000'000 / baud_);
+    }
+
     UniqueFd fd_;
     std::string path_;
     int bitsPerByte_;
+    int baud_ = 115200;
+    int limitMs_ = 0;
 };
 
 // Applies the boot ROM's line settings. Returns false with a reason when a real

@@ -11,6 +11,7 @@
 #include "commands.h"
 #include "common/file_checks.h"
 #include "connection.h"
+#include "download/fast_flash.h"
 #include "download/memory_init.h"
 #include "download/run_plan.h"
 #include "download/runner.h"
@@ -28,6 +29,8 @@ struct RunCommandOptions {
     std::string flashType = "nor";
     std::string flashLib;
     std::string partitionSize;
+    bool fast = false;
+    int baud = -1;  // -1: not given
     BoardOptions boards;
 };
 
@@ -85,6 +88,33 @@ bool InputsAccepted(const RunSettings& settings) {
     return false;
 }
 
+// Fast serial flashing takes over a serial line with a built-in library; whatever
+// else was asked for with it is refused before the board is touched.
+void CheckFastOptions(const RunCommandOptions& o, FlashType type) {
+    if (!o.fast) {
+        if (o.baud != -1) {
+            throw UsageError("--baud sets the rate of fast serial flashing: use it with --fast");
+        }
+        return;
+    }
+    if (type == FlashType::UserInput) {
+        throw UsageError(
+            "--fast needs a built-in flash library (--flash-type nor or nand); "
+            "a flash library of your own runs without --fast");
+    }
+    if (o.connection.usb || o.boards.usbAll || !o.boards.usbDevices.empty()) {
+        throw UsageError("--fast works over a serial port (--port); over USB, flash without --fast");
+    }
+    if (o.secure) {
+        throw UsageError("--fast cannot carry HWC and CSF; flash a secure image without --fast");
+    }
+    if (o.baud != -1) {
+        if (std::optional<std::string> refused = CheckFastBaud(o.baud)) {
+            throw UsageError("--baud " + std::to_string(o.baud) + ": " + *refused);
+        }
+    }
+}
+
 // Runs "Execute" and waits for its tasks: the run bounds every wait on the target
 // itself, so this only waits for it to report.
 int Execute(const RunSettings& settings, const std::optional<Connection>& connection, ProgressMode mode) {
@@ -124,6 +154,9 @@ int Run(const CLI::App& command, const RunCommandOptions& o, const RunSettings& 
 }
 
 int RunDownload(const CLI::App& command, const RunCommandOptions& o) {
+    if (o.fast) {
+        throw UsageError("--fast is for flash: a download-only run always goes through the boot ROM at 115200 baud");
+    }
     RunSettings s = SettingsOf(o.connection);
     s.operation = OperationType::DownloadOnly;
     s.imagePath = o.image;
@@ -140,6 +173,7 @@ int RunFlash(const CLI::App& command, const RunCommandOptions& o) {
     if (type == FlashType::UserInput && o.flashLib.empty()) {
         throw UsageError("--flash-type user needs --flash-lib FILE");
     }
+    CheckFastOptions(o, type);
     RunSettings s = SettingsOf(o.connection);
     s.operation = OperationType::Flashing;
     s.imagePath = o.image;
@@ -150,6 +184,8 @@ int RunFlash(const CLI::App& command, const RunCommandOptions& o) {
     s.useDefaultAddress = o.address.empty() && type != FlashType::UserInput;
     s.addressText = o.address;
     s.secure = o.secure;
+    s.fastSerial = o.fast;
+    s.fastBaud = o.baud != -1 ? o.baud : kDefaultFastBaud;
     return Run(command, o, s);
 }
 
@@ -187,6 +223,8 @@ void AddRunCommands(CLI::App& app, int& status) {
     download->add_option("--address", options->address, "RAM application address (default: RAM base + 0x4000)")
         ->check(HexValue());
     download->add_flag("--secure", options->secure, "with CSF HWC: IMAGE is a combined image");
+    // Accepted only to say why it does not apply.
+    download->add_flag("--fast", options->fast, "(flash only)")->group("");
     AddConnectionOptions(download, options->connection);
     AddBoardOptions(download, options->boards);
     download->callback([download, options, &status] { status = RunDownload(*download, *options); });
@@ -199,6 +237,10 @@ void AddRunCommands(CLI::App& app, int& status) {
     flash->add_option("--address", options->address, "Flash start address, or the offset for NAND")->check(HexValue());
     flash->add_option("--partition-size", options->partitionSize, "NAND partition size")->check(HexValue());
     flash->add_flag("--secure", options->secure, "with CSF HWC: the flash library carries HWC and CSF");
+    flash->add_flag("--fast", options->fast,
+                    "Fast serial flashing: the built-in library streams the image compressed at --baud and "
+                    "verifies it (serial port only)");
+    flash->add_option("--baud", options->baud, "Rate of --fast: 921600 (default) | 460800 | 230400 | 115200");
     AddConnectionOptions(flash, options->connection);
     AddBoardOptions(flash, options->boards);
     flash->callback([flash, options, &status] { status = RunFlash(*flash, *options); });

@@ -30,7 +30,7 @@ uint64_t StatusWordProgress(uint32_t word, uint64_t imageSize) {
 
 void ProgressTracker::Enter(Stage stage, const RunSnapshot& state, ProgressClock::time_point now) {
     stage_ = stage;
-    uint64_t flashBytes = state.progressInWord ? state.imageSize : 0;
+    uint64_t flashBytes = state.progressInWord || state.measured ? state.imageSize : 0;
     switch (stage) {
         case Stage::Downloading:
             maximum_ = static_cast<int64_t>(state.bytesToSend);
@@ -86,6 +86,14 @@ void ProgressTracker::Follow(const RunSnapshot& state, ProgressClock::time_point
             view_.SetProgressPosition(position_);
         }
         meter_.Update(state.bytesSent, now);
+    } else if (state.measured && stage_ != Stage::Flashing) {
+        // The run counts the bytes in flash itself (fast serial flashing).
+        meter_.Update(state.bytesWritten, now);
+        int64_t written = std::min<int64_t>(static_cast<int64_t>(state.bytesWritten), maximum_);
+        if (written > position_) {
+            position_ = written;
+            view_.SetProgressPosition(position_);
+        }
     } else if (state.progressInWord && stage_ != Stage::Flashing) {
         // The word speaks for the stage its code names; a word of the next stage
         // waits until that stage has been entered.
@@ -137,7 +145,7 @@ void ProgressTracker::Update(const RunSnapshot& state) {
         {Stage::Programming, kStageProgramming}, {Stage::Verifying, kStageVerifying},
     };
     unsigned stages = state.stagesSeen;
-    if (state.phase == kStateCompleted && state.progressInWord) {
+    if (state.phase == kStateCompleted && (state.progressInWord || state.measured)) {
         // A built-in library erases, programs and verifies before it reports
         // completion; a stage that ran between two polls still happened.
         stages |= kStageErasing | kStageProgramming | kStageVerifying;

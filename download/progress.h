@@ -39,6 +39,8 @@ struct RunSnapshot {
     bool progressInWord = false;
     bool succeeded = false;           // meaningful once the phase is finished
     ProgressClock::time_point now{};  // when the state was read; the epoch: now
+    bool measured = false;            // the run counts the bytes in flash: the bar follows them
+    uint64_t bytesWritten = 0;        // while measured
 };
 
 // The image bytes a built-in flash library reports done in its stage: the low half

@@ -108,6 +108,8 @@ Result<RunPlan> MakeRunPlan(const RunSettings& s) {
     plan.flashLibPath = s.flashLibPath;
     plan.secure = s.secure;
     plan.memoryInit = s.memoryInit;
+    plan.fastSerial = s.fastSerial;
+    plan.fastBaud = s.fastBaud;
     plan.statusSilenceLimit = s.statusSilenceLimit;
     plan.flashingTimeLimit = s.flashingTimeLimit;
 

@@ -29,6 +29,8 @@ struct RunPlan {
     std::string flashLibPath;
     bool secure = false;  // "with CSF HWC"
     MemoryInitChoice memoryInit;
+    bool fastSerial = false;
+    int fastBaud = 921600;
     std::chrono::milliseconds statusSilenceLimit{20000};
     std::chrono::milliseconds flashingTimeLimit{std::chrono::minutes(30)};
 };

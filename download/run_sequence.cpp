@@ -5,6 +5,7 @@
 #include <mutex>
 
 #include "download_layout.h"
+#include "fast_run.h"
 #include "flash_libraries.h"
 
 namespace sealbench {
@@ -245,6 +246,9 @@ Outcome RunSequence(bootwire::Link& link, const RunPlan& plan, bool usb, RunObse
         case OperationType::DownloadOnly:
             return DownloadOnly(link, plan, observer);
         case OperationType::Flashing:
+            if (UsesFastFlashing(plan, usb)) {
+                return FastFlashing(link, plan, observer, stop);
+            }
             return Flashing(link, plan, usb, observer, stop);
         default:
             return Reason("Type of Operation Undefined", FailureKind::Input);

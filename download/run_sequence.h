@@ -49,6 +49,9 @@ public:
     // The flash library runs; its status words follow.
     virtual void FlashingStarted() = 0;
     virtual void StatusWord(uint32_t word) = 0;
+    // Image bytes in flash so far (while verifying: read back so far). Only runs
+    // that can count them report it; the others' progress follows status words.
+    virtual void FlashWritten(uint64_t) {}
     // What the library said about a failure, for stderr or a tooltip.
     virtual void Diagnostic(std::string_view text) = 0;
 };

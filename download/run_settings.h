@@ -52,6 +52,11 @@ struct RunSettings {
     bool secure = false;            // "with CSF HWC"
     MemoryInitChoice memoryInit;
 
+    // Fast serial flashing: FLASHING runs with a built-in library over a serial port
+    // stream the image at `fastBaud` once the library runs; other runs ignore it.
+    bool fastSerial = false;
+    int fastBaud = 921600;
+
     // How long the flash library may stay silent before the run gives up on it.
     std::chrono::milliseconds statusSilenceLimit{20000};
     // The longest a flashing run may take once the flash library runs.

@@ -161,6 +161,8 @@ bool Runner::Execute(const RunSettings& settings, const BoardLink& board) {
     lastWord_ = 0;
     progressInWord_ = ProgressInWord(plan.value);
     trackerDone_ = false;
+    measured_ = false;
+    bytesWritten_ = 0;
     phase_ = kPhaseIdle;
     activeTasks_ = 2;
     running_ = true;
@@ -224,6 +226,10 @@ void Runner::Worker(RunPlan plan, bootwire::Link* link, bool usb, std::stop_toke
         std::unique_lock lock(mutex_);
         changed_.wait_for(lock, kTrackerEndWait, [this] { return trackerDone_.load() || stop_; });
     }
+    // A success's detail (the fast run's verification) comes before the success itself.
+    if (outcome.Ok() && !outcome.detail.empty()) {
+        Log(outcome.detail);
+    }
     Log(outcome.Ok() ? outcome.message : "Error!!- Reason: " + outcome.message);
     if (!outcome.Ok() && !outcome.detail.empty()) {
         Log(outcome.detail);
@@ -274,6 +280,12 @@ void Runner::StatusWord(uint32_t word) {
     Notify();
 }
 
+void Runner::FlashWritten(uint64_t bytes) {
+    bytesWritten_ = bytes;
+    measured_ = true;
+    Notify();
+}
+
 void Runner::Diagnostic(std::string_view text) { view_.Diagnostic(text); }
 
 void Runner::ProgressTask() {
@@ -297,6 +309,8 @@ void Runner::ProgressTask() {
         state.lastWord = lastWord_.load();
         state.progressInWord = progressInWord_.load();
         state.succeeded = lastSuccess_.load();
+        state.measured = measured_.load();
+        state.bytesWritten = bytesWritten_.load();
         tracker.Update(state);
         if (tracker.Finished() || stopping) {
             break;

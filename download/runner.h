@@ -79,6 +79,7 @@ private:
     void FlashingDownloadDone() override;
     void FlashingStarted() override;
     void StatusWord(uint32_t word) override;
+    void FlashWritten(uint64_t bytes) override;
     void Diagnostic(std::string_view text) override;
 
     RunView& view_;
@@ -98,6 +99,8 @@ private:
     std::atomic<uint32_t> lastWord_{0};
     std::atomic<bool> progressInWord_{false};
     std::atomic<bool> trackerDone_{false};  // the progress task has shown the run's end
+    std::atomic<bool> measured_{false};
+    std::atomic<uint64_t> bytesWritten_{0};
 
     std::mutex mutex_;
     std::condition_variable changed_;

@@ -123,6 +123,20 @@ long Outbox::Drain(Channel channel, int fd, size_t limit) {
     return written;
 }
 
+std::vector<uint8_t> Outbox::Take(Channel channel, size_t limit) {
+    std::lock_guard lock(mutex_);
+    Queue& q = queues_[static_cast<int>(channel)];
+    size_t n = std::min(limit, q.bytes.size() - q.sent);
+    std::vector<uint8_t> taken(q.bytes.begin() + static_cast<ptrdiff_t>(q.sent),
+                               q.bytes.begin() + static_cast<ptrdiff_t>(q.sent + n));
+    q.sent += n;
+    if (q.sent == q.bytes.size()) {
+        q.bytes.clear();
+        q.sent = 0;
+    }
+    return taken;
+}
+
 size_t Outbox::Queued(Channel channel) {
     std::lock_guard lock(mutex_);
     const Queue& q = queues_[static_cast<int>(channel)];

@@ -68,6 +68,8 @@ public:
     // Writes up to `limit` queued bytes of a channel to fd; returns bytes written,
     // or -1 with errno set when the write failed for another reason than a full pipe.
     long Drain(Channel channel, int fd, size_t limit);
+    // Takes up to `limit` queued bytes of a channel out of the queue.
+    std::vector<uint8_t> Take(Channel channel, size_t limit);
     size_t Queued(Channel channel);
     void Clear(Channel channel);
 

@@ -113,7 +113,8 @@ int main(int argc, char** argv) {
     app.add_flag("--usb-umockdev", options.usbUmockdev,
                  "Also plug the USB boot device into a umockdev test bed (for hosts under umockdev-wrapper)");
     app.add_flag("--pace", options.pace,
-                 "Move serial bytes no faster than the real line (115200 baud; 10 bits a byte, 12 on VireoC_TO1)");
+                 "Move serial bytes no faster than the real line: at the UART's rate (115200 baud until a "
+                 "program changes its divisor; 10 bits a byte, 12 on VireoC_TO1)");
     app.add_option("--dump-flash", options.dumpFlash,
                    "On SIGINT/SIGTERM write the flash contents to FILE (NOR: whole array; NAND: page data)")
         ->type_name("FILE");
@@ -198,6 +199,7 @@ int main(int argc, char** argv) {
         links.log = LogLine;
         links.usbDisconnect = [&outbox] { outbox.RequestUsbClose(); };
         links.programEnded = [&outbox] { outbox.Wake(); };
+        links.serialSent = [&outbox] { return outbox.Queued(vsim::Channel::Serial) == 0; };
         vsim::Board board(std::move(config), std::move(links));
 
         std::printf("serial: %s\n", pty.Path().c_str());

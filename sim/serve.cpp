@@ -63,6 +63,8 @@ struct ServeState {
     Pacer txPace;
     std::optional<Clock::time_point> rxWaitUntil;
     LineCheck lineCheck;
+    LineNoise rxNoise;
+    LineNoise txNoise;
     std::vector<uint8_t> buffer = std::vector<uint8_t>(kReadChunk);
 };
 
@@ -87,6 +89,13 @@ void Server::Run() {
         if (outbox_.TakeUsbClose()) usbClosePending_ = true;
         if (usbClosePending_ && (!usbConn_.Valid() || outbox_.Queued(Channel::Usb) == 0))
             CloseUsb("the USB device re-enumerated");
+
+        // The line runs at whatever rate the board's UART was last set to.
+        if (const unsigned baud = board_.SerialBaud(); baud != local.rxPace.Baud()) {
+            local.rxPace.SetBaud(baud);
+            local.txPace.SetBaud(baud);
+            local.rxWaitUntil.reset();
+        }
 
         Clock::time_point now = Clock::now();
         std::optional<Clock::time_point> wakeAt;
@@ -181,17 +190,45 @@ void Server::SerialIn() {
         // not be paid back later as a burst.
         if (static_cast<size_t>(got) < allowed) local.rxPace.Idle();
     }
-    termios settings{};
-    if (tcgetattr(pty_.Slave(), &settings) == 0) {
-        if (auto mismatch = local.lineCheck.Check(settings)) Diagnostic(*mismatch);
+    const unsigned uart = board_.SerialBaud();
+    const unsigned host = HostBaud(uart);
+    if (Garbles(host, uart)) {
+        std::vector<uint8_t> garbled = local.rxNoise.Garble(local.buffer.data(), static_cast<size_t>(got), host, uart);
+        board_.Feed(Channel::Serial, garbled.data(), garbled.size());
+        return;
     }
     board_.Feed(Channel::Serial, local.buffer.data(), static_cast<size_t>(got));
+}
+
+unsigned Server::HostBaud(unsigned uartBaud) {
+    termios settings{};
+    if (tcgetattr(pty_.Slave(), &settings) != 0) return uartBaud;
+    if (auto mismatch = state_->lineCheck.Check(settings, uartBaud)) Diagnostic(*mismatch);
+    return BaudOf(cfgetospeed(&settings));
+}
+
+bool Server::Garbles(unsigned hostBaud, unsigned uartBaud) const {
+    const auto& limit = board_.Faults().lineLimit;
+    return !RatesMatch(hostBaud, uartBaud) || (limit && uartBaud > *limit);
 }
 
 void Server::SerialOut() {
     ServeState& local = *state_;
     size_t limit = std::numeric_limits<size_t>::max();
     if (options_.pace) limit = local.txPace.Allowed(Clock::now());
+    const unsigned uart = board_.SerialBaud();
+    const unsigned host = HostBaud(uart);
+    if (Garbles(host, uart)) {
+        // The bytes leave the board whether or not the host makes sense of them.
+        std::vector<uint8_t> sentBytes = outbox_.Take(Channel::Serial, std::min(limit, kReadChunk));
+        std::vector<uint8_t> garbled = local.txNoise.Garble(sentBytes.data(), sentBytes.size(), uart, host);
+        // Garbage the pty has no room for is lost, as a real receiver would lose it.
+        if (!garbled.empty() && ::write(pty_.Master(), garbled.data(), garbled.size()) < 0 && errno != EAGAIN) {
+            Diagnostic(std::string("writing ") + pty_.Path() + " failed: " + std::strerror(errno));
+        }
+        if (options_.pace) local.txPace.Took(sentBytes.size());
+        return;
+    }
     long sent = outbox_.Drain(Channel::Serial, pty_.Master(), limit);
     if (sent < 0) {
         Diagnostic(std::string("writing ") + pty_.Path() + " failed: " + std::strerror(errno) + "; answer dropped");

@@ -28,6 +28,11 @@ public:
 private:
     void SerialIn();
     void SerialOut();
+    // The host's speed as its pty settings say (the UART's when they cannot be read);
+    // reports a mismatch with the UART's line once per change.
+    unsigned HostBaud(unsigned uartBaud);
+    // True when bytes between the host at hostBaud and the UART at uartBaud arrive garbled.
+    bool Garbles(unsigned hostBaud, unsigned uartBaud) const;
     void UsbAccept();
     void UsbIn();
     void UsbOut();

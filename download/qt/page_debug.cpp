@@ -166,7 +166,9 @@ void CPage_Debug::ReadFields() {
 
 sealbench::RunSettings CPage_Debug::Settings() {
     ReadFields();
-    return model_.Settings();
+    sealbench::RunSettings settings = model_.Settings();
+    settings.fastSerial = fastSerial_;
+    return settings;
 }
 
 QString CPage_Debug::ChooseFile(const QString& title, const QString& filter) {

@@ -46,6 +46,11 @@ public:
     sealbench::ProcessorType Processor() const { return model_.processor(); }
     const sealbench::PageModel& Model() const { return model_; }
 
+    // The main window's "Fast serial flashing" item: FLASHING runs with a built-in
+    // library over a serial port stream the image once the library runs.
+    void SetFastSerialFlashing(bool on) { fastSerial_ = on; }
+    bool FastSerialFlashing() const { return fastSerial_; }
+
     // True from "Execute" (or a debug button) until the page may start another run.
     bool Busy() const { return busy_; }
     // The settings a run started now would take (the "Boards" page runs them on several boards).
@@ -104,6 +109,7 @@ private:
     std::unique_ptr<sealbench::Runner> runner_;
     std::thread launcher_;
     bool busy_ = false;
+    bool fastSerial_ = false;
     bool launchDone_ = true;
     bool runEndedSeen_ = true;
 

@@ -45,6 +45,10 @@ enum {
 #define FL_PARAM_BLOCK 0xFFE0u
 #define FL_PARAM_FLASH_ADDRESS 0x00u
 #define FL_PARAM_PARTITION_END 0x04u
+/* The host sets this word to FL_STREAM_REQUEST to have the library receive the
+ * image over the serial line (DATASHEET.md, "Streaming mode") instead of from RAM. */
+#define FL_PARAM_STREAM 0x08u
+#define FL_STREAM_REQUEST 0x5354524Du
 #define FL_PARAM_IMAGE_ADDRESS 0x10u
 #define FL_PARAM_IMAGE_SIZE 0x18u
 #define FL_PARAM_CHANNEL 0x1Cu

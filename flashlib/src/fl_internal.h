@@ -11,6 +11,8 @@
 #define FL_FIFO_COMMIT 0x08u
 #define FL_FIFO_RX_READY 0x01u
 #define FL_FIFO_TX_ROOM 0x02u
+#define FL_FIFO_TX_IDLE 0x04u /* UART: every byte written has left on the line */
+#define FL_UART_DIVISOR 0x0Cu
 
 /* System control. */
 #define FL_SYS_TIMER_US 0x04u
@@ -24,7 +26,10 @@ struct fl_params {
     uint32_t image_address;
     uint32_t image_size;
     uint32_t channel;
+    int stream; /* the host asked for streaming mode */
 };
+
+struct fl_stream;
 
 struct fl_ctx {
     const struct fl_board* board;
@@ -36,6 +41,7 @@ struct fl_ctx {
     unsigned done_state;
     unsigned matched; /* bytes of the status query seen so far */
     int final_answered;
+    struct fl_stream* stream; /* set while a streaming session owns the report channel */
 };
 
 /* Hot loops are inlined whole: the emulated board makes every store to RAM
@@ -43,8 +49,11 @@ struct fl_ctx {
  * a wait loop must not touch the stack. */
 #define FL_INLINE static inline __attribute__((always_inline))
 
-/* Takes the host's bytes and answers each complete status query. */
+/* Takes the host's bytes and answers each complete status query (in streaming
+ * mode: feeds them to the session's receiver). */
 void fl_service_bytes(struct fl_ctx* ctx);
+/* Writes one byte to the report channel; a transmitter that never frees up loses it. */
+void fl_send_byte(struct fl_ctx* ctx, uint8_t byte);
 
 /* Called from every wait loop, so queries are answered while the flash is busy. */
 FL_INLINE void fl_service(struct fl_ctx* ctx) {

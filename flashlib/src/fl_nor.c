@@ -2,8 +2,10 @@
  * The sector map comes from the part's CFI table, so the same code serves any
  * sector layout. Sectors that the image covers only partly keep their other
  * bytes: those are saved to RAM behind the image before the erase and written
- * back with the image. */
+ * back with the image. In streaming mode sectors are erased as the image reaches
+ * them and words are programmed as soon as their bytes have been decoded. */
 #include "fl_internal.h"
+#include "fl_stream.h"
 
 #define NOR_UNLOCK1 0x555u
 #define NOR_UNLOCK2 0x2AAu
@@ -17,6 +19,8 @@
 /* Words (programmed or skipped) between two looks at the report channel. */
 #define NOR_SERVICE_STRIDE 16u
 #define NOR_POLLS_PER_LOOK 16u
+/* Words programmed per streaming step, between two rounds of the session. */
+#define NOR_STREAM_WORDS 256u
 
 struct nor_geometry {
     uint32_t size;
@@ -138,16 +142,20 @@ FL_INLINE uint32_t nor_image_done(const struct nor_job* job, uint32_t offset) {
     return offset < job->end ? offset - job->start : job->end - job->start;
 }
 
+static int nor_erase_sector(struct fl_ctx* ctx, uint32_t base, uint32_t start) {
+    nor_unlock(base);
+    nor_command(base, NOR_UNLOCK1, 0x80);
+    nor_unlock(base);
+    fl_write16(base + start, 0x30);
+    return nor_wait(ctx, base + start, NOR_ERASE_TIMEOUT_US);
+}
+
 static int nor_erase(struct fl_ctx* ctx, const struct nor_job* job, const struct nor_geometry* geometry) {
     uint32_t offset = job->first;
     while (offset < job->last) {
         uint32_t start, size;
         nor_sector(geometry, offset, &start, &size);
-        nor_unlock(job->base);
-        nor_command(job->base, NOR_UNLOCK1, 0x80);
-        nor_unlock(job->base);
-        fl_write16(job->base + start, 0x30);
-        if (nor_wait(ctx, job->base + start, NOR_ERASE_TIMEOUT_US) != 0) return -1;
+        if (nor_erase_sector(ctx, job->base, start) != 0) return -1;
         offset = start + size;
         fl_progress(ctx, nor_image_done(job, offset));
     }
@@ -193,18 +201,16 @@ static int nor_verify(struct fl_ctx* ctx, const struct nor_job* job) {
     return 0;
 }
 
-unsigned fl_nor_run(struct fl_ctx* ctx) {
+/* Checks the job against the device and RAM, and saves the kept bytes of partly
+ * covered sectors behind the image. 0, or the state code that refuses the job;
+ * *free_ram is the first RAM address past what the job uses. */
+static unsigned nor_prepare(struct fl_ctx* ctx, struct nor_job* job, struct nor_geometry* geometry,
+                            uint32_t* free_ram) {
     const struct fl_board* board = ctx->board;
     const struct fl_params* params = &ctx->params;
-    struct nor_geometry geometry;
-    struct nor_job job;
     uint32_t sector, size, head, tail, saved, i;
 
-    if (params->image_size == 0) {
-        ctx->state = FL_STATE_VERIFYING;
-        return FL_STATE_DONE;
-    }
-    job.base = board->nor_base;
+    job->base = board->nor_base;
     if (params->flash_address - board->nor_base >= board->nor_size || (params->flash_address & 1) ||
         params->image_size > board->nor_base + board->nor_size - params->flash_address)
         return FL_STATE_ERASE_ERROR;
@@ -212,24 +218,123 @@ unsigned fl_nor_run(struct fl_ctx* ctx) {
                                        params->image_size - 1 > params->partition_end - params->flash_address))
         return FL_STATE_ERASE_ERROR;
     if (!fl_ram_holds(ctx, params->image_address, params->image_size)) return FL_STATE_ERASE_ERROR;
-    if (nor_query(job.base, &geometry) != 0 || geometry.size < board->nor_size) return FL_STATE_ERASE_ERROR;
+    if (nor_query(job->base, geometry) != 0 || geometry->size < board->nor_size) return FL_STATE_ERASE_ERROR;
 
-    job.start = params->flash_address - board->nor_base;
-    job.end = job.start + params->image_size;
-    nor_sector(&geometry, job.start, &job.first, &size);
-    nor_sector(&geometry, job.end - 1, &sector, &size);
-    job.last = sector + size;
-    job.image = fl_ram(params->image_address);
-    head = job.start - job.first;
-    tail = job.last - job.end;
+    job->start = params->flash_address - board->nor_base;
+    job->end = job->start + params->image_size;
+    nor_sector(geometry, job->start, &job->first, &size);
+    nor_sector(geometry, job->end - 1, &sector, &size);
+    job->last = sector + size;
+    job->image = fl_ram(params->image_address);
+    head = job->start - job->first;
+    tail = job->last - job->end;
     saved = (params->image_address + params->image_size + 3) & ~3u;
     if (!fl_ram_holds(ctx, saved, head + tail)) return FL_STATE_ERASE_ERROR;
     {
         uint8_t* keep = fl_ram(saved);
-        for (i = 0; i < head; ++i) keep[i] = fl_read8(job.base + job.first + i);
-        for (i = 0; i < tail; ++i) keep[head + i] = fl_read8(job.base + job.end + i);
-        job.saved = keep;
+        for (i = 0; i < head; ++i) keep[i] = fl_read8(job->base + job->first + i);
+        for (i = 0; i < tail; ++i) keep[head + i] = fl_read8(job->base + job->end + i);
+        job->saved = keep;
     }
+    *free_ram = (saved + head + tail + 3) & ~3u;
+    return 0;
+}
+
+struct nor_stream {
+    struct nor_job job;
+    struct nor_geometry geometry;
+    uint32_t next;   /* device offset of the next word to program */
+    uint32_t erased; /* the sectors below this device offset are erased */
+    int bypass;
+};
+
+static void nor_leave_bypass(struct nor_stream* s) {
+    if (!s->bypass) return;
+    fl_write16(s->job.base, 0x90);
+    fl_write16(s->job.base, 0x00);
+    s->bypass = 0;
+}
+
+static int nor_stream_step(struct fl_ctx* ctx, void* state, uint32_t available, uint32_t* written) {
+    struct nor_stream* s = state;
+    const struct nor_job* job = &s->job;
+    /* A word may be programmed once both its bytes are there; the kept bytes behind
+     * the image only go with its last word. */
+    const uint32_t limit = available == ctx->params.image_size ? job->last : ((job->start + available) & ~1u);
+    /* In a local, not in *s: a store to RAM a word is costly on the emulated board. */
+    uint32_t next = s->next;
+    unsigned words;
+    int result = FL_SINK_WORKED;
+    if (next >= job->last) {
+        nor_leave_bypass(s);
+        return FL_SINK_FINISHED;
+    }
+    if (next >= limit) return FL_SINK_WAITING;
+    if (next >= s->erased) {
+        uint32_t start, size;
+        nor_leave_bypass(s);
+        nor_sector(&s->geometry, next, &start, &size);
+        ctx->state = FL_STATE_ERASING;
+        if (nor_erase_sector(ctx, job->base, start) != 0) return FL_STATE_ERASE_ERROR;
+        s->erased = start + size;
+        /* One erase a step: the receiver catches up before programming goes on. */
+        return FL_SINK_WORKED;
+    }
+    if (!s->bypass) {
+        nor_unlock(job->base);
+        nor_command(job->base, NOR_UNLOCK1, 0x20);
+        s->bypass = 1;
+    }
+    ctx->state = FL_STATE_PROGRAMMING;
+    for (words = 0; words < NOR_STREAM_WORDS && next < limit && next < s->erased; ++words) {
+        const uint16_t value = nor_source16(job, next);
+        if (words % NOR_SERVICE_STRIDE == NOR_SERVICE_STRIDE - 1) fl_service(ctx);
+        if (value != 0xFFFF) {
+            fl_write16(job->base, 0xA0);
+            fl_write16(job->base + next, value);
+            if (nor_wait(ctx, job->base + next, NOR_PROGRAM_TIMEOUT_US) != 0) {
+                nor_leave_bypass(s);
+                result = FL_STATE_PROGRAM_ERROR;
+                break;
+            }
+        }
+        next += 2;
+    }
+    s->next = next;
+    if (next > job->start) *written = next >= job->end ? job->end - job->start : next - job->start;
+    return result;
+}
+
+static uint32_t nor_stream_digest(struct fl_ctx* ctx, void* state) {
+    const struct nor_stream* s = state;
+    return fl_stream_digest_bus(ctx, s->job.base + s->job.start, s->job.end - s->job.start);
+}
+
+static unsigned nor_stream_run(struct fl_ctx* ctx) {
+    static const struct fl_sink sink = {nor_stream_step, nor_stream_digest};
+    struct nor_stream s = {0};
+    uint32_t scratch = 0;
+    unsigned refused = FL_STATE_ERASE_ERROR;
+    if (ctx->params.image_size != 0) refused = nor_prepare(ctx, &s.job, &s.geometry, &scratch);
+    if (!refused && !fl_ram_holds(ctx, scratch, FL_STREAM_SCRATCH)) refused = FL_STATE_ERASE_ERROR;
+    s.next = s.job.first;
+    s.erased = s.job.first;
+    return fl_stream_run(ctx, &sink, &s, refused, scratch);
+}
+
+unsigned fl_nor_run(struct fl_ctx* ctx) {
+    struct nor_geometry geometry;
+    struct nor_job job;
+    uint32_t free_ram;
+    unsigned refused;
+
+    if (ctx->params.stream) return nor_stream_run(ctx);
+    if (ctx->params.image_size == 0) {
+        ctx->state = FL_STATE_VERIFYING;
+        return FL_STATE_DONE;
+    }
+    refused = nor_prepare(ctx, &job, &geometry, &free_ram);
+    if (refused) return refused;
     fl_service(ctx);
 
     if (nor_erase(ctx, &job, &geometry) != 0) return FL_STATE_ERASE_ERROR;

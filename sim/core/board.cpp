@@ -21,6 +21,12 @@ public:
     void Stop() override {}
 };
 
+std::string Hex8(uint8_t value) {
+    char text[8];
+    std::snprintf(text, sizeof text, "0x%02X", value);
+    return text;
+}
+
 std::string Hex32(uint32_t value) {
     char text[16];
     std::snprintf(text, sizeof text, "0x%08" PRIx32, value);
@@ -48,7 +54,8 @@ Board::Board(BoardConfig config, BoardLinks links)
       flash_(std::move(config.flash)),
       programs_(std::move(config.programs)),
       links_(std::move(links)),
-      memory_(TraitsOf(config.cpu).ramBase, kRamSize, flash_.get()) {
+      memory_(TraitsOf(config.cpu).ramBase, kRamSize, flash_.get()),
+      uartBaud_(kLineBaud) {
     if (faults_.silentAfter && *faults_.silentAfter == 0) silent_ = true;
 }
 
@@ -64,6 +71,20 @@ size_t Board::Feed(Channel channel, const uint8_t* data, size_t n) {
     n = std::min(n, ReadBudget());
     if (n == 0) return 0;
     bytesTaken_ += n;
+    std::vector<uint8_t> corrupted;
+    if (channel == Channel::Serial) {
+        const uint64_t first = serialTaken_ + 1;
+        serialTaken_ += n;
+        for (auto it = faults_.corruptHostBytes.lower_bound(first);
+             it != faults_.corruptHostBytes.end() && *it <= serialTaken_; ++it) {
+            if (corrupted.empty()) corrupted.assign(data, data + n);
+            uint8_t& byte = corrupted[*it - first];
+            Log("fault: host byte " + std::to_string(*it) + " corrupted on the line (" + Hex8(byte) + " arrived as " +
+                Hex8(static_cast<uint8_t>(~byte)) + ")");
+            byte = static_cast<uint8_t>(~byte);
+        }
+        if (!corrupted.empty()) data = corrupted.data();
+    }
     Poll();
     if (program_)
         ProgramBytes(channel, data, n);
@@ -90,6 +111,7 @@ void Board::Reset() {
     halted_ = false;
     hasPendingEntry_ = false;
     channels_ = {};
+    uartBaud_ = kLineBaud;
     Log("board reset: boot ROM waiting for commands");
     if (usb && links_.usbDisconnect) links_.usbDisconnect();
 }
@@ -263,6 +285,10 @@ void Board::StartProgram(Channel channel, uint32_t entry) {
         if (c == Channel::Usb) programUsedUsb_ = true;
         Send(c, data, n);
     };
+    context.serialRate = [this](unsigned baud) {
+        if (uartBaud_.exchange(baud) != baud) Log("UART now runs at " + std::to_string(baud) + " baud");
+    };
+    context.serialSent = links_.serialSent;
     context.ended = [this](bool backToRom) {
         programBackToRom_ = backToRom;
         programEnded_ = true;
@@ -347,14 +373,22 @@ void Board::StatusQuery(Channel channel, std::vector<uint8_t>* pass) {
 void Board::EndProgram(bool toRom) {
     bool usb = programChannel_ == Channel::Usb || programUsedUsb_;
     program_->Stop();
+    std::vector<uint8_t> unread;
+    if (toRom) unread = program_->TakeUnread(Channel::Serial);
     program_.reset();
     channels_ = {};
+    // The boot ROM sets its own speed again, whatever the program left.
+    if (uartBaud_.exchange(kLineBaud) != kLineBaud) Log("UART back at " + std::to_string(kLineBaud) + " baud");
     if (!toRom) {
         halted_ = true;
         Log("program stopped; the board is silent until reset (SIGUSR1)");
         return;
     }
     Log("program ended; boot ROM waiting for commands");
+    if (!unread.empty()) {
+        Log("the boot ROM reads " + std::to_string(unread.size()) + " host bytes the program left in the UART");
+        RomBytes(Channel::Serial, unread.data(), unread.size());
+    }
     if (usb) {
         Log("USB device re-enumerates: the host must enumerate again");
         if (links_.usbDisconnect) links_.usbDisconnect();
@@ -368,6 +402,20 @@ void Board::SendWord(Channel channel, uint32_t word) {
 
 void Board::Send(Channel channel, const uint8_t* data, size_t n) {
     if (silent_ || !links_.toHost) return;
+    if (channel == Channel::Serial && !faults_.corruptAnswerBytes.empty()) {
+        const uint64_t first = serialSentCount_.fetch_add(n) + 1;
+        auto it = faults_.corruptAnswerBytes.lower_bound(first);
+        if (it != faults_.corruptAnswerBytes.end() && *it < first + n) {
+            std::vector<uint8_t> corrupted(data, data + n);
+            for (; it != faults_.corruptAnswerBytes.end() && *it < first + n; ++it) {
+                uint8_t& byte = corrupted[*it - first];
+                Log("fault: board byte " + std::to_string(*it) + " corrupted on the line");
+                byte = static_cast<uint8_t>(~byte);
+            }
+            links_.toHost(channel, corrupted.data(), n);
+            return;
+        }
+    }
     links_.toHost(channel, data, n);
 }
 

@@ -35,6 +35,9 @@ struct BoardLinks {
     std::function<void()> usbDisconnect;
     // A program ended on its own thread: the feeding thread should call Poll() soon.
     std::function<void()> programEnded;
+    // True when every byte for the host on the serial line has left the board (the
+    // UART's transmitter is idle); unset: always.
+    std::function<bool()> serialSent;
 };
 
 struct BoardConfig {
@@ -70,6 +73,10 @@ public:
     uint32_t PendingEntry() const { return pendingEntry_; }
     bool HasPendingEntry() const { return hasPendingEntry_; }
     Cpu GetCpu() const { return cpu_; }
+    // The UART's current rate in baud: the boot ROM's 115200 until a program
+    // changes the divisor, and again once the board is back in its boot ROM.
+    unsigned SerialBaud() const { return uartBaud_.load(); }
+    const LinkFaults& Faults() const { return faults_; }
     BusMemory& Memory() { return memory_; }
     BoardFlash* Flash() { return flash_.get(); }
     uint64_t RegisterWrites() const { return registerWrites_; }
@@ -121,6 +128,9 @@ private:
     uint64_t statusQueries_ = 0;
     uint64_t unknownFrames_ = 0;
     uint64_t bytesTaken_ = 0;
+    uint64_t serialTaken_ = 0;
+    std::atomic<uint64_t> serialSentCount_ = 0;
+    std::atomic<unsigned> uartBaud_;
     std::atomic<bool> silent_ = false;
     bool halted_ = false;  // a program stopped without handing the board back
 

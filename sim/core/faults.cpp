@@ -81,6 +81,18 @@ FaultParse ParseLinkFault(std::string_view spec, LinkFaults* faults, std::string
         faults->statusWords[n] = word;
         return FaultParse::Applied;
     }
+    if (name == "corrupt" || name == "corrupt-answer") {
+        if (parts.size() != 2 || !ParseCount(parts[1], &n) || n == 0)
+            return Malformed(error, spec, name == "corrupt" ? "corrupt:N with N >= 1" : "corrupt-answer:N with N >= 1");
+        (name == "corrupt" ? faults->corruptHostBytes : faults->corruptAnswerBytes).insert(n);
+        return FaultParse::Applied;
+    }
+    if (name == "line-limit") {
+        if (parts.size() != 2 || !ParseCount(parts[1], &n) || n == 0 || n > 100000000)
+            return Malformed(error, spec, "line-limit:BAUD with BAUD from 1 to 100000000");
+        faults->lineLimit = static_cast<unsigned>(n);
+        return FaultParse::Applied;
+    }
     return FaultParse::NotMine;
 }
 
@@ -95,6 +107,12 @@ std::string FaultHelp() {
            "  status-silent:N      the Nth flashing-status query gets no answer\n"
            "  status-word:N:WORD   the Nth flashing-status query is answered with WORD\n"
            "                       instead of the running program's answer\n"
+           "  corrupt:N            the Nth byte the host sends on the serial line arrives\n"
+           "                       with every bit inverted\n"
+           "  corrupt-answer:N     the Nth byte the board sends on the serial line arrives\n"
+           "                       at the host with every bit inverted\n"
+           "  line-limit:BAUD      the serial cable carries at most BAUD: while the line\n"
+           "                       runs faster, every byte arrives garbled\n"
            "  Flash faults go to the board's flash (ADDR hexadecimal: a NOR bus address, or\n"
            "  on VireoC a NAND offset): erase-stuck:ADDR, program-stuck:ADDR,\n"
            "  bit-flip:ADDR:BIT, bad-block:ADDR\n";

@@ -22,6 +22,12 @@ struct LinkFaults {
     std::set<uint64_t> statusSilent;
     // Flashing-status query N is answered with the word instead of the program's answer.
     std::map<uint64_t, uint32_t> statusWords;
+    // Byte N of what the host sends on the serial line arrives with every bit inverted.
+    std::set<uint64_t> corruptHostBytes;
+    // Byte N of what the board sends on the serial line arrives with every bit inverted.
+    std::set<uint64_t> corruptAnswerBytes;
+    // The serial cable carries no more than this many baud: faster bytes arrive garbled.
+    std::optional<unsigned> lineLimit;
 };
 
 inline constexpr uint32_t kDefaultRegFaultWord = 0xFFFFFFFF;

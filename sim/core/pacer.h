@@ -15,6 +15,14 @@ public:
 
     Pacer(unsigned baud, unsigned bitsPerByte) : baud_(baud), bitsPerByte_(bitsPerByte) {}
 
+    unsigned Baud() const { return baud_; }
+    // The line changed speed: the next byte starts a schedule at the new rate.
+    void SetBaud(unsigned baud) {
+        if (baud == baud_ || baud == 0) return;
+        baud_ = baud;
+        busy_ = false;
+    }
+
     // Bytes that may move now. The first call after Idle() starts a new stretch.
     size_t Allowed(Clock::time_point now);
     void Took(size_t n) { moved_ += n; }

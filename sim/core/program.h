@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <vector>
 
 namespace vsim {
 
@@ -27,6 +28,10 @@ struct ProgramContext {
     uint32_t entry = 0;  // address the boot ROM jumps to
     // Sends bytes to the host on a channel; callable from the program's thread.
     std::function<void(Channel, const uint8_t*, size_t)> toHost;
+    // The UART's rate changed (the program wrote its divisor); in baud.
+    std::function<void(unsigned baud)> serialRate;
+    // True when every byte sent to the host on the serial line has left the board.
+    std::function<bool()> serialSent;
     // Called once when the program ends by itself. backToRom: the program handed the
     // board back to its boot ROM (a finished flash library does); false: it crashed or
     // stopped, and the board stays silent.
@@ -42,6 +47,12 @@ public:
     virtual void HostBytes(Channel channel, const uint8_t* data, size_t n) = 0;
     // Ends the program's thread; safe to call more than once.
     virtual void Stop() = 0;
+    // Host bytes the program had not read from a channel when it ended: the UART
+    // keeps them for whoever reads it next (the boot ROM).
+    virtual std::vector<uint8_t> TakeUnread(Channel channel) {
+        (void)channel;
+        return {};
+    }
 };
 
 using ProgramFactory = std::function<std::unique_ptr<Program>(const ProgramContext&)>;

@@ -39,6 +39,12 @@ inline constexpr uint32_t kFifoStatus = 0x04;  // bit 0: a byte waits; bit 1: ro
 inline constexpr uint32_t kFifoCommit = 0x08;  // USB only: hands the collected bytes to the host
 inline constexpr uint32_t kFifoRxReady = 1u << 0;
 inline constexpr uint32_t kFifoTxRoom = 1u << 1;
+inline constexpr uint32_t kFifoTxIdle = 1u << 2;  // UART only: every byte written has left on the line
+// UART only: the baud-rate divisor. The UART's clock (14.7456 MHz) divided by 16
+// gives kUartClockBaud; the line runs at kUartClockBaud / divisor.
+inline constexpr uint32_t kUartDivisor = 0x0C;
+inline constexpr uint32_t kUartClockBaud = 921600;
+inline constexpr uint32_t kRomUartDivisor = 8;  // 115200 baud, as the boot ROM sets it
 
 // NAND controller registers (offsets from BoardMap::nandController).
 inline constexpr uint32_t kNandCommand = 0x00;

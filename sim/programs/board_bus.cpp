@@ -46,9 +46,16 @@ void BoardBus::Write(uint32_t addr, uint32_t value, unsigned size) {
 }
 
 uint32_t BoardBus::FifoRead(Channel channel, uint32_t offset) {
+    if (channel == Channel::Serial && offset == kUartDivisor) return uartDivisor_;
+    bool sent = true;
+    if (channel == Channel::Serial && offset == kFifoStatus && context_.serialSent) sent = context_.serialSent();
     std::lock_guard lock(mutex_);
     auto& queue = received_[static_cast<int>(channel)];
-    if (offset == kFifoStatus) return (queue.empty() ? 0 : kFifoRxReady) | kFifoTxRoom;
+    if (offset == kFifoStatus) {
+        uint32_t status = (queue.empty() ? 0 : kFifoRxReady) | kFifoTxRoom;
+        if (channel == Channel::Serial && sent) status |= kFifoTxIdle;
+        return status;
+    }
     if (offset == kFifoData && !queue.empty()) {
         const uint8_t byte = queue.front();
         queue.pop_front();
@@ -65,6 +72,11 @@ void BoardBus::FifoWrite(Channel channel, uint32_t offset, uint32_t value) {
         } else {
             usbPacket_.push_back(byte);
         }
+    } else if (offset == kUartDivisor && channel == Channel::Serial) {
+        // A divisor of 0 would stop the clock; the UART ignores it.
+        if (value == 0 || value > 0xFFFF) return;
+        uartDivisor_ = value;
+        if (context_.serialRate) context_.serialRate(kUartClockBaud / value);
     } else if (offset == kFifoCommit && channel == Channel::Usb) {
         if (context_.toHost && !usbPacket_.empty()) context_.toHost(channel, usbPacket_.data(), usbPacket_.size());
         usbPacket_.clear();
@@ -78,6 +90,14 @@ void BoardBus::HostBytes(Channel channel, const uint8_t* data, size_t n) {
         queue.insert(queue.end(), data, data + n);
     }
     hostBytes_.notify_all();
+}
+
+std::vector<uint8_t> BoardBus::TakeReceived(Channel channel) {
+    std::lock_guard lock(mutex_);
+    auto& queue = received_[static_cast<int>(channel) & 1];
+    std::vector<uint8_t> bytes(queue.begin(), queue.end());
+    queue.clear();
+    return bytes;
 }
 
 void BoardBus::RequestStop() {

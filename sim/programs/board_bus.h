@@ -1,7 +1,7 @@
 // The peripherals a running program sees besides RAM: the flash devices (through
 // BoardFlash), the UART and the USB FIFO that carry bytes to and from the host,
-// and the system-control block (chip ID, microsecond timer, hand-back to the
-// boot ROM). Shared by the emulated and the native programs.
+// with the UART's baud-rate divisor, and the system-control block (chip ID,
+// microsecond timer, hand-back to the boot ROM). Shared by the emulated and the native programs.
 #pragma once
 
 #include <array>
@@ -30,6 +30,8 @@ public:
     void Write(uint32_t addr, uint32_t value, unsigned size);
 
     void HostBytes(Channel channel, const uint8_t* data, size_t n);
+    // Takes the host bytes of a channel that the program has not read.
+    std::vector<uint8_t> TakeReceived(Channel channel);
 
     bool HandedBack() const { return handedBack_; }
     // Ends waits for the host at once; the runner then stops the program.
@@ -48,6 +50,7 @@ private:
     std::condition_variable hostBytes_;
     std::array<std::deque<uint8_t>, 2> received_;
     std::vector<uint8_t> usbPacket_;
+    uint32_t uartDivisor_ = kRomUartDivisor;  // the program's thread only
     std::atomic<bool> handedBack_{false};
     std::atomic<bool> stop_{false};
 };

@@ -65,6 +65,7 @@ public:
     }
 
     void HostBytes(Channel channel, const uint8_t* data, size_t n) override { bus_.HostBytes(channel, data, n); }
+    std::vector<uint8_t> TakeUnread(Channel channel) override { return bus_.TakeReceived(channel); }
 
     void Stop() override {
         bus_.RequestStop();

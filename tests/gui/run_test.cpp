@@ -5,6 +5,7 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -160,6 +161,45 @@ TEST_F(RunTest, FlashingNorRunsToCompletion) {
     EXPECT_EQ(caption->text(), "Status:");
     EXPECT_EQ(bar->value(), 0);
     EXPECT_TRUE(bar->text().isEmpty()) << bar->text().toStdString();
+}
+
+TEST_F(RunTest, FastSerialFlashingFromTheWindowMenu) {
+    Start(false, {"--dump-flash", folder.filePath("flash.out")});
+    ChooseBoard();
+    QAction* fast = window->findChild<QAction*>("fastFlashingAction");
+    ASSERT_NE(fast, nullptr);
+    EXPECT_EQ(fast->text(), "Fast serial flashing");
+    EXPECT_TRUE(fast->isCheckable());
+    EXPECT_FALSE(fast->isChecked()) << "the normal run is the default";
+    fast->trigger();
+    EXPECT_TRUE(page->FastSerialFlashing());
+    page->findChild<QCheckBox*>("flashingBox")->click();
+    const QString image = WriteImage(64 * 1024);
+    page->findChild<QLineEdit*>("imageEdit")->setText(image);
+
+    ExecuteAndWait();
+    const QStringList lines = LogLines(log);
+    ASSERT_EQ(lines.size(), 4) << lines.join("|").toStdString();
+    EXPECT_EQ(lines[1], "UART is using");
+    EXPECT_TRUE(lines[2].startsWith("Image verified: ")) << lines[2].toStdString();
+    EXPECT_EQ(lines[3], "Flashing Completed");
+    EXPECT_EQ(bar->value(), bar->maximum());
+    EXPECT_TRUE(captions.contains("Downloading:"));
+
+    // Unchecked again, the next run is a normal one.
+    fast->trigger();
+    EXPECT_FALSE(page->FastSerialFlashing());
+    page->findChild<QLineEdit*>("imageEdit")->setText(folder.filePath("missing.bin"));
+    ExecuteAndWait();
+    EXPECT_EQ(LogLines(log).mid(4), (QStringList{"UART is using", "Error!!- Reason: Can't open the Image File"}));
+
+    app.reset();  // the board writes its flash out as it ends
+    QFile dump(folder.filePath("flash.out"));
+    ASSERT_TRUE(dump.open(QIODevice::ReadOnly));
+    QFile written(image);
+    ASSERT_TRUE(written.open(QIODevice::ReadOnly));
+    const QByteArray expected = written.readAll();
+    EXPECT_EQ(dump.read(expected.size()), expected);
 }
 
 TEST_F(RunTest, MissingImageEndsTheRunWithItsReason) {

@@ -53,7 +53,7 @@ TEST_F(BusTest, UartSendsEachByteAndUsbOnlyWholePackets) {
 
 TEST_F(BusTest, HostBytesArriveOnTheirOwnChannelInOrder) {
     const BoardMap& map = bus_->Map();
-    EXPECT_EQ(bus_->Read(map.uart + kFifoStatus, 4), kFifoTxRoom);
+    EXPECT_EQ(bus_->Read(map.uart + kFifoStatus, 4), kFifoTxRoom | kFifoTxIdle);
     const uint8_t bytes[] = {7, 8};
     bus_->HostBytes(Channel::Usb, bytes, 2);
     EXPECT_EQ(bus_->Read(map.uart + kFifoStatus, 4) & kFifoRxReady, 0u);
@@ -62,6 +62,27 @@ TEST_F(BusTest, HostBytesArriveOnTheirOwnChannelInOrder) {
     EXPECT_EQ(bus_->Read(map.usbFifo + kFifoData, 4), 8u);
     EXPECT_EQ(bus_->Read(map.usbFifo + kFifoStatus, 4) & kFifoRxReady, 0u);
     EXPECT_EQ(bus_->Read(map.usbFifo + kFifoData, 4), 0u);
+}
+
+TEST(Uart, DivisorSetsTheLinesRateAndTheTransmitterSaysWhenItIsIdle) {
+    std::vector<unsigned> rates;
+    bool sent = false;
+    ProgramContext context;
+    context.cpu = Cpu::VireoC_TO2;
+    context.serialRate = [&](unsigned baud) { rates.push_back(baud); };
+    context.serialSent = [&] { return sent; };
+    BoardBus bus(context);
+    const uint32_t uart = bus.Map().uart;
+    EXPECT_EQ(bus.Read(uart + kUartDivisor, 4), kRomUartDivisor) << "the boot ROM's 115200 baud";
+    bus.Write(uart + kUartDivisor, 1, 4);
+    bus.Write(uart + kUartDivisor, 0, 4);  // would stop the clock: ignored
+    bus.Write(uart + kUartDivisor, 4, 4);
+    EXPECT_EQ(rates, (std::vector<unsigned>{921600, 230400}));
+    EXPECT_EQ(bus.Read(uart + kUartDivisor, 4), 4u);
+    EXPECT_EQ(bus.Read(uart + kFifoStatus, 4) & kFifoTxIdle, 0u);
+    sent = true;
+    EXPECT_EQ(bus.Read(uart + kFifoStatus, 4) & kFifoTxIdle, kFifoTxIdle);
+    EXPECT_EQ(bus.Read(bus.Map().usbFifo + kFifoStatus, 4) & kFifoTxIdle, 0u) << "the USB FIFO has no such bit";
 }
 
 TEST_F(BusTest, SystemControlHandsBackOnlyWithTheKey) {

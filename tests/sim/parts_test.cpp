@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <termios.h>
 
+#include <vector>
+
 #include "core/cpu.h"
 #include "core/faults.h"
 #include "core/line_check.h"
@@ -25,18 +27,45 @@ TEST(Faults, LinkFaultsParseStrictly) {
     EXPECT_EQ(f.statusSilent, std::set<uint64_t>{2});
     EXPECT_EQ(vsim::ParseLinkFault("status-word:4:00B40000", &f, &error), FaultParse::Applied);
     EXPECT_EQ(f.statusWords, (std::map<uint64_t, uint32_t>{{4, 0x00B40000}}));
+    EXPECT_EQ(vsim::ParseLinkFault("corrupt:60000", &f, &error), FaultParse::Applied);
+    EXPECT_EQ(vsim::ParseLinkFault("corrupt:7", &f, &error), FaultParse::Applied);
+    EXPECT_EQ(f.corruptHostBytes, (std::set<uint64_t>{7, 60000}));
+    EXPECT_EQ(vsim::ParseLinkFault("corrupt-answer:9", &f, &error), FaultParse::Applied);
+    EXPECT_EQ(f.corruptAnswerBytes, std::set<uint64_t>{9});
+    EXPECT_EQ(vsim::ParseLinkFault("line-limit:460800", &f, &error), FaultParse::Applied);
+    EXPECT_EQ(f.lineLimit, 460800u);
 
-    for (const char* bad :
-         {"reg-word", "reg-word:0", "reg-word:x", "reg-word:1:", "reg-word:1:123456789", "reg-word:1:2:3",
-          "reg-word:-1", "reg-word: 1", "silent-after", "silent-after:1:2", "silent-after:+5", "status-silent:0",
-          "status-word:1", "status-word:1:0x", "status-word:1:zz", "status-word:99999999999999999999:1"}) {
+    for (const char* bad : {"reg-word",
+                            "reg-word:0",
+                            "reg-word:x",
+                            "reg-word:1:",
+                            "reg-word:1:123456789",
+                            "reg-word:1:2:3",
+                            "reg-word:-1",
+                            "reg-word: 1",
+                            "silent-after",
+                            "silent-after:1:2",
+                            "silent-after:+5",
+                            "status-silent:0",
+                            "status-word:1",
+                            "status-word:1:0x",
+                            "status-word:1:zz",
+                            "status-word:99999999999999999999:1",
+                            "corrupt",
+                            "corrupt:0",
+                            "corrupt:1:2",
+                            "corrupt-answer:x",
+                            "line-limit",
+                            "line-limit:0",
+                            "line-limit:200000000"}) {
         SCOPED_TRACE(bad);
         vsim::LinkFaults untouched;
         error.clear();
         EXPECT_EQ(vsim::ParseLinkFault(bad, &untouched, &error), FaultParse::Malformed);
         EXPECT_FALSE(error.empty());
         EXPECT_TRUE(untouched.regWords.empty() && !untouched.silentAfter && untouched.statusSilent.empty() &&
-                    untouched.statusWords.empty());
+                    untouched.statusWords.empty() && untouched.corruptHostBytes.empty() &&
+                    untouched.corruptAnswerBytes.empty() && !untouched.lineLimit);
     }
     EXPECT_EQ(vsim::ParseLinkFault("erase-stuck:A0000000", &f, &error), FaultParse::NotMine);
     EXPECT_EQ(vsim::ParseLinkFault("", &f, &error), FaultParse::NotMine);
@@ -78,6 +107,36 @@ TEST(LineCheck, ReportsAMismatchOncePerChange) {
     ASSERT_TRUE(speed);
     EXPECT_NE(speed->find("38400 baud"), std::string::npos);
     EXPECT_TRUE(vsim::LineCheck(vsim::Cpu::VireoC_TO2).Check(Line(B115200, true)));
+}
+
+TEST(LineCheck, ComparesTheHostWithTheUartsCurrentRate) {
+    vsim::LineCheck check(vsim::Cpu::VireoC_TO2);
+    EXPECT_FALSE(check.Check(Line(B921600, false), 921600));
+    auto m = check.Check(Line(B115200, false), 921600);
+    ASSERT_TRUE(m);
+    EXPECT_NE(m->find("UART runs at 921600 baud"), std::string::npos) << *m;
+    EXPECT_NE(m->find("garbled"), std::string::npos) << *m;
+    EXPECT_TRUE(vsim::RatesMatch(115200, 115200));
+    EXPECT_TRUE(vsim::RatesMatch(115200, 117000)) << "within a UART's tolerance";
+    EXPECT_FALSE(vsim::RatesMatch(115200, 121000));
+    EXPECT_FALSE(vsim::RatesMatch(921600, 0));
+}
+
+TEST(LineNoise, NothingThatCrossesAMismatchedLineArrivesIntact) {
+    std::vector<uint8_t> sent(800);
+    for (size_t i = 0; i < sent.size(); ++i) sent[i] = static_cast<uint8_t>(i * 37);
+    vsim::LineNoise noise;
+    // Same rate over a cable that cannot carry it: as many bytes, all of them wrong.
+    auto same = noise.Garble(sent.data(), sent.size(), 921600, 921600);
+    ASSERT_EQ(same.size(), sent.size());
+    for (size_t i = 0; i < sent.size(); ++i) EXPECT_NE(same[i], sent[i]) << i;
+    // A sender eight times faster: about one byte in eight is framed at all.
+    auto fast = noise.Garble(sent.data(), sent.size(), 921600, 115200);
+    EXPECT_EQ(fast.size(), sent.size() / 8);
+    // A slower sender: a byte (of garbage) for each byte.
+    auto slow = noise.Garble(sent.data(), sent.size(), 115200, 921600);
+    EXPECT_EQ(slow.size(), sent.size());
+    EXPECT_NE(slow, sent);
 }
 
 TEST(Pacer, SchedulesByTotalBytes) {
