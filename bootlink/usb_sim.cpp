@@ -1,22 +1,44 @@
-// Driver layer for the virtual board: its USB boot device is a Unix stream socket
-// carrying the bulk OUT bytes one way and the bulk IN bytes the other.
-#include <fcntl.h>
-#include <sys/socket.h>
-#include <sys/stat.h>
-#include <sys/un.h>
+// Driver layer for the virtual board: its USB boot device is a stream (Unix socket
+// or TCP, see sim_stream.h) carrying the bulk OUT bytes one way and the bulk IN
+// bytes the other.
+#include <mutex>
 
-#include <cerrno>
-#include <cstring>
-
-#include "common/unique_fd.h"
-#include "io_posix.h"
+#include "sim_stream.h"
 #include "usb_driver.h"
 #include "usb_registry.h"
 
 namespace bootwire::usb {
-namespace {
 
-using sealbench::UniqueFd;
+bool ParseSimAddress(const std::string& text, SimAddress* address, std::string* why) {
+    *address = SimAddress{};
+    const std::string prefix = "tcp:";
+    if (text.compare(0, prefix.size(), prefix) != 0) {
+        address->path = text;
+        return true;
+    }
+    std::string rest = text.substr(prefix.size());
+    size_t colon = rest.rfind(':');
+    if (colon == std::string::npos || colon == 0 || colon + 1 == rest.size()) {
+        *why = "\"" + text + "\" is not an address of the form tcp:HOST:PORT";
+        return false;
+    }
+    std::string host = rest.substr(0, colon);
+    if (host.size() > 2 && host.front() == '[' && host.back() == ']') {
+        host = host.substr(1, host.size() - 2);
+    }
+    std::string port = rest.substr(colon + 1);
+    if (port.find_first_not_of("0123456789") != std::string::npos || port.size() > 5 || std::stoul(port) == 0 ||
+        std::stoul(port) > 65535) {
+        *why = "\"" + text + "\" has no valid port number (1 to 65535)";
+        return false;
+    }
+    address->tcp = true;
+    address->host = host;
+    address->port = port;
+    return true;
+}
+
+namespace {
 
 constexpr uint32_t kSimDriverVersion = 1000;
 
@@ -41,42 +63,57 @@ private:
 
 class SimDriver final : public Driver {
 public:
-    explicit SimDriver(std::string path) : path_(std::move(path)) {}
+    explicit SimDriver(std::string text) : text_(std::move(text)) {
+        valid_ = ParseSimAddress(text_, &address_, &invalidWhy_);
+    }
 
-    std::unique_ptr<DriverHandle> Open(std::string*) override { return std::make_unique<SimHandle>(*this); }
+    std::unique_ptr<DriverHandle> Open(std::string* why) override {
+        if (!valid_) {
+            *why = "BOOTWIRE_USB_SIM: " + invalidWhy_;
+            return nullptr;
+        }
+        return std::make_unique<SimHandle>(*this);
+    }
     Error LastOpenError() const override { return lastError_; }
     std::string LastOpenDetail() const override { return lastDetail_; }
 
-    bool Present() const {
-        struct stat st {};
-        return ::stat(path_.c_str(), &st) == 0 && S_ISSOCK(st.st_mode);
+    // Whether the board answers. Over TCP that takes a connection, which the open
+    // that follows a scan then uses rather than knocking twice.
+    bool Present() {
+        if (!address_.tcp) {
+            return SimSocketPresent(address_);
+        }
+        std::lock_guard lock(mutex_);
+        pending_ = SimConnect(address_, &lastError_, &lastDetail_);
+        return pending_ != nullptr;
     }
 
     uint32_t Connect() {
-        UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
-        sockaddr_un addr{};
-        addr.sun_family = AF_UNIX;
-        if (!fd.Valid() || path_.size() >= sizeof addr.sun_path) {
-            lastError_ = Error::Io;
-            lastDetail_ = "cannot reach the virtual board's USB socket " + path_;
+        std::unique_ptr<SimStream> stream;
+        {
+            std::lock_guard lock(mutex_);
+            stream = std::move(pending_);
+        }
+        if (!stream) {
+            stream = SimConnect(address_, &lastError_, &lastDetail_);
+        }
+        if (!stream) {
+            lastDetail_ = "cannot reach the virtual board's USB device at " + text_ + ": " + lastDetail_;
             return 0;
         }
-        std::memcpy(addr.sun_path, path_.c_str(), path_.size() + 1);
-        if (::connect(fd.Get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-            int err = errno;
-            lastError_ = posix::ErrorFromErrno(err);
-            lastDetail_ = "cannot connect to the virtual board's USB socket " + path_ + ": " + std::strerror(err);
-            return 0;
-        }
-        ::fcntl(fd.Get(), F_SETFL, ::fcntl(fd.Get(), F_GETFL) | O_NONBLOCK);
-        return devices_.Add(std::make_shared<UniqueFd>(std::move(fd)));
+        return devices_.Add(std::shared_ptr<SimStream>(std::move(stream)));
     }
 
-    DeviceRegistry<UniqueFd>& devices() { return devices_; }
+    DeviceRegistry<SimStream>& devices() { return devices_; }
 
 private:
-    std::string path_;
-    DeviceRegistry<UniqueFd> devices_;
+    std::string text_;
+    SimAddress address_;
+    bool valid_ = false;
+    std::string invalidWhy_;
+    std::mutex mutex_;
+    std::unique_ptr<SimStream> pending_;
+    DeviceRegistry<SimStream> devices_;
     Error lastError_ = Error::Driver;
     std::string lastDetail_;
 };
@@ -117,23 +154,22 @@ bool SimHandle::Request(uint32_t code, uint8_t* record, size_t size, uint8_t* bu
             return true;
         }
         case kTransferRequest: {
-            auto fd = driver_.devices().Find(GetField(record, kTransferDevice));
+            auto stream = driver_.devices().Find(GetField(record, kTransferDevice));
             uint32_t length = GetField(record, kTransferLength);
-            auto timeout = std::chrono::milliseconds(GetField(record, kTransferTimeout));
-            auto deadline = posix::Clock::now() + timeout;
-            std::string detail;
+            auto deadline = SimClock::now() + std::chrono::milliseconds(GetField(record, kTransferTimeout));
+            std::string detail = "no such device";
             size_t moved = 0;
-            Error e = Error::Io;
-            if (fd && GetField(record, kTransferDirection) == 1) {
-                e = posix::ReadSome(fd->Get(), buffer, length, deadline, timeout, &moved, &detail);
-            } else if (fd) {
-                e = posix::WriteAll(fd->Get(), buffer, length, deadline, timeout, nullptr, &detail, true);
+            Error e = Error::Gone;
+            if (stream && GetField(record, kTransferDirection) == 1) {
+                e = stream->Read(buffer, length, deadline, &moved, &detail);
+            } else if (stream) {
+                e = stream->Write(buffer, length, deadline, &detail);
                 moved = e == Error::Ok ? length : 0;
             }
             PutField(record, kTransferMoved, static_cast<uint32_t>(moved));
             PutField(record, kTransferSuccess, e == Error::Ok ? 1 : 0);
-            transferError_ = fd ? e : Error::Gone;
-            transferDetail_ = fd ? detail : "no such device";
+            transferError_ = e;
+            transferDetail_ = e == Error::Ok ? std::string() : detail;
             return true;
         }
         default:
@@ -143,8 +179,6 @@ bool SimHandle::Request(uint32_t code, uint8_t* record, size_t size, uint8_t* bu
 
 }  // namespace
 
-std::unique_ptr<Driver> MakeSimDriver(std::string socketPath) {
-    return std::make_unique<SimDriver>(std::move(socketPath));
-}
+std::unique_ptr<Driver> MakeSimDriver(std::string address) { return std::make_unique<SimDriver>(std::move(address)); }
 
 }  // namespace bootwire::usb

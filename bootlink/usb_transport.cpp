@@ -6,9 +6,8 @@
 namespace bootwire::usb {
 namespace {
 
-std::unique_ptr<DriverHandle> CheckDriver(Driver& driver) {
-    std::string why;
-    auto handle = driver.Open(&why);
+std::unique_ptr<DriverHandle> CheckDriver(Driver& driver, std::string* why) {
+    auto handle = driver.Open(why);
     if (!handle) {
         std::fputs("Cannot open WinDriver device\n", stdout);
         return nullptr;
@@ -94,7 +93,7 @@ std::unique_ptr<Transport> Enumerate(std::shared_ptr<Driver> shared, Error* erro
     Driver& driver = *shared;
     *error = Error::NotFound;
     detail->clear();
-    auto scanHandle = CheckDriver(driver);
+    auto scanHandle = CheckDriver(driver, detail);
     if (!scanHandle) {
         *error = Error::Driver;
         return nullptr;

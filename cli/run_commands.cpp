@@ -1,13 +1,12 @@
 // download, flash and mem-init: the download page's "Execute" and "Mem Init?" for
 // scripts. The status-log lines go to stdout, progress and diagnostics to stderr.
-#include <unistd.h>
-
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
 #include <mutex>
 
 #include "commands.h"
+#include "common/terminal.h"
 #include "connection.h"
 #include "download/target_run.h"
 #include "options.h"
@@ -115,7 +114,7 @@ private:
 ProgressMode ModeOf(const std::string& text) {
     if (text == "plain") return ProgressMode::Plain;
     if (text == "none") return ProgressMode::None;
-    return isatty(STDERR_FILENO) ? ProgressMode::Bar : ProgressMode::None;
+    return StderrIsTerminal() ? ProgressMode::Bar : ProgressMode::None;
 }
 
 MemoryInitChoice MemoryInitOf(const std::string& mode) {

@@ -1,6 +1,6 @@
 // vireo-sim: a virtual Vireo board for tests, benchmarks and users without
-// hardware. It serves the boot ROM on a pseudo-terminal (and on a Unix socket
-// standing in for the USB boot device) until SIGINT or SIGTERM.
+// hardware. It serves the boot ROM on a pseudo-terminal (and on a Unix socket or a
+// loopback TCP port standing in for the USB boot device) until SIGINT or SIGTERM.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -35,6 +35,7 @@ constexpr std::chrono::milliseconds kLogFlushLimit{2000};
 struct Options {
     std::string cpu;
     std::string usbSocket;
+    std::optional<int> usbTcp;
     bool pace = false;
     std::string dumpFlash;
     std::vector<std::string> faults;
@@ -52,7 +53,8 @@ std::string Footer() {
            "                   (for example: kill -USR1 <pid>)\n"
            "\n"
            "The first line of standard output is \"serial: PATH\" (the pty to open); with\n"
-           "--usb-socket the second is \"usb: PATH\" (set BOOTWIRE_USB_SIM=PATH for the host).\n";
+           "--usb-socket or --usb-tcp the second is \"usb: ADDRESS\" (set BOOTWIRE_USB_SIM=ADDRESS\n"
+           "for the host; with --usb-tcp 0 it names the port the system chose).\n";
 }
 
 int Usage(const std::string& message) {
@@ -101,8 +103,15 @@ int main(int argc, char** argv) {
     app.add_option("--cpu", options.cpu, "Processor type: VireoB | VireoC_TO1 | VireoC_TO2")
         ->required()
         ->type_name("TYPE");
-    app.add_option("--usb-socket", options.usbSocket, "Also serve the USB boot device on this Unix socket")
-        ->type_name("PATH");
+    auto* usbSocket =
+        app.add_option("--usb-socket", options.usbSocket, "Also serve the USB boot device on this Unix socket")
+            ->type_name("PATH");
+    app.add_option("--usb-tcp", options.usbTcp,
+                   "Also serve the USB boot device on 127.0.0.1:PORT (0: any free port), for hosts that cannot "
+                   "reach a Unix socket (Windows programs under Wine)")
+        ->type_name("PORT")
+        ->check(CLI::Range(0, 65535))
+        ->excludes(usbSocket);
     app.add_flag("--pace", options.pace,
                  "Move serial bytes no faster than the real line (115200 baud; 10 bits a byte, 12 on VireoC_TO1)");
     app.add_option("--dump-flash", options.dumpFlash,
@@ -157,6 +166,7 @@ int main(int argc, char** argv) {
         vsim::Pty pty;
         std::optional<vsim::UsbListener> usb;
         if (!options.usbSocket.empty()) usb.emplace(options.usbSocket);
+        if (options.usbTcp) usb.emplace(vsim::UsbListener::Tcp(*options.usbTcp));
 
         vsim::BoardLinks links;
         links.toHost = [&outbox](vsim::Channel c, const uint8_t* data, size_t n) { outbox.Push(c, data, n); };

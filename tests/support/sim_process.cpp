@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -61,6 +62,8 @@ SimProcess::SimProcess(const std::string& cpu, std::vector<std::string> extra, b
         args.push_back("--usb-socket");
         args.push_back(dir_ + "/usb.sock");
     }
+    // --usb-tcp among the extra arguments makes the board announce its port too.
+    bool announcesUsb = usb || std::find(extra.begin(), extra.end(), "--usb-tcp") != extra.end();
     args.insert(args.end(), extra.begin(), extra.end());
     std::vector<char*> argv;
     for (auto& a : args) {
@@ -95,7 +98,7 @@ SimProcess::SimProcess(const std::string& cpu, std::vector<std::string> extra, b
         return;
     }
     serial_ = first.substr(8);
-    if (usb) {
+    if (announcesUsb) {
         std::string second = ReadLine(stdoutFd_, std::chrono::seconds(20));
         if (second.rfind("usb: ", 0) != 0) {
             error_ = "vireo-sim did not announce its USB socket: '" + second + "'";

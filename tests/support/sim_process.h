@@ -13,7 +13,9 @@ namespace sealtest {
 class SimProcess {
 public:
     // Starts vireo-sim with --cpu and the extra arguments; with `usb` it also serves
-    // a USB socket in a fresh temporary folder. ok() tells whether it runs, error() why not.
+    // a USB socket in a fresh temporary folder (with "--usb-tcp" among the extra
+    // arguments, usbSocket() is the tcp: address it announced). ok() tells whether it
+    // runs, error() why not.
     SimProcess(const std::string& cpu, std::vector<std::string> extra = {}, bool usb = false);
     ~SimProcess();
     SimProcess(const SimProcess&) = delete;
