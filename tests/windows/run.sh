@@ -8,7 +8,8 @@
 #      and download checked against the board's flash and memory, a silent board
 #      and a board that goes away, a missing port;
 #   4. the signing run with a stand-in sekurel_build.exe that records its arguments;
-#   5. the file tools' atomic writes: failures leave no file and no temporary.
+#   5. the file tools' atomic writes: failures leave no file and no temporary (a
+#      failed replace is tested in files_core_tests, which can hold a file open).
 #
 # Usage: tests/windows/run.sh [WINDOWS_BUILD [LINUX_BUILD]]   (default out/windows, out/default)
 # Needs the windows preset built, vireo-sim in LINUX_BUILD and scripts/package-windows.sh's zip
@@ -27,7 +28,7 @@ sims=()
 cleanup() {
     for pid in "${sims[@]}"; do kill "$pid" 2>/dev/null || true; done
     wineserver -k 2>/dev/null || true # this prefix's server only
-    rm -rf "$work"
+    [ -n "${KEEP_WINE_WORK:-}" ] && echo "kept $work" || rm -rf "$work"
 }
 trap cleanup EXIT
 
@@ -49,6 +50,10 @@ start=$(date +%s)
 step() { echo "[$(($(date +%s) - start))s] $*"; }
 
 step "creating the Wine prefix"
+# One server for the whole run: a server that ended between two programs would be
+# started again, and its start-up takes seconds and renews the prefix's COM links.
+mkdir -p "$WINEPREFIX"
+wineserver -p >/dev/null 2>&1
 wineboot -i >/dev/null 2>&1
 mkdir -p "$work/data"
 
@@ -108,7 +113,7 @@ packaged_cli=$(find "$unpacked" -name sealbench-cli.exe | head -n1)
 if wine "$packaged_cli" --version >"$work/version.out" 2>&1; then
     check "packaged sealbench-cli --version" grep -q 'sealbench-cli' "$work/version.out"
 else
-    check "packaged sealbench-cli --help (no --version yet)" wine "$packaged_cli" --help
+    check "packaged sealbench-cli --help (no --version yet)" bash -c "wine '$packaged_cli' --help >'$work/help.out'"
 fi
 image "$work/data/pkg.bin" 20000
 start_sim pkg --cpu VireoC_TO2 --flashlib model --dump-flash "$work/pkg.flash"
@@ -153,16 +158,16 @@ if wine "$cli" download "Z:$work/data/ram.bin" --port $com --cpu VireoC_TO2 >"$w
     pass "download over COM$com"
     kill -USR1 "$SIM_PID" # the application holds the board until a reset
     grep -q 'board reset' <(timeout 10 tail -f "$work/ram.err") || true
-    if wine "$cli" dump --help >/dev/null 2>&1; then
+    if wine "$cli" --help 2>/dev/null | grep -qE '^ +dump '; then
         wine "$cli" dump 80004000 "$(printf %X 70000)" -o "Z:$work/ram.back" --port $com --cpu VireoC_TO2 \
-            >"$work/dump.cli" 2>&1
+            >"$work/dump.cli" 2>&1 || true
         check "download: the board's memory holds the image" cmp -s "$work/data/ram.bin" "$work/ram.back"
     else
         ok=1
         for offset in 0 1020 1024 40000 69996; do
             address=$(printf %08x $((0x80004000 + offset)))
             want="Register/Memory 0x$address : 0x$(word_at "$work/data/ram.bin" $offset)"
-            got=$(wine "$cli" read "$address" --port $com --cpu VireoC_TO2 2>&1 | tr -d '\r' | tail -n1)
+            got=$(wine "$cli" read "$address" --port $com --cpu VireoC_TO2 2>&1 | tr -d '\r' | tail -n1 || true)
             [ "$got" = "$want" ] || {
                 ok=0
                 echo "    read $address: '$got', expected '$want'"
@@ -202,16 +207,20 @@ stop_sim
 
 step "a board that goes away"
 start_sim gone --cpu VireoC_TO2 --pace
-wine "$cli" download "Z:$work/data/big.bin" --port $com --cpu VireoC_TO2 --mem-init none >"$work/gone.cli" 2>&1 &
+wine "$cli" download "Z:$work/data/big.bin" --port $com --cpu VireoC_TO2 --mem-init none --progress plain \
+    >"$work/gone.cli" 2>&1 &
 cli_pid=$!
-sleep 3
+# Pulled only once the download is under way.
+for _ in $(seq 300); do grep -q 'Downloading: 10%' "$work/gone.cli" && break || sleep 0.1; done
 kill -KILL "$SIM_PID"
+wait "$SIM_PID" 2>/dev/null || true
 t0=$(date +%s)
 status=0
 wait $cli_pid || status=$?
 took=$(($(date +%s) - t0))
-check "a board that goes away ends the run with exit 1 (${took}s after)" \
-    bash -c "[ $status = 1 ] && [ $took -lt 30 ]"
+check "a board that goes away mid-download ends the run with exit 1 (${took}s after)" \
+    bash -c "[ $status = 1 ] && [ $took -lt 30 ] && grep -q 'Downloading: 10%' '$work/gone.cli' &&
+        grep -q 'Error!!- Reason: Downloading Error' '$work/gone.cli'"
 
 status=0
 wine "$cli" download "Z:$work/data/ram.bin" --port 42 --cpu VireoB >"$work/noport.cli" 2>&1 || status=$?
@@ -251,16 +260,9 @@ status=0
 wine "$cli" combine "Z:$files/out.img" --os "Z:$files/in.bin" --csf "Z:$files/missing.csf" --hwc "Z:$files/in.bin" \
     >/dev/null 2>&1 || status=$?
 check "combine with a missing input: exit 1, nothing created" bash -c "[ $status = 1 ] && [ '$(listing)' = '$before' ]"
-echo "keep me" >"$files/locked.s19"
-chmod 444 "$files/locked.s19"
-before=$(listing)
-status=0
-wine "$cli" srec "Z:$files/in.bin" "Z:$files/locked.s19" >"$work/locked.cli" 2>&1 || status=$?
-check "srec over a read-only file: exit 1, file kept, no temporary left" \
-    bash -c "[ $status = 1 ] && [ '$(listing)' = '$before' ] && grep -q 'keep me' '$files/locked.s19'"
 status=0
 wine "$cli" srec "Z:$files/in.bin" "Z:$files/ok.s19" >/dev/null 2>&1 || status=$?
-check "srec succeeds and leaves only its output" bash -c "[ $status = 0 ] && [ '$(listing)' = 'in.bin locked.s19 ok.s19 ' ]"
+check "srec succeeds and leaves only its output" bash -c "[ $status = 0 ] && [ '$(listing)' = 'in.bin ok.s19 ' ]"
 
 step "done: $failures failure(s)"
 [ $failures -eq 0 ]
