@@ -64,8 +64,8 @@ void ApplyBootLine(DCB* dcb, int lineMode) {
 COMMTIMEOUTS BootLineTimeouts() {
     COMMTIMEOUTS t{};
     t.ReadIntervalTimeout = MAXDWORD;
-    t.ReadTotalTimeoutMultiplier = MAXDWORD;
-    t.ReadTotalTimeoutConstant = kIdleMs;
+    t.ReadTotalTimeoutMultiplier = kReceivePerByteMs;
+    t.ReadTotalTimeoutConstant = kReceiveConstantMs;
     t.WriteTotalTimeoutMultiplier = 1;
     t.WriteTotalTimeoutConstant = kIdleMs;
     return t;
@@ -82,6 +82,8 @@ using namespace std::chrono_literals;
 
 // Older SDK headers lack it.
 constexpr DWORD kErrorNoSuchDevice = 433;
+
+constexpr std::chrono::milliseconds kIdle{win32::kIdleMs};
 
 // Sends go out in pieces so that progress is told as the line takes them and a
 // line that stops is noticed within the idle limit.
@@ -128,7 +130,7 @@ public:
         ::ClearCommError(port_.Get(), &errors, nullptr);
         size_t done = 0;
         while (done < n) {
-            DWORD wait = std::min(MillisecondsUntil(deadline), MillisecondsUntil(lastProgress + 3000ms));
+            DWORD wait = std::min(MillisecondsUntil(deadline), MillisecondsUntil(lastProgress + kIdle));
             if (wait == 0) {
                 return Fail(Error::Timeout, name_ + ": the target stopped taking data (" + std::to_string(done) +
                                                 " of " + std::to_string(n) + " bytes written)");
@@ -158,7 +160,7 @@ public:
         size_t done = 0;
         Error result = Error::Ok;
         while (done < n) {
-            DWORD wait = std::min(MillisecondsUntil(deadline), MillisecondsUntil(lastByte + 3000ms));
+            DWORD wait = std::min(MillisecondsUntil(deadline), MillisecondsUntil(lastByte + kIdle));
             if (wait == 0) {
                 result = Fail(Error::Timeout, name_ + ": the target did not answer in time (" + std::to_string(done) +
                                                   " of " + std::to_string(n) + " bytes)");

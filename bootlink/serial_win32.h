@@ -27,9 +27,11 @@ std::string ComDeviceName(const std::string& port, std::string* display);
 // sent but not checked, no flow control of any kind, DTR and RTS on.
 void ApplyBootLine(DCB* dcb, int lineMode);
 
-// The driver's own bounds. A read returns as soon as bytes are there and waits at
-// most kIdleMs for the first; a write of n bytes may take n ms plus kIdleMs. The
-// transport adds the overall limits of a transfer on top.
+// The driver's own bounds: a read of n bytes ends when they all arrived or after
+// kReceiveConstantMs + n * kReceivePerByteMs with what came; a write of n bytes may
+// take n ms plus kIdleMs (the boot ROM tools' 1000 ms a byte would let a stuck
+// board hold a 64 KiB send for hours). The transport bounds every wait itself as
+// well, and ends a transfer in which nothing moved for kIdleMs.
 COMMTIMEOUTS BootLineTimeouts();
 
 }  // namespace bootwire::win32

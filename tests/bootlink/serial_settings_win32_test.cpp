@@ -75,14 +75,14 @@ TEST(SerialWin32Settings, LineModesGiveParityAndStopBits) {
     EXPECT_EQ(kept.StopBits, ONE5STOPBITS);
 }
 
-TEST(SerialWin32Settings, TimeoutsReturnWhatArrivedAndBoundEveryWait) {
+TEST(SerialWin32Settings, TimeoutsBoundEveryTransfer) {
     COMMTIMEOUTS t = BootLineTimeouts();
-    // MAXDWORD, MAXDWORD, constant: a read returns at once with what is there, or
-    // with the first byte, or empty after the constant.
+    // A read of n bytes ends after 3 s plus 5 ms a byte with what arrived.
     EXPECT_EQ(t.ReadIntervalTimeout, MAXDWORD);
-    EXPECT_EQ(t.ReadTotalTimeoutMultiplier, MAXDWORD);
+    EXPECT_EQ(t.ReadTotalTimeoutMultiplier, 5u);
     EXPECT_EQ(t.ReadTotalTimeoutConstant, 3000u);
-    EXPECT_GT(t.WriteTotalTimeoutMultiplier + t.WriteTotalTimeoutConstant, 0u);  // 0 and 0 would never end
+    // 0 and 0 would let a write wait for ever; 1000 ms a byte nearly so.
+    EXPECT_EQ(t.WriteTotalTimeoutMultiplier, 1u);
     EXPECT_EQ(t.WriteTotalTimeoutConstant, 3000u);
 }
 
