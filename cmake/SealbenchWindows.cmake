@@ -7,7 +7,8 @@ add_compile_definitions(_WIN32_WINNT=0x0A00 WINVER=0x0A00 NOMINMAX WIN32_LEAN_AN
 # The file tools open files the POSIX way, always with O_CLOEXEC. On Windows such a
 # descriptor must also be binary: the C runtime's default text mode would turn
 # CR LF into LF and end an image at its first 0x1A byte.
-add_compile_definitions("O_CLOEXEC=(_O_NOINHERIT|_O_BINARY)")
+# (C and C++ only: the resource compiler hands definitions to a shell.)
+add_compile_definitions("$<$<COMPILE_LANGUAGE:C,CXX>:O_CLOEXEC=(_O_NOINHERIT|_O_BINARY)>")
 
 # Only the CLI folder: the host's /usr/include as a whole would hide the
 # cross compiler's own C library headers.
@@ -31,3 +32,23 @@ if(BUILD_TESTING)
   # Test lists are read under Wine when the tests run, not while building.
   set(CMAKE_GTEST_DISCOVER_TESTS_DISCOVERY_MODE PRE_TEST)
 endif()
+
+# Every program gets a manifest that makes UTF-8 its ANSI code page, so that
+# arguments and file names keep any character: the code works in UTF-8 throughout.
+# Called at the end of the top-level CMakeLists.txt, once every target exists.
+enable_language(RC)
+set(SEALBENCH_MANIFEST ${PROJECT_SOURCE_DIR}/packaging/windows/utf8.manifest)
+configure_file(${PROJECT_SOURCE_DIR}/packaging/windows/utf8-manifest.rc.in ${CMAKE_BINARY_DIR}/utf8-manifest.rc @ONLY)
+function(sealbench_windows_manifests dir)
+  get_property(targets DIRECTORY ${dir} PROPERTY BUILDSYSTEM_TARGETS)
+  foreach(target ${targets})
+    get_target_property(type ${target} TYPE)
+    if(type STREQUAL "EXECUTABLE")
+      target_sources(${target} PRIVATE ${CMAKE_BINARY_DIR}/utf8-manifest.rc)
+    endif()
+  endforeach()
+  get_property(subdirs DIRECTORY ${dir} PROPERTY SUBDIRECTORIES)
+  foreach(subdir ${subdirs})
+    sealbench_windows_manifests(${subdir})
+  endforeach()
+endfunction()

@@ -268,5 +268,12 @@ status=0
 wine "$cli" srec "Z:$files/in.bin" "Z:$files/ok.s19" >/dev/null 2>&1 || status=$?
 check "srec succeeds and leaves only its output" bash -c "[ $status = 0 ] && [ '$(listing)' = 'in.bin ok.s19 ' ]"
 
+unicode="$work/unicode"
+mkdir -p "$unicode"
+cp "$files/in.bin" "$unicode/Über in.bin"
+status=0
+wine "$cli" srec "Z:$unicode/Über in.bin" "Z:$unicode/Ölfeld ✓.s19" >/dev/null 2>&1 || status=$?
+check "file names outside the ANSI code page arrive whole" bash -c "[ $status = 0 ] && [ -s '$unicode/Ölfeld ✓.s19' ]"
+
 step "done: $failures failure(s)"
 [ $failures -eq 0 ]
