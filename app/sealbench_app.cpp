@@ -49,8 +49,10 @@ CSealbenchDlg* CSealbenchApp::CreateMainWindow() {
         exitCode_ = 1;
         return nullptr;
     }
-    window_ = std::make_unique<CSealbenchDlg>(bootwire_, sealbench::TargetLinks::Process(), std::move(ports),
-                                              extraPages_, nullptr, options_.allPages);
+    // The window's runs talk over the links that its BootwireClass calls open.
+    WindowLinks links{&bootwire::ProcessSerialLink(), &bootwire::ProcessUsbLink()};
+    window_ =
+        std::make_unique<CSealbenchDlg>(bootwire_, links, std::move(ports), extraPages_, nullptr, options_.allPages);
     return window_.get();
 }
 

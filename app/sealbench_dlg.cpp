@@ -6,6 +6,7 @@
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -39,10 +40,16 @@ void CPortComboBox::showPopup() {
     QComboBox::showPopup();
 }
 
-CSealbenchDlg::CSealbenchDlg(BootwireClass& bootwire, sealbench::TargetLinks links, std::vector<ExtraPort> extraPorts,
+void CPortComboBox::keyPressEvent(QKeyEvent* event) {
+    QComboBox::keyPressEvent(event);
+    if (isEditable() && (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)) event->accept();
+}
+
+CSealbenchDlg::CSealbenchDlg(BootwireClass& bootwire, WindowLinks links, std::vector<ExtraPort> extraPorts,
                              std::vector<ExtraPage> extraPages, QWidget* parent, bool showExtraPages)
     : QDialog(parent),
       bootwire_(bootwire),
+      links_(links),
       extraPorts_(std::move(extraPorts)),
       extraPages_(std::move(extraPages)),
       showExtraPages_(showExtraPages) {
@@ -51,13 +58,26 @@ CSealbenchDlg::CSealbenchDlg(BootwireClass& bootwire, sealbench::TargetLinks lin
                    Qt::WindowCloseButtonHint);
     setSizeGripEnabled(true);
     setWindowIcon(SealbenchIcon());
-    ownedPage_ = std::make_unique<CPage_Debug>(connection_, std::move(links), sealbench::ProcessSession(), this);
+    ownedPage_ = std::make_unique<CPage_Debug>([this] { return ChosenBoard(); }, session_, this);
     page_ = ownedPage_.get();
     BuildLayout();
     OnInitDialog();
 }
 
 CSealbenchDlg::~CSealbenchDlg() { tabHost_->RemoveAllPages(); }
+
+sealbench::BoardLink CSealbenchDlg::ChosenBoard() {
+    sealbench::BoardLink board;
+    board.usb = connection_.usb;
+    if (connection_.usb) {
+        board.link = links_.usb;
+        // After a FLASHING run the board comes back as a new USB device.
+        board.reenumerate = [this] { bootwire_.Vireo_USBEnum(); };
+    } else if (connection_.portIndex >= 0) {
+        board.link = links_.serial;
+    }
+    return board;
+}
 
 void CSealbenchDlg::BuildLayout() {
     // Where the platform offers no system menu to append to, the window's own menu
@@ -76,6 +96,11 @@ void CSealbenchDlg::BuildLayout() {
     portList_->setMinimumContentsLength(16);
     portList_->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     portList_->beforePopup = [this] { RefreshPorts(); };
+    // Typed text picks the entry that shows it; any other text is opened as it stands.
+    portList_->setEditable(true);
+    portList_->setInsertPolicy(QComboBox::NoInsert);
+    portList_->setCompleter(nullptr);
+    portList_->lineEdit()->setPlaceholderText(QStringLiteral("device or rfc2217://HOST:PORT"));
     typeList_ = new QComboBox(this);
     typeList_->setObjectName(QStringLiteral("typeList"));
     typeList_->addItems({QStringLiteral("VireoB"), QStringLiteral("VireoC_TO1"), QStringLiteral("VireoC_TO2")});
@@ -109,6 +134,7 @@ void CSealbenchDlg::BuildLayout() {
     resize(760, 640);
 
     connect(portList_, &QComboBox::activated, this, &CSealbenchDlg::OnSerialPortChanged);
+    connect(portList_->lineEdit(), &QLineEdit::returnPressed, this, &CSealbenchDlg::OnPortTyped);
     connect(typeList_, &QComboBox::activated, this, &CSealbenchDlg::OnTypeChanged);
     connect(usbBox_, &QCheckBox::clicked, this, &CSealbenchDlg::OnUsbClicked);
 }
@@ -139,7 +165,7 @@ void CSealbenchDlg::OnInitDialog() {
         usbBox_->setEnabled(false);
         usbBox_->setChecked(true);
     }
-    sealbench::ProcessSession().bannerPending = true;
+    session_.bannerPending = true;
 }
 
 void CSealbenchDlg::RefreshPorts() {
@@ -147,6 +173,7 @@ void CSealbenchDlg::RefreshPorts() {
     const bool hadChoice = portList_->currentIndex() >= 0;
 
     std::vector<ExtraPort> entries = extraPorts_;
+    entries.insert(entries.end(), typedPorts_.begin(), typedPorts_.end());
     for (const SerialPortEntry& port : ListSerialPorts())
         entries.push_back({QString::fromStdString(port.label), QString::fromStdString(port.path)});
     std::sort(entries.begin(), entries.end(), [](const ExtraPort& a, const ExtraPort& b) { return a.label < b.label; });
@@ -170,16 +197,16 @@ void CSealbenchDlg::SelectPortEntry(int index) {
     portList_->setCurrentIndex(index);
 }
 
-void CSealbenchDlg::OnSerialPortChanged(int index) {
+bool CSealbenchDlg::OnSerialPortChanged(int index) {
     if (index < 0) {
         SelectPortEntry(0);
-        return;
+        return false;
     }
     const sealbench::PortChoice choice = sealbench::ChoosePort(index, page_->Processor());
     if (!choice.open) {
         if (!choice.message.empty()) ShowMessage(QString::fromStdString(choice.message));
         SelectPortEntry(0);
-        return;
+        return false;
     }
     connection_.portIndex = index;
     // On this platform the entry names its device; the library takes the path as it is.
@@ -188,6 +215,29 @@ void CSealbenchDlg::OnSerialPortChanged(int index) {
     if (bootwire_.Vireo_InitComPort(port.data(), choice.lineMode) == 0) {
         ShowMessage(QStringLiteral("Cannot Open %1").arg(text));
         SelectPortEntry(0);
+        return false;
+    }
+    return true;
+}
+
+void CSealbenchDlg::OnPortTyped() {
+    const QString text = portList_->lineEdit()->text().trimmed();
+    // Text that an entry shows was chosen by the list itself (activated); empty text names no port.
+    if (text.isEmpty() || portList_->findText(text) >= 0) return;
+    const int index = portList_->findData(text);
+    if (index >= 0) {
+        SelectPortEntry(index);
+        OnSerialPortChanged(index);
+        return;
+    }
+    typedPorts_.push_back({text, text});
+    RefreshPorts();
+    const int added = portList_->findData(text);
+    SelectPortEntry(added);
+    if (!OnSerialPortChanged(added)) {
+        // A port that could not be opened does not stay in the list.
+        typedPorts_.pop_back();
+        RefreshPorts();
     }
 }
 
@@ -223,7 +273,7 @@ void CSealbenchDlg::ShowMessage(const QString& text) {
 
 void CSealbenchDlg::keyPressEvent(QKeyEvent* event) {
     // Enter and Esc are the dialog's OK and Cancel: both close the window. Inside the
-    // page they never get here.
+    // page and the port entry they never get here.
     if (!event->modifiers() && (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)) {
         accept();
         return;

@@ -1,6 +1,7 @@
 // CSealbenchDlg: the main window. At the top the connection and processor choices
 // ("Serial Port:", "USB", "Type of Vireo:"), below them the tab host with the
-// "Download" page. It owns the shared connection settings that a run reads.
+// "Download" page. It owns the shared connection settings that a run reads and the
+// session of the program run, and hands the page the board its choices name.
 #pragma once
 
 #include <QComboBox>
@@ -11,17 +12,41 @@
 
 #include "app/tab_page_ctrl.h"
 #include "download/qt/page_debug.h"
+#include "download/session.h"
 
 class BootwireClass;
+namespace bootwire {
+class Link;
+}
 class QCheckBox;
 class QMenuBar;
 
-// The "Serial Port:" list: it looks for ports again each time it opens.
+// The "Serial Port:" list: it looks for ports again each time it opens. It is
+// editable, so a port that no list shows (rfc2217://HOST:PORT...) can be typed.
 class CPortComboBox : public QComboBox {
 public:
     explicit CPortComboBox(QWidget* parent = nullptr) : QComboBox(parent) {}
     std::function<void()> beforePopup;
     void showPopup() override;
+
+protected:
+    // Enter in the entry confirms the typed port and goes no further (the window
+    // would take it for its OK).
+    void keyPressEvent(QKeyEvent* event) override;
+};
+
+// The main window's connection choice: the chosen "Serial Port:" entry (-1 none)
+// and whether USB is the channel.
+struct SharedConnection {
+    int portIndex = -1;
+    bool usb = false;
+};
+
+// The links that the window's choices open (through BootwireClass) and that its runs
+// then talk over, handed in by whoever composes the program.
+struct WindowLinks {
+    bootwire::Link* serial = nullptr;
+    bootwire::Link* usb = nullptr;
 };
 
 class CSealbenchDlg : public QDialog {
@@ -41,7 +66,7 @@ public:
 
     // With showExtraPages false the extra pages are constructed but get no tab and
     // no window, as in the program's normal configuration.
-    CSealbenchDlg(BootwireClass& bootwire, sealbench::TargetLinks links, std::vector<ExtraPort> extraPorts = {},
+    CSealbenchDlg(BootwireClass& bootwire, WindowLinks links, std::vector<ExtraPort> extraPorts = {},
                   std::vector<ExtraPage> extraPages = {}, QWidget* parent = nullptr, bool showExtraPages = true);
     ~CSealbenchDlg() override;
 
@@ -59,16 +84,25 @@ protected:
 private:
     void BuildLayout();
     void OnInitDialog();
-    void OnSerialPortChanged(int index);
+    // Opens the chosen entry; false when it was not opened.
+    bool OnSerialPortChanged(int index);
+    // Enter in the port entry: a text that no entry holds is a port of the user's own.
+    void OnPortTyped();
     void OnTypeChanged(int index);
     void OnUsbClicked();
     void OnAbout();
     void ShowMessage(const QString& text);
     void SelectPortEntry(int index);
 
+    // The board that a run started now talks to.
+    sealbench::BoardLink ChosenBoard();
+
     BootwireClass& bootwire_;
+    WindowLinks links_;
     SharedConnection connection_;
+    sealbench::Session session_;
     std::vector<ExtraPort> extraPorts_;
+    std::vector<ExtraPort> typedPorts_;  // opened once, kept in the list like the others
     std::vector<ExtraPage> extraPages_;
     bool showExtraPages_;
     std::vector<std::unique_ptr<QWidget>> unshownPages_;

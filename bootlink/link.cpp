@@ -18,57 +18,45 @@ std::string Hex(uint32_t value) {
 
 }  // namespace
 
-Link::Link() = default;
-Link::Link(std::unique_ptr<Transport> transport) : transport_(std::move(transport)) {}
-Link::~Link() = default;
+// What a link holds; kept out of the installed header so that it can change
+// without touching the library's interface.
+struct BOOTWIRE_NO_EXPORT Link::Impl {
+    std::unique_ptr<Transport> transport;
+    SendObserver observer;
+    std::string detail;
+    int receiveLimitMs = 0;
 
-void Link::Attach(std::unique_ptr<Transport> transport) {
-    // The old transport closes its port before the new one is used, so an exclusive
-    // port can be chosen again.
-    transport_.reset();
-    transport_ = std::move(transport);
-    if (transport_ && receiveLimitMs_ > 0) {
-        transport_->SetReceiveTimeoutLimit(receiveLimitMs_);
-    }
-}
+    Error SendFrame(const uint8_t* frame);
+    Error SendPayload(const uint8_t* data, size_t size);
+    Error ReceiveWord(uint32_t* word);
+    Error WriteFileHeader(uint32_t address, uint32_t size, FileType type);
+    Error Fail(Error error, std::string what);
+};
 
-void Link::Detach() { transport_.reset(); }
-
-bool Link::IsOpen() const { return transport_ != nullptr; }
-
-void Link::SetSendObserver(SendObserver observer) { observer_ = std::move(observer); }
-
-void Link::SetReceiveTimeoutLimit(int milliseconds) {
-    receiveLimitMs_ = milliseconds;
-    if (transport_) {
-        transport_->SetReceiveTimeoutLimit(milliseconds);
-    }
-}
-
-Error Link::Fail(Error error, std::string detail) {
-    detail_ = std::move(detail);
-    if (transport_ && !transport_->LastDetail().empty()) {
-        detail_ += " (" + transport_->LastDetail() + ")";
+Error Link::Impl::Fail(Error error, std::string what) {
+    detail = std::move(what);
+    if (transport && !transport->LastDetail().empty()) {
+        detail += " (" + transport->LastDetail() + ")";
     }
     return error;
 }
 
-Error Link::SendFrame(const uint8_t* frame) {
-    if (!transport_) {
+Error Link::Impl::SendFrame(const uint8_t* frame) {
+    if (!transport) {
         return Fail(Error::NotOpen, "no port or device is open");
     }
-    Error error = transport_->Send(frame, kFrameSize, nullptr);
+    Error error = transport->Send(frame, kFrameSize, nullptr);
     if (error != Error::Ok) {
         return Fail(error, "the command could not be sent");
     }
     return Error::Ok;
 }
 
-Error Link::SendPayload(const uint8_t* data, size_t size) {
-    const SendObserver* observer = observer_ ? &observer_ : nullptr;
+Error Link::Impl::SendPayload(const uint8_t* data, size_t size) {
+    const SendObserver* sent = observer ? &observer : nullptr;
     for (size_t offset = 0; offset < size; offset += kMaxSendSize) {
         size_t n = std::min(kMaxSendSize, size - offset);
-        Error error = transport_->Send(data + offset, n, observer);
+        Error error = transport->Send(data + offset, n, sent);
         if (error != Error::Ok) {
             return Fail(error, "the target did not take the data (" + std::to_string(offset) + " of " +
                                    std::to_string(size) + " bytes sent)");
@@ -77,10 +65,10 @@ Error Link::SendPayload(const uint8_t* data, size_t size) {
     return Error::Ok;
 }
 
-Error Link::ReceiveWord(uint32_t* word) {
+Error Link::Impl::ReceiveWord(uint32_t* word) {
     uint8_t bytes[4] = {};
     size_t received = 0;
-    Error error = transport_->Receive(bytes, sizeof bytes, &received);
+    Error error = transport->Receive(bytes, sizeof bytes, &received);
     if (received < sizeof bytes) {
         // A partial word is not a word: whatever arrived is dropped.
         return Fail(error == Error::Ok ? Error::NoAnswer : error,
@@ -90,78 +78,7 @@ Error Link::ReceiveWord(uint32_t* word) {
     return Error::Ok;
 }
 
-Error Link::WriteRegister(uint32_t address, uint32_t value, uint8_t format, int processorCode, uint32_t* firstWord) {
-    auto frame = protocol::WriteRegisterFrame(address, value, format);
-    if (Error e = SendFrame(frame.data()); e != Error::Ok) {
-        return e;
-    }
-    uint32_t word = 0;
-    if (Error e = ReceiveWord(&word); e != Error::Ok) {
-        return e;
-    }
-    if (firstWord) {
-        *firstWord = word;
-    }
-    // Processor codes 0 and 1 accept any first word; the second word decides.
-    if (word != kWordAck && processorCode != 0 && processorCode != 1) {
-        return Fail(Error::UnexpectedWord, "register write at " + Hex(address) + " answered " + Hex(word));
-    }
-    if (Error e = ReceiveWord(&word); e != Error::Ok) {
-        return e;
-    }
-    if (word != kWordRegisterDone) {
-        return Fail(Error::UnexpectedWord, "register write at " + Hex(address) + " ended with " + Hex(word));
-    }
-    return Error::Ok;
-}
-
-Error Link::ReadData(uint32_t address, uint8_t* dest, size_t count, uint8_t format) {
-    auto frame = protocol::ReadMemoryFrame(address, static_cast<uint32_t>(count), format);
-    if (Error e = SendFrame(frame.data()); e != Error::Ok) {
-        return e;
-    }
-    uint32_t word = 0;
-    if (Error e = ReceiveWord(&word); e != Error::Ok) {
-        return e;
-    }
-    size_t received = 0;
-    Error error = transport_->Receive(dest, count, &received);
-    if (received < count) {
-        return Fail(error == Error::Ok ? Error::NoAnswer : error, "read at " + Hex(address) + " delivered " +
-                                                                      std::to_string(received) + " of " +
-                                                                      std::to_string(count) + " bytes");
-    }
-    return Error::Ok;
-}
-
-Error Link::GetStatus(uint32_t* word) {
-    auto frame = protocol::GetStatusFrame();
-    if (Error e = SendFrame(frame.data()); e != Error::Ok) {
-        return e;
-    }
-    return ReceiveWord(word);
-}
-
-Error Link::CompleteEndResponse() {
-    uint32_t word = 0;
-    if (Error e = GetStatus(&word); e != Error::Ok) {
-        return e;
-    }
-    if (word != kWordComplete) {
-        return Fail(Error::UnexpectedWord, "the target did not complete: it answered " + Hex(word));
-    }
-    return Error::Ok;
-}
-
-Error Link::FlashingStatus(uint32_t* word) {
-    auto frame = protocol::FlashingStatusQuery();
-    if (Error e = SendFrame(frame.data()); e != Error::Ok) {
-        return e;
-    }
-    return ReceiveWord(word);
-}
-
-Error Link::WriteFileHeader(uint32_t address, uint32_t size, FileType type) {
+Error Link::Impl::WriteFileHeader(uint32_t address, uint32_t size, FileType type) {
     auto frame = protocol::WriteFileFrame(address, size, type);
     if (Error e = SendFrame(frame.data()); e != Error::Ok) {
         return e;
@@ -172,11 +89,115 @@ Error Link::WriteFileHeader(uint32_t address, uint32_t size, FileType type) {
     return ReceiveWord(&word);
 }
 
-Error Link::FileDownload(FileType type, uint32_t address, const uint8_t* data, size_t size) {
-    if (Error e = WriteFileHeader(address, static_cast<uint32_t>(size), type); e != Error::Ok) {
+Link::Link() : impl_(std::make_unique<Impl>()) {}
+Link::Link(std::unique_ptr<Transport> transport) : impl_(std::make_unique<Impl>()) {
+    impl_->transport = std::move(transport);
+}
+Link::~Link() = default;
+
+void Link::Attach(std::unique_ptr<Transport> transport) {
+    // The old transport closes its port before the new one is used, so an exclusive
+    // port can be chosen again.
+    impl_->transport.reset();
+    impl_->transport = std::move(transport);
+    if (impl_->transport && impl_->receiveLimitMs > 0) {
+        impl_->transport->SetReceiveTimeoutLimit(impl_->receiveLimitMs);
+    }
+}
+
+void Link::Detach() { impl_->transport.reset(); }
+
+bool Link::IsOpen() const { return impl_->transport != nullptr; }
+
+Transport* Link::transport() const { return impl_->transport.get(); }
+
+const std::string& Link::ErrorDetail() const { return impl_->detail; }
+
+void Link::SetSendObserver(SendObserver observer) { impl_->observer = std::move(observer); }
+
+void Link::SetReceiveTimeoutLimit(int milliseconds) {
+    impl_->receiveLimitMs = milliseconds;
+    if (impl_->transport) {
+        impl_->transport->SetReceiveTimeoutLimit(milliseconds);
+    }
+}
+
+Error Link::WriteRegister(uint32_t address, uint32_t value, uint8_t format, int processorCode, uint32_t* firstWord) {
+    auto frame = protocol::WriteRegisterFrame(address, value, format);
+    if (Error e = impl_->SendFrame(frame.data()); e != Error::Ok) {
         return e;
     }
-    return SendPayload(data, size);
+    uint32_t word = 0;
+    if (Error e = impl_->ReceiveWord(&word); e != Error::Ok) {
+        return e;
+    }
+    if (firstWord) {
+        *firstWord = word;
+    }
+    // Processor codes 0 and 1 accept any first word; the second word decides.
+    if (word != kWordAck && processorCode != 0 && processorCode != 1) {
+        return impl_->Fail(Error::UnexpectedWord, "register write at " + Hex(address) + " answered " + Hex(word));
+    }
+    if (Error e = impl_->ReceiveWord(&word); e != Error::Ok) {
+        return e;
+    }
+    if (word != kWordRegisterDone) {
+        return impl_->Fail(Error::UnexpectedWord, "register write at " + Hex(address) + " ended with " + Hex(word));
+    }
+    return Error::Ok;
+}
+
+Error Link::ReadData(uint32_t address, uint8_t* dest, size_t count, uint8_t format) {
+    auto frame = protocol::ReadMemoryFrame(address, static_cast<uint32_t>(count), format);
+    if (Error e = impl_->SendFrame(frame.data()); e != Error::Ok) {
+        return e;
+    }
+    uint32_t word = 0;
+    if (Error e = impl_->ReceiveWord(&word); e != Error::Ok) {
+        return e;
+    }
+    size_t received = 0;
+    Error error = impl_->transport->Receive(dest, count, &received);
+    if (received < count) {
+        return impl_->Fail(error == Error::Ok ? Error::NoAnswer : error, "read at " + Hex(address) + " delivered " +
+                                                                             std::to_string(received) + " of " +
+                                                                             std::to_string(count) + " bytes");
+    }
+    return Error::Ok;
+}
+
+Error Link::GetStatus(uint32_t* word) {
+    auto frame = protocol::GetStatusFrame();
+    if (Error e = impl_->SendFrame(frame.data()); e != Error::Ok) {
+        return e;
+    }
+    return impl_->ReceiveWord(word);
+}
+
+Error Link::CompleteEndResponse() {
+    uint32_t word = 0;
+    if (Error e = GetStatus(&word); e != Error::Ok) {
+        return e;
+    }
+    if (word != kWordComplete) {
+        return impl_->Fail(Error::UnexpectedWord, "the target did not complete: it answered " + Hex(word));
+    }
+    return Error::Ok;
+}
+
+Error Link::FlashingStatus(uint32_t* word) {
+    auto frame = protocol::FlashingStatusQuery();
+    if (Error e = impl_->SendFrame(frame.data()); e != Error::Ok) {
+        return e;
+    }
+    return impl_->ReceiveWord(word);
+}
+
+Error Link::FileDownload(FileType type, uint32_t address, const uint8_t* data, size_t size) {
+    if (Error e = impl_->WriteFileHeader(address, static_cast<uint32_t>(size), type); e != Error::Ok) {
+        return e;
+    }
+    return impl_->SendPayload(data, size);
 }
 
 Error Link::ImageDownload(uint32_t address, const uint8_t* data, size_t size, size_t bufferSize) {
@@ -187,29 +208,30 @@ Error Link::ImageDownload(uint32_t address, const uint8_t* data, size_t size, si
     do {
         size_t piece = std::min(remaining, kImagePieceSize);
         remaining -= piece;
-        if (Error e = WriteFileHeader(pieceAddress, static_cast<uint32_t>(piece), FileType::Image); e != Error::Ok) {
+        if (Error e = impl_->WriteFileHeader(pieceAddress, static_cast<uint32_t>(piece), FileType::Image);
+            e != Error::Ok) {
             return e;
         }
-        if (Error e = SendPayload(data + offset, piece); e != Error::Ok) {
+        if (Error e = impl_->SendPayload(data + offset, piece); e != Error::Ok) {
             return e;
         }
         offset += piece;
         pieceAddress += static_cast<uint32_t>(kImagePieceSize);
     } while (remaining != 0);
 
-    if (Error e = WriteFileHeader(address, kApplicationHeadSize, FileType::Application); e != Error::Ok) {
+    if (Error e = impl_->WriteFileHeader(address, kApplicationHeadSize, FileType::Application); e != Error::Ok) {
         return e;
     }
     // The boot ROM takes the image's first 1024 bytes once more; a buffer shorter
     // than that is padded with zeros rather than read past its end.
     if (bufferSize >= kApplicationHeadSize) {
-        return SendPayload(data, kApplicationHeadSize);
+        return impl_->SendPayload(data, kApplicationHeadSize);
     }
     uint8_t head[kApplicationHeadSize] = {};
     if (bufferSize > 0) {
         std::memcpy(head, data, bufferSize);
     }
-    return SendPayload(head, kApplicationHeadSize);
+    return impl_->SendPayload(head, kApplicationHeadSize);
 }
 
 }  // namespace bootwire

@@ -13,6 +13,7 @@
 
 #include "common/unique_fd.h"
 #include "io_posix.h"
+#include "port_openers.h"
 
 namespace bootwire {
 namespace {
@@ -131,9 +132,7 @@ bool ApplyLineSettings(int fd, int lineMode, int* bitsPerByte, std::string* why)
 
 }  // namespace
 
-std::unique_ptr<Transport> OpenSerial(const std::string& port, int lineMode, Error* error, std::string* detail) {
-    *error = Error::Ok;
-    detail->clear();
+std::unique_ptr<Transport> OpenLocalSerial(const std::string& port, int lineMode, Error* error, std::string* detail) {
     const std::string path = DevicePath(port);
     UniqueFd fd(::open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK));
     if (!fd.Valid()) {

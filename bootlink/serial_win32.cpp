@@ -10,6 +10,8 @@
 #include <cctype>
 #include <chrono>
 
+#include "port_openers.h"
+
 namespace bootwire {
 namespace win32 {
 
@@ -269,7 +271,7 @@ Error ErrorOfOpen(DWORD code) {
 
 }  // namespace
 
-std::unique_ptr<Transport> OpenSerial(const std::string& port, int lineMode, Error* error, std::string* detail) {
+std::unique_ptr<Transport> OpenLocalSerial(const std::string& port, int lineMode, Error* error, std::string* detail) {
     *error = Error::Ok;
     detail->clear();
     std::string name;

@@ -1,7 +1,7 @@
 // The connection to the virtual board's USB boot device: a byte stream carrying
 // the bulk OUT bytes to the board and the bulk IN bytes back. The board serves it
-// on a Unix socket (a path) or on TCP ("tcp:HOST:PORT"); each platform file
-// (sim_stream_posix.cpp, sim_stream_win32.cpp) knows which of them it can reach.
+// on TCP ("tcp:HOST:PORT", reached through TcpStream on every platform) or on a
+// Unix socket (a path; sim_stream_posix.cpp, and sim_stream_win32.cpp says no).
 #pragma once
 
 #include <bootwire/bootwire.h>
@@ -44,5 +44,8 @@ bool SimSocketPresent(const SimAddress& address);
 
 // Connects; nullptr with the error and its detail when the board cannot be reached.
 std::unique_ptr<SimStream> SimConnect(const SimAddress& address, Error* error, std::string* detail);
+
+// The Unix socket part of SimConnect, one per platform.
+std::unique_ptr<SimStream> SimConnectSocket(const std::string& path, Error* error, std::string* detail);
 
 }  // namespace bootwire::usb

@@ -1,9 +1,6 @@
-// The virtual board's USB stream on POSIX systems: a Unix socket or TCP, both
-// non-blocking and moved by the bounded reads and writes of io_posix.
+// The virtual board's USB stream on a Unix socket, non-blocking and moved by the
+// bounded reads and writes of io_posix.
 #include <fcntl.h>
-#include <netdb.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -60,38 +57,6 @@ UniqueFd ConnectUnix(const std::string& path, Error* error, std::string* detail)
     return fd;
 }
 
-UniqueFd ConnectTcp(const std::string& host, const std::string& port, Error* error, std::string* detail) {
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo* found = nullptr;
-    if (int r = ::getaddrinfo(host.c_str(), port.c_str(), &hints, &found); r != 0) {
-        *error = Error::NotFound;
-        *detail = ::gai_strerror(r);
-        return {};
-    }
-    UniqueFd fd;
-    int err = ECONNREFUSED;
-    for (addrinfo* a = found; a && !fd.Valid(); a = a->ai_next) {
-        UniqueFd candidate(::socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC, a->ai_protocol));
-        if (candidate.Valid() && ::connect(candidate.Get(), a->ai_addr, a->ai_addrlen) == 0) {
-            fd = std::move(candidate);
-        } else {
-            err = errno;
-        }
-    }
-    ::freeaddrinfo(found);
-    if (!fd.Valid()) {
-        *error = posix::ErrorFromErrno(err);
-        *detail = std::strerror(err);
-        return {};
-    }
-    // Frames are 16 bytes and every one waits for its answer: no coalescing delay.
-    int one = 1;
-    ::setsockopt(fd.Get(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-    return fd;
-}
-
 }  // namespace
 
 bool SimSocketPresent(const SimAddress& address) {
@@ -99,9 +64,8 @@ bool SimSocketPresent(const SimAddress& address) {
     return !address.tcp && ::stat(address.path.c_str(), &st) == 0 && S_ISSOCK(st.st_mode);
 }
 
-std::unique_ptr<SimStream> SimConnect(const SimAddress& address, Error* error, std::string* detail) {
-    UniqueFd fd =
-        address.tcp ? ConnectTcp(address.host, address.port, error, detail) : ConnectUnix(address.path, error, detail);
+std::unique_ptr<SimStream> SimConnectSocket(const std::string& path, Error* error, std::string* detail) {
+    UniqueFd fd = ConnectUnix(path, error, detail);
     if (!fd.Valid()) {
         return nullptr;
     }

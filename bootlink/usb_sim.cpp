@@ -4,10 +4,55 @@
 #include <mutex>
 
 #include "sim_stream.h"
+#include "tcp_stream.h"
 #include "usb_driver.h"
 #include "usb_registry.h"
 
 namespace bootwire::usb {
+namespace {
+
+constexpr std::chrono::milliseconds kConnectLimit{5000};
+
+// The board's USB over TCP. A USB transfer has one time-out for the whole of it.
+class TcpSimStream final : public SimStream {
+public:
+    explicit TcpSimStream(std::unique_ptr<TcpStream> stream) : stream_(std::move(stream)) {}
+
+    Error Write(const uint8_t* data, size_t n, SimClock::time_point deadline, std::string* detail) override {
+        auto idle = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - SimClock::now()) +
+                    std::chrono::milliseconds(1);
+        return stream_->Write(data, n, deadline, idle, nullptr, detail);
+    }
+
+    Error Read(uint8_t* data, size_t n, SimClock::time_point deadline, size_t* received, std::string* detail) override {
+        size_t done = 0;
+        Error e = Error::Ok;
+        while (done < n && e == Error::Ok) {
+            size_t got = 0;
+            e = stream_->ReadAvailable(data + done, n - done, deadline, &got, detail);
+            done += got;
+        }
+        if (e == Error::Timeout) {
+            *detail = "the virtual board did not answer in time (" + std::to_string(done) + " of " + std::to_string(n) +
+                      " bytes)";
+        }
+        *received = done;
+        return e;
+    }
+
+private:
+    std::unique_ptr<TcpStream> stream_;
+};
+
+}  // namespace
+
+std::unique_ptr<SimStream> SimConnect(const SimAddress& address, Error* error, std::string* detail) {
+    if (!address.tcp) {
+        return SimConnectSocket(address.path, error, detail);
+    }
+    auto stream = TcpStream::Connect(address.host, address.port, kConnectLimit, error, detail);
+    return stream ? std::make_unique<TcpSimStream>(std::move(stream)) : nullptr;
+}
 
 bool ParseSimAddress(const std::string& text, SimAddress* address, std::string* why) {
     *address = SimAddress{};

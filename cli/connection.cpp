@@ -8,7 +8,9 @@
 namespace sealbench::cli {
 
 void AddConnectionOptions(CLI::App* command, ConnectionOptions& options) {
-    command->add_option("--port", options.port, "Serial port: a device path (/dev/ttyUSB0) or a COM number");
+    command->add_option(
+        "--port", options.port,
+        "Serial port: a device path (/dev/ttyUSB0), a COM number, rfc2217://HOST:PORT or socket://HOST:PORT");
     command->add_flag("--usb", options.usb, "Use the USB boot device (2b4e:7a31) instead of a serial port");
     command->add_option("--cpu", options.cpu, "Processor type: VireoB | VireoC_TO1 | VireoC_TO2");
     command->add_option("--mem-init", options.memInit,
@@ -64,8 +66,7 @@ std::optional<Connection> OpenConnection(const ConnectionOptions& options, Proce
             ExplainFailure(error, detail);
             return std::nullopt;
         }
-        bootwire::ProcessUsbLink().Attach(std::move(transport));
-        return Connection{&bootwire::ProcessUsbLink(), 1};
+        return Connection{std::make_unique<bootwire::Link>(std::move(transport)), true};
     }
     if (options.port.empty()) {
         LogLine("Error! - Please select the Com port");
@@ -77,8 +78,10 @@ std::optional<Connection> OpenConnection(const ConnectionOptions& options, Proce
         ExplainFailure(error, detail);
         return std::nullopt;
     }
-    bootwire::ProcessSerialLink().Attach(std::move(transport));
-    return Connection{&bootwire::ProcessSerialLink(), 0};
+    if (!detail.empty()) {
+        std::cerr << detail << "\n";  // what the port cannot do (raw TCP keeps the server's line settings)
+    }
+    return Connection{std::make_unique<bootwire::Link>(std::move(transport)), false};
 }
 
 }  // namespace sealbench::cli

@@ -51,17 +51,17 @@ int RunHwc(const HwcCommandOptions& o) {
         }
         records.push_back(*added.record);
     }
-    HwcExportOutcome outcome = ExportHwc(o.out, records);
-    for (size_t i = 0; i < outcome.refusals.size(); ++i) {
-        const HwcRecord& refused = records[static_cast<size_t>(outcome.refusedIndexes[i])];
-        Complain(outcome.refusals[i] + " (" + refused.address + ":" + refused.data + ")");
+    Result<std::vector<HwcRefusal>> exported = ExportHwc(o.out, records);
+    for (const HwcRefusal& refusal : exported.value) {
+        const HwcRecord& refused = records[static_cast<size_t>(refusal.index)];
+        Complain(refusal.message + " (" + refused.address + ":" + refused.data + ")");
     }
-    if (!outcome.written) {
-        Complain(outcome.message);
+    if (!exported.Ok()) {
+        Complain(exported.outcome.message);
         return kExitFailed;
     }
-    Say(outcome.message);
-    return outcome.refusals.empty() ? kExitOk : kExitFailed;
+    Say(exported.outcome.message);
+    return exported.value.empty() ? kExitOk : kExitFailed;
 }
 
 // ---- csf
@@ -103,9 +103,9 @@ int RunCsf(const CsfCommandOptions& o) {
     for (const std::string& block : o.blocks) {
         document.blocks.push_back(ParseBlock(block));
     }
-    std::string error = SaveCsf(o.out, document);
-    if (!error.empty()) {
-        Complain(error);
+    Outcome saved = SaveCsf(o.out, document);
+    if (!saved.Ok()) {
+        Complain(saved.message);
         return kExitFailed;
     }
     Say(kMsgCsfSaved);
@@ -123,8 +123,8 @@ struct CombineCommandOptions {
 };
 
 int RunCombineCommand(const CombineCommandOptions& o) {
-    CombineOutcome outcome = RunCombine({o.out, o.os, o.csf, o.hwc, AddressPreset(o.vireoA)});
-    if (!outcome.ok) {
+    Outcome outcome = RunCombine({o.out, o.os, o.csf, o.hwc, AddressPreset(o.vireoA)});
+    if (!outcome.Ok()) {
         Complain(outcome.detail.empty() ? outcome.message : outcome.message + ": " + outcome.detail);
         return kExitFailed;
     }
@@ -138,7 +138,7 @@ int RunSign(const SignRequest& request) {
     Say(SignCommandLine(request));
     SignResult result = RunSigningTool(request);
     if (result.status != SignStatus::Ok) {
-        Complain(result.detail);
+        Complain(result.outcome.message);
         return kExitFailed;
     }
     return kExitOk;
@@ -157,7 +157,9 @@ struct SrecCommandOptions {
     bool noHeader = false;
 };
 
-std::optional<uint32_t> HexOption(const std::string& text) { return text.empty() ? std::nullopt : ParseHex(text); }
+std::optional<uint32_t> HexOption(const std::string& text) {
+    return text.empty() ? std::nullopt : ParseHexStrict(text);
+}
 
 int RunSrec(const SrecCommandOptions& o) {
     SRecordRequest request;
@@ -171,9 +173,9 @@ int RunSrec(const SrecCommandOptions& o) {
     request.suppressHeaderAndFooter = o.noHeader;
 
     SRecordOptions options;
-    SRecordOutcome outcome = ConvertFile(options, request, nullptr);
-    for (const std::string& message : outcome.messages) {
-        if (outcome.written && message == kMsgConvertFinished) {
+    Result<SRecordReport> converted = ConvertFile(options, request, nullptr);
+    for (const std::string& message : converted.value.messages) {
+        if (converted.Ok() && message == kMsgConvertFinished) {
             Say(message);
         } else {
             Complain(message);
@@ -181,7 +183,7 @@ int RunSrec(const SrecCommandOptions& o) {
     }
     // A range outside the file still gives a file, but one without data: a
     // script must not take that for a good conversion.
-    return outcome.written && !outcome.warned ? kExitOk : kExitFailed;
+    return converted.Ok() && !converted.value.warned ? kExitOk : kExitFailed;
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 
 #include "commands.h"
 #include "connection.h"
+#include "download/run_sequence.h"
 #include "options.h"
 
 namespace sealbench::cli {
@@ -24,11 +25,10 @@ std::optional<Connection> Start(const ConnectionOptions& options) {
     return OpenConnection(options, type);
 }
 
-int Fail(const bootwire::Link& link, std::string_view what) {
-    std::string line = "Error! - ";
-    line += what;
-    if (!link.ErrorDetail().empty()) {
-        line += ": " + link.ErrorDetail();
+int Fail(const Outcome& outcome) {
+    std::string line = "Error! - " + outcome.message;
+    if (!outcome.diagnostic.empty()) {
+        line += ": " + outcome.diagnostic;
     }
     LogLine(line);
     return kExitFailed;
@@ -39,15 +39,12 @@ int RunRead(const LinkCommandOptions& o) {
     if (!connection) {
         return kExitFailed;
     }
-    uint32_t address = *ParseHex(o.address);
-    uint8_t bytes[4] = {};
-    if (connection->link->ReadData(address, bytes, sizeof bytes, 32) != bootwire::Error::Ok) {
-        return Fail(*connection->link, "Read failed");
+    uint32_t address = *ParseHexStrict(o.address);
+    Result<uint32_t> read = ReadMemoryWord(*connection->link, address);
+    if (!read.Ok()) {
+        return Fail(read.outcome);
     }
-    uint32_t word = bytes[0] | bytes[1] << 8 | bytes[2] << 16 | static_cast<uint32_t>(bytes[3]) << 24;
-    char line[64];
-    std::snprintf(line, sizeof line, "Register/Memory 0x%08x : 0x%08x", address, word);
-    LogLine(line);
+    LogLine(ReadMemoryLine(address, read.value));
     return kExitOk;
 }
 
@@ -56,13 +53,11 @@ int RunSekurelStatus(const LinkCommandOptions& o) {
     if (!connection) {
         return kExitFailed;
     }
-    uint32_t word = 0;
-    if (connection->link->GetStatus(&word) != bootwire::Error::Ok) {
-        return Fail(*connection->link, "Sekurel status failed");
+    Result<uint32_t> status = ReadSekurelStatus(*connection->link);
+    if (!status.Ok()) {
+        return Fail(status.outcome);
     }
-    char line[64];
-    std::snprintf(line, sizeof line, "Init Sekurel status from ROM: 0x%x", word & 0xFF);
-    LogLine(line);
+    LogLine(SekurelStatusLine(status.value));
     return kExitOk;
 }
 
@@ -72,11 +67,13 @@ int RunWriteRegister(const LinkCommandOptions& o) {
     if (!connection) {
         return kExitFailed;
     }
-    uint32_t address = *ParseHex(o.address);
-    uint32_t value = *ParseHex(o.value);
-    if (connection->link->WriteRegister(address, value, static_cast<uint8_t>(o.width), PresetOf(type).processorCode) !=
+    uint32_t address = *ParseHexStrict(o.address);
+    uint32_t value = *ParseHexStrict(o.value);
+    bootwire::Link& link = *connection->link;
+    ReceiveLimit limit(link);
+    if (link.WriteRegister(address, value, static_cast<uint8_t>(o.width), PresetOf(type).processorCode) !=
         bootwire::Error::Ok) {
-        return Fail(*connection->link, "Register write failed");
+        return Fail(Outcome::Failure(FailureKind::Target, "Register write failed", {}, link.ErrorDetail()));
     }
     return kExitOk;
 }

@@ -1,17 +1,13 @@
-// Value parsers shared by sealbench-cli's commands.
+// Value checks shared by sealbench-cli's commands.
 #pragma once
 
 #include <CLI/CLI.hpp>
-#include <cstdint>
-#include <optional>
-#include <string>
+
+#include "common/hex_text.h"
 
 namespace sealbench::cli {
 
-// An optional 0x/0X prefix and 1 to 8 hexadecimal digits; nothing else.
-std::optional<uint32_t> ParseHex(const std::string& text);
-
-// A CLI11 validator for ParseHex's form.
+// A CLI11 validator for the command line's hexadecimal form (ParseHexStrict).
 CLI::Validator HexValue();
 
 }  // namespace sealbench::cli

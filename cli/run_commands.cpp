@@ -5,10 +5,10 @@
 #include <iostream>
 #include <mutex>
 
+#include "cli_view.h"
 #include "commands.h"
-#include "common/terminal.h"
 #include "connection.h"
-#include "download/target_run.h"
+#include "download/runner.h"
 #include "options.h"
 
 namespace sealbench::cli {
@@ -24,99 +24,6 @@ struct RunCommandOptions {
     std::string partitionSize;
 };
 
-enum class ProgressMode { None, Plain, Bar };
-
-// The page's controls for a terminal: log lines on stdout, the bar on stderr.
-class CliView : public RunView {
-public:
-    explicit CliView(ProgressMode mode) : mode_(mode) {}
-
-    void AppendLog(std::string_view line, int) override {
-        std::lock_guard lock(mutex_);
-        ClearBar();
-        LogLine(line);
-        DrawBar();
-    }
-    void SetProgressRange(int64_t minimum, int64_t maximum) override {
-        std::lock_guard lock(mutex_);
-        minimum_ = minimum;
-        maximum_ = maximum;
-        lastTenth_ = -1;
-        DrawBar();
-    }
-    void SetProgressPosition(int64_t position) override {
-        std::lock_guard lock(mutex_);
-        position_ = position;
-        if (mode_ == ProgressMode::Plain) {
-            int64_t span = maximum_ - minimum_;
-            int tenth = span > 0 ? static_cast<int>((position_ - minimum_) * 10 / span) : 0;
-            if (tenth != lastTenth_) {
-                lastTenth_ = tenth;
-                std::fprintf(stderr, "%s %d%%\n", caption_.c_str(), tenth * 10);
-            }
-        }
-        DrawBar();
-    }
-    void SetProgressCaption(std::string_view caption) override {
-        std::lock_guard lock(mutex_);
-        caption_ = caption;
-        lastTenth_ = -1;
-        DrawBar();
-    }
-    void Diagnostic(std::string_view text) override {
-        if (text.empty()) {
-            return;
-        }
-        std::lock_guard lock(mutex_);
-        ClearBar();
-        std::fprintf(stderr, "%.*s\n", static_cast<int>(text.size()), text.data());
-        DrawBar();
-    }
-    void RunEnded(bool) override {
-        std::lock_guard lock(mutex_);
-        ClearBar();
-        drawn_ = false;
-        mode_ = mode_ == ProgressMode::Bar ? ProgressMode::None : mode_;
-    }
-
-private:
-    void ClearBar() {
-        if (mode_ == ProgressMode::Bar && drawn_) {
-            std::fputs("\r\033[K", stderr);
-        }
-    }
-    void DrawBar() {
-        if (mode_ != ProgressMode::Bar || caption_.empty()) {
-            return;
-        }
-        constexpr int kWidth = 40;
-        int64_t span = maximum_ - minimum_;
-        int64_t done = span > 0 ? std::clamp<int64_t>(position_ - minimum_, 0, span) : 0;
-        int filled = span > 0 ? static_cast<int>(done * kWidth / span) : 0;
-        std::string bar(static_cast<size_t>(filled), '#');
-        bar.resize(kWidth, '.');
-        std::fprintf(stderr, "\r\033[K%-16s [%s] %3d%%", caption_.c_str(), bar.c_str(),
-                     span > 0 ? static_cast<int>(done * 100 / span) : 0);
-        std::fflush(stderr);
-        drawn_ = true;
-    }
-
-    std::mutex mutex_;
-    ProgressMode mode_;
-    std::string caption_;
-    int64_t minimum_ = 0;
-    int64_t maximum_ = 0;
-    int64_t position_ = 0;
-    int lastTenth_ = -1;
-    bool drawn_ = false;
-};
-
-ProgressMode ModeOf(const std::string& text) {
-    if (text == "plain") return ProgressMode::Plain;
-    if (text == "none") return ProgressMode::None;
-    return StderrIsTerminal() ? ProgressMode::Bar : ProgressMode::None;
-}
-
 MemoryInitChoice MemoryInitOf(const std::string& mode) {
     if (mode == "ddr") return {true, false, {}};
     if (mode == "sdram") return {false, true, {}};
@@ -131,29 +38,35 @@ MemoryInitChoice MemoryInitOf(const std::string& mode) {
     return {false, false, mode};
 }
 
-// The settings the page would hold, with the connection opened; nullopt after the
-// failure to open has been reported.
-std::optional<RunSettings> Prepare(const ConnectionOptions& options) {
-    RunSettings s;
-    s.processor = RequireProcessor(options);
-    s.memoryInit = MemoryInitOf(options.memInit);
+// The settings the page would hold, and the board opened; nullopt after the failure
+// to open has been reported.
+struct Prepared {
+    RunSettings settings;
+    std::optional<Connection> connection;  // none: neither --port nor --usb was given
+};
+
+std::optional<Prepared> Prepare(const ConnectionOptions& options) {
+    Prepared p;
+    p.settings.processor = RequireProcessor(options);
+    p.settings.memoryInit = MemoryInitOf(options.memInit);
     if (options.usb || !options.port.empty()) {
-        auto connection = OpenConnection(options, s.processor);
-        if (!connection) {
+        p.connection = OpenConnection(options, p.settings.processor);
+        if (!p.connection) {
             return std::nullopt;
         }
-        s.usb = connection->channel == 1;
-        s.portIndex = s.usb ? -1 : 1;
     }
-    return s;
+    return p;
 }
+
+BoardLink BoardOf(const Prepared& p) { return p.connection ? p.connection->Board() : BoardLink{}; }
 
 // Runs "Execute" and waits for its tasks: the run bounds every wait on the target
 // itself, so this only waits for it to report.
-int Execute(const RunSettings& settings, ProgressMode mode) {
+int Execute(const Prepared& p, ProgressMode mode) {
     CliView view(mode);
-    TargetRunner runner(TargetLinks::Process(), view);
-    if (!runner.Execute(settings)) {
+    Session session;
+    Runner runner(view, session);
+    if (!runner.Execute(p.settings, BoardOf(p))) {
         return kExitFailed;
     }
     while (!runner.WaitIdle(std::chrono::seconds(1))) {
@@ -162,16 +75,17 @@ int Execute(const RunSettings& settings, ProgressMode mode) {
 }
 
 int RunDownload(const RunCommandOptions& o) {
-    auto settings = Prepare(o.connection);
-    if (!settings) {
+    auto prepared = Prepare(o.connection);
+    if (!prepared) {
         return kExitFailed;
     }
-    settings->operation = OperationType::DownloadOnly;
-    settings->imagePath = o.image;
-    settings->useDefaultAddress = o.address.empty();
-    settings->addressText = o.address;
-    settings->secure = o.secure;
-    return Execute(*settings, ModeOf(o.connection.progress));
+    RunSettings& s = prepared->settings;
+    s.operation = OperationType::DownloadOnly;
+    s.imagePath = o.image;
+    s.useDefaultAddress = o.address.empty();
+    s.addressText = o.address;
+    s.secure = o.secure;
+    return Execute(*prepared, ProgressModeOf(o.connection.progress));
 }
 
 int RunFlash(const RunCommandOptions& o) {
@@ -181,20 +95,21 @@ int RunFlash(const RunCommandOptions& o) {
     if (type == FlashType::UserInput && o.flashLib.empty()) {
         throw UsageError("--flash-type user needs --flash-lib FILE");
     }
-    auto settings = Prepare(o.connection);
-    if (!settings) {
+    auto prepared = Prepare(o.connection);
+    if (!prepared) {
         return kExitFailed;
     }
-    settings->operation = OperationType::Flashing;
-    settings->imagePath = o.image;
-    settings->flashType = type;
-    settings->flashLibPath = o.flashLib;
-    settings->partitionSizeText = o.partitionSize;
+    RunSettings& s = prepared->settings;
+    s.operation = OperationType::Flashing;
+    s.imagePath = o.image;
+    s.flashType = type;
+    s.flashLibPath = o.flashLib;
+    s.partitionSizeText = o.partitionSize;
     // USER INPUT has no default address: the page unchecks the box.
-    settings->useDefaultAddress = o.address.empty() && type != FlashType::UserInput;
-    settings->addressText = o.address;
-    settings->secure = o.secure;
-    return Execute(*settings, ModeOf(o.connection.progress));
+    s.useDefaultAddress = o.address.empty() && type != FlashType::UserInput;
+    s.addressText = o.address;
+    s.secure = o.secure;
+    return Execute(*prepared, ProgressModeOf(o.connection.progress));
 }
 
 int RunMemInit(const RunCommandOptions& o) {
@@ -207,12 +122,11 @@ int RunMemInit(const RunCommandOptions& o) {
     }
     RunSettings s;
     s.processor = type;
-    s.usb = connection->channel == 1;
-    s.portIndex = 1;
     s.memoryInit = choice;
     CliView view(ProgressMode::None);
-    TargetRunner runner(TargetLinks::Process(), view);
-    return runner.MemoryInitAlone(s) ? kExitOk : kExitFailed;
+    Session session;
+    Runner runner(view, session);
+    return runner.MemoryInitAlone(s, connection->Board()) ? kExitOk : kExitFailed;
 }
 
 }  // namespace

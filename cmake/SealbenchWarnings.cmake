@@ -5,3 +5,17 @@ function(sealbench_warnings target)
     $<$<COMPILE_LANGUAGE:C>:-Wall -Wextra -Wshadow>
     $<$<BOOL:${SEALBENCH_WERROR}>:-Werror>)
 endfunction()
+
+# A toolkit-free core of its folder (the folder's sources, linked to `deps`), with
+# its Qt page in qt/ when the window is built. Usage:
+#   sealbench_core(NAME sources... LINK deps...)
+function(sealbench_core name)
+  cmake_parse_arguments(PARSE_ARGV 1 core "" "" "LINK")
+  add_library(${name} STATIC ${core_UNPARSED_ARGUMENTS})
+  target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR})
+  target_link_libraries(${name} PUBLIC ${core_LINK})
+  sealbench_warnings(${name})
+  if(SEALBENCH_GUI AND EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/qt/CMakeLists.txt)
+    add_subdirectory(qt)
+  endif()
+endfunction()

@@ -7,12 +7,9 @@
 #include <cstdint>
 #include <string_view>
 
+#include "common/hex_text.h"
+
 namespace sealbench {
-
-// 0..9 for '0'..'9', 10..15 for 'A'..'F' and 'a'..'f', 0 for anything else.
-int HexDigitValue(char c);
-
-bool IsHexDigit(char c);
 
 // True when the text is exactly eight hexadecimal digits.
 bool IsAddressText(std::string_view text);

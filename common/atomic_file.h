@@ -13,6 +13,8 @@
 #include <string>
 #include <string_view>
 
+#include "common/outcome.h"
+
 namespace sealbench {
 
 class AtomicFile {
@@ -55,7 +57,7 @@ private:
     std::string error_;
 };
 
-// Writes a whole file through AtomicFile; empty string on success, else the reason.
-std::string WriteFileAtomically(const std::string& path, std::span<const uint8_t> bytes);
+// Writes a whole file through AtomicFile; a failure's message is the reason.
+Outcome WriteFileAtomically(const std::string& path, std::span<const uint8_t> bytes);
 
 }  // namespace sealbench

@@ -212,16 +212,16 @@ void AtomicFile::Discard() {
     }
 }
 
-std::string WriteFileAtomically(const std::string& path, std::span<const uint8_t> bytes) {
+Outcome WriteFileAtomically(const std::string& path, std::span<const uint8_t> bytes) {
     std::string error;
     auto file = AtomicFile::Create(path, error);
     if (!file) {
-        return error;
+        return Outcome::Failure(FailureKind::File, error);
     }
     if (!file->Write(bytes) || !file->Commit()) {
-        return file->Error();
+        return Outcome::Failure(FailureKind::File, file->Error());
     }
-    return {};
+    return Outcome::Success();
 }
 
 }  // namespace sealbench

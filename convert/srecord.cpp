@@ -150,13 +150,18 @@ void Log(std::FILE* log, const std::string& text) {
 }
 
 // The page shows messages without their trailing line feed.
-void Report(SRecordOutcome& outcome, std::FILE* log, const std::string& text) {
+void Report(SRecordReport& outcome, std::FILE* log, const std::string& text) {
     Log(log, text);
     std::string shown = text;
     while (!shown.empty() && shown.back() == '\n') {
         shown.pop_back();
     }
     outcome.messages.push_back(shown);
+}
+
+Result<SRecordReport> Failed(SRecordReport report, FailureKind kind) {
+    std::string message = report.messages.empty() ? std::string() : report.messages.back();
+    return {Outcome::Failure(kind, std::move(message)), std::move(report)};
 }
 
 void RaiseAddressBytes(SRecordOptions& options, uint64_t highest) {
@@ -170,7 +175,7 @@ void RaiseAddressBytes(SRecordOptions& options, uint64_t highest) {
 
 // Writes the output for the input positioned at `begin`. With `haveData` false
 // only the header and footer are written: the range lies outside the file.
-bool ConvertBinToSRecord(SRecordOptions& options, int input, bool haveData, SRecordOutcome& outcome, std::FILE* log) {
+bool ConvertBinToSRecord(SRecordOptions& options, int input, bool haveData, SRecordReport& outcome, std::FILE* log) {
     const uint64_t max = haveData ? uint64_t{options.offset} + options.end - options.begin : options.offset;
     RaiseAddressBytes(options, max);
     const int width = options.addressBytes;
@@ -250,45 +255,8 @@ bool ConvertBinToSRecord(SRecordOptions& options, int input, bool haveData, SRec
 
 }  // namespace
 
-uint32_t HexTextToValue(std::string_view text) {
-    uint32_t value = 0;
-    for (char c : text) {
-        if (c >= 'a' && c <= 'z') {
-            c = static_cast<char>(c - 'a' + 'A');
-        }
-        value *= 16;
-        if (c >= '0' && c <= '9') {
-            value += static_cast<uint32_t>(c - '0');
-        } else if (c >= 'A' && c <= 'F') {
-            value += static_cast<uint32_t>(c - 'A' + 10);
-        }
-    }
-    return value;
-}
-
-std::optional<long long> DecimalTextToValue(std::string_view text) {
-    size_t i = 0;
-    bool negative = false;
-    if (i < text.size() && (text[i] == '-' || text[i] == '+')) {
-        negative = text[i] == '-';
-        ++i;
-    }
-    if (i == text.size()) {
-        return std::nullopt;
-    }
-    long long value = 0;
-    for (; i < text.size(); ++i) {
-        if (text[i] < '0' || text[i] > '9') {
-            return std::nullopt;
-        }
-        // Anything this large is clamped anyway; stop before it overflows.
-        value = std::min(value * 10 + (text[i] - '0'), 1000000000LL);
-    }
-    return negative ? -value : value;
-}
-
-SRecordOutcome ConvertFile(SRecordOptions& options, const SRecordRequest& request, std::FILE* log) {
-    SRecordOutcome outcome;
+Result<SRecordReport> ConvertFile(SRecordOptions& options, const SRecordRequest& request, std::FILE* log) {
+    SRecordReport outcome;
     options.inputPath = request.inputPath;
     options.outputPath = request.outputPath;
     if (request.begin) {
@@ -316,7 +284,7 @@ SRecordOutcome ConvertFile(SRecordOptions& options, const SRecordRequest& reques
     struct stat info {};
     if (input.Get() < 0 || ::fstat(input.Get(), &info) != 0 || S_ISDIR(info.st_mode)) {
         Report(outcome, log, Format("Input file %s not found\n", options.inputPath.c_str()));
-        return outcome;
+        return Failed(std::move(outcome), FailureKind::File);
     }
 
     // An empty file has no last byte: it yields no data records and no warning.
@@ -353,7 +321,7 @@ SRecordOutcome ConvertFile(SRecordOptions& options, const SRecordRequest& reques
                    Format("Address range %08" PRIX32 "h to %08" PRIX64 "h reaches the top of the 32-bit space: "
                           "not supported\n",
                           options.offset, highest));
-            return outcome;
+            return Failed(std::move(outcome), FailureKind::Input);
         }
     }
 
@@ -361,11 +329,10 @@ SRecordOutcome ConvertFile(SRecordOptions& options, const SRecordRequest& reques
         request.beforeWriting(options.outputPath);
     }
     if (!ConvertBinToSRecord(options, input.Get(), haveData, outcome, log)) {
-        return outcome;
+        return Failed(std::move(outcome), FailureKind::File);
     }
-    outcome.written = true;
     outcome.messages.emplace_back(kMsgConvertFinished);
-    return outcome;
+    return {Outcome::Success(std::string(kMsgConvertFinished)), std::move(outcome)};
 }
 
 }  // namespace sealbench

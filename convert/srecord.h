@@ -12,6 +12,9 @@
 #include <string_view>
 #include <vector>
 
+#include "common/hex_text.h"
+#include "common/outcome.h"
+
 namespace sealbench {
 
 inline constexpr std::string_view kMsgConvertFinished = "Convertion finished!";
@@ -32,14 +35,6 @@ struct SRecordOptions {
     int lineLength = kMaxLineLength;  // data bytes per record
 };
 
-// Upper-cases the text and shifts in one hex digit per character; characters
-// that are not digits shift in a 0, and bits beyond 32 are lost. So "0x100",
-// "100" and "x100" all give 0x100, while "100h" gives 0x1000.
-uint32_t HexTextToValue(std::string_view text);
-
-// A decimal number of the option fields; nullopt for anything else.
-std::optional<long long> DecimalTextToValue(std::string_view text);
-
 // The fields of one "Convert"; an absent value is a field that reads "DEFAULT".
 struct SRecordRequest {
     std::string inputPath;
@@ -54,15 +49,16 @@ struct SRecordRequest {
     std::function<void(const std::string&)> beforeWriting;
 };
 
-struct SRecordOutcome {
-    bool written = false;  // the output file was written and is complete
-    bool warned = false;   // begin or end were outside the file: no data records
+// What a conversion told its user. The outcome beside it succeeds when the output
+// file was written and is complete.
+struct SRecordReport {
+    bool warned = false;  // begin or end were outside the file: no data records
     int dataRecords = 0;
     std::vector<std::string> messages;  // in the order the page shows them
 };
 
 // `OnConvert`'s work: applies the request to the options, opens the input, checks
 // the range and converts. Messages are also written to `log` when it is not null.
-SRecordOutcome ConvertFile(SRecordOptions& options, const SRecordRequest& request, std::FILE* log);
+Result<SRecordReport> ConvertFile(SRecordOptions& options, const SRecordRequest& request, std::FILE* log);
 
 }  // namespace sealbench

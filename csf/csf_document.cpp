@@ -107,9 +107,9 @@ std::string CsfText(const CsfDocument& d) {
     return w.Take();
 }
 
-std::string SaveCsf(const std::string& path, const CsfDocument& document) {
+Outcome SaveCsf(const std::string& path, const CsfDocument& document) {
     if (auto refusal = ValidateCsf(document)) {
-        return std::string(*refusal);
+        return Outcome::Failure(FailureKind::Input, std::string(*refusal));
     }
     std::string text = CsfText(document);
     return WriteFileAtomically(path, std::span(reinterpret_cast<const uint8_t*>(text.data()), text.size()));

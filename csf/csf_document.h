@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+#include "common/outcome.h"
+
 namespace sealbench {
 
 inline constexpr std::string_view kCsfTypeEngineering = "SEKUREL_ENGINEERING";
@@ -51,8 +53,8 @@ std::optional<std::string_view> ValidateCsf(const CsfDocument& document);
 // The file's text, every line ending CR LF. Texts are inserted as held.
 std::string CsfText(const CsfDocument& document);
 
-// Validates, then writes the file whole (or not at all). Empty on success, else
+// Validates, then writes the file whole (or not at all). A failure's message is
 // the validation message or the reason the file could not be written.
-std::string SaveCsf(const std::string& path, const CsfDocument& document);
+Outcome SaveCsf(const std::string& path, const CsfDocument& document);
 
 }  // namespace sealbench

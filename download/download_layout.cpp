@@ -15,36 +15,11 @@ void PutWord(uint8_t* at, uint32_t value) {
     at[3] = static_cast<uint8_t>(value >> 24);
 }
 
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
 // The download area must be allocated without touching it first: only what is
 // read or zeroed becomes resident.
 std::unique_ptr<uint8_t[]> Allocate(size_t size) { return std::make_unique_for_overwrite<uint8_t[]>(size); }
 
 }  // namespace
-
-std::optional<uint32_t> ReadHexText(std::string_view text) {
-    size_t at = 0;
-    while (at < text.size() && (text[at] == ' ' || text[at] == '\t')) ++at;
-    if (at + 1 < text.size() && text[at] == '0' && (text[at + 1] == 'x' || text[at + 1] == 'X') &&
-        at + 2 < text.size() && HexDigit(text[at + 2]) >= 0) {
-        at += 2;
-    }
-    uint32_t value = 0;
-    int digits = 0;
-    for (; at < text.size() && HexDigit(text[at]) >= 0; ++at) {
-        if (++digits > 8) {
-            return std::nullopt;
-        }
-        value = value << 4 | static_cast<uint32_t>(HexDigit(text[at]));
-    }
-    return value;
-}
 
 ParameterBlock MakeParameterBlock(const ProcessorPreset& preset, FlashType flashType, uint32_t flashAddress,
                                   uint32_t partitionSize, uint32_t imageSize, int channel) {

@@ -27,11 +27,6 @@ inline constexpr size_t kMaxImageSize = 0x2000000;     // what the boot ROM's do
 inline constexpr size_t kFlashLibraryLimit = 0x10000;  // a flash library must be smaller
 inline constexpr size_t kApplicationHead = 1024;       // sent again after the last piece
 
-// A hexadecimal field of the page ("%08x"): blanks and a 0x prefix may lead; text
-// that does not start with a hexadecimal number reads as 0, and reading stops at
-// the first character that is not a digit. More than eight digits: nullopt.
-std::optional<uint32_t> ReadHexText(std::string_view text);
-
 // The block the flash library reads at RAM base + 0xFFE0.
 struct ParameterBlock {
     uint32_t flashAddress = 0;      // start address (NOR, USER INPUT) or offset (NAND)

@@ -3,6 +3,8 @@
 #include <fstream>
 #include <iterator>
 
+#include "common/hex_text.h"
+
 namespace sealbench {
 namespace {
 
@@ -35,37 +37,6 @@ constexpr RegisterWrite kSdramVireoC[] = {
 // A script is a short text file; anything far larger is not one.
 constexpr std::streamsize kMaxScriptSize = 16 * 1024 * 1024;
 
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
-// The digits after the first lower-case "x"; only the first eight count.
-bool ParseHexField(std::string_view field, uint32_t* value) {
-    size_t x = field.find('x');
-    if (x == std::string_view::npos) {
-        return false;
-    }
-    std::string_view digits = field.substr(x + 1);
-    if (digits.empty()) {
-        return false;
-    }
-    uint32_t result = 0;
-    for (size_t i = 0; i < digits.size(); ++i) {
-        int d = HexDigit(digits[i]);
-        if (d < 0) {
-            return false;
-        }
-        if (i < 8) {
-            result = result << 4 | static_cast<uint32_t>(d);
-        }
-    }
-    *value = result;
-    return true;
-}
-
 // A decimal width, optionally followed at once by a comment.
 bool ParseWidthField(std::string_view field, uint8_t* width) {
     size_t end = field.find('#');
@@ -87,40 +58,45 @@ bool ParseWidthField(std::string_view field, uint8_t* width) {
     return true;
 }
 
-MemoryInitResult Failure(std::string_view errorText) {
-    MemoryInitResult result;
-    result.ok = false;
-    result.errorText = errorText;
-    return result;
+// Writes the list in order and counts what the target confirmed; stops at the first
+// write it does not.
+Outcome WriteAll(bootwire::Link& link, ProcessorType type, std::span<const RegisterWrite> writes, size_t* done) {
+    int code = PresetOf(type).processorCode;
+    *done = 0;
+    for (const RegisterWrite& w : writes) {
+        if (link.WriteRegister(w.address, w.value, w.width, code) != bootwire::Error::Ok) {
+            return Outcome::Failure(FailureKind::Target, {}, {}, link.ErrorDetail());
+        }
+        ++*done;
+    }
+    return Outcome::Success();
 }
 
-MemoryInitResult RunScript(bootwire::Link& link, ProcessorType type, const std::string& path) {
+Outcome RunScript(bootwire::Link& link, ProcessorType type, const std::string& path) {
     std::ifstream file(path, std::ios::binary);
     if (path.empty() || !file) {
-        return {};
+        return Outcome::Success();
     }
     std::string text;
     text.assign(std::istreambuf_iterator<char>(file), {});
     if (file.bad() || static_cast<std::streamsize>(text.size()) > kMaxScriptSize) {
-        MemoryInitResult result = Failure(kScriptInitError);
-        result.logDetail = "Memory init script " + path + " could not be read whole";
-        return result;
+        return Outcome::Failure(FailureKind::File, std::string(kScriptInitError),
+                                "Memory init script " + path + " could not be read whole");
     }
     ParsedScript script = ParseScript(NormalizeLineEnds(text));
     if (script.malformedLine != 0) {
-        MemoryInitResult result = Failure(kScriptInitError);
-        result.logDetail = "Memory init script " + path + ", line " + std::to_string(script.malformedLine) + ": " +
-                           std::string(script.problem) + "; nothing was written";
-        return result;
+        return Outcome::Failure(FailureKind::Input, std::string(kScriptInitError),
+                                "Memory init script " + path + ", line " + std::to_string(script.malformedLine) + ": " +
+                                    std::string(script.problem) + "; nothing was written");
     }
-    MemoryInitResult result = RunRegisterWrites(link, type, script.writes);
-    if (!result.ok) {
-        result.errorText = kScriptInitError;
-        result.logDetail = "Memory init script " + path + ", line " +
-                           std::to_string(script.lineNumbers[static_cast<size_t>(result.writesDone)]) +
-                           ": the target did not confirm the write";
+    size_t done = 0;
+    Outcome outcome = WriteAll(link, type, script.writes, &done);
+    if (!outcome.Ok()) {
+        outcome.message = kScriptInitError;
+        outcome.detail = "Memory init script " + path + ", line " + std::to_string(script.lineNumbers[done]) +
+                         ": the target did not confirm the write";
     }
-    return result;
+    return outcome;
 }
 
 }  // namespace
@@ -196,13 +172,15 @@ ScriptLine ParseScriptLine(std::string_view piece) {
     line.kind = ScriptLineKind::Malformed;
     if (count < 3) {
         line.problem = "expected three fields: 0xADDRESS 0xVALUE WIDTH";
-    } else if (!ParseHexField(fields[0], &line.write.address)) {
+    } else if (std::optional<uint32_t> address = ParseHexAfterX(fields[0]); !address) {
         line.problem = "the address is not of the form 0xB8001004";
-    } else if (!ParseHexField(fields[1], &line.write.value)) {
+    } else if (std::optional<uint32_t> value = ParseHexAfterX(fields[1]); !value) {
         line.problem = "the value is not of the form 0x006AC73A";
     } else if (!ParseWidthField(fields[2], &line.write.width)) {
         line.problem = "the width must be 8, 16 or 32";
     } else {
+        line.write.address = *address;
+        line.write.value = *value;
         line.kind = ScriptLineKind::Write;
         line.problem = {};
     }
@@ -228,30 +206,18 @@ ParsedScript ParseScript(std::string_view text) {
     return script;
 }
 
-MemoryInitResult RunRegisterWrites(bootwire::Link& link, ProcessorType type, std::span<const RegisterWrite> writes) {
-    int code = PresetOf(type).processorCode;
-    MemoryInitResult result;
-    for (const RegisterWrite& w : writes) {
-        if (link.WriteRegister(w.address, w.value, w.width, code) != bootwire::Error::Ok) {
-            result.ok = false;
-            result.diagnostic = link.ErrorDetail();
-            return result;
-        }
-        ++result.writesDone;
-    }
-    return result;
+Outcome RunRegisterWrites(bootwire::Link& link, ProcessorType type, std::span<const RegisterWrite> writes) {
+    size_t done = 0;
+    return WriteAll(link, type, writes, &done);
 }
 
-MemoryInitResult RunMemoryInit(bootwire::Link& link, ProcessorType type, const MemoryInitChoice& choice) {
-    if (choice.ddr) {
-        MemoryInitResult result = RunRegisterWrites(link, type, DdrPreset(type));
-        if (!result.ok) result.errorText = kDdrInitError;
-        return result;
-    }
-    if (choice.sdram) {
-        MemoryInitResult result = RunRegisterWrites(link, type, SdramPreset(type));
-        if (!result.ok) result.errorText = kSdramInitError;
-        return result;
+Outcome RunMemoryInit(bootwire::Link& link, ProcessorType type, const MemoryInitChoice& choice) {
+    if (choice.ddr || choice.sdram) {
+        Outcome outcome = RunRegisterWrites(link, type, choice.ddr ? DdrPreset(type) : SdramPreset(type));
+        if (!outcome.Ok()) {
+            outcome.message = choice.ddr ? kDdrInitError : kSdramInitError;
+        }
+        return outcome;
     }
     return RunScript(link, type, choice.scriptPath);
 }

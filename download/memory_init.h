@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "common/outcome.h"
 #include "presets.h"
 #include "run_settings.h"
 
@@ -71,19 +72,13 @@ struct ParsedScript {
 // `text` has LF line ends.
 ParsedScript ParseScript(std::string_view text);
 
-struct MemoryInitResult {
-    bool ok = true;
-    std::string errorText;   // the branch's error text on failure
-    std::string logDetail;   // an extra status-log line, empty when there is none
-    std::string diagnostic;  // what the library said, for stderr or a tooltip
-    int writesDone = 0;
-};
-
 // Runs the step: DDR box, else SDRAM box, else the script (a script that cannot be
-// opened, or an empty path, succeeds with nothing written).
-MemoryInitResult RunMemoryInit(bootwire::Link& link, ProcessorType type, const MemoryInitChoice& choice);
+// opened, or an empty path, succeeds with nothing written). A failure's message is
+// the branch's error text; its detail names a script's file and line, its
+// diagnostic is what the library said.
+Outcome RunMemoryInit(bootwire::Link& link, ProcessorType type, const MemoryInitChoice& choice);
 
 // Writes the list in order; stops at the first write the target does not confirm.
-MemoryInitResult RunRegisterWrites(bootwire::Link& link, ProcessorType type, std::span<const RegisterWrite> writes);
+Outcome RunRegisterWrites(bootwire::Link& link, ProcessorType type, std::span<const RegisterWrite> writes);
 
 }  // namespace sealbench

@@ -157,11 +157,9 @@ void PageModel::SelectProcessor(int index) {
     }
 }
 
-RunSettings PageModel::Settings(int portIndex, bool usb) const {
+RunSettings PageModel::Settings() const {
     RunSettings s;
     s.processor = processor_;
-    s.portIndex = portIndex;
-    s.usb = usb;
     s.operation = c_.downloadOnly ? OperationType::DownloadOnly
                   : c_.flashing   ? OperationType::Flashing
                                   : OperationType::None;

@@ -67,8 +67,8 @@ public:
     // Main window: "Type of Vireo:" selection (-1 none).
     void SelectProcessor(int index);
 
-    // The settings a run reads, with the main window's connection choice.
-    RunSettings Settings(int portIndex, bool usb) const;
+    // The settings a run reads.
+    RunSettings Settings() const;
 
 private:
     void SetFlashCaptions();

@@ -1,11 +1,17 @@
-// What the download page hands to a run: the shared settings of the main window
-// and the page's own fields, taken at the moment "Execute" is pressed.
+// What the download page hands to a run: the processor chosen in the main window
+// and the page's own fields, taken at the moment "Execute" is pressed, and the board
+// the front end has opened for it.
 #pragma once
 
 #include <chrono>
+#include <functional>
 #include <string>
 
 #include "presets.h"
+
+namespace bootwire {
+class Link;
+}
 
 namespace sealbench {
 
@@ -18,11 +24,19 @@ struct MemoryInitChoice {
     std::string scriptPath;  // used when neither box is checked; empty skips the step
 };
 
+// The board a run talks to, chosen and owned by the front end: the window hands the
+// port or USB device the user picked, sealbench-cli the link it opened.
+struct BoardLink {
+    bootwire::Link* link = nullptr;  // nullptr: no serial port chosen yet
+    bool usb = false;                // the channel: the log's "USB is using", the flash library's report channel
+    // Finds the USB device again before a run that follows a FLASHING download (the
+    // board comes back as a new device); empty where nothing needs finding again.
+    std::function<void()> reenumerate;
+};
+
 struct RunSettings {
-    // Shared settings of the main window.
+    // Shared setting of the main window.
     ProcessorType processor = ProcessorType::None;
-    int portIndex = -1;  // -1: no serial port chosen
-    bool usb = false;
 
     // The page's fields.
     OperationType operation = OperationType::DownloadOnly;

@@ -4,11 +4,6 @@
 
 namespace sealbench {
 
-Session& ProcessSession() {
-    static Session session;
-    return session;
-}
-
 void AppendLog(RunView& view, Session& session, std::string_view line) {
     int count = session.logLines.fetch_add(1, std::memory_order_relaxed) + 1;
     view.AppendLog(line, count);

@@ -29,6 +29,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             std::abort();
         }
     }
-    (void)sealbench::ReadHexText(text);
+    (void)sealbench::ReadHexField(text);
     return 0;
 }

@@ -74,34 +74,34 @@ std::vector<uint8_t> HwcExport::Bytes() const {
     return bytes;
 }
 
-std::string HwcExport::Finish() const {
+Outcome HwcExport::Finish() const {
     if (words_.empty()) {
-        return std::string(kMsgHwcNothingExported);
+        return Outcome::Failure(FailureKind::Input, std::string(kMsgHwcNothingExported));
     }
     return WriteFileAtomically(target_, Bytes());
 }
 
-HwcExportOutcome ExportHwc(const std::string& target, const std::vector<HwcRecord>& records) {
-    HwcExportOutcome outcome;
+Result<std::vector<HwcRefusal>> ExportHwc(const std::string& target, const std::vector<HwcRecord>& records) {
+    Result<std::vector<HwcRefusal>> result;
     if (target.empty()) {
-        outcome.message = kMsgHwcNoTarget;
-        return outcome;
+        result.outcome = Outcome::Failure(FailureKind::Input, std::string(kMsgHwcNoTarget));
+        return result;
     }
     if (records.empty()) {
-        outcome.message = kMsgHwcNoRecords;
-        return outcome;
+        result.outcome = Outcome::Failure(FailureKind::Input, std::string(kMsgHwcNoRecords));
+        return result;
     }
     HwcExport hwc(target);
     for (size_t k = 0; k < records.size(); ++k) {
         if (auto refusal = hwc.AppendHwcRecord(static_cast<int>(k), records[k].address, records[k].data)) {
-            outcome.refusals.emplace_back(*refusal);
-            outcome.refusedIndexes.push_back(static_cast<int>(k));
+            result.value.push_back({static_cast<int>(k), std::string(*refusal)});
         }
     }
-    std::string error = hwc.Finish();
-    outcome.written = error.empty();
-    outcome.message = outcome.written ? std::string(kMsgHwcExported) : error;
-    return outcome;
+    result.outcome = hwc.Finish();
+    if (result.outcome.Ok()) {
+        result.outcome.message = kMsgHwcExported;
+    }
+    return result;
 }
 
 }  // namespace sealbench

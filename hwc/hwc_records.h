@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+#include "common/outcome.h"
+
 namespace sealbench {
 
 inline constexpr std::string_view kMsgHwcFieldsIncomplete = "Please Complete the fields for adding record to config";
@@ -59,23 +61,24 @@ public:
     // The file's bytes as they stand: byte count, then the accepted records.
     std::vector<uint8_t> Bytes() const;
 
-    // Writes the file when at least one record was accepted. Returns an empty
-    // string on success, else the reason.
-    std::string Finish() const;
+    // Writes the file when at least one record was accepted; a failure's message
+    // is the reason.
+    Outcome Finish() const;
 
 private:
     std::string target_;
     std::vector<std::string> words_;
 };
 
-struct HwcExportOutcome {
-    bool written = false;               // the target now holds the accepted records
-    std::vector<std::string> refusals;  // one message per refused record, in order
-    std::vector<int> refusedIndexes;    // the records they belong to
-    std::string message;                // the closing message
+// A record the export refused: its place in the list and why.
+struct HwcRefusal {
+    int index;
+    std::string message;
 };
 
 // "Export" from the target field and the records: checks, each record, the file.
-HwcExportOutcome ExportHwc(const std::string& target, const std::vector<HwcRecord>& records);
+// Success means the target now holds the accepted records; the message is the
+// closing message either way, and the value lists the refused records in order.
+Result<std::vector<HwcRefusal>> ExportHwc(const std::string& target, const std::vector<HwcRecord>& records);
 
 }  // namespace sealbench

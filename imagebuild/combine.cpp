@@ -133,37 +133,37 @@ std::optional<std::vector<uint8_t>> LayOutCombinedImage(const CombineAddresses& 
     return image;
 }
 
-CombineResult CombineImageFiles(const std::string& target, const std::string& osPath, const std::string& csfPath,
-                                const std::string& hwcPath, const CombineAddresses& addresses, int32_t osLength,
-                                int32_t csfLength, int32_t hwcLength) {
-    CombineResult result;
+Outcome CombineImageFiles(const std::string& target, const std::string& osPath, const std::string& csfPath,
+                          const std::string& hwcPath, const CombineAddresses& addresses, int32_t osLength,
+                          int32_t csfLength, int32_t hwcLength) {
     std::vector<uint8_t> os, csf, hwc;
-    if (!ReadPiece(osPath, osLength, os, result.detail) || !ReadPiece(csfPath, csfLength, csf, result.detail) ||
-        !ReadPiece(hwcPath, hwcLength, hwc, result.detail)) {
-        return result;
+    std::string why;
+    if (!ReadPiece(osPath, osLength, os, why) || !ReadPiece(csfPath, csfLength, csf, why) ||
+        !ReadPiece(hwcPath, hwcLength, hwc, why)) {
+        return Outcome::Failure(FailureKind::File, std::string(kMsgCombineFailed), why);
     }
     auto image = LayOutCombinedImage(addresses, os, csf, hwc);
     if (!image) {
-        result.detail = "The HWC and the signed CSF do not fit between 0x1010 and the image";
-        return result;
+        return Outcome::Failure(FailureKind::Input, std::string(kMsgCombineFailed),
+                                "The HWC and the signed CSF do not fit between 0x1010 and the image");
     }
-    result.detail = WriteFileAtomically(target, *image);
-    result.ok = result.detail.empty();
-    return result;
+    Outcome written = WriteFileAtomically(target, *image);
+    if (!written.Ok()) {
+        return Outcome::Failure(FailureKind::File, std::string(kMsgCombineFailed), written.message);
+    }
+    return Outcome::Success(std::string(kMsgCombineDone));
 }
 
 int CombineImage(const std::string& target, const std::string& osPath, const std::string& csfPath,
                  const std::string& hwcPath, const std::string& imageAddress, const std::string& csfAddress,
                  const std::string& hwcAddress, int32_t osLength, int32_t csfLength, int32_t hwcLength) {
     CombineAddresses addresses{imageAddress, csfAddress, hwcAddress};
-    return CombineImageFiles(target, osPath, csfPath, hwcPath, addresses, osLength, csfLength, hwcLength).ok ? 1 : 0;
+    return CombineImageFiles(target, osPath, csfPath, hwcPath, addresses, osLength, csfLength, hwcLength).Ok() ? 1 : 0;
 }
 
-CombineOutcome RunCombine(const CombineRequest& request) {
-    CombineOutcome outcome;
+Outcome RunCombine(const CombineRequest& request) {
     if (auto refusal = CheckCombineFields(request.target, request.addresses)) {
-        outcome.message = *refusal;
-        return outcome;
+        return Outcome::Failure(FailureKind::Input, std::string(*refusal));
     }
     // A file whose status cannot be read counts as empty; opening it fails later.
     int32_t lengths[3] = {};
@@ -174,18 +174,12 @@ CombineOutcome RunCombine(const CombineRequest& request) {
             continue;
         }
         if (info.st_size > INT32_MAX) {
-            outcome.message = kMsgCombineFailed;
-            outcome.detail = *paths[i] + " is too large";
-            return outcome;
+            return Outcome::Failure(FailureKind::Input, std::string(kMsgCombineFailed), *paths[i] + " is too large");
         }
         lengths[i] = static_cast<int32_t>(info.st_size);
     }
-    CombineResult result = CombineImageFiles(request.target, request.osPath, request.csfPath, request.hwcPath,
-                                             request.addresses, lengths[0], lengths[1], lengths[2]);
-    outcome.ok = result.ok;
-    outcome.message = result.ok ? kMsgCombineDone : kMsgCombineFailed;
-    outcome.detail = result.detail;
-    return outcome;
+    return CombineImageFiles(request.target, request.osPath, request.csfPath, request.hwcPath, request.addresses,
+                             lengths[0], lengths[1], lengths[2]);
 }
 
 }  // namespace sealbench

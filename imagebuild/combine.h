@@ -11,6 +11,8 @@
 #include <string_view>
 #include <vector>
 
+#include "common/outcome.h"
+
 namespace sealbench {
 
 struct CombineAddresses {
@@ -47,17 +49,12 @@ std::optional<std::string_view> CheckCombineFields(std::string_view target, cons
 std::optional<std::vector<uint8_t>> LayOutCombinedImage(const CombineAddresses& addresses, std::span<const uint8_t> os,
                                                         std::span<const uint8_t> csf, std::span<const uint8_t> hwc);
 
-struct CombineResult {
-    bool ok = false;
-    std::string detail;  // why it failed, for the log; empty on success
-};
-
 // Reads the given number of bytes of each input, lays the pieces out and writes
 // the target whole or not at all. A file that is shorter than its length, or that
 // cannot be read, fails the combine.
-CombineResult CombineImageFiles(const std::string& target, const std::string& osPath, const std::string& csfPath,
-                                const std::string& hwcPath, const CombineAddresses& addresses, int32_t osLength,
-                                int32_t csfLength, int32_t hwcLength);
+Outcome CombineImageFiles(const std::string& target, const std::string& osPath, const std::string& csfPath,
+                          const std::string& hwcPath, const CombineAddresses& addresses, int32_t osLength,
+                          int32_t csfLength, int32_t hwcLength);
 
 // The same with the page's argument order and integer result (non-zero: success).
 int CombineImage(const std::string& target, const std::string& osPath, const std::string& csfPath,
@@ -72,13 +69,9 @@ struct CombineRequest {
     CombineAddresses addresses;
 };
 
-struct CombineOutcome {
-    bool ok = false;
-    std::string message;  // what the page shows: a check's message, "Complete!" or "File Construction Error"
-    std::string detail;   // the reason behind "File Construction Error"
-};
-
 // "Combine" from the fields to the written file: checks, file lengths, combine.
-CombineOutcome RunCombine(const CombineRequest& request);
+// The message is what the page shows: a check's message, "Complete!" or "File
+// Construction Error", with the reason behind the last in the detail.
+Outcome RunCombine(const CombineRequest& request);
 
 }  // namespace sealbench

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "common/outcome.h"
+
 namespace sealbench {
 
 inline constexpr const char* kSigningTool = "sekurel_build";
@@ -30,10 +32,11 @@ enum class SignStatus {
     Killed,      // ended by a signal
 };
 
+// How the tool's run ended; a failure's message is a sentence for the user.
 struct SignResult {
+    Outcome outcome;
     SignStatus status = SignStatus::NotStarted;
-    int code = 0;        // exit status, signal number or errno, by status
-    std::string detail;  // a sentence for the user; empty when Ok
+    int code = 0;  // exit status, signal number or errno, by status
 };
 
 // Starts the tool found on PATH and waits for it to end. The tool inherits the

@@ -25,7 +25,8 @@ SignResult RunSigningTool(const SignRequest& request) {
     if (error != 0) {
         result.status = SignStatus::NotStarted;
         result.code = error;
-        result.detail = std::string("Cannot start ") + kSigningTool + ": " + std::strerror(error);
+        result.outcome = Outcome::Failure(FailureKind::Tool,
+                                          std::string("Cannot start ") + kSigningTool + ": " + std::strerror(error));
         return result;
     }
 
@@ -37,7 +38,8 @@ SignResult RunSigningTool(const SignRequest& request) {
     if (waited < 0) {
         result.status = SignStatus::Failed;
         result.code = errno;
-        result.detail = std::string("Lost track of ") + kSigningTool + ": " + std::strerror(errno);
+        result.outcome = Outcome::Failure(FailureKind::Tool,
+                                          std::string("Lost track of ") + kSigningTool + ": " + std::strerror(errno));
         return result;
     }
 
@@ -47,14 +49,17 @@ SignResult RunSigningTool(const SignRequest& request) {
         // that is a failure like any other non-zero status.
         result.status = result.code == 0 ? SignStatus::Ok : SignStatus::Failed;
         if (result.code != 0) {
-            result.detail = std::string(kSigningTool) + " failed with exit status " + std::to_string(result.code);
+            result.outcome =
+                Outcome::Failure(FailureKind::Tool,
+                                 std::string(kSigningTool) + " failed with exit status " + std::to_string(result.code));
         }
     } else {
         result.status = SignStatus::Killed;
         result.code = WIFSIGNALED(wstatus) ? WTERMSIG(wstatus) : 0;
-        result.detail = std::string(kSigningTool) + " was ended by signal " + std::to_string(result.code);
+        result.outcome = Outcome::Failure(
+            FailureKind::Tool, std::string(kSigningTool) + " was ended by signal " + std::to_string(result.code));
         if (const char* name = ::strsignal(result.code)) {
-            result.detail += std::string(" (") + name + ")";
+            result.outcome.message += std::string(" (") + name + ")";
         }
     }
     return result;

@@ -74,11 +74,21 @@ Found FindOnPath(const std::wstring& name) {
     return found;
 }
 
-SignResult NotStarted(int code, std::string detail) {
+SignResult NotStarted(int code, std::string message) {
     SignResult result;
     result.status = SignStatus::NotStarted;
     result.code = code;
-    result.detail = std::move(detail);
+    result.outcome = Outcome::Failure(FailureKind::Tool, std::move(message));
+    return result;
+}
+
+SignResult Ended(SignStatus status, int code, std::string message) {
+    SignResult result;
+    result.status = status;
+    result.code = code;
+    if (status != SignStatus::Ok) {
+        result.outcome = Outcome::Failure(FailureKind::Tool, std::move(message));
+    }
     return result;
 }
 
@@ -119,30 +129,23 @@ SignResult RunSigningTool(const SignRequest& request) {
     UniqueHandle processHandle(process.hProcess);
     UniqueHandle threadHandle(process.hThread);
 
-    SignResult result;
     DWORD exitCode = 0;
     if (::WaitForSingleObject(processHandle.Get(), INFINITE) != WAIT_OBJECT_0 ||
         !::GetExitCodeProcess(processHandle.Get(), &exitCode)) {
         DWORD code = ::GetLastError();
-        result.status = SignStatus::Failed;
-        result.code = static_cast<int>(code);
-        result.detail = "Lost track of " + tool + ": " + SystemMessage(code);
-        return result;
+        return Ended(SignStatus::Failed, static_cast<int>(code), "Lost track of " + tool + ": " + SystemMessage(code));
     }
-    result.code = static_cast<int>(exitCode);
     if (exitCode == 0) {
-        result.status = SignStatus::Ok;
-    } else if (exitCode >= 0xC0000000u) {
+        return Ended(SignStatus::Ok, 0, {});
+    }
+    if (exitCode >= 0xC0000000u) {
         // An exception status (access violation, abort...) rather than a code the tool chose.
         char text[16];
         std::snprintf(text, sizeof text, "0x%08lX", static_cast<unsigned long>(exitCode));
-        result.status = SignStatus::Killed;
-        result.detail = tool + " ended with exception " + text;
-    } else {
-        result.status = SignStatus::Failed;
-        result.detail = tool + " failed with exit status " + std::to_string(exitCode);
+        return Ended(SignStatus::Killed, static_cast<int>(exitCode), tool + " ended with exception " + text);
     }
-    return result;
+    return Ended(SignStatus::Failed, static_cast<int>(exitCode),
+                 tool + " failed with exit status " + std::to_string(exitCode));
 }
 
 }  // namespace sealbench

@@ -11,6 +11,7 @@ packages=(
   qt6-base-dev xvfb xauth
   clang libclang-rt-14-dev
   binutils hyperfine
+  ser2net python3-labgrid python3-pytest
   g++-mingw-w64-x86-64-posix googletest wine wine64
 )
 

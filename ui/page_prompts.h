@@ -10,20 +10,11 @@
 #include <QWidget>
 #include <functional>
 
+#include "ui/file_filter.h"
+
 namespace sealbench {
 
 inline const QString kApplicationTitle = QStringLiteral("Sealbench");
-
-// "bin files(*.bin)|*.bin|All Files(*.*)|*.*||" -> "bin files(*.bin);;All Files(*.*)":
-// the page's filter texts name each filter before its pattern, pipe-separated.
-inline QString QtFileFilter(const QString& pipeFilter) {
-    const QStringList parts = pipeFilter.split(QLatin1Char('|'), Qt::SkipEmptyParts);
-    QStringList filters;
-    for (int i = 0; i + 1 < parts.size(); i += 2) {
-        filters << parts[i];
-    }
-    return filters.join(QStringLiteral(";;"));
-}
 
 struct PagePrompts {
     // A message box with an OK button.
@@ -43,7 +34,7 @@ struct PagePrompts {
         };
         // An open-kind chooser that also accepts a name that does not exist yet.
         prompts.chooseFile = [owner](const QString& title, const QString& filter, const QString& proposed) {
-            QFileDialog dialog(owner, title, QString(), QtFileFilter(filter));
+            QFileDialog dialog(owner, title, QString(), NameFiltersOf(filter).join(QStringLiteral(";;")));
             dialog.setFileMode(QFileDialog::AnyFile);
             dialog.setAcceptMode(QFileDialog::AcceptOpen);
             dialog.setOption(QFileDialog::DontConfirmOverwrite);
@@ -55,7 +46,8 @@ struct PagePrompts {
                        : QString();
         };
         prompts.chooseFiles = [owner](const QString& title, const QString& filter) {
-            return QFileDialog::getOpenFileNames(owner, title, QString(), QtFileFilter(filter));
+            return QFileDialog::getOpenFileNames(owner, title, QString(),
+                                                 NameFiltersOf(filter).join(QStringLiteral(";;")));
         };
         return prompts;
     }

@@ -8,6 +8,8 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "ui/form_rows.h"
+
 namespace {
 
 const QString kDefault = QStringLiteral("DEFAULT");
@@ -25,19 +27,13 @@ CPage_Convert::CPage_Convert(QWidget* parent) : CPageDialog(parent), prompts_(se
     addressSize_ = new QLineEdit(toSrec);
     suppress_ = new QCheckBox(QStringLiteral("Supress header and footer record"), toSrec);
     userDefine_ = new QCheckBox(QStringLiteral("User Define"), toSrec);
-    auto* browseBin = new QPushButton(QStringLiteral("Browse"), toSrec);
-    auto* browseTarget = new QPushButton(QStringLiteral("Browse"), toSrec);
-    auto* convert = new QPushButton(QStringLiteral("Convert"), toSrec);
-
     auto* grid = new QGridLayout(toSrec);
-    grid->addWidget(new QLabel(QStringLiteral("Bin Path"), toSrec), 0, 0);
-    grid->addWidget(binPath_, 0, 1);
-    grid->addWidget(browseBin, 0, 2);
-    grid->addWidget(new QLabel(QStringLiteral("S-Record Target"), toSrec), 1, 0);
-    grid->addWidget(target_, 1, 1);
-    grid->addWidget(browseTarget, 1, 2);
-    grid->addWidget(new QLabel(QStringLiteral("Offset"), toSrec), 2, 0);
-    grid->addWidget(offset_, 2, 1);
+    QPushButton* browseBin =
+        sealbench::AddFieldRow(grid, 0, QStringLiteral("Bin Path"), binPath_, QStringLiteral("Browse"));
+    QPushButton* browseTarget =
+        sealbench::AddFieldRow(grid, 1, QStringLiteral("S-Record Target"), target_, QStringLiteral("Browse"));
+    sealbench::AddFieldRow(grid, 2, QStringLiteral("Offset"), offset_);
+    auto* convert = new QPushButton(QStringLiteral("Convert"), toSrec);
     grid->addWidget(convert, 2, 2);
     // Present but hidden: the page converts with their defaults.
     const std::pair<const char*, QLineEdit*> hidden[] = {
@@ -139,8 +135,8 @@ void CPage_Convert::OnConvert() {
     request.suppressHeaderAndFooter = suppress_->isChecked();
     request.beforeWriting = [this](const std::string& path) { prompts_.Show(QString::fromStdString(path)); };
 
-    const sealbench::SRecordOutcome outcome = sealbench::ConvertFile(options_, request, stderr);
-    for (const std::string& message : outcome.messages) {
+    const auto converted = sealbench::ConvertFile(options_, request, stderr);
+    for (const std::string& message : converted.value.messages) {
         prompts_.Show(QString::fromStdString(message));
     }
 }

@@ -12,6 +12,7 @@
 
 #include "csf/qt/page_csf_add_block.h"
 #include "grid/grid_ctrl.h"
+#include "ui/form_rows.h"
 
 namespace {
 
@@ -50,30 +51,23 @@ CPage_CSF::CPage_CSF(QWidget* parent) : CPageDialog(parent), prompts_(sealbench:
     userDefine_ = new QCheckBox(QStringLiteral("User define"), definitions);
     code_ = new QLineEdit(definitions);
     auto* defLayout = new QGridLayout(definitions);
-    defLayout->addWidget(new QLabel(QStringLiteral("Type"), definitions), 0, 0);
-    defLayout->addWidget(type_, 0, 1);
-    defLayout->addWidget(new QLabel(QStringLiteral("UID"), definitions), 1, 0);
-    defLayout->addWidget(uid_, 1, 1);
+    sealbench::AddFieldRow(defLayout, 0, QStringLiteral("Type"), type_);
+    sealbench::AddFieldRow(defLayout, 1, QStringLiteral("UID"), uid_);
     defLayout->addWidget(userDefine_, 1, 2);
-    defLayout->addWidget(new QLabel(QStringLiteral("Code"), definitions), 2, 0);
-    defLayout->addWidget(code_, 2, 1);
+    sealbench::AddFieldRow(defLayout, 2, QStringLiteral("Code"), code_);
 
     auto* declarations = new QGroupBox(QStringLiteral("Declarations"), this);
     superRoot_ = new QLineEdit(declarations);
     csfKey_ = new QLineEdit(declarations);
-    auto* browseRoot = new QPushButton(QStringLiteral("Browse"), declarations);
-    auto* browseCsfKey = new QPushButton(QStringLiteral("Browse"), declarations);
+    auto* declLayout = new QGridLayout(declarations);
+    QPushButton* browseRoot =
+        sealbench::AddFieldRow(declLayout, 0, QStringLiteral("Super Root"), superRoot_, QStringLiteral("Browse"));
+    QPushButton* browseCsfKey =
+        sealbench::AddFieldRow(declLayout, 1, QStringLiteral("CSF Key"), csfKey_, QStringLiteral("Browse"));
     keyGrid_ = new CGridCtrl(declarations);
     auto* addKeys = new QPushButton(QStringLiteral("Add"), declarations);
     auto* removeKey = new QPushButton(QStringLiteral("Remove"), declarations);
     auto* removeAllKeys = new QPushButton(QStringLiteral("Remove All"), declarations);
-    auto* declLayout = new QGridLayout(declarations);
-    declLayout->addWidget(new QLabel(QStringLiteral("Super Root"), declarations), 0, 0);
-    declLayout->addWidget(superRoot_, 0, 1);
-    declLayout->addWidget(browseRoot, 0, 2);
-    declLayout->addWidget(new QLabel(QStringLiteral("CSF Key"), declarations), 1, 0);
-    declLayout->addWidget(csfKey_, 1, 1);
-    declLayout->addWidget(browseCsfKey, 1, 2);
     declLayout->addWidget(keyGrid_, 2, 0, 1, 3);
     auto* keyButtons = new QHBoxLayout;
     keyButtons->addWidget(addKeys);
@@ -310,6 +304,6 @@ void CPage_CSF::OnSaveCsf() {
     if (path.isEmpty()) {
         return;
     }
-    const std::string error = sealbench::SaveCsf(path.toStdString(), document);
-    prompts_.Show(error.empty() ? Text(sealbench::kMsgCsfSaved) : QString::fromStdString(error));
+    const sealbench::Outcome saved = sealbench::SaveCsf(path.toStdString(), document);
+    prompts_.Show(saved.Ok() ? Text(sealbench::kMsgCsfSaved) : QString::fromStdString(saved.message));
 }

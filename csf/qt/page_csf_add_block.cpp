@@ -9,6 +9,8 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "ui/form_rows.h"
+
 namespace {
 
 constexpr qsizetype kMaxPathLength = 256;
@@ -20,18 +22,15 @@ Page_CSF_AddBlock::Page_CSF_AddBlock(QWidget* parent)
     setWindowTitle(QStringLiteral("Add blocks"));
     auto* group = new QGroupBox(QStringLiteral("Blocks to be signed"), this);
     pathEdit_ = new QLineEdit(group);
-    auto* browse = new QPushButton(QStringLiteral("Browse"), group);
     countList_ = new QComboBox(group);
     for (int n = 1; n <= 9; ++n) {
         countList_->addItem(QString::number(n));
     }
     countList_->setCurrentIndex(0);
     auto* grid = new QGridLayout(group);
-    grid->addWidget(new QLabel(QStringLiteral("Block in S19:"), group), 0, 0);
-    grid->addWidget(pathEdit_, 0, 1);
-    grid->addWidget(browse, 0, 2);
-    grid->addWidget(new QLabel(QStringLiteral("Number of blocks needed:"), group), 1, 0);
-    grid->addWidget(countList_, 1, 1);
+    QPushButton* browse =
+        sealbench::AddFieldRow(grid, 0, QStringLiteral("Block in S19:"), pathEdit_, QStringLiteral("Browse"));
+    sealbench::AddFieldRow(grid, 1, QStringLiteral("Number of blocks needed:"), countList_);
 
     auto* add = new QPushButton(QStringLiteral("Add"), this);
     add->setDefault(true);

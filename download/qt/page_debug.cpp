@@ -12,6 +12,8 @@
 #include <QScrollBar>
 #include <limits>
 
+#include "ui/file_filter.h"
+
 namespace {
 
 QString ToQString(std::string_view text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
@@ -22,25 +24,9 @@ int ClampToInt(qint64 value) { return static_cast<int>(std::clamp<qint64>(value,
 
 }  // namespace
 
-QStringList NameFiltersOf(const QString& filter) {
-    QStringList parts = filter.split(QLatin1Char('|'));
-    QStringList filters;
-    for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
-        const QString description = parts[i].trimmed();
-        const QString patterns = parts[i + 1].trimmed();
-        if (description.isEmpty() || patterns.isEmpty()) continue;
-        // The dialog reads the patterns from the parentheses of the description.
-        filters << (description.contains(QLatin1Char('('))
-                        ? description
-                        : description + QStringLiteral(" (") + QString(patterns).replace(';', ' ') + ')');
-    }
-    return filters;
-}
-
-CPage_Debug::CPage_Debug(const SharedConnection& connection, sealbench::TargetLinks links, sealbench::Session& session,
-                         QWidget* parent)
-    : CPageDialog(parent), connection_(connection) {
-    runner_ = std::make_unique<sealbench::TargetRunner>(std::move(links), *this, session);
+CPage_Debug::CPage_Debug(BoardSource board, sealbench::Session& session, QWidget* parent)
+    : CPageDialog(parent), board_(std::move(board)) {
+    runner_ = std::make_unique<sealbench::Runner>(*this, session);
     BuildLayout();
     ConnectHandlers();
     ShowControls();
@@ -169,13 +155,13 @@ void CPage_Debug::ReadFields() {
 
 sealbench::RunSettings CPage_Debug::Settings() {
     ReadFields();
-    return model_.Settings(connection_.portIndex, connection_.usb);
+    return model_.Settings();
 }
 
 QString CPage_Debug::ChooseFile(const QString& title, const QString& filter) {
     QFileDialog dialog(this, title);
     dialog.setObjectName(QStringLiteral("pageFileDialog"));
-    dialog.setNameFilters(NameFiltersOf(filter));
+    dialog.setNameFilters(sealbench::NameFiltersOf(filter));
     dialog.setFileMode(QFileDialog::ExistingFile);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
@@ -212,30 +198,30 @@ void CPage_Debug::OnBrowseMemoryInit() {
 
 void CPage_Debug::OnExecute() {
     const sealbench::RunSettings settings = Settings();
-    Launch([this, settings] { return runner_->Execute(settings); });
+    Launch([this, settings, board = board_()] { return runner_->Execute(settings, board); });
 }
 
 void CPage_Debug::OnRead() {
     const sealbench::RunSettings settings = Settings();
     const std::string address = ToStd(readAddressEdit_->text());
-    Launch([this, settings, address] {
-        runner_->ReadMemory(settings, address);
+    Launch([this, settings, address, board = board_()] {
+        runner_->ReadMemory(settings, board, address);
         return false;
     });
 }
 
 void CPage_Debug::OnCheckSekurel() {
     const sealbench::RunSettings settings = Settings();
-    Launch([this, settings] {
-        runner_->CheckSekurelStatus(settings);
+    Launch([this, settings, board = board_()] {
+        runner_->CheckSekurelStatus(settings, board);
         return false;
     });
 }
 
 void CPage_Debug::OnMemInit() {
     const sealbench::RunSettings settings = Settings();
-    Launch([this, settings] {
-        runner_->MemoryInitAlone(settings);
+    Launch([this, settings, board = board_()] {
+        runner_->MemoryInitAlone(settings, board);
         return false;
     });
 }

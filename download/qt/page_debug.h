@@ -1,6 +1,6 @@
 // CPage_Debug: the "Download" page. It shows the page's controls, binds them to the
 // toolkit-free control model (what each click checks, enables and captions), and
-// drives TargetRunner for "Execute" and the hidden debug buttons.
+// drives the Runner for "Execute" and the hidden debug buttons.
 //
 // Threads: "Execute" and the debug operations run on a launcher thread, so that the
 // memory initialisation never stalls the window; the runner's tasks report through
@@ -16,8 +16,8 @@
 
 #include "download/page_model.h"
 #include "download/run_view.h"
+#include "download/runner.h"
 #include "download/session.h"
-#include "download/target_run.h"
 #include "ui/page_dialog.h"
 
 class QCheckBox;
@@ -29,18 +29,14 @@ class QPlainTextEdit;
 class QProgressBar;
 class QPushButton;
 
-// The main window's connection choice that a run reads: the chosen "Serial Port:"
-// entry (-1 none) and whether USB is the channel.
-struct SharedConnection {
-    int portIndex = -1;
-    bool usb = false;
-};
+// The board a run talks to, as the main window's connection choice stands when the
+// user acts.
+using BoardSource = std::function<sealbench::BoardLink()>;
 
 class CPage_Debug : public CPageDialog, public sealbench::RunView {
     Q_OBJECT
 public:
-    CPage_Debug(const SharedConnection& connection, sealbench::TargetLinks links,
-                sealbench::Session& session = sealbench::ProcessSession(), QWidget* parent = nullptr);
+    CPage_Debug(BoardSource board, sealbench::Session& session, QWidget* parent = nullptr);
     ~CPage_Debug() override;
 
     // The initial state the main window puts the page in.
@@ -96,9 +92,9 @@ private:
     void ShowLogLine(const QString& line);
     QString ChooseFile(const QString& title, const QString& filter);
 
-    const SharedConnection& connection_;
+    BoardSource board_;
     sealbench::PageModel model_;
-    std::unique_ptr<sealbench::TargetRunner> runner_;
+    std::unique_ptr<sealbench::Runner> runner_;
     std::thread launcher_;
     bool busy_ = false;
     bool launchDone_ = true;
@@ -130,6 +126,3 @@ private:
     QPushButton* readButton_ = nullptr;
     QPushButton* memInitButton_ = nullptr;
 };
-
-// "bin files(*.bin)|*.bin|All Files(*.*)|*.*||" -> the name filters of a file dialog.
-QStringList NameFiltersOf(const QString& filter);

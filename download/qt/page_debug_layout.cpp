@@ -14,6 +14,7 @@
 
 #include "download/presets.h"
 #include "download/qt/page_debug.h"
+#include "ui/form_rows.h"
 
 namespace {
 
@@ -23,8 +24,9 @@ Widget* Named(Widget* widget, const char* name) {
     return widget;
 }
 
-QPushButton* BrowseButton(QWidget* parent, const char* name) {
-    auto* button = Named(new QPushButton(QStringLiteral("Browse"), parent), name);
+// A "Browse" button never takes Enter for itself: Enter belongs to "Execute".
+QPushButton* Browse(QPushButton* button, const char* name) {
+    Named(button, name);
     button->setAutoDefault(false);
     return button;
 }
@@ -40,28 +42,26 @@ void CPage_Debug::BuildLayout() {
     for (std::string_view name : sealbench::kFlashTypeNames)
         flashTypeList_->addItem(QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size())));
     flashLibEdit_ = Named(new QLineEdit(operation), "flashLibEdit");
-    flashLibBrowse_ = BrowseButton(operation, "flashLibBrowse");
     auto* operationGrid = new QGridLayout(operation);
     operationGrid->addWidget(downloadOnlyBox_, 0, 0);
     operationGrid->addWidget(flashingBox_, 0, 1, 1, 2);
     operationGrid->addWidget(new QLabel(QStringLiteral("Flash Type:"), operation), 1, 0);
     operationGrid->addWidget(flashTypeList_, 1, 1, 1, 2);
-    operationGrid->addWidget(new QLabel(QStringLiteral("Flash Lib:"), operation), 2, 0);
-    operationGrid->addWidget(flashLibEdit_, 2, 1);
-    operationGrid->addWidget(flashLibBrowse_, 2, 2);
+    flashLibBrowse_ = Browse(
+        sealbench::AddFieldRow(operationGrid, 2, QStringLiteral("Flash Lib:"), flashLibEdit_, QStringLiteral("Browse")),
+        "flashLibBrowse");
 
     // "Memory Init"
     auto* memory = Named(new QGroupBox(QStringLiteral("Memory Init"), this), "memoryGroup");
     ddrBox_ = Named(new QCheckBox(QStringLiteral("DDR init (PELBO)"), memory), "ddrBox");
     sdramBox_ = Named(new QCheckBox(QStringLiteral("SDRAM init (PELBO)"), memory), "sdramBox");
     memInitEdit_ = Named(new QLineEdit(memory), "memInitEdit");
-    memInitBrowse_ = BrowseButton(memory, "memInitBrowse");
     auto* memoryGrid = new QGridLayout(memory);
     memoryGrid->addWidget(ddrBox_, 0, 0);
     memoryGrid->addWidget(sdramBox_, 0, 1, 1, 2);
-    memoryGrid->addWidget(new QLabel(QStringLiteral("Memory Init File:"), memory), 1, 0);
-    memoryGrid->addWidget(memInitEdit_, 1, 1);
-    memoryGrid->addWidget(memInitBrowse_, 1, 2);
+    memInitBrowse_ = Browse(sealbench::AddFieldRow(memoryGrid, 1, QStringLiteral("Memory Init File:"), memInitEdit_,
+                                                   QStringLiteral("Browse")),
+                            "memInitBrowse");
     memoryGrid->setRowStretch(2, 1);
 
     // "Secuitry Enable:", with the hidden secure-boot status button beside it.
@@ -80,7 +80,7 @@ void CPage_Debug::BuildLayout() {
     addressEdit_ = Named(new QLineEdit(image), "addressEdit");
     partitionEdit_ = Named(new QLineEdit(image), "partitionEdit");
     imageEdit_ = Named(new QLineEdit(image), "imageEdit");
-    imageBrowse_ = BrowseButton(image, "imageBrowse");
+    imageBrowse_ = Browse(new QPushButton(QStringLiteral("Browse"), image), "imageBrowse");
     progressLabel_ = Named(new QLabel(QStringLiteral("Status:"), image), "progressLabel");
     progressBar_ = Named(new QProgressBar(image), "progressBar");
     progressBar_->setRange(0, 100);

@@ -10,6 +10,7 @@
 
 #include "grid/grid_ctrl.h"
 #include "hwc/hwc_records.h"
+#include "ui/form_rows.h"
 
 namespace {
 
@@ -45,12 +46,10 @@ CPage_HWC::CPage_HWC(QWidget* parent) : CPageDialog(parent), prompts_(sealbench:
 
     auto* exportGroup = new QGroupBox(QStringLiteral("Export HWC"), this);
     targetEdit_ = new QLineEdit(exportGroup);
-    auto* browse = new QPushButton(QStringLiteral("Browse"), exportGroup);
-    auto* exportButton = new QPushButton(QStringLiteral("Export"), exportGroup);
     auto* exportLayout = new QGridLayout(exportGroup);
-    exportLayout->addWidget(new QLabel(QStringLiteral("Target Location"), exportGroup), 0, 0);
-    exportLayout->addWidget(targetEdit_, 0, 1);
-    exportLayout->addWidget(browse, 0, 2);
+    QPushButton* browse = sealbench::AddFieldRow(exportLayout, 0, QStringLiteral("Target Location"), targetEdit_,
+                                                 QStringLiteral("Browse"));
+    auto* exportButton = new QPushButton(QStringLiteral("Export"), exportGroup);
     exportLayout->addWidget(exportButton, 1, 2);
 
     auto* side = new QVBoxLayout;
@@ -134,9 +133,9 @@ void CPage_HWC::OnExportHwc() {
     for (int row = 1; row <= recordCount_; ++row) {
         records.push_back({grid_->GetItemText(row, 0).toStdString(), grid_->GetItemText(row, 1).toStdString()});
     }
-    auto outcome = sealbench::ExportHwc(targetEdit_->text().toStdString(), records);
-    for (const std::string& refusal : outcome.refusals) {
-        prompts_.Show(QString::fromStdString(refusal));
+    auto exported = sealbench::ExportHwc(targetEdit_->text().toStdString(), records);
+    for (const sealbench::HwcRefusal& refusal : exported.value) {
+        prompts_.Show(QString::fromStdString(refusal.message));
     }
-    prompts_.Show(QString::fromStdString(outcome.message));
+    prompts_.Show(QString::fromStdString(exported.outcome.message));
 }

@@ -11,6 +11,7 @@
 
 #include "imagebuild/combine.h"
 #include "imagebuild/signing.h"
+#include "ui/form_rows.h"
 
 namespace {
 
@@ -30,34 +31,24 @@ CPage_Build::CPage_Build(QWidget* parent) : CPageDialog(parent), prompts_(sealbe
     identifier_ = new QLineEdit(sign);
     csf_ = new QLineEdit(sign);
     outputCsf_ = new QLineEdit(sign);
-    auto* addToProfile = new QPushButton(QStringLiteral("Add to Profile"), sign);
-    auto* browseCsf = new QPushButton(QStringLiteral("Browse"), sign);
-    auto* browseOutput = new QPushButton(QStringLiteral("Browse"), sign);
-    auto* signButton = new QPushButton(QStringLiteral("Sekurel Build"), sign);
-    signButton->setDefault(true);
     auto* signLayout = new QGridLayout(sign);
     signLayout->addWidget(enableProfile_, 0, 0);
-    signLayout->addWidget(new QLabel(QStringLiteral("Profile"), sign), 1, 0);
-    signLayout->addWidget(profile_, 1, 1);
-    signLayout->addWidget(new QLabel(QStringLiteral("Identifer"), sign), 2, 0);
-    signLayout->addWidget(identifier_, 2, 1);
-    signLayout->addWidget(addToProfile, 2, 2);
-    signLayout->addWidget(new QLabel(QStringLiteral("CSF"), sign), 3, 0);
-    signLayout->addWidget(csf_, 3, 1);
-    signLayout->addWidget(browseCsf, 3, 2);
-    signLayout->addWidget(new QLabel(QStringLiteral("Output CSF"), sign), 4, 0);
-    signLayout->addWidget(outputCsf_, 4, 1);
-    signLayout->addWidget(browseOutput, 4, 2);
+    sealbench::AddFieldRow(signLayout, 1, QStringLiteral("Profile"), profile_);
+    QPushButton* addToProfile = sealbench::AddFieldRow(signLayout, 2, QStringLiteral("Identifer"), identifier_,
+                                                       QStringLiteral("Add to Profile"));
+    QPushButton* browseCsf =
+        sealbench::AddFieldRow(signLayout, 3, QStringLiteral("CSF"), csf_, QStringLiteral("Browse"));
+    QPushButton* browseOutput =
+        sealbench::AddFieldRow(signLayout, 4, QStringLiteral("Output CSF"), outputCsf_, QStringLiteral("Browse"));
+    auto* signButton = new QPushButton(QStringLiteral("Sekurel Build"), sign);
+    signButton->setDefault(true);
     signLayout->addWidget(signButton, 5, 2);
 
     auto* combine = new QGroupBox(QStringLiteral("Combine to Create BIN File"), this);
     auto* combineLayout = new QGridLayout(combine);
     auto addRow = [&](int row, const QString& label, QLineEdit*& path, QLineEdit** address) {
         path = new QLineEdit(combine);
-        auto* browse = new QPushButton(QStringLiteral("Browse"), combine);
-        combineLayout->addWidget(new QLabel(label, combine), row, 0);
-        combineLayout->addWidget(path, row, 1);
-        combineLayout->addWidget(browse, row, 2);
+        QPushButton* browse = sealbench::AddFieldRow(combineLayout, row, label, path, QStringLiteral("Browse"));
         if (address != nullptr) {
             *address = new QLineEdit(combine);
             combineLayout->addWidget(new QLabel(QStringLiteral("Address"), combine), row, 3);
@@ -167,7 +158,7 @@ void CPage_Build::OnSign() {
     const sealbench::SignResult result = sealbench::RunSigningTool(request);
     QString text = QString::fromStdString(sealbench::SignCommandLine(request));
     if (result.status != sealbench::SignStatus::Ok) {
-        text += QStringLiteral("\n\n") + QString::fromStdString(result.detail);
+        text += QStringLiteral("\n\n") + QString::fromStdString(result.outcome.message);
     }
     prompts_.Show(text);
 }
@@ -182,8 +173,8 @@ void CPage_Build::OnCombine() {
     request.hwcPath = hwc_->text().toStdString();
     request.addresses = {osAddress_->text().toStdString(), csfAddress_->text().toStdString(),
                          hwcAddress_->text().toStdString()};
-    const sealbench::CombineOutcome outcome = sealbench::RunCombine(request);
-    if (outcome.ok || outcome.message != sealbench::kMsgCombineFailed) {
+    const sealbench::Outcome outcome = sealbench::RunCombine(request);
+    if (outcome.Ok() || outcome.message != sealbench::kMsgCombineFailed) {
         prompts_.Show(QString::fromStdString(outcome.message));
         return;
     }

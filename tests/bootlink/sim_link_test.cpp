@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <random>
@@ -154,6 +155,20 @@ TEST_P(SimFaultTest, BoardGoesSilentMidDownload) {
     uint32_t word;
     EXPECT_NE(link.GetStatus(&word), Error::Ok);
     ExpectBounded(start);
+}
+
+// A board whose process is gone (unplugged, power cut) is told apart from a silent
+// one: the link says Gone with the system's reason, not that it timed out.
+TEST_P(SimFaultTest, BoardThatIsGoneIsNotATimeOut) {
+    SimProcess sim("VireoC_TO2", {}, GetParam());
+    ASSERT_TRUE(sim.ok()) << sim.error();
+    Link link(Connect(sim, GetParam()));
+    uint32_t word = 0;
+    ASSERT_EQ(link.GetStatus(&word), Error::Ok) << link.ErrorDetail();
+    sim.Signal(SIGKILL);
+    ASSERT_EQ(sim.Wait(30), 128 + SIGKILL);
+    Error error = link.GetStatus(&word);
+    EXPECT_EQ(error, Error::Gone) << ErrorName(error) << ": " << link.ErrorDetail();
 }
 
 // Starts the built-in NOR library with a small image; the board runs it natively.

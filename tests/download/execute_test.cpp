@@ -9,7 +9,7 @@
 
 #include "download/download_layout.h"
 #include "download/flash_libraries.h"
-#include "download/target_run.h"
+#include "download/runner.h"
 #include "fake_board.h"
 #include "recording_view.h"
 
@@ -39,11 +39,7 @@ protected:
         char pattern[] = "/tmp/sealbench-execute-XXXXXX";
         ASSERT_NE(mkdtemp(pattern), nullptr);
         dir_ = pattern;
-        TargetLinks links{serial_.link.get(), usb_.link.get(), [this] {
-                              ++reenumerations_;
-                              framesAtReenumeration_ = usb_.board->Record().frames.size();
-                          }};
-        runner_ = std::make_unique<TargetRunner>(links, view_, session_);
+        runner_ = std::make_unique<Runner>(view_, session_);
     }
     void TearDown() override {
         runner_.reset();
@@ -60,7 +56,6 @@ protected:
     RunSettings Download(ProcessorType type, const std::vector<uint8_t>& image) {
         RunSettings s;
         s.processor = type;
-        s.portIndex = 1;
         s.operation = OperationType::DownloadOnly;
         s.imagePath = File("image.bin", image);
         s.memoryInit = {false, false, ""};
@@ -80,8 +75,20 @@ protected:
     }
 
     // Runs Execute and waits (bounded) for the tasks; false when nothing started.
+    // The board the window's choices would name: the USB link, the serial link, or
+    // none while no port is chosen.
+    BoardLink Board() {
+        if (usbChannel_) {
+            return {usb_.link.get(), true, [this] {
+                        ++reenumerations_;
+                        framesAtReenumeration_ = usb_.board->Record().frames.size();
+                    }};
+        }
+        return {portChosen_ ? serial_.link.get() : nullptr, false, {}};
+    }
+
     bool Run(const RunSettings& s) {
-        if (!runner_->Execute(s)) return false;
+        if (!runner_->Execute(s, Board())) return false;
         EXPECT_TRUE(runner_->WaitIdle(60s));
         return true;
     }
@@ -91,7 +98,9 @@ protected:
     sealtest::FakeLink usb_;
     sealtest::RecordingView view_;
     Session session_;
-    std::unique_ptr<TargetRunner> runner_;
+    bool usbChannel_ = false;
+    bool portChosen_ = true;
+    std::unique_ptr<Runner> runner_;
     int reenumerations_ = 0;
     size_t framesAtReenumeration_ = 0;
 };
@@ -109,14 +118,14 @@ TEST_F(ExecuteTest, EachCheckLogsOneLineAndStartsNothing) {
     EXPECT_TRUE(session_.bannerPending);
 
     s.flashType = FlashType::Nor;
-    s.portIndex = -1;
+    portChosen_ = false;
     EXPECT_FALSE(Run(s));
     auto lines = view_.lines();
     ASSERT_EQ(lines.size(), 4u);
     EXPECT_EQ(lines[2], "VireoB Sealbench ver 1.0\n");
     EXPECT_EQ(lines[3], "Error! - Please select the Com port");
 
-    s.portIndex = 1;
+    portChosen_ = true;
     s.useDefaultAddress = false;
     s.addressText = "FFFFFFFF";
     EXPECT_FALSE(Run(s));
@@ -189,8 +198,8 @@ TEST_F(ExecuteTest, BannerOncePerProgramRun) {
 TEST_F(ExecuteTest, PlainDownloadOverUsb) {
     std::vector<uint8_t> image = Pattern(0x1F0001, 6);
     RunSettings s = Download(ProcessorType::VireoB, image);
-    s.usb = true;
-    s.portIndex = -1;  // USB needs no port
+    usbChannel_ = true;
+    portChosen_ = false;  // USB needs no port
     ASSERT_TRUE(Run(s));
     EXPECT_EQ(view_.lines().back(), "Downloading Complete - Program executing at 0xa0004000");
     EXPECT_EQ(view_.lines()[1], "USB is using");
@@ -313,8 +322,8 @@ TEST_F(ExecuteTest, SilentFlashLibraryEndsTheRunAndASecondExecuteIsRefused) {
     RunSettings s = UserFlashing(ProcessorType::VireoC_TO1, Pattern(0x4100, 15), Pattern(64, 16));
     s.statusSilenceLimit = 2s;
     serial_.board->statusWords = {0x00A10000};  // then nothing more
-    ASSERT_TRUE(runner_->Execute(s));
-    EXPECT_FALSE(runner_->Execute(s));
+    ASSERT_TRUE(runner_->Execute(s, Board()));
+    EXPECT_FALSE(runner_->Execute(s, Board()));
     ASSERT_TRUE(runner_->WaitIdle(60s));
     auto lines = view_.lines();
     EXPECT_NE(std::find(lines.begin(), lines.end(), "Error! - A run is in progress; wait for it to end"), lines.end());
@@ -324,7 +333,7 @@ TEST_F(ExecuteTest, SilentFlashLibraryEndsTheRunAndASecondExecuteIsRefused) {
 
 TEST_F(ExecuteTest, UsbIsEnumeratedAgainAfterAFlashingDownload) {
     RunSettings s = UserFlashing(ProcessorType::VireoC_TO1, Pattern(0x4100, 17), Pattern(64, 18));
-    s.usb = true;
+    usbChannel_ = true;
     s.memoryInit = {true, false, ""};
     usb_.board->statusWords = {0x00B40000};
     ASSERT_TRUE(Run(s));
@@ -378,12 +387,12 @@ TEST_F(ExecuteTest, NandPartitionSize) {
 
 TEST_F(ExecuteTest, DebugOperationsKeepCountingLines) {
     RunSettings s = Download(ProcessorType::VireoC_TO1, Pattern(16, 21));
-    runner_->ReadMemory(s, "B8001000");
-    runner_->CheckSekurelStatus(s);
+    runner_->ReadMemory(s, Board(), "B8001000");
+    runner_->CheckSekurelStatus(s, Board());
     s.memoryInit = {false, true, ""};
-    EXPECT_TRUE(runner_->MemoryInitAlone(s));
+    EXPECT_TRUE(runner_->MemoryInitAlone(s, Board()));
     serial_.board->failRegisterWrite = serial_.board->Record().registerWrites + 1;
-    EXPECT_FALSE(runner_->MemoryInitAlone(s));
+    EXPECT_FALSE(runner_->MemoryInitAlone(s, Board()));
     auto lines = view_.lines();
     ASSERT_EQ(lines.size(), 4u);
     EXPECT_EQ(lines[0], "Register/Memory 0xb8001000 : 0x11223344");

@@ -1,4 +1,4 @@
-// Hexadecimal fields, the parameter block of each flash type, and the buffers.
+// The parameter block of each flash type, and the buffers.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -11,18 +11,6 @@ namespace {
 uint32_t WordAt(const uint8_t* buffer, size_t offset) {
     return buffer[offset] | buffer[offset + 1] << 8 | buffer[offset + 2] << 16 |
            static_cast<uint32_t>(buffer[offset + 3]) << 24;
-}
-
-TEST(HexText, ReadsLikeTheFieldsDo) {
-    EXPECT_EQ(ReadHexText("80004000"), 0x80004000u);
-    EXPECT_EQ(ReadHexText("b7ffffff"), 0xB7FFFFFFu);
-    EXPECT_EQ(ReadHexText("0x1FFFC000"), 0x1FFFC000u);
-    EXPECT_EQ(ReadHexText("  100000"), 0x100000u);
-    EXPECT_EQ(ReadHexText(""), 0u);
-    EXPECT_EQ(ReadHexText("zebra"), 0u);  // not hexadecimal: 0
-    EXPECT_EQ(ReadHexText("12g4"), 0x12u);
-    EXPECT_EQ(ReadHexText("123456789"), std::nullopt);
-    EXPECT_EQ(ReadHexText("0x000000001"), std::nullopt);
 }
 
 TEST(ParameterBlock, NorOnVireoC_TO2) {

@@ -104,10 +104,10 @@ TEST(Script, CrLfLinesReadLikeLf) {
 TEST(Script, MalformedLineWritesNothingAndIsNamed) {
     FakeLink fake;
     std::string path = WriteTemp("init", "0xB8001004 0x006AC73A 32\n# ok\n0xB8001000 92100000 32\n");
-    MemoryInitResult result = RunMemoryInit(*fake.link, ProcessorType::VireoC_TO1, {false, false, path});
-    EXPECT_FALSE(result.ok);
-    EXPECT_EQ(result.errorText, kScriptInitError);
-    EXPECT_NE(result.logDetail.find("line 3"), std::string::npos) << result.logDetail;
+    Outcome result = RunMemoryInit(*fake.link, ProcessorType::VireoC_TO1, {false, false, path});
+    EXPECT_FALSE(result.Ok());
+    EXPECT_EQ(result.message, kScriptInitError);
+    EXPECT_NE(result.detail.find("line 3"), std::string::npos) << result.detail;
     EXPECT_EQ(fake.board->Record().frames.size(), 0u);
     std::filesystem::remove(path);
 }
@@ -115,8 +115,8 @@ TEST(Script, MalformedLineWritesNothingAndIsNamed) {
 TEST(Script, WritesGoOutByteExactWithTheProcessorCode) {
     FakeLink fake;
     std::string path = WriteTemp("init", "0xB8001004 0x006AC73A 32 # timing\n\n0x80000033 0xDA 8\n");
-    MemoryInitResult result = RunMemoryInit(*fake.link, ProcessorType::VireoC_TO2, {false, false, path});
-    ASSERT_TRUE(result.ok) << result.logDetail;
+    Outcome result = RunMemoryInit(*fake.link, ProcessorType::VireoC_TO2, {false, false, path});
+    ASSERT_TRUE(result.Ok()) << result.detail;
     auto record = fake.board->Record();
     ASSERT_EQ(record.frames.size(), 2u);
     EXPECT_EQ(record.frames[0],
@@ -129,18 +129,18 @@ TEST(Script, RefusedWriteNamesItsLine) {
     FakeLink fake;
     fake.board->failRegisterWrite = 2;
     std::string path = WriteTemp("init", "0xB8001004 0x1 32\n#\n0xB8001008 0x2 32\n0xB800100C 0x3 32\n");
-    MemoryInitResult result = RunMemoryInit(*fake.link, ProcessorType::VireoC_TO1, {false, false, path});
-    EXPECT_FALSE(result.ok);
-    EXPECT_EQ(result.errorText, kScriptInitError);
-    EXPECT_NE(result.logDetail.find("line 3"), std::string::npos) << result.logDetail;
+    Outcome result = RunMemoryInit(*fake.link, ProcessorType::VireoC_TO1, {false, false, path});
+    EXPECT_FALSE(result.Ok());
+    EXPECT_EQ(result.message, kScriptInitError);
+    EXPECT_NE(result.detail.find("line 3"), std::string::npos) << result.detail;
     EXPECT_EQ(fake.board->Record().registerWrites, 2);
     std::filesystem::remove(path);
 }
 
 TEST(Script, MissingFileOrEmptyPathSkipsTheStep) {
     FakeLink fake;
-    EXPECT_TRUE(RunMemoryInit(*fake.link, ProcessorType::VireoC_TO1, {false, false, ""}).ok);
-    EXPECT_TRUE(RunMemoryInit(*fake.link, ProcessorType::VireoC_TO1, {false, false, "/nonexistent/init.txt"}).ok);
+    EXPECT_TRUE(RunMemoryInit(*fake.link, ProcessorType::VireoC_TO1, {false, false, ""}).Ok());
+    EXPECT_TRUE(RunMemoryInit(*fake.link, ProcessorType::VireoC_TO1, {false, false, "/nonexistent/init.txt"}).Ok());
     EXPECT_EQ(fake.board->Record().frames.size(), 0u);
 }
 
@@ -157,28 +157,28 @@ TEST(Presets, TablesByProcessor) {
 
 TEST(Presets, DdrOnTheWireAndStoppedAtTheFirstRefusal) {
     FakeLink fake;
-    MemoryInitResult ok = RunMemoryInit(*fake.link, ProcessorType::VireoB, {true, false, ""});
-    ASSERT_TRUE(ok.ok);
+    Outcome ok = RunMemoryInit(*fake.link, ProcessorType::VireoB, {true, false, ""});
+    ASSERT_TRUE(ok.Ok());
     auto record = fake.board->Record();
     ASSERT_EQ(record.frames.size(), 16u);
     EXPECT_EQ(record.frames[0], Bytes({0x02, 0x02, 0xD8, 0x00, 0x20, 0x00, 0x20, 0, 0, 0, 0, 0, 0, 0xCC, 0x03, 0}));
 
     FakeLink failing;
     failing.board->failRegisterWrite = 5;
-    MemoryInitResult failed = RunMemoryInit(*failing.link, ProcessorType::VireoC_TO1, {true, true, ""});
-    EXPECT_FALSE(failed.ok);
-    EXPECT_EQ(failed.errorText, kDdrInitError);
+    Outcome failed = RunMemoryInit(*failing.link, ProcessorType::VireoC_TO1, {true, true, ""});
+    EXPECT_FALSE(failed.Ok());
+    EXPECT_EQ(failed.message, kDdrInitError);
     EXPECT_EQ(failing.board->Record().registerWrites, 5);
 }
 
 TEST(Presets, SdramOnVireoBWritesNothing) {
     FakeLink fake;
-    EXPECT_TRUE(RunMemoryInit(*fake.link, ProcessorType::VireoB, {false, true, ""}).ok);
+    EXPECT_TRUE(RunMemoryInit(*fake.link, ProcessorType::VireoB, {false, true, ""}).Ok());
     EXPECT_EQ(fake.board->Record().frames.size(), 0u);
     FakeLink failing;
     failing.board->failRegisterWrite = 1;
-    MemoryInitResult failed = RunMemoryInit(*failing.link, ProcessorType::VireoC_TO2, {false, true, ""});
-    EXPECT_EQ(failed.errorText, kSdramInitError);
+    Outcome failed = RunMemoryInit(*failing.link, ProcessorType::VireoC_TO2, {false, true, ""});
+    EXPECT_EQ(failed.message, kSdramInitError);
 }
 
 }  // namespace

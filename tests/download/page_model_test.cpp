@@ -33,7 +33,7 @@ TEST(PageModel, FlashingBeforeTouchingTheListIsNor) {
     EXPECT_TRUE(m.controls().flashTypeEnabled);
     EXPECT_EQ(m.controls().defaultCaption, "Flash Start at 0xA0000000");
     EXPECT_EQ(m.controls().addressLabel, "Flash Start at 0x");
-    RunSettings s = m.Settings(3, false);
+    RunSettings s = m.Settings();
     EXPECT_EQ(s.operation, OperationType::Flashing);
     EXPECT_EQ(s.flashType, FlashType::Nor);
     EXPECT_EQ(s.processor, ProcessorType::VireoC_TO1);
@@ -136,7 +136,7 @@ TEST(PageModel, DownloadOnlyResetsTheAddress) {
     EXPECT_EQ(c.defaultCaption, "RAM Appl Start at 0xA0004000");
     EXPECT_EQ(c.addressLabel, "RAM Appl Start at 0x");
     m.ClickDownloadOnly();  // unchecked: neither operation
-    EXPECT_EQ(m.Settings(1, false).operation, OperationType::None);
+    EXPECT_EQ(m.Settings().operation, OperationType::None);
 }
 
 TEST(PageModel, DefaultBoxClearsTheAddress) {
@@ -144,8 +144,8 @@ TEST(PageModel, DefaultBoxClearsTheAddress) {
     m.ClickDefaultBox();
     EXPECT_TRUE(m.controls().addressEnabled);
     m.fields().addressText = "80008000";
-    EXPECT_FALSE(m.Settings(1, false).useDefaultAddress);
-    EXPECT_EQ(m.Settings(1, false).addressText, "80008000");
+    EXPECT_FALSE(m.Settings().useDefaultAddress);
+    EXPECT_EQ(m.Settings().addressText, "80008000");
     m.ClickDefaultBox();
     EXPECT_TRUE(m.controls().addressText.empty());
     EXPECT_FALSE(m.controls().addressEnabled);
@@ -160,11 +160,10 @@ TEST(PageModel, MemoryInitBoxesExcludeEachOther) {
     m.ClickSdram();
     EXPECT_TRUE(m.controls().memoryInitEnabled);
     m.ChooseMemoryInitFile("/tmp/init.txt");
-    RunSettings s = m.Settings(1, true);
+    RunSettings s = m.Settings();
     EXPECT_FALSE(s.memoryInit.ddr);
     EXPECT_FALSE(s.memoryInit.sdram);
     EXPECT_EQ(s.memoryInit.scriptPath, "/tmp/init.txt");
-    EXPECT_TRUE(s.usb);
     m.ClickDdr();
     EXPECT_FALSE(m.controls().memoryInitEnabled);
 }

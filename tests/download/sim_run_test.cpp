@@ -10,7 +10,7 @@
 #include <thread>
 
 #include "download/flash_libraries.h"
-#include "download/target_run.h"
+#include "download/runner.h"
 #include "recording_view.h"
 #include "sim_process.h"
 
@@ -48,8 +48,7 @@ protected:
     }
     void TearDown() override {
         runner_.reset();
-        bootwire::ProcessSerialLink().Detach();
-        bootwire::ProcessUsbLink().Detach();
+        link_.Detach();
         sim_.reset();
         std::filesystem::remove_all(dir_);
     }
@@ -62,20 +61,28 @@ protected:
         sim_ = std::make_unique<SimProcess>(cpu, std::move(extra), usb);
         ASSERT_TRUE(sim_->ok());
         ProcessorType type = *ProcessorTypeFromName(cpu);
+        bootwire::Error error = bootwire::Error::Ok;
+        std::string detail;
+        std::unique_ptr<bootwire::Transport> transport;
         if (usb) {
             setenv("BOOTWIRE_USB_SIM", sim_->usbSocket().c_str(), 1);
-            ASSERT_EQ(BootwireClass().Vireo_USBEnum(), 1);
+            transport = bootwire::OpenUsb(&error, &detail);
         } else {
-            bootwire::Error error = bootwire::Error::Ok;
-            std::string detail;
-            auto transport = bootwire::OpenSerial(sim_->serial(), PresetOf(type).lineMode, &error, &detail);
-            ASSERT_TRUE(transport) << detail;
-            bootwire::ProcessSerialLink().Attach(std::move(transport));
+            transport = bootwire::OpenSerial(sim_->serial(), PresetOf(type).lineMode, &error, &detail);
         }
-        runner_ = std::make_unique<TargetRunner>(TargetLinks::Process(), view_, session_);
+        ASSERT_TRUE(transport) << detail;
+        link_.Attach(std::move(transport));
+        runner_ = std::make_unique<Runner>(view_, session_);
+        board_ = {&link_, usb, {}};
+        if (usb) {
+            // As the window's "Execute" does through Vireo_USBEnum.
+            board_.reenumerate = [this] {
+                bootwire::Error e = bootwire::Error::Ok;
+                std::string why;
+                if (auto again = bootwire::OpenUsb(&e, &why)) link_.Attach(std::move(again));
+            };
+        }
         settings_.processor = type;
-        settings_.usb = usb;
-        settings_.portIndex = usb ? -1 : 1;
         settings_.statusSilenceLimit = 3s;
     }
 
@@ -94,7 +101,7 @@ protected:
 
     // Execute and a bounded wait; the last status-log line.
     std::string Run() {
-        if (!runner_->Execute(settings_)) {
+        if (!runner_->Execute(settings_, board_)) {
             return view_.lines().empty() ? "" : view_.lines().back();
         }
         EXPECT_TRUE(runner_->WaitIdle(120s));
@@ -114,7 +121,9 @@ protected:
     std::unique_ptr<SimProcess> sim_;
     sealtest::RecordingView view_;
     Session session_;
-    std::unique_ptr<TargetRunner> runner_;
+    bootwire::Link link_;
+    BoardLink board_;
+    std::unique_ptr<Runner> runner_;
     RunSettings settings_;
 };
 
@@ -236,6 +245,72 @@ TEST_F(SimRun, FlashLibraryThatStopsAnswering) {
     settings_.addressText = "A0000000";
     settings_.memoryInit = {false, false, ""};
     EXPECT_EQ(Run(), "Error!!- Reason: The flash library stopped answering: no status word for 3 s");
+}
+
+// A program for RAM base + 0x4000 that hands the board straight back to its boot
+// ROM, followed by `size` bytes of pattern: what a DOWNLOAD run leaves in memory
+// can then be read back.
+std::vector<uint8_t> ReturningImage(uint32_t ramBase, size_t size, uint32_t seed) {
+    // System control at RAM base + 0x3800B000 on both processors: VireoC 0xB800B000, VireoB 0xD800B000.
+    const uint32_t bootControl = ramBase + 0x3800B008;
+    const uint32_t words[] = {0xE59F0008,  0xE59F1008, 0xE5801000, 0xEAFFFFFE,  // ldr r0; ldr r1; str r1,[r0]; b .
+                              bootControl, 0x524F4D21};
+    std::vector<uint8_t> image = Pattern(size, seed);
+    for (size_t i = 0; i < std::size(words); ++i) {
+        for (int b = 0; b < 4; ++b) image[4 * i + b] = static_cast<uint8_t>(words[i] >> (8 * b));
+    }
+    return image;
+}
+
+// Two boards, each with its own link, runner and session, downloading at the same
+// time from one process.
+TEST(TwoBoards, DownloadAtOnceFromOneProcess) {
+    struct Board {
+        std::unique_ptr<SimProcess> sim;
+        bootwire::Link link;
+        sealtest::RecordingView view;
+        Session session;
+        std::unique_ptr<Runner> runner;
+        std::vector<uint8_t> image;
+        RunSettings settings;
+    };
+    char pattern[] = "/tmp/sealbench-twoboards-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    std::filesystem::path dir = pattern;
+    Board boards[2];
+    const char* cpus[] = {"VireoC_TO2", "VireoB"};
+    for (int i = 0; i < 2; ++i) {
+        Board& b = boards[i];
+        b.sim = std::make_unique<SimProcess>(cpus[i], std::vector<std::string>{"--pace"});  // both runs overlap
+        ASSERT_TRUE(b.sim->ok()) << b.sim->error();
+        ProcessorType type = *ProcessorTypeFromName(cpus[i]);
+        bootwire::Error error = bootwire::Error::Ok;
+        std::string detail;
+        b.link.Attach(bootwire::OpenSerial(b.sim->serial(), PresetOf(type).lineMode, &error, &detail));
+        ASSERT_TRUE(b.link.IsOpen()) << detail;
+        b.runner = std::make_unique<Runner>(b.view, b.session);
+        b.image = ReturningImage(PresetOf(type).ramBase, 0x2000 + 0x100 * i, 40 + i);
+        std::string path = dir / ("image" + std::to_string(i) + ".bin");
+        std::ofstream(path, std::ios::binary)
+            .write(reinterpret_cast<const char*>(b.image.data()), static_cast<std::streamsize>(b.image.size()));
+        b.settings.processor = type;
+        b.settings.imagePath = path;
+    }
+    for (Board& b : boards) ASSERT_TRUE(b.runner->Execute(b.settings, {&b.link, false, {}}));
+    for (Board& b : boards) {
+        ASSERT_TRUE(b.runner->WaitIdle(120s));
+        EXPECT_TRUE(b.runner->LastRunSucceeded()) << ::testing::PrintToString(b.view.lines());
+        ASSERT_TRUE(b.sim->WaitForStderr("program ended"));
+    }
+    EXPECT_EQ(boards[0].view.lines().back(), "Downloading Complete - Program executing at 0x80004000");
+    EXPECT_EQ(boards[1].view.lines().back(), "Downloading Complete - Program executing at 0xa0004000");
+    for (Board& b : boards) {
+        std::vector<uint8_t> back(b.image.size());
+        uint32_t at = PresetOf(b.settings.processor).DefaultRamAddress();
+        ASSERT_EQ(b.link.ReadData(at, back.data(), back.size(), 32), bootwire::Error::Ok) << b.link.ErrorDetail();
+        EXPECT_EQ(back, b.image);
+    }
+    std::filesystem::remove_all(dir);
 }
 
 }  // namespace

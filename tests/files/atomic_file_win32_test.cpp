@@ -18,7 +18,7 @@ std::vector<uint8_t> Bytes(const std::string& text) { return {text.begin(), text
 TEST(AtomicFileWin32, ReplacesAWholeFileAndLeavesNothingElse) {
     test::TempDir dir;
     test::WriteText(dir / "out.bin", "old contents, longer than the new ones");
-    EXPECT_EQ(WriteFileAtomically(dir / "out.bin", Bytes("new")), "");
+    EXPECT_TRUE(WriteFileAtomically(dir / "out.bin", Bytes("new")).Ok());
     EXPECT_EQ(test::ReadText(dir / "out.bin"), "new");
     EXPECT_EQ(dir.Entries(), std::vector<std::string>{"out.bin"});
 }
@@ -41,7 +41,7 @@ TEST(AtomicFileWin32, ATargetHeldOpenIsLeftAsItWasWithoutATemporary) {
 
     holder.Reset();
     EXPECT_EQ(test::ReadText(dir / "held.bin"), "old");
-    EXPECT_EQ(WriteFileAtomically(dir / "held.bin", Bytes("new")), "");
+    EXPECT_TRUE(WriteFileAtomically(dir / "held.bin", Bytes("new")).Ok());
     EXPECT_EQ(test::ReadText(dir / "held.bin"), "new");
 }
 
@@ -59,12 +59,12 @@ TEST(AtomicFileWin32, DroppedFileLeavesNothing) {
 TEST(AtomicFileWin32, NamesAreUtf8AndFoldersAreRefused) {
     test::TempDir dir;
     const std::string name = "\xc3\x9c\x62\x65r \xe2\x9c\x93.bin";  // "Über ✓.bin"
-    EXPECT_EQ(WriteFileAtomically(dir / name, Bytes("x")), "");
+    EXPECT_TRUE(WriteFileAtomically(dir / name, Bytes("x")).Ok());
     EXPECT_EQ(dir.Entries(), std::vector<std::string>{name});
     EXPECT_EQ(::GetFileAttributesW(Widen(dir / name).c_str()) & FILE_ATTRIBUTE_HIDDEN, 0u);
 
-    EXPECT_EQ(WriteFileAtomically(dir.Path(), Bytes("x")), "Cannot write " + dir.Path() + ": it is a folder");
-    std::string missing = WriteFileAtomically(dir / "no/such/folder/x.bin", Bytes("x"));
+    EXPECT_EQ(WriteFileAtomically(dir.Path(), Bytes("x")).message, "Cannot write " + dir.Path() + ": it is a folder");
+    std::string missing = WriteFileAtomically(dir / "no/such/folder/x.bin", Bytes("x")).message;
     EXPECT_EQ(missing.rfind("Cannot create a file beside " + (dir / "no/such/folder/x.bin") + ": ", 0), 0u) << missing;
     EXPECT_EQ(dir.Entries(), std::vector<std::string>{name});
 }

@@ -40,7 +40,7 @@ bool AllBytes(const std::vector<uint8_t>& bytes, size_t from, size_t to, uint8_t
 
 TEST_F(CombineFiles, DefaultPresetGivesTheDocumentedLayout) {
     auto outcome = RunCombine(Inputs(0x100, 0x800, 0x10000));
-    ASSERT_TRUE(outcome.ok) << outcome.detail;
+    ASSERT_TRUE(outcome.Ok()) << outcome.detail;
     EXPECT_EQ(outcome.message, "Complete!");
     auto out = ReadBytes(dir_ / "out.bin");
     ASSERT_EQ(out.size(), 0x14000u);
@@ -58,7 +58,7 @@ TEST_F(CombineFiles, DefaultPresetGivesTheDocumentedLayout) {
 }
 
 TEST_F(CombineFiles, VireoAPresetUsesTheC800Window) {
-    ASSERT_TRUE(RunCombine(Inputs(0x10, 0x10, 0x10, true)).ok);
+    ASSERT_TRUE(RunCombine(Inputs(0x10, 0x10, 0x10, true)).Ok());
     auto out = ReadBytes(dir_ / "out.bin");
     ASSERT_EQ(out.size(), 0x4010u);
     EXPECT_EQ(std::vector<uint8_t>(out.begin(), out.begin() + 4), (std::vector<uint8_t>{0x00, 0x40, 0x00, 0xC8}));
@@ -67,20 +67,20 @@ TEST_F(CombineFiles, VireoAPresetUsesTheC800Window) {
 }
 
 TEST_F(CombineFiles, PiecesFitExactlyAndOneByteMoreFails) {
-    EXPECT_TRUE(RunCombine(Inputs(0x1F0, 0x2E00, 1)).ok);
+    EXPECT_TRUE(RunCombine(Inputs(0x1F0, 0x2E00, 1)).Ok());
     for (auto [hwc, csf] : {std::pair<size_t, size_t>{0x1F1, 0x10}, {0x10, 0x2E01}}) {
         std::filesystem::remove(dir_ / "out.bin");
         auto outcome = RunCombine(Inputs(hwc, csf, 1));
-        EXPECT_FALSE(outcome.ok);
+        EXPECT_FALSE(outcome.Ok());
         EXPECT_EQ(outcome.message, "File Construction Error");
         EXPECT_FALSE(test::Exists(dir_ / "out.bin"));
     }
 }
 
 TEST_F(CombineFiles, EmptyOsEndsWithTheCsf) {
-    ASSERT_TRUE(RunCombine(Inputs(0x20, 0x30, 0)).ok);
+    ASSERT_TRUE(RunCombine(Inputs(0x20, 0x30, 0)).Ok());
     EXPECT_EQ(ReadBytes(dir_ / "out.bin").size(), 0x1230u);
-    ASSERT_TRUE(RunCombine(Inputs(0, 0, 0)).ok);
+    ASSERT_TRUE(RunCombine(Inputs(0, 0, 0)).Ok());
     EXPECT_EQ(ReadBytes(dir_ / "out.bin").size(), 0x100Cu);
 }
 
@@ -93,7 +93,7 @@ TEST_F(CombineFiles, MissingOrEmptyInputPathsFailAndLeaveTheTargetAlone) {
             CombineRequest broken = request;
             broken.*field = path;
             auto outcome = RunCombine(broken);
-            EXPECT_FALSE(outcome.ok);
+            EXPECT_FALSE(outcome.Ok());
             EXPECT_EQ(outcome.message, "File Construction Error");
             EXPECT_FALSE(outcome.detail.empty());
         }
@@ -175,7 +175,7 @@ TEST_F(CombineFiles, RunCombineStopsAtTheFirstCheckWithoutWriting) {
     auto request = Inputs(0x10, 0x10, 0x10);
     request.addresses.image = "A0004001";
     auto outcome = RunCombine(request);
-    EXPECT_FALSE(outcome.ok);
+    EXPECT_FALSE(outcome.Ok());
     EXPECT_EQ(outcome.message, "Image address must start at 0x4000");
     EXPECT_FALSE(test::Exists(dir_ / "out.bin"));
 }

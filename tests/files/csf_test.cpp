@@ -141,13 +141,13 @@ TEST(CsfSave, WritesWholeFileReplacingOldOneAndRefusesWithoutTouchingIt) {
     test::WriteText(dir / "sample.csf", "old");
     CsfDocument bad = WorkedExample();
     bad.keyNames.clear();
-    EXPECT_EQ(SaveCsf(dir / "sample.csf", bad), kMsgCsfNoKey);
+    EXPECT_EQ(SaveCsf(dir / "sample.csf", bad).message, kMsgCsfNoKey);
     EXPECT_EQ(test::ReadText(dir / "sample.csf"), "old");
 
-    EXPECT_EQ(SaveCsf(dir / "sample.csf", WorkedExample()), "");
+    EXPECT_TRUE(SaveCsf(dir / "sample.csf", WorkedExample()).Ok());
     EXPECT_EQ(test::CrLfLines(test::ReadText(dir / "sample.csf")), kWorkedExampleLines);
 
-    EXPECT_NE(SaveCsf(dir / "gone/sample.csf", WorkedExample()), "");
+    EXPECT_FALSE(SaveCsf(dir / "gone/sample.csf", WorkedExample()).Ok());
     EXPECT_EQ(dir.Entries(), std::vector<std::string>{"sample.csf"});
 }
 

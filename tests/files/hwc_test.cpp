@@ -8,6 +8,18 @@
 namespace sealbench {
 namespace {
 
+std::vector<std::string> Messages(const Result<std::vector<HwcRefusal>>& exported) {
+    std::vector<std::string> messages;
+    for (const HwcRefusal& r : exported.value) messages.push_back(r.message);
+    return messages;
+}
+
+std::vector<int> Indexes(const Result<std::vector<HwcRefusal>>& exported) {
+    std::vector<int> indexes;
+    for (const HwcRefusal& r : exported.value) indexes.push_back(r.index);
+    return indexes;
+}
+
 using test::ReadBytes;
 using test::TempDir;
 
@@ -44,8 +56,8 @@ TEST(HwcRecordCheck, LengthComesBeforeCharactersAndPositionsDecideTheOrder) {
 TEST(HwcExportFile, TwoRecordsGiveTheTwentyByteFile) {
     TempDir dir;
     auto outcome = ExportHwc(dir / "a.hwc", {{"00000001", "00000ABC"}, {"53FC0000", "00000001"}});
-    EXPECT_TRUE(outcome.written);
-    EXPECT_EQ(outcome.message, kMsgHwcExported);
+    EXPECT_TRUE(outcome.Ok());
+    EXPECT_EQ(outcome.outcome.message, kMsgHwcExported);
     EXPECT_EQ(ReadBytes(dir / "a.hwc"),
               (std::vector<uint8_t>{0x14, 0, 0, 0, 0x01, 0, 0, 0, 0xBC, 0x0A, 0, 0, 0, 0, 0xFC, 0x53, 0x01, 0, 0, 0}));
     EXPECT_EQ(dir.Entries(), std::vector<std::string>{"a.hwc"});
@@ -53,8 +65,8 @@ TEST(HwcExportFile, TwoRecordsGiveTheTwentyByteFile) {
 
 TEST(HwcExportFile, OneRecordAndLowerCaseGiveTheSameBytes) {
     TempDir dir;
-    ASSERT_TRUE(ExportHwc(dir / "upper", {{"53FC0000", "ABCDEF01"}}).written);
-    ASSERT_TRUE(ExportHwc(dir / "lower", {{"53fc0000", "abcdef01"}}).written);
+    ASSERT_TRUE(ExportHwc(dir / "upper", {{"53FC0000", "ABCDEF01"}}).Ok());
+    ASSERT_TRUE(ExportHwc(dir / "lower", {{"53fc0000", "abcdef01"}}).Ok());
     std::vector<uint8_t> expected{0x0C, 0, 0, 0, 0, 0, 0xFC, 0x53, 0x01, 0xEF, 0xCD, 0xAB};
     EXPECT_EQ(ReadBytes(dir / "upper"), expected);
     EXPECT_EQ(ReadBytes(dir / "lower"), expected);
@@ -64,9 +76,9 @@ TEST(HwcExportFile, RefusedRecordsAreSkippedAndNotCounted) {
     TempDir dir;
     auto outcome =
         ExportHwc(dir / "a.hwc", {{"0000000X", "00000001"}, {"53FC0000", "00000001"}, {"00000002", "0000002"}});
-    EXPECT_TRUE(outcome.written);
-    EXPECT_EQ(outcome.refusals, (std::vector<std::string>{"addr is not in Hex format", "addr or data not 8 digits"}));
-    EXPECT_EQ(outcome.refusedIndexes, (std::vector<int>{0, 2}));
+    EXPECT_TRUE(outcome.Ok());
+    EXPECT_EQ(Messages(outcome), (std::vector<std::string>{"addr is not in Hex format", "addr or data not 8 digits"}));
+    EXPECT_EQ(Indexes(outcome), (std::vector<int>{0, 2}));
     EXPECT_EQ(ReadBytes(dir / "a.hwc"), (std::vector<uint8_t>{0x0C, 0, 0, 0, 0, 0, 0xFC, 0x53, 0x01, 0, 0, 0}));
 }
 
@@ -74,40 +86,40 @@ TEST(HwcExportFile, EveryRecordRefusedLeavesTheTargetAloneAndDoesNotClaimSuccess
     TempDir dir;
     test::WriteText(dir / "a.hwc", "old contents");
     auto outcome = ExportHwc(dir / "a.hwc", {{"0000000X", "00000001"}, {"1", "2"}});
-    EXPECT_FALSE(outcome.written);
-    EXPECT_NE(outcome.message, kMsgHwcExported);
-    EXPECT_EQ(outcome.refusals.size(), 2u);
+    EXPECT_FALSE(outcome.Ok());
+    EXPECT_NE(outcome.outcome.message, kMsgHwcExported);
+    EXPECT_EQ(outcome.value.size(), 2u);
     EXPECT_EQ(test::ReadText(dir / "a.hwc"), "old contents");
 
     TempDir empty;
-    EXPECT_FALSE(ExportHwc(empty / "new.hwc", {{"X", "Y"}}).written);
+    EXPECT_FALSE(ExportHwc(empty / "new.hwc", {{"X", "Y"}}).Ok());
     EXPECT_TRUE(empty.Entries().empty());
 }
 
 TEST(HwcExportFile, TargetIsCheckedBeforeTheRecordCount) {
-    EXPECT_EQ(ExportHwc("", {}).message, kMsgHwcNoTarget);
+    EXPECT_EQ(ExportHwc("", {}).outcome.message, kMsgHwcNoTarget);
     TempDir dir;
-    EXPECT_EQ(ExportHwc(dir / "a.hwc", {}).message, kMsgHwcNoRecords);
+    EXPECT_EQ(ExportHwc(dir / "a.hwc", {}).outcome.message, kMsgHwcNoRecords);
     EXPECT_TRUE(dir.Entries().empty());
 }
 
 TEST(HwcExportFile, ReplacesAnExistingFileWhole) {
     TempDir dir;
     test::WriteBytes(dir / "a.hwc", std::vector<uint8_t>(100, 0xEE));
-    ASSERT_TRUE(ExportHwc(dir / "a.hwc", {{"00000001", "00000002"}}).written);
+    ASSERT_TRUE(ExportHwc(dir / "a.hwc", {{"00000001", "00000002"}}).Ok());
     EXPECT_EQ(ReadBytes(dir / "a.hwc").size(), 12u);
 }
 
 TEST(HwcExportFile, UnwritableTargetIsReportedAndLeavesNothing) {
     TempDir dir;
     auto outcome = ExportHwc(dir / "missing/a.hwc", {{"00000001", "00000002"}});
-    EXPECT_FALSE(outcome.written);
-    EXPECT_NE(outcome.message.find("missing/a.hwc"), std::string::npos) << outcome.message;
+    EXPECT_FALSE(outcome.Ok());
+    EXPECT_NE(outcome.outcome.message.find("missing/a.hwc"), std::string::npos) << outcome.outcome.message;
     EXPECT_TRUE(dir.Entries().empty());
 
     // A folder in the target's place is not replaced by the file.
     std::filesystem::create_directory(dir / "folder");
-    EXPECT_FALSE(ExportHwc(dir / "folder", {{"00000001", "00000002"}}).written);
+    EXPECT_FALSE(ExportHwc(dir / "folder", {{"00000001", "00000002"}}).Ok());
     EXPECT_TRUE(std::filesystem::is_directory(dir / "folder"));
 }
 
@@ -116,9 +128,9 @@ TEST(HwcExportFile, RecordsBeyondTheCombinedImageRoomAreRefused) {
     std::vector<HwcRecord> records(1472, HwcRecord{"00000001", "00000002"});
     TempDir dir;
     auto outcome = ExportHwc(dir / "big.hwc", records);
-    EXPECT_TRUE(outcome.written);
-    ASSERT_EQ(outcome.refusals, std::vector<std::string>{std::string(kMsgHwcTooBig)});
-    EXPECT_EQ(outcome.refusedIndexes, std::vector<int>{1471});
+    EXPECT_TRUE(outcome.Ok());
+    ASSERT_EQ(Messages(outcome), std::vector<std::string>{std::string(kMsgHwcTooBig)});
+    EXPECT_EQ(Indexes(outcome), std::vector<int>{1471});
     auto bytes = ReadBytes(dir / "big.hwc");
     ASSERT_EQ(bytes.size(), 4u + 8u * 1471u);
     EXPECT_EQ(bytes[0] | bytes[1] << 8, 4 + 8 * 1471);

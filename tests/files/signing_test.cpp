@@ -55,7 +55,7 @@ TEST_F(StandInTool, EachFieldArrivesAsOneArgumentWhateverItHolds) {
     std::string marker = dir_ / "injected";
     SignRequest request{"id; touch " + marker + " $(touch " + marker + ")", "my dir/app 1.csf", "out \"q\".bin"};
     SignResult result = RunSigningTool(request);
-    EXPECT_EQ(result.status, SignStatus::Ok) << result.detail;
+    EXPECT_EQ(result.status, SignStatus::Ok) << result.outcome.message;
     EXPECT_EQ(RecordedArguments(),
               (std::vector<std::string>{"--identifier=" + request.identifier, "--fmt=BIN", "--output=CSF_APPL",
                                         "my dir/app 1.csf", "out \"q\".bin"}));
@@ -74,7 +74,7 @@ TEST_F(StandInTool, NonZeroExitAndSignalAreFailures) {
     SignResult failed = RunSigningTool({"ID", "a.csf", "b.bin"});
     EXPECT_EQ(failed.status, SignStatus::Failed);
     EXPECT_EQ(failed.code, 3);
-    EXPECT_NE(failed.detail.find("3"), std::string::npos);
+    EXPECT_NE(failed.outcome.message.find("3"), std::string::npos);
 
     Install("kill -9 $$");
     SignResult killed = RunSigningTool({"ID", "a.csf", "b.bin"});
@@ -86,7 +86,7 @@ TEST_F(StandInTool, MissingOrNotExecutableToolCannotStart) {
     ::setenv("PATH", dir_.Path().c_str(), 1);
     SignResult missing = RunSigningTool({"ID", "a.csf", "b.bin"});
     EXPECT_EQ(missing.status, SignStatus::NotStarted);
-    EXPECT_NE(missing.detail.find("sekurel_build"), std::string::npos);
+    EXPECT_NE(missing.outcome.message.find("sekurel_build"), std::string::npos);
 
     test::WriteText(dir_ / "sekurel_build", "#!/bin/sh\nexit 0\n");
     ASSERT_EQ(::chmod((dir_ / "sekurel_build").c_str(), 0644), 0);

@@ -66,7 +66,7 @@ protected:
 TEST_F(StandInToolWin32, EachFieldArrivesAsOneArgumentWhateverItHolds) {
     SignRequest request{"id \"quoted\" & echo | more ^ %PATH% !x!", "C:\\my dir\\app 1.csf", "out dir\\"};
     SignResult result = RunSigningTool(request);
-    EXPECT_EQ(result.status, SignStatus::Ok) << result.detail;
+    EXPECT_EQ(result.status, SignStatus::Ok) << result.outcome.message;
     EXPECT_EQ(RecordedArguments(), Expected(request));
 
     request = {"a\\\\\"b\\", "\\\\server\\share\\x.csf", "trailing\\\\"};
@@ -89,19 +89,19 @@ TEST_F(StandInToolWin32, NonZeroExitAndExceptionsAreFailures) {
     SignResult failed = RunSigningTool({"ID", "a.csf", "b.bin"});
     EXPECT_EQ(failed.status, SignStatus::Failed);
     EXPECT_EQ(failed.code, 3);
-    EXPECT_EQ(failed.detail, "sekurel_build failed with exit status 3");
+    EXPECT_EQ(failed.outcome.message, "sekurel_build failed with exit status 3");
 
     SetVariable("SEKUREL_STAND_IN_EXIT", "0xC0000005");
     SignResult crashed = RunSigningTool({"ID", "a.csf", "b.bin"});
     EXPECT_EQ(crashed.status, SignStatus::Killed);
-    EXPECT_EQ(crashed.detail, "sekurel_build ended with exception 0xC0000005");
+    EXPECT_EQ(crashed.outcome.message, "sekurel_build ended with exception 0xC0000005");
 }
 
 TEST_F(StandInToolWin32, MissingToolOrABatchFileCannotStart) {
     SetVariable("PATH", dir_ / "empty");
     SignResult missing = RunSigningTool({"ID", "a.csf", "b.bin"});
     EXPECT_EQ(missing.status, SignStatus::NotStarted);
-    EXPECT_EQ(missing.detail, "Cannot start sekurel_build: no sekurel_build.exe on PATH");
+    EXPECT_EQ(missing.outcome.message, "Cannot start sekurel_build: no sekurel_build.exe on PATH");
 
     // cmd.exe would act on & | ^ % in the arguments: a batch file is not run.
     std::filesystem::create_directory(Widen(dir_ / "scripts"));
@@ -109,7 +109,7 @@ TEST_F(StandInToolWin32, MissingToolOrABatchFileCannotStart) {
     SetVariable("PATH", dir_ / "scripts");
     SignResult script = RunSigningTool({"ID", "a.csf", "b.bin"});
     EXPECT_EQ(script.status, SignStatus::NotStarted);
-    EXPECT_NE(script.detail.find("is a batch file"), std::string::npos) << script.detail;
+    EXPECT_NE(script.outcome.message.find("is a batch file"), std::string::npos) << script.outcome.message;
 }
 
 }  // namespace

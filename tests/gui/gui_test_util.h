@@ -2,6 +2,8 @@
 // open, picking list entries, reading the status log.
 #pragma once
 
+#include <bootwire/bootwire.h>
+
 #include <QApplication>
 #include <QComboBox>
 #include <QPlainTextEdit>
@@ -9,6 +11,8 @@
 #include <QTest>
 #include <QTimer>
 #include <functional>
+
+#include "app/sealbench_dlg.h"
 
 namespace gui_test {
 
@@ -50,5 +54,8 @@ inline QStringList LogLines(const QPlainTextEdit* log) {
 inline constexpr int kRunTimeoutMs = 120000;
 
 inline bool WaitFor(const std::function<bool()>& done, int ms = 30000) { return QTest::qWaitFor(done, ms); }
+
+// The links the program composes the window with: those of BootwireClass.
+inline WindowLinks ProcessLinks() { return {&bootwire::ProcessSerialLink(), &bootwire::ProcessUsbLink()}; }
 
 }  // namespace gui_test

@@ -29,7 +29,7 @@ protected:
     void SetUp() override {
         qunsetenv("BOOTWIRE_USB_SIM");
         window = std::make_unique<CSealbenchDlg>(
-            bootwire, sealbench::TargetLinks::Process(),
+            bootwire, gui_test::ProcessLinks(),
             std::vector<CSealbenchDlg::ExtraPort>{{kNowhere, "/nonexistent/sealbench-test-tty"}});
         window->show();
         window->activateWindow();
@@ -245,7 +245,7 @@ TEST(MainWindowPages, FurtherPagesGetTabsAfterDownload) {
     qunsetenv("BOOTWIRE_USB_SIM");
     BootwireClass bootwire;
     std::vector<CSealbenchDlg::ExtraPage> pages{{"CSF", [] { return std::make_unique<QLabel>("csf page"); }}};
-    CSealbenchDlg window(bootwire, sealbench::TargetLinks::Process(), {}, pages);
+    CSealbenchDlg window(bootwire, gui_test::ProcessLinks(), {}, pages);
     window.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
     CTabPageCtrl* tabs = window.TabHost();
@@ -262,7 +262,7 @@ TEST(MainWindowPages, WithoutAllPagesThePagesAreBuiltButNeverShown) {
     qunsetenv("BOOTWIRE_USB_SIM");
     BootwireClass bootwire;
     std::vector<CSealbenchDlg::ExtraPage> pages{{"CSF", [] { return std::make_unique<QLabel>("csf page"); }}};
-    CSealbenchDlg window(bootwire, sealbench::TargetLinks::Process(), {}, pages, nullptr, false);
+    CSealbenchDlg window(bootwire, gui_test::ProcessLinks(), {}, pages, nullptr, false);
     window.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
     EXPECT_EQ(window.TabHost()->GetPageCount(), 1);

@@ -12,6 +12,7 @@
 
 #include "download/qt/page_debug.h"
 #include "gui_test_util.h"
+#include "ui/file_filter.h"
 
 using gui_test::Choose;
 using gui_test::LogLines;
@@ -22,7 +23,8 @@ namespace {
 class PageTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        page = std::make_unique<CPage_Debug>(connection, sealbench::TargetLinks::Process(), session);
+        // No port chosen: the page's runs have no board to talk to.
+        page = std::make_unique<CPage_Debug>([] { return sealbench::BoardLink{}; }, session);
         page->InitialState();
         page->resize(700, 560);
         page->show();
@@ -52,7 +54,6 @@ protected:
         QTest::mouseClick(button, Qt::LeftButton, Qt::NoModifier, at);
     }
 
-    SharedConnection connection;
     sealbench::Session session;
     std::unique_ptr<CPage_Debug> page;
     QCheckBox *downloadOnly, *flashing, *defaultBox, *secure;
@@ -248,10 +249,10 @@ TEST_F(PageTest, LogLinesFromAnotherThreadArriveInOrderAndStayInView) {
 }
 
 TEST(NameFilters, DialogFiltersFromTheFilterText) {
-    EXPECT_EQ(NameFiltersOf("bin files(*.bin)|*.bin|All Files(*.*)|*.*||"),
+    EXPECT_EQ(sealbench::NameFiltersOf("bin files(*.bin)|*.bin|All Files(*.*)|*.*||"),
               (QStringList{"bin files(*.bin)", "All Files(*.*)"}));
-    EXPECT_EQ(NameFiltersOf("Scripts|*.txt;*.ini||"), QStringList{"Scripts (*.txt *.ini)"});
-    EXPECT_TRUE(NameFiltersOf("").isEmpty());
+    EXPECT_EQ(sealbench::NameFiltersOf("Scripts|*.txt;*.ini||"), QStringList{"Scripts (*.txt *.ini)"});
+    EXPECT_TRUE(sealbench::NameFiltersOf("").isEmpty());
 }
 
 }  // namespace

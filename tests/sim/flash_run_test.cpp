@@ -11,8 +11,8 @@
 
 #include "flash/board_flash.h"
 #include "flashlib/images.h"
+#include "host_io.h"
 #include "programs/programs.h"
-#include "sim_process.h"
 
 using namespace simtest;
 
@@ -152,7 +152,7 @@ TEST(FlashRun, OverThePtyWithTheDumpOnSigterm) {
     std::string dump = TempPath("nor.bin");
     SimProcess sim({"--cpu", "VireoC_TO1", "--flashlib", "model", "--dump-flash", dump});
     ASSERT_TRUE(sim.Ready());
-    int fd = OpenSerial(sim.SerialPath(), B115200, true);
+    int fd = OpenSerial(sim.serial(), B115200, true);
     ASSERT_GE(fd, 0);
     FdLink link(fd);
     Bytes image = Pattern(0x1F0000 - 0xC000 + 5, 12);  // the download crosses a piece boundary
@@ -192,7 +192,7 @@ TEST(FlashRun, TheDefaultRunsTheLibrarysCodeOnTheEmulatedCore) {
     std::string dump = TempPath("emulated.bin");
     SimProcess sim({"--cpu", "VireoB", "--dump-flash", dump});
     ASSERT_TRUE(sim.Ready());
-    int fd = OpenSerial(sim.SerialPath());
+    int fd = OpenSerial(sim.serial());
     FdLink link(fd);
     Bytes image = Pattern(6000, 13);
     Bytes buffer = FlashingBuffer(flashlib::BuiltinLibrary::NorVireoB, 0xA0000000, 0xC0000000, image, 0);
@@ -209,7 +209,7 @@ TEST(FlashRun, TheDefaultRunsTheLibrarysCodeOnTheEmulatedCore) {
 TEST(FlashRun, StatusSilentLeavesTheHostWithoutAnswer) {
     SimProcess sim({"--cpu", "VireoC_TO2", "--flashlib", "model", "--fault", "status-silent:1"});
     ASSERT_TRUE(sim.Ready());
-    int fd = OpenSerial(sim.SerialPath());
+    int fd = OpenSerial(sim.serial());
     FdLink link(fd);
     Bytes buffer = FlashingBuffer(flashlib::BuiltinLibrary::NorVireoC, 0x80000000, 0xA0000000, Pattern(1000), 0);
     // RunFlashing's receive gives up after its wait limit; keep that short here.

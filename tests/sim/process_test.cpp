@@ -8,7 +8,7 @@
 #include <iterator>
 #include <memory>
 
-#include "sim_process.h"
+#include "host_io.h"
 
 using namespace simtest;
 
@@ -31,7 +31,7 @@ struct Fd {
 TEST(SimProcess, ServesTheBootRomOnItsPty) {
     SimProcess sim({"--cpu", "VireoC_TO2"});
     ASSERT_TRUE(sim.Ready());
-    Fd port{OpenSerial(sim.SerialPath())};
+    Fd port{OpenSerial(sim.serial())};
     ASSERT_GE(port.fd, 0);
     EXPECT_EQ(Exchange(port.fd, GetStatus(), 4), Word(0x3C));
     EXPECT_EQ(Exchange(port.fd, WriteReg(0xB8001004, 0x006AC73A), 8), kAckDone);
@@ -43,7 +43,7 @@ TEST(SimProcess, ServesTheBootRomOnItsPty) {
 TEST(SimProcess, DownloadOverThePtyLandsInMemory) {
     SimProcess sim({"--cpu", "VireoB", "--sekurel", "0xA5"});
     ASSERT_TRUE(sim.Ready());
-    Fd port{OpenSerial(sim.SerialPath())};
+    Fd port{OpenSerial(sim.serial())};
     ASSERT_GE(port.fd, 0);
     EXPECT_EQ(Exchange(port.fd, GetStatus(), 4), Word(0xA5));
     // Two pieces at consecutive addresses, the second shorter than a send.
@@ -74,7 +74,7 @@ TEST(SimProcess, ServesUsbOnItsSocketOneHostAtATime) {
     }
     SimProcess sim({"--cpu", "VireoC_TO1", "--usb-socket", path});
     ASSERT_TRUE(sim.Ready(true));
-    EXPECT_EQ(sim.UsbPath(), path);
+    EXPECT_EQ(sim.usbSocket(), path);
     Fd first{ConnectUsb(path)};
     ASSERT_GE(first.fd, 0);
     EXPECT_EQ(Exchange(first.fd, WriteReg(0xB8002050, 0xDCF6), 8), kAckDone);
@@ -96,7 +96,7 @@ TEST(SimProcess, ReportsLineSettingsThatDoNotFitTheProcessor) {
     SimProcess sim({"--cpu", "VireoC_TO1"});
     ASSERT_TRUE(sim.Ready());
     // VireoC_TO1 wants two stop bits; the board reports and keeps working.
-    Fd port{OpenSerial(sim.SerialPath(), B115200, false)};
+    Fd port{OpenSerial(sim.serial(), B115200, false)};
     ASSERT_GE(port.fd, 0);
     EXPECT_EQ(Exchange(port.fd, GetStatus(), 4), Word(0x3C));
     sim.Signal(SIGTERM);
@@ -108,7 +108,7 @@ TEST(SimProcess, ReportsLineSettingsThatDoNotFitTheProcessor) {
 TEST(SimProcess, RightLineSettingsDrawNoReport) {
     SimProcess sim({"--cpu", "VireoC_TO1"});
     ASSERT_TRUE(sim.Ready());
-    Fd port{OpenSerial(sim.SerialPath(), B115200, true)};
+    Fd port{OpenSerial(sim.serial(), B115200, true)};
     EXPECT_EQ(Exchange(port.fd, GetStatus(), 4), Word(0x3C));
     sim.Signal(SIGTERM);
     ASSERT_EQ(sim.Wait(), 0);
@@ -119,7 +119,7 @@ TEST(SimProcess, ExclusiveModeEndsWithTheHostThatSetIt) {
     SimProcess sim({"--cpu", "VireoC_TO2"});
     ASSERT_TRUE(sim.Ready());
     {
-        Fd host{OpenSerial(sim.SerialPath())};
+        Fd host{OpenSerial(sim.serial())};
         ASSERT_EQ(ioctl(host.fd, TIOCEXCL), 0);
         EXPECT_EQ(Exchange(host.fd, GetStatus(), 4), Word(0x3C));
     }
@@ -127,7 +127,7 @@ TEST(SimProcess, ExclusiveModeEndsWithTheHostThatSetIt) {
     // every later host that is not root); the board must drop it.
     int exclusive = 1;
     for (int attempt = 0; attempt < 600 && exclusive; ++attempt) {
-        Fd probe{OpenSerial(sim.SerialPath())};
+        Fd probe{OpenSerial(sim.serial())};
         ASSERT_GE(probe.fd, 0);
         ASSERT_EQ(ioctl(probe.fd, TIOCGEXCL, &exclusive), 0);
         if (exclusive) std::this_thread::sleep_for(std::chrono::milliseconds(100));
@@ -155,7 +155,7 @@ TEST(SimProcess, AnUndrainedStderrNeverStallsTheBoard) {
         ASSERT_EQ(Exchange(next->fd, GetStatus(), 4), Word(0x3C)) << "connection " << i;
         previous = std::move(next);
     }
-    Fd port{OpenSerial(sim.SerialPath())};
+    Fd port{OpenSerial(sim.serial())};
     EXPECT_EQ(Exchange(port.fd, GetStatus(), 4), Word(0x3C));
     sim.Signal(SIGTERM);
     EXPECT_EQ(sim.Wait(), 0);
@@ -192,7 +192,7 @@ TEST(SimProcess, HelpDocumentsFaultsAndReset) {
 TEST(SimProcess, SilentAfterLeavesTheHostsSendsBlocked) {
     SimProcess sim({"--cpu", "VireoC_TO2", "--fault", "silent-after:16"});
     ASSERT_TRUE(sim.Ready());
-    Fd port{OpenSerial(sim.SerialPath())};
+    Fd port{OpenSerial(sim.serial())};
     EXPECT_EQ(Exchange(port.fd, GetStatus(), 4), Word(0x3C));
     // The board reads nothing more: the pty fills up and the host's send cannot finish.
     Bytes big(4u << 20);
@@ -217,7 +217,7 @@ TEST(SimProcess, RegWordFaultOverUsb) {
 TEST(SimProcess, ResetSignalTakesTheBoardBackFromABusyApplication) {
     SimProcess sim({"--cpu", "VireoC_TO2"});
     ASSERT_TRUE(sim.Ready());
-    Fd port{OpenSerial(sim.SerialPath())};
+    Fd port{OpenSerial(sim.serial())};
     // An application of zero words: on an ARM core that is an endless run of no-ops.
     ASSERT_EQ(Exchange(port.fd, WriteFile(0x80100000, 1024, 0xAA), 4), Word(0x56787856));
     ASSERT_TRUE(WriteFor(port.fd, Bytes(1024)));

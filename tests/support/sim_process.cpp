@@ -12,34 +12,36 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <thread>
 
 extern char** environ;
 
 namespace sealtest {
 namespace {
 
-// One line from fd within the time limit; empty on time-out or end of file.
-std::string ReadLine(int fd, std::chrono::milliseconds limit) {
-    std::string line;
-    auto deadline = std::chrono::steady_clock::now() + limit;
-    while (std::chrono::steady_clock::now() < deadline) {
+constexpr auto kLineLimit = std::chrono::seconds(20);
+constexpr auto kOutputLimit = std::chrono::seconds(60);
+
+int MillisecondsLeft(std::chrono::steady_clock::time_point deadline) {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    return static_cast<int>(std::max<long long>(left.count(), 0));
+}
+
+// Reads from fd until `done` says so, end of file, or the deadline.
+template <typename Done>
+std::string ReadUntil(int fd, std::chrono::steady_clock::time_point deadline, Done done) {
+    std::string text;
+    while (fd >= 0 && !done(text)) {
         pollfd p{fd, POLLIN, 0};
-        int left = static_cast<int>(
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count());
-        if (::poll(&p, 1, std::max(left, 0)) <= 0) {
+        if (::poll(&p, 1, MillisecondsLeft(deadline)) <= 0) {
             break;
         }
         char c;
         if (::read(fd, &c, 1) != 1) {
             break;
         }
-        if (c == '\n') {
-            return line;
-        }
-        line += c;
+        text += c;
     }
-    return {};
+    return text;
 }
 
 }  // namespace
@@ -57,7 +59,7 @@ std::vector<unsigned char> ReadFile(const std::string& path) {
 SimProcess::SimProcess(const std::string& cpu, std::vector<std::string> extra, bool usb) {
     char pattern[] = "/tmp/sealbench-sim-XXXXXX";
     dir_ = ::mkdtemp(pattern);
-    std::vector<std::string> args = {SimExecutable(), "--cpu", cpu};
+    std::vector<std::string> args = {"--cpu", cpu};
     if (usb) {
         args.push_back("--usb-socket");
         args.push_back(dir_ + "/usb.sock");
@@ -65,6 +67,16 @@ SimProcess::SimProcess(const std::string& cpu, std::vector<std::string> extra, b
     // --usb-tcp among the extra arguments makes the board announce its port too.
     bool announcesUsb = usb || std::find(extra.begin(), extra.end(), "--usb-tcp") != extra.end();
     args.insert(args.end(), extra.begin(), extra.end());
+    Start(std::move(args), true);
+    if (pid_ > 0 && !Ready(announcesUsb)) {
+        error_ = "vireo-sim did not announce its links: " + Stderr();
+    }
+}
+
+SimProcess::SimProcess(std::vector<std::string> args, bool drainStderr) { Start(std::move(args), drainStderr); }
+
+void SimProcess::Start(std::vector<std::string> args, bool drainStderr) {
+    args.insert(args.begin(), SimExecutable());
     std::vector<char*> argv;
     for (auto& a : args) {
         argv.push_back(a.data());
@@ -86,38 +98,72 @@ SimProcess::SimProcess(const std::string& cpu, std::vector<std::string> extra, b
     ::close(err[1]);
     stdoutFd_ = out[0];
     stderrFd_ = err[0];
-    ::fcntl(stderrFd_, F_SETFL, O_NONBLOCK);
     if (r != 0) {
         pid_ = -1;
         error_ = std::string("cannot start ") + argv[0];
         return;
     }
-    std::string first = ReadLine(stdoutFd_, std::chrono::seconds(20));
-    if (first.rfind("serial: ", 0) != 0) {
-        error_ = "vireo-sim did not announce its pty: '" + first + "' " + Stderr();
+    if (!drainStderr) {
         return;
     }
-    serial_ = first.substr(8);
-    if (announcesUsb) {
-        std::string second = ReadLine(stdoutFd_, std::chrono::seconds(20));
-        if (second.rfind("usb: ", 0) != 0) {
-            error_ = "vireo-sim did not announce its USB socket: '" + second + "'";
-            return;
+    stderrReader_ = std::thread([this] {
+        char buffer[4096];
+        ssize_t n;
+        while ((n = ::read(stderrFd_, buffer, sizeof buffer)) > 0) {
+            {
+                std::lock_guard lock(mutex_);
+                stderrText_.append(buffer, static_cast<size_t>(n));
+            }
+            stderrGrew_.notify_all();
         }
-        usb_ = second.substr(5);
-    }
+    });
 }
 
 SimProcess::~SimProcess() {
     Stop();
-    if (stdoutFd_ >= 0) {
-        ::close(stdoutFd_);
+    if (stderrReader_.joinable()) {
+        stderrReader_.join();
     }
-    if (stderrFd_ >= 0) {
-        ::close(stderrFd_);
+    for (int fd : {stdoutFd_, stderrFd_}) {
+        if (fd >= 0) {
+            ::close(fd);
+        }
     }
-    std::error_code ec;
-    std::filesystem::remove_all(dir_, ec);
+    if (!dir_.empty()) {
+        std::error_code ec;
+        std::filesystem::remove_all(dir_, ec);
+    }
+}
+
+bool SimProcess::Ready(bool usb) {
+    std::string line = Line();
+    if (line.rfind("serial: ", 0) != 0) {
+        return false;
+    }
+    serial_ = line.substr(8);
+    if (usb) {
+        line = Line();
+        if (line.rfind("usb: ", 0) != 0) {
+            return false;
+        }
+        usb_ = line.substr(5);
+    }
+    return true;
+}
+
+std::string SimProcess::Line() {
+    std::string line = ReadUntil(stdoutFd_, std::chrono::steady_clock::now() + kLineLimit,
+                                 [](const std::string& text) { return !text.empty() && text.back() == '\n'; });
+    if (line.empty() || line.back() != '\n') {
+        return {};
+    }
+    line.pop_back();
+    return line;
+}
+
+std::string SimProcess::Output() {
+    return ReadUntil(stdoutFd_, std::chrono::steady_clock::now() + kOutputLimit,
+                     [](const std::string&) { return false; });
 }
 
 void SimProcess::Signal(int signal) {
@@ -126,44 +172,49 @@ void SimProcess::Signal(int signal) {
     }
 }
 
-int SimProcess::Stop() {
+int SimProcess::Reap(int seconds, bool terminate) {
     if (pid_ <= 0) {
         return -1;
     }
-    ::kill(pid_, SIGTERM);
-    int status = 0;
-    for (int i = 0; i < 300; ++i) {  // up to 30 s
-        pid_t r = ::waitpid(pid_, &status, WNOHANG);
-        if (r == pid_) {
-            pid_ = -1;
-            return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    if (terminate) {
+        ::kill(pid_, SIGTERM);
     }
-    ::kill(pid_, SIGKILL);
-    ::waitpid(pid_, &status, 0);
-    pid_ = -1;
-    return -1;
-}
-
-bool SimProcess::WaitForStderr(const std::string& text, std::chrono::milliseconds limit) {
-    auto deadline = std::chrono::steady_clock::now() + limit;
-    while (Stderr().find(text) == std::string::npos) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    int status = 0;
+    while (::waitpid(pid_, &status, WNOHANG) != pid_) {
         if (std::chrono::steady_clock::now() >= deadline) {
-            return false;
+            if (!terminate) {
+                return -1;  // still running; the caller may wait again or stop it
+            }
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, &status, 0);
+            pid_ = -1;
+            return -1;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
-    return true;
+    pid_ = -1;
+    if (stderrReader_.joinable()) {
+        stderrReader_.join();  // the pipe ends with the process: everything it said is in
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
+int SimProcess::Stop() {
+    int status = Reap(30, true);
+    return status >= 128 ? -1 : status;
+}
+
+int SimProcess::Wait(int seconds) { return Reap(seconds, false); }
+
 std::string SimProcess::Stderr() {
-    char buffer[4096];
-    ssize_t n;
-    while (stderrFd_ >= 0 && (n = ::read(stderrFd_, buffer, sizeof buffer)) > 0) {
-        stderrText_.append(buffer, static_cast<size_t>(n));
-    }
+    std::lock_guard lock(mutex_);
     return stderrText_;
+}
+
+bool SimProcess::WaitForStderr(const std::string& text, std::chrono::milliseconds limit) {
+    std::unique_lock lock(mutex_);
+    return stderrGrew_.wait_for(lock, limit, [&] { return stderrText_.find(text) != std::string::npos; });
 }
 
 }  // namespace sealtest

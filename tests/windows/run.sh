@@ -23,7 +23,8 @@ sim="$linux/bin/vireo-sim"
 [ -f "$win/bin/sealbench-cli.exe" ] || { echo "no sealbench-cli.exe in $win/bin (build the windows preset)"; exit 1; }
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/sealbench-wine-XXXXXX")
-export WINEPREFIX="$work/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+# No Mono or Gecko to offer, and no menu entries written into $HOME.
+export WINEPREFIX="$work/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 sims=()
 cleanup() {
     for pid in "${sims[@]}"; do kill "$pid" 2>/dev/null || true; done
@@ -128,7 +129,7 @@ wine "$packaged_cli" flash 'Z:'"$work/data/pkg.bin" --port $com --cpu VireoC_TO2
 step "unit tests"
 # The serial suite also works a real port: the board's pty as COM$com.
 start_sim unit --cpu VireoC_TO2
-for t in bootlink_tests bootlink_usb_records_tests bootlink_win32_tests files_core_tests; do
+for t in bootlink_tests bootlink_usb_records_tests bootlink_win32_tests common_tests files_core_tests; do
     if SEALBENCH_TEST_COM=$com wine "$win/bin/$t.exe" --gtest_brief=1 >"$work/$t.log" 2>&1 &&
         ! grep -q 'SKIPPED' "$work/$t.log"; then
         pass "$t ($(grep -o '[0-9]* tests\? from [0-9]* test suites\? ran' "$work/$t.log" | head -n1))"
@@ -195,6 +196,62 @@ else
     fail "flash over USB"
     cat "$work/usb.cli"
     stop_sim
+fi
+
+listening_port() { # the TCP port process $1 listens on, once it does
+    local inode hex
+    for inode in $(find "/proc/$1/fd" -lname 'socket:*' -printf '%l\n' 2>/dev/null | tr -dc '0-9\n'); do
+        hex=$(awk -v i="$inode" '$4 == "0A" && $10 == i { split($2, a, ":"); print a[2] }' "/proc/$1/net/tcp")
+        [ -n "$hex" ] && echo $((16#$hex)) && return 0
+    done
+    return 1
+}
+# start_ser2net ACCEPTER: serves the board's pty on an ephemeral loopback port,
+# which it puts in NET_PORT (empty when ser2net did not listen within 10 s).
+start_ser2net() {
+    printf 'connection: &board\n  accepter: %s,127.0.0.1,0\n  connector: serialdev,%s,115200n81,local\n' \
+        "$1" "$(readlink "$WINEPREFIX/dosdevices/com$com")" >"$work/ser2net.yaml"
+    "$ser2net" -n -u -c "$work/ser2net.yaml" -P "$work/ser2net.pid" >"$work/ser2net.log" 2>&1 &
+    SER2NET_PID=$!
+    sims+=("$SER2NET_PID")
+    NET_PORT=""
+    for _ in $(seq 100); do
+        NET_PORT=$(listening_port $SER2NET_PID) && break
+        sleep 0.1
+    done
+}
+ser2net=$(command -v ser2net || echo /usr/sbin/ser2net)
+if [ -x "$ser2net" ]; then
+    step "NOR flash through ser2net (rfc2217://)"
+    start_sim net --cpu VireoC_TO2 --dump-flash "$work/net.flash"
+    start_ser2net 'telnet(rfc2217),tcp'
+    if wine "$cli" flash "Z:$work/data/nor.bin" --port "rfc2217://127.0.0.1:$NET_PORT" --cpu VireoC_TO2 \
+        >"$work/net.cli" 2>&1 && last_line_is "$work/net.cli" "Flashing Completed"; then
+        stop_sim
+        check "flash through ser2net: the board's NOR holds the image" same_start "$work/data/nor.bin" "$work/net.flash"
+    else
+        fail "flash through ser2net (port ${NET_PORT:-none})"
+        cat "$work/net.cli" "$work/ser2net.log"
+        stop_sim
+    fi
+    kill "$SER2NET_PID" 2>/dev/null || true
+
+    step "download through ser2net (socket://)"
+    image "$work/data/raw.bin" 30000
+    start_sim raw --cpu VireoC_TO2
+    start_ser2net 'tcp'
+    if wine "$cli" download "Z:$work/data/raw.bin" --port "socket://127.0.0.1:$NET_PORT" --cpu VireoC_TO2 \
+        >"$work/raw.cli" 2>&1 && last_line_is "$work/raw.cli" "Downloading Complete - Program executing at 0x80004000"
+    then
+        pass "download through a raw TCP port"
+    else
+        fail "download through a raw TCP port (port ${NET_PORT:-none})"
+        cat "$work/raw.cli" "$work/ser2net.log"
+    fi
+    stop_sim
+    kill "$SER2NET_PID" 2>/dev/null || true
+else
+    fail "network ports: ser2net is not installed (scripts/install-deps.sh installs it)"
 fi
 
 step "a silent board"

@@ -86,8 +86,12 @@ enum class LineMode : int {
     NoParityOneStop = 1,   // 8N1
 };
 
-// Opens a serial port: a device path, or a decimal COM number mapped to the
-// platform's name for it. Any other mode keeps the port's parity and stop bits.
+// Opens a serial port: a device path, a decimal COM number mapped to the
+// platform's name for it, or a port on another host: "rfc2217://HOST:PORT"
+// (Telnet COM-port control; the line settings are sent to the server and
+// confirmed) or "socket://HOST:PORT" (raw TCP; the server keeps its own line
+// settings, and *detail says so although the result is Error::Ok). Any other
+// mode keeps the port's parity and stop bits.
 BOOTWIRE_EXPORT std::unique_ptr<Transport> OpenSerial(const std::string& port, int lineMode, Error* error,
                                                       std::string* detail);
 
@@ -109,7 +113,9 @@ public:
     void Attach(std::unique_ptr<Transport> transport);
     void Detach();
     bool IsOpen() const;
-    Transport* transport() const { return transport_.get(); }
+    // The transport in use (nullptr when none), for callers that speak to a program
+    // on the target in its own protocol once the boot ROM has started it.
+    Transport* transport() const;
 
     // Observes payload bytes of downloads as they are sent; empty to stop.
     void SetSendObserver(SendObserver observer);
@@ -135,19 +141,11 @@ public:
     // 1024 bytes is padded with zeros for the header's copy.
     Error ImageDownload(uint32_t address, const uint8_t* data, size_t size, size_t bufferSize = 0);
 
-    const std::string& ErrorDetail() const { return detail_; }
+    const std::string& ErrorDetail() const;
 
 private:
-    Error SendFrame(const uint8_t* frame);
-    Error SendPayload(const uint8_t* data, size_t size);
-    Error ReceiveWord(uint32_t* word);
-    Error WriteFileHeader(uint32_t address, uint32_t size, FileType type);
-    Error Fail(Error error, std::string detail);
-
-    std::unique_ptr<Transport> transport_;
-    SendObserver observer_;
-    std::string detail_;
-    int receiveLimitMs_ = 0;
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
 };
 
 // The two links that BootwireClass works on, shared by the whole process.

@@ -1,3 +1,3 @@
 # Fuzz target of the download page's core: the memory-init script reader and the
 # page's hexadecimal fields.
-sealbench_fuzzer(fuzz_memory_init ${CMAKE_CURRENT_LIST_DIR}/fuzz_memory_init.cpp sealbench_target)
+sealbench_fuzzer(fuzz_memory_init ${CMAKE_CURRENT_LIST_DIR}/fuzz_memory_init.cpp sealbench_download)

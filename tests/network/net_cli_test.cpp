@@ -1,0 +1,195 @@
+// sealbench-cli with --port rfc2217://... and socket://...: the real ser2net in
+// front of the real vireo-sim, the status lines, exit codes and the flash the
+// board holds afterwards.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <regex>
+
+#include "cli_process.h"
+#include "ser2net_process.h"
+#include "sim_process.h"
+
+namespace {
+
+using sealtest::RunCli;
+using sealtest::Ser2netProcess;
+using sealtest::SimProcess;
+using Clock = std::chrono::steady_clock;
+using Lines = std::vector<std::string>;
+
+// sealbench-cli running in the background, its stderr watched as it comes.
+class BackgroundCli {
+public:
+    explicit BackgroundCli(std::vector<std::string> args) {
+        int err[2];
+        if (::pipe2(err, O_CLOEXEC) != 0) return;
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+        posix_spawn_file_actions_adddup2(&actions, err[1], 2);
+        args.insert(args.begin(), SEALBENCH_CLI_PATH);
+        std::vector<char*> argv;
+        for (auto& a : args) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
+        posix_spawn_file_actions_destroy(&actions);
+        ::close(err[1]);
+        err_ = err[0];
+    }
+    ~BackgroundCli() {
+        if (pid_ > 0) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
+        }
+        if (err_ >= 0) ::close(err_);
+    }
+
+    // Reads stderr until it matches `pattern` or the limit passes.
+    bool WaitForStderr(const std::string& pattern, std::chrono::seconds limit) {
+        const std::regex wanted(pattern);
+        const auto deadline = Clock::now() + limit;
+        while (!std::regex_search(stderr_, wanted)) {
+            if (!ReadSome(deadline)) return false;
+        }
+        return true;
+    }
+    // The exit status once the process ended within the limit, else -1 (and it is killed).
+    int Wait(std::chrono::seconds limit) {
+        const auto deadline = Clock::now() + limit;
+        while (Clock::now() < deadline && ReadSome(deadline)) {
+        }
+        int status = 0;
+        while (Clock::now() < deadline) {
+            if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+                pid_ = -1;
+                return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+            }
+            ::poll(nullptr, 0, 20);
+        }
+        return -1;
+    }
+    const std::string& Stderr() const { return stderr_; }
+
+private:
+    // False at end of file or at the deadline.
+    bool ReadSome(Clock::time_point deadline) {
+        pollfd p{err_, POLLIN, 0};
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        if (left <= 0 || ::poll(&p, 1, static_cast<int>(left)) <= 0) return false;
+        char buffer[1024];
+        ssize_t n = ::read(err_, buffer, sizeof buffer);
+        if (n <= 0) return false;
+        stderr_.append(buffer, static_cast<size_t>(n));
+        return true;
+    }
+
+    pid_t pid_ = -1;
+    int err_ = -1;
+    std::string stderr_;
+};
+
+class NetCli : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (Ser2netProcess::Executable().empty()) {
+            GTEST_SKIP() << "ser2net is not installed; scripts/install-deps.sh installs it";
+        }
+        char pattern[] = "/tmp/sealbench-netcli-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        dir_ = pattern;
+    }
+    void TearDown() override {
+        if (!dir_.empty()) std::filesystem::remove_all(dir_);
+    }
+
+    std::string File(const std::string& name, size_t size, uint8_t seed) {
+        std::string path = dir_ + "/" + name;
+        std::ofstream out(path, std::ios::binary);
+        // Every eighth byte 0xFF, Telnet's escape byte.
+        for (size_t i = 0; i < size; ++i) out.put(static_cast<char>(i % 8 == 0 ? 0xFF : seed + i * 13 + (i >> 9)));
+        return path;
+    }
+
+    std::string dir_;
+};
+
+TEST_F(NetCli, FlashNorReadAndWriteRegisterThroughRfc2217) {
+    const std::string dump = dir_ + "/flash.out";
+    SimProcess sim("VireoC_TO2", {"--dump-flash", dump, "--flashlib", "model"});
+    ASSERT_TRUE(sim.ok()) << sim.error();
+    Ser2netProcess server(sim.serial(), Ser2netProcess::Kind::Rfc2217);
+    ASSERT_TRUE(server.ok()) << server.error();
+    const std::string port = server.Url();
+
+    auto write = RunCli({"write-reg", "0x80000100", "0xFFFFFF5A", "--cpu", "VireoC_TO2", "--port", port});
+    EXPECT_EQ(write.status, 0) << write.err;
+    auto read = RunCli({"read", "0x80000100", "--cpu", "VireoC_TO2", "--port", port});
+    EXPECT_EQ(read.status, 0) << read.err;
+    EXPECT_EQ(read.OutLines().back(), "Register/Memory 0x80000100 : 0xffffff5a");
+
+    const std::string image = File("image.bin", 0x23456, 3);
+    auto run = RunCli({"flash", image, "--cpu", "VireoC_TO2", "--port", port, "--progress", "none"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.OutLines(), (Lines{"VireoC Sealbench ver 1.3s", "UART is using", "Flashing Completed"}));
+    EXPECT_EQ(sim.Stop(), 0);
+    EXPECT_EQ(sim.Stderr().find("mismatch"), std::string::npos) << sim.Stderr();
+    auto flash = sealtest::ReadFile(dump);
+    auto expected = sealtest::ReadFile(image);
+    ASSERT_GE(flash.size(), expected.size());
+    EXPECT_TRUE(std::equal(expected.begin(), expected.end(), flash.begin()));
+}
+
+TEST_F(NetCli, DownloadThroughRawTcpSaysOnceThatTheLineIsTheServers) {
+    SimProcess sim("VireoB");
+    ASSERT_TRUE(sim.ok()) << sim.error();
+    Ser2netProcess server(sim.serial(), Ser2netProcess::Kind::Raw);
+    ASSERT_TRUE(server.ok()) << server.error();
+    auto run = RunCli({"download", File("image.bin", 5000, 4), "--address", "0xA0100000", "--cpu", "VireoB", "--port",
+                       server.Url(), "--mem-init", "none", "--progress", "none"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.OutLines(), (Lines{"VireoB Sealbench ver 1.0", "UART is using",
+                                     "Downloading Complete - Program executing at 0xa0100000"}));
+    const std::string note = "line settings cannot be set";
+    const size_t first = run.err.find(note);
+    EXPECT_NE(first, std::string::npos) << run.err;
+    EXPECT_EQ(run.err.find(note, first + 1), std::string::npos) << run.err;
+}
+
+TEST_F(NetCli, RefusedConnectionIsAClearError) {
+    sealtest::RefusingPort nobody;
+    const std::string port = "rfc2217://127.0.0.1:" + std::to_string(nobody.port());
+    auto run = RunCli({"read", "0x80000000", "--cpu", "VireoC_TO2", "--port", port});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("Cannot Open " + port), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("Connection refused"), std::string::npos) << run.err;
+
+    auto malformed = RunCli({"read", "0x80000000", "--cpu", "VireoC_TO2", "--port", "rfc2217://127.0.0.1"});
+    EXPECT_EQ(malformed.status, 1);
+    EXPECT_NE(malformed.err.find("rfc2217://HOST:PORT"), std::string::npos) << malformed.err;
+}
+
+TEST_F(NetCli, Ser2netKilledMidDownloadEndsTheRunWithinTheBound) {
+    SimProcess sim("VireoC_TO2", {"--pace"});
+    ASSERT_TRUE(sim.ok()) << sim.error();
+    Ser2netProcess server(sim.serial(), Ser2netProcess::Kind::Rfc2217);
+    ASSERT_TRUE(server.ok()) << server.error();
+    // About 50 s on the paced line: far from done when the server dies.
+    BackgroundCli cli({"download", File("image.bin", 600000, 5), "--cpu", "VireoC_TO2", "--port", server.Url(),
+                       "--mem-init", "none", "--progress", "plain"});
+    // Progress counts bytes as they leave this host; any step past 0% means bytes are moving.
+    ASSERT_TRUE(cli.WaitForStderr("Downloading: [1-9]0%", std::chrono::seconds(60))) << cli.Stderr();
+    const auto killed = Clock::now();
+    server.Kill(SIGKILL);
+    EXPECT_EQ(cli.Wait(std::chrono::seconds(90)), 1) << cli.Stderr();
+    EXPECT_LT(Clock::now() - killed, std::chrono::seconds(60));
+}
+
+}  // namespace
