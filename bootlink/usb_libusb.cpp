@@ -2,6 +2,7 @@
 // builds are carried out as libusb device lookups, claims and bulk transfers.
 #include <libusb.h>
 
+#include <chrono>
 #include <cstdio>
 #include <mutex>
 #include <vector>
@@ -55,6 +56,31 @@ int BootInterface(libusb_device* device) {
     }
     libusb_free_config_descriptor(config);
     return found;
+}
+
+// A device ends a bulk IN transfer with a short packet whenever it has nothing
+// more to send at that moment (between the answer word and the data of a read,
+// between the pieces it sends of a long read); the caller wants all n bytes, as a
+// serial read gives them, so the rest is asked for until the time-out.
+int BulkTransfer(libusb_device_handle* handle, unsigned char endpoint, uint8_t* buffer, int length, unsigned timeoutMs,
+                 int* transferred) {
+    using Clock = std::chrono::steady_clock;
+    auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    *transferred = 0;
+    unsigned wait = timeoutMs;
+    for (;;) {
+        int got = 0;
+        int r = libusb_bulk_transfer(handle, endpoint, buffer + *transferred, length - *transferred, &got, wait);
+        *transferred += got;
+        if (r != 0 || !(endpoint & LIBUSB_ENDPOINT_IN) || *transferred >= length) {
+            return r;
+        }
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        if (left <= 0) {
+            return LIBUSB_ERROR_TIMEOUT;  // and never 0, which libusb takes for no time-out at all
+        }
+        wait = static_cast<unsigned>(left);
+    }
 }
 
 class LibusbDriver final : public Driver {
@@ -138,9 +164,9 @@ public:
         int transferred = 0;
         int r = LIBUSB_ERROR_NO_DEVICE;
         if (device && device->handle) {
-            r = libusb_bulk_transfer(device->handle, static_cast<unsigned char>(GetField(record, kTransferPipe)),
-                                     buffer, static_cast<int>(GetField(record, kTransferLength)), &transferred,
-                                     GetField(record, kTransferTimeout));
+            r = BulkTransfer(device->handle, static_cast<unsigned char>(GetField(record, kTransferPipe)), buffer,
+                             static_cast<int>(GetField(record, kTransferLength)), GetField(record, kTransferTimeout),
+                             &transferred);
         }
         PutField(record, kTransferMoved, static_cast<uint32_t>(transferred));
         PutField(record, kTransferSuccess, r == 0 ? 1 : 0);

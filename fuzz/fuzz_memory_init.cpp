@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "common/hex_text.h"
 #include "download/download_layout.h"
 #include "download/memory_init.h"
 

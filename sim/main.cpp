@@ -21,6 +21,8 @@
 #include "links.h"
 #include "log.h"
 #include "serve.h"
+#include "umockdev_companion.h"
+#include "usb_faults.h"
 #include "wiring.h"
 
 namespace {
@@ -41,10 +43,11 @@ struct Options {
     std::vector<std::string> faults;
     std::string sekurel;
     std::string flashlib = "emulate";
+    bool usbUmockdev = false;
 };
 
 std::string Footer() {
-    return "\n" + vsim::FaultHelp() +
+    return "\n" + vsim::FaultHelp() + vsim::UsbDeviceFaultHelp() +
            "\n"
            "Signals:\n"
            "  SIGINT, SIGTERM  end the board (writing --dump-flash first); exit status 0\n"
@@ -54,7 +57,10 @@ std::string Footer() {
            "\n"
            "The first line of standard output is \"serial: PATH\" (the pty to open); with\n"
            "--usb-socket or --usb-tcp the second is \"usb: ADDRESS\" (set BOOTWIRE_USB_SIM=ADDRESS\n"
-           "for the host; with --usb-tcp 0 it names the port the system chose).\n";
+           "for the host; with --usb-tcp 0 it names the port the system chose).\n"
+           "With --usb-umockdev the next is \"umockdev: DIR\": run the host as\n"
+           "  UMOCKDEV_DIR=DIR umockdev-wrapper sealbench-cli ... --usb\n"
+           "and it reaches the board through libusb, as it would a real board.\n";
 }
 
 int Usage(const std::string& message) {
@@ -106,12 +112,16 @@ int main(int argc, char** argv) {
     auto* usbSocket =
         app.add_option("--usb-socket", options.usbSocket, "Also serve the USB boot device on this Unix socket")
             ->type_name("PATH");
+    auto* usbUmockdev = app.add_flag(
+        "--usb-umockdev", options.usbUmockdev,
+        "Also plug the USB boot device into a umockdev test bed (for hosts under umockdev-wrapper)");
     app.add_option("--usb-tcp", options.usbTcp,
                    "Also serve the USB boot device on 127.0.0.1:PORT (0: any free port), for hosts that cannot "
                    "reach a Unix socket (Windows programs under Wine)")
         ->type_name("PORT")
         ->check(CLI::Range(0, 65535))
-        ->excludes(usbSocket);
+        ->excludes(usbSocket)
+        ->excludes(usbUmockdev);
     app.add_flag("--pace", options.pace,
                  "Move serial bytes no faster than the real line (115200 baud; 10 bits a byte, 12 on VireoC_TO1)");
     app.add_option("--dump-flash", options.dumpFlash,
@@ -146,10 +156,22 @@ int main(int argc, char** argv) {
         return Usage("bad --flashlib \"" + options.flashlib + "\": expected emulate or model");
     config.flash = vsim::MakeFlashFor(*cpu);
 
+    vsim::UsbDeviceFaults usbFaults;  // checked here, played by the USB device's own process
+    std::vector<std::string> usbFaultSpecs;
     for (const std::string& spec : options.faults) {
         std::string error;
         switch (vsim::ParseLinkFault(spec, &config.faults, &error)) {
             case vsim::FaultParse::Applied:
+                continue;
+            case vsim::FaultParse::Malformed:
+                return Usage(error);
+            case vsim::FaultParse::NotMine:
+                break;
+        }
+        switch (vsim::ParseUsbDeviceFault(spec, &usbFaults, &error)) {
+            case vsim::FaultParse::Applied:
+                if (!options.usbUmockdev) return Usage("fault \"" + spec + "\" needs --usb-umockdev");
+                usbFaultSpecs.push_back(spec);
                 continue;
             case vsim::FaultParse::Malformed:
                 return Usage(error);
@@ -164,9 +186,19 @@ int main(int argc, char** argv) {
     try {
         vsim::Outbox outbox;
         vsim::Pty pty;
+        // The umockdev device reaches the board through its USB socket, one connection
+        // per host that opens the device; without --usb-socket the socket is private.
+        std::string boardSocket = options.usbSocket;
+        std::optional<vsim::PrivateSocketDir> privateSocket;
+        if (options.usbUmockdev && boardSocket.empty()) {
+            privateSocket.emplace();
+            boardSocket = privateSocket->SocketPath();
+        }
         std::optional<vsim::UsbListener> usb;
-        if (!options.usbSocket.empty()) usb.emplace(options.usbSocket);
+        if (!boardSocket.empty()) usb.emplace(boardSocket);
         if (options.usbTcp) usb.emplace(vsim::UsbListener::Tcp(*options.usbTcp));
+        std::optional<vsim::UmockdevCompanion> umockdev;
+        if (options.usbUmockdev) umockdev.emplace(boardSocket, usbFaultSpecs);
 
         vsim::BoardLinks links;
         links.toHost = [&outbox](vsim::Channel c, const uint8_t* data, size_t n) { outbox.Push(c, data, n); };
@@ -176,12 +208,14 @@ int main(int argc, char** argv) {
         vsim::Board board(std::move(config), std::move(links));
 
         std::printf("serial: %s\n", pty.Path().c_str());
-        if (usb) std::printf("usb: %s\n", usb->Path().c_str());
+        if (!options.usbSocket.empty()) std::printf("usb: %s\n", usb->Path().c_str());
+        if (umockdev) std::printf("umockdev: %s\n", umockdev->Dir().c_str());
         std::fflush(stdout);
         LogLine(std::string(vsim::TraitsOf(*cpu).name) + " boot ROM ready; SIGUSR1 resets the board");
 
         vsim::Server server(board, pty, usb ? &*usb : nullptr, outbox, vsim::ServeOptions{options.pace});
         server.Run();
+        umockdev.reset();  // before the board's USB connection closes, which would re-enumerate the device
         board.Shutdown();
 
         if (!options.dumpFlash.empty()) {

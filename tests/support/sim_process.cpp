@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <string_view>
 
 extern char** environ;
 
@@ -42,6 +43,20 @@ std::string ReadUntil(int fd, std::chrono::steady_clock::time_point deadline, Do
         text += c;
     }
     return text;
+}
+
+// The test's environment without umockdev's preload and test bed: a test that
+// runs under umockdev-wrapper is a USB host, the board never is.
+std::vector<std::string> BoardEnvironment() {
+    std::vector<std::string> env;
+    for (char** e = environ; *e; ++e) {
+        std::string_view entry(*e);
+        bool preload = entry.rfind("LD_PRELOAD=", 0) == 0 && entry.find("umockdev") != std::string_view::npos;
+        if (!preload && entry.rfind("UMOCKDEV_DIR=", 0) != 0) {
+            env.emplace_back(entry);
+        }
+    }
+    return env;
 }
 
 }  // namespace
@@ -92,7 +107,13 @@ void SimProcess::Start(std::vector<std::string> args, bool drainStderr) {
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, out[1], 1);
     posix_spawn_file_actions_adddup2(&actions, err[1], 2);
-    int r = posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ);
+    std::vector<std::string> env = BoardEnvironment();
+    std::vector<char*> envp;
+    for (auto& e : env) {
+        envp.push_back(e.data());
+    }
+    envp.push_back(nullptr);
+    int r = posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
     ::close(out[1]);
     ::close(err[1]);
