@@ -27,6 +27,9 @@ struct WinUsbCandidate {
     std::string path;      // the device interface to open
     std::string instance;  // the device instance id, for messages ("USB\VID_2B4E&PID_7A31\...")
     bool winusb = false;   // WinUSB is its driver; any other driver cannot be opened here
+    std::string location;  // the hub port it is plugged into ("Port_#0002.Hub_#0001"); may be empty
+    std::string serial;    // its serial number, when it reports one
+    std::string product;   // what Windows calls it
 };
 
 // An open WinUSB interface (WinUsb_Initialize on the device's handle).

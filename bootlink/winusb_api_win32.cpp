@@ -72,6 +72,16 @@ std::vector<std::wstring> StringsProperty(HDEVINFO set, SP_DEVINFO_DATA* device,
     return strings;
 }
 
+std::wstring First(const std::vector<std::wstring>& strings) { return strings.empty() ? std::wstring() : strings[0]; }
+
+// "USB\VID_2B4E&PID_7A31\0123ABC" ends in the device's serial number; Windows makes up
+// one with '&' in it for a device that has none.
+std::string SerialOf(const std::wstring& instance) {
+    size_t slash = instance.rfind(L'\\');
+    std::wstring last = slash == std::wstring::npos ? std::wstring() : instance.substr(slash + 1);
+    return last.find(L'&') == std::wstring::npos ? Narrow(last) : std::string();
+}
+
 std::wstring InstanceId(HDEVINFO set, SP_DEVINFO_DATA* device) {
     wchar_t id[512] = {};
     if (!::SetupDiGetDeviceInstanceIdW(set, device, id, sizeof id / sizeof id[0], nullptr)) {
@@ -194,6 +204,12 @@ public:
                 path = InterfacePath(kUsbDeviceInterface, instance.c_str());
             }
             candidate.path = Narrow(path);
+            candidate.location = Narrow(First(StringsProperty(set, &device, SPDRP_LOCATION_INFORMATION)));
+            candidate.serial = SerialOf(instance);
+            candidate.product = Narrow(First(StringsProperty(set, &device, SPDRP_FRIENDLYNAME)));
+            if (candidate.product.empty()) {
+                candidate.product = Narrow(First(StringsProperty(set, &device, SPDRP_DEVICEDESC)));
+            }
             found->push_back(std::move(candidate));
         }
         ::SetupDiDestroyDeviceInfoList(set);
