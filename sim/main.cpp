@@ -112,9 +112,9 @@ int main(int argc, char** argv) {
     auto* usbSocket =
         app.add_option("--usb-socket", options.usbSocket, "Also serve the USB boot device on this Unix socket")
             ->type_name("PATH");
-    auto* usbUmockdev = app.add_flag(
-        "--usb-umockdev", options.usbUmockdev,
-        "Also plug the USB boot device into a umockdev test bed (for hosts under umockdev-wrapper)");
+    auto* usbUmockdev =
+        app.add_flag("--usb-umockdev", options.usbUmockdev,
+                     "Also plug the USB boot device into a umockdev test bed (for hosts under umockdev-wrapper)");
     app.add_option("--usb-tcp", options.usbTcp,
                    "Also serve the USB boot device on 127.0.0.1:PORT (0: any free port), for hosts that cannot "
                    "reach a Unix socket (Windows programs under Wine)")

@@ -62,9 +62,9 @@ public:
     }
 };
 
-const WinUsbCandidate kOtherDriver{"\\\\?\\usb#a", "USB\\VID_2B4E&PID_7A31\\A", false, "Port_#0001.Hub_#0001", "A",
+const WinUsbCandidate kOtherDriver{"\\\\?\\usb#a",     "USB\\VID_2B4E&PID_7A31\\A", false, "Port_#0001.Hub_#0001", "A",
                                    "Vireo boot device"};
-const WinUsbCandidate kBootDevice{"\\\\?\\usb#b", "USB\\VID_2B4E&PID_7A31\\B", true, "Port_#0003.Hub_#0002", "B",
+const WinUsbCandidate kBootDevice{"\\\\?\\usb#b",     "USB\\VID_2B4E&PID_7A31\\B", true, "Port_#0003.Hub_#0002", "B",
                                   "Vireo boot device"};
 
 class WinUsbLayerTest : public ::testing::Test {
