@@ -208,7 +208,7 @@ int main(int argc, char** argv) {
         vsim::Board board(std::move(config), std::move(links));
 
         std::printf("serial: %s\n", pty.Path().c_str());
-        if (!options.usbSocket.empty()) std::printf("usb: %s\n", usb->Path().c_str());
+        if (!options.usbSocket.empty() || options.usbTcp) std::printf("usb: %s\n", usb->Path().c_str());
         if (umockdev) std::printf("umockdev: %s\n", umockdev->Dir().c_str());
         std::fflush(stdout);
         LogLine(std::string(vsim::TraitsOf(*cpu).name) + " boot ROM ready; SIGUSR1 resets the board");
