@@ -1,7 +1,13 @@
 // Driver layer for the virtual board: its USB boot device is a stream (Unix socket
 // or TCP, see sim_stream.h) carrying the bulk OUT bytes one way and the bulk IN
-// bytes the other.
+// bytes the other. BOOTWIRE_USB_SIM names one socket, a folder whose sockets are
+// one device each (several virtual boards), or one board on TCP. A device is
+// located as "sim:NAME", NAME being its socket's file name without a ".sock"
+// ending, or HOST:PORT.
+#include <algorithm>
+#include <filesystem>
 #include <mutex>
+#include <vector>
 
 #include "sim_stream.h"
 #include "tcp_stream.h"
@@ -122,28 +128,75 @@ public:
     Error LastOpenError() const override { return lastError_; }
     std::string LastOpenDetail() const override { return lastDetail_; }
 
-    // Whether the board answers. Over TCP that takes a connection, which the open
-    // that follows a scan then uses rather than knocking twice.
-    bool Present() {
-        if (!address_.tcp) {
-            return SimSocketPresent(address_);
+    bool Locate(uint32_t uniqueId, DeviceLocation* where) override {
+        std::string path = Scanned(uniqueId);
+        if (path.empty()) {
+            return false;
         }
-        std::lock_guard lock(mutex_);
-        pending_ = SimConnect(address_, &lastError_, &lastDetail_);
-        return pending_ != nullptr;
+        std::string name = address_.tcp ? path : std::filesystem::path(path).filename().string();
+        const std::string ending = ".sock";
+        if (!address_.tcp && name.size() > ending.size() &&
+            name.compare(name.size() - ending.size(), ending.size(), ending) == 0) {
+            name.resize(name.size() - ending.size());
+        }
+        where->location = "sim:" + name;
+        where->product = "virtual board";
+        return true;
     }
 
-    uint32_t Connect() {
+    // The boards present now, sorted; device i of the scan is board i - 1. A board
+    // on TCP cannot be looked at without connecting: the connection is kept for the
+    // open that follows a scan rather than knocking twice.
+    size_t Scan() {
+        std::vector<std::string> found;
+        std::unique_ptr<SimStream> pending;
+        if (address_.tcp) {
+            pending = SimConnect(address_, &lastError_, &lastDetail_);
+            if (pending) {
+                found.push_back(address_.host.find(':') != std::string::npos
+                                    ? "[" + address_.host + "]:" + address_.port
+                                    : address_.host + ":" + address_.port);
+            }
+        } else if (std::error_code error; std::filesystem::is_directory(address_.path, error)) {
+            for (const auto& entry : std::filesystem::directory_iterator(address_.path, error)) {
+                SimAddress socket;
+                socket.path = entry.path().string();
+                if (SimSocketPresent(socket)) {
+                    found.push_back(socket.path);
+                }
+            }
+            std::sort(found.begin(), found.end());
+        } else if (SimSocketPresent(address_)) {
+            found.push_back(address_.path);
+        }
+        std::lock_guard lock(mutex_);
+        scanned_ = std::move(found);
+        pending_ = std::move(pending);
+        return scanned_.size();
+    }
+
+    uint32_t Connect(uint32_t uniqueId) {
+        std::string path = Scanned(uniqueId);
+        if (path.empty()) {
+            lastError_ = Error::NotFound;
+            lastDetail_ = "no virtual board's USB device has id " + std::to_string(uniqueId);
+            return 0;
+        }
         std::unique_ptr<SimStream> stream;
-        {
-            std::lock_guard lock(mutex_);
-            stream = std::move(pending_);
+        if (address_.tcp) {
+            {
+                std::lock_guard lock(mutex_);
+                stream = std::move(pending_);
+            }
+            if (!stream) {
+                stream = SimConnect(address_, &lastError_, &lastDetail_);
+            }
+        } else {
+            stream = SimConnectSocket(path, &lastError_, &lastDetail_);
         }
         if (!stream) {
-            stream = SimConnect(address_, &lastError_, &lastDetail_);
-        }
-        if (!stream) {
-            lastDetail_ = "cannot reach the virtual board's USB device at " + text_ + ": " + lastDetail_;
+            lastDetail_ =
+                "cannot reach the virtual board's USB device at " + (address_.tcp ? text_ : path) + ": " + lastDetail_;
             return 0;
         }
         return devices_.Add(std::shared_ptr<SimStream>(std::move(stream)));
@@ -152,12 +205,18 @@ public:
     DeviceRegistry<SimStream>& devices() { return devices_; }
 
 private:
+    std::string Scanned(uint32_t uniqueId) {
+        std::lock_guard lock(mutex_);
+        return uniqueId >= 1 && uniqueId <= scanned_.size() ? scanned_[uniqueId - 1] : std::string();
+    }
+
     std::string text_;
     SimAddress address_;
     bool valid_ = false;
     std::string invalidWhy_;
     std::mutex mutex_;
-    std::unique_ptr<SimStream> pending_;
+    std::vector<std::string> scanned_;    // under mutex_
+    std::unique_ptr<SimStream> pending_;  // under mutex_
     DeviceRegistry<SimStream> devices_;
     Error lastError_ = Error::Driver;
     std::string lastDetail_;
@@ -179,16 +238,16 @@ bool SimHandle::Request(uint32_t code, uint8_t* record, size_t size, uint8_t* bu
                 PutField(record, 8, 0);
                 return true;
             }
-            bool present = driver_.Present();
-            PutField(record, 8, present ? 1 : 0);
-            if (present) {
-                PutField(record, ScanIdOffset(0), 1);
-                PutField(record, ScanMarkerOffset(0), kInterfaceMarker);
+            size_t count = std::min(driver_.Scan(), kMaxScanDevices);
+            PutField(record, 8, static_cast<uint32_t>(count));
+            for (size_t i = 0; i < count; ++i) {
+                PutField(record, ScanIdOffset(i), static_cast<uint32_t>(i + 1));
+                PutField(record, ScanMarkerOffset(i), kInterfaceMarker);
             }
             return true;
         }
         case kOpenRequest: {
-            uint32_t device = GetField(record, 0) == 1 ? driver_.Connect() : 0;
+            uint32_t device = driver_.Connect(GetField(record, 0));
             if (device) {
                 if (opened_) {
                     driver_.devices().Remove(opened_);
