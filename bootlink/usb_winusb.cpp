@@ -25,6 +25,17 @@ public:
     explicit WinUsbDriver(std::shared_ptr<WinUsbApi> api) : api_(std::move(api)) {}
 
     std::unique_ptr<DriverHandle> Open(std::string* why) override;
+    bool Locate(uint32_t uniqueId, DeviceLocation* where) override {
+        std::lock_guard lock(mutex_);
+        auto it = candidates_.find(uniqueId);
+        if (it == candidates_.end()) {
+            return false;
+        }
+        where->location = it->second.location;
+        where->serial = it->second.serial;
+        where->product = it->second.product;
+        return true;
+    }
     Error LastOpenError() const override { return lastError_; }
     std::string LastOpenDetail() const override { return lastDetail_; }
 

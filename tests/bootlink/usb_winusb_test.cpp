@@ -122,6 +122,31 @@ TEST_F(WinUsbLayerTest, OpensTheFirstDeviceWinUsbDrives) {
     EXPECT_EQ(api->calls, (std::vector<std::string>{"find 11086:31281", "open \\\\?\\usb#b"}));
 }
 
+TEST_F(WinUsbLayerTest, ListsBootDevicesByTheirHubPortAndOpensTheOneThere) {
+    const WinUsbCandidate unplaced{"\\\\?\\usb#c", "USB\\VID_2B4E&PID_7A31\\6&1&0", true, "", "", ""};
+    api->devices = {kOtherDriver, kBootDevice, unplaced};
+    std::vector<PortInfo> listed = ListBootDevices(driver);
+    ASSERT_EQ(listed.size(), 2u);    // not the device another driver holds
+    EXPECT_EQ(listed[0].name, "3");  // no hub port known: its place in the scan
+    EXPECT_EQ(listed[1].name, "Port_#0003.Hub_#0002");
+    EXPECT_EQ(listed[1].kind, PortInfo::Kind::UsbBoot);
+    EXPECT_EQ(listed[1].usbSerial, "B");
+    EXPECT_EQ(listed[1].description, "Vireo boot device");
+    EXPECT_EQ(listed[1].usbVendor, kVendorId);
+
+    api->calls.clear();
+    Error error = Error::Ok;
+    std::string detail;
+    auto t = OpenBootDeviceAt(driver, "Port_#0003.Hub_#0002", &error, &detail);
+    ASSERT_NE(t, nullptr) << detail;
+    EXPECT_EQ(api->calls, (std::vector<std::string>{"find 11086:31281", "open \\\\?\\usb#b"}));
+
+    t = OpenBootDeviceAt(driver, "Port_#0001.Hub_#0001", &error, &detail);
+    EXPECT_EQ(t, nullptr);
+    EXPECT_EQ(error, Error::NotFound);
+    EXPECT_EQ(detail, "no USB boot device at Port_#0001.Hub_#0001");
+}
+
 TEST_F(WinUsbLayerTest, EachPipeGetsTheRecordsTimeOutBeforeItsFirstTransfer) {
     api->devices = {kBootDevice};
     std::string out;

@@ -5,8 +5,9 @@
 #   2. the Windows-built unit tests (protocol, USB records, serial settings, file tools);
 #   3. sealbench-cli.exe against vireo-sim (a Linux process) over a pty linked as a
 #      COM port of the prefix, and over the board's USB on loopback TCP: NOR flash
-#      and download checked against the board's flash and memory, a silent board
-#      and a board that goes away, a missing port;
+#      and download checked against the board's flash and memory, through ser2net
+#      (rfc2217:// and socket://), the port listing and two boards at once, a
+#      silent board and a board that goes away, a missing port;
 #   4. the signing run with a stand-in sekurel_build.exe that records its arguments;
 #   5. the file tools' atomic writes: failures leave no file and no temporary (a
 #      failed replace is tested in files_core_tests, which can hold a file open).
@@ -252,6 +253,41 @@ if [ -x "$ser2net" ]; then
     kill "$SER2NET_PID" 2>/dev/null || true
 else
     fail "network ports: ser2net is not installed (scripts/install-deps.sh installs it)"
+fi
+
+step "ports, and two boards at once (COM$com and USB)"
+start_sim two-usb --cpu VireoC_TO2 --usb-tcp 0 --dump-flash "$work/two-usb.flash"
+usb_pid=$SIM_PID
+usb_addr=$SIM_USB
+start_sim two-com --cpu VireoC_TO2 --dump-flash "$work/two-com.flash"
+# Wine names in the registry's port map only the ports its mount manager found; the
+# board's COM$com goes in as a serial driver would put it.
+wine reg add 'HKLM\HARDWARE\DEVICEMAP\SERIALCOMM' /v '\Device\Serial17' /t REG_SZ /d "COM$com" /f >/dev/null 2>&1
+location="sim:${usb_addr#tcp:}"
+status=0
+BOOTWIRE_USB_SIM="$usb_addr" timeout 60 wine "$cli" ports >"$work/ports.out" 2>&1 || status=$?
+tr -d '\r' <"$work/ports.out" >"$work/ports.txt"
+if [ $status = 0 ] && grep -qE "^COM$com +--port" "$work/ports.txt" && grep -qE "^$location +--usb-device" "$work/ports.txt"
+then
+    pass "ports lists COM$com and the USB board"
+else
+    fail "ports lists COM$com and the USB board (exit $status)"
+    cat "$work/ports.txt"
+fi
+status=0
+BOOTWIRE_USB_SIM="$usb_addr" timeout 120 wine "$cli" flash "Z:$work/data/nor.bin" --cpu VireoC_TO2 --port $com \
+    --usb-device "$location" --progress plain >"$work/two.cli" 2>&1 || status=$?
+tr -d '\r' <"$work/two.cli" >"$work/two.txt"
+stop_sim
+kill -TERM "$usb_pid"
+wait "$usb_pid" || true
+if [ $status = 0 ] && grep -q "^$com: OK" "$work/two.txt" && grep -q "^usb:$location: OK" "$work/two.txt"; then
+    check "two boards at once: both NORs hold the image" bash -c \
+        "cmp -s -n $(stat -c %s "$work/data/nor.bin") '$work/data/nor.bin' '$work/two-com.flash' &&
+         cmp -s -n $(stat -c %s "$work/data/nor.bin") '$work/data/nor.bin' '$work/two-usb.flash'"
+else
+    fail "two boards at once (exit $status)"
+    cat "$work/two.txt"
 fi
 
 step "a silent board"
