@@ -67,7 +67,7 @@ namespace usb {
 
 std::shared_ptr<Driver> SystemDriver() {
     static std::mutex mutex;
-    static std::shared_ptr<Driver> libusb;
+    static std::shared_ptr<Driver> platform;
     static std::map<std::string, std::shared_ptr<Driver>> simulated;
     std::lock_guard lock(mutex);
     const char* socket = std::getenv("BOOTWIRE_USB_SIM");
@@ -78,10 +78,10 @@ std::shared_ptr<Driver> SystemDriver() {
         }
         return driver;
     }
-    if (!libusb) {
-        libusb = MakeLibusbDriver();
+    if (!platform) {
+        platform = MakePlatformDriver();
     }
-    return libusb;
+    return platform;
 }
 
 }  // namespace usb

@@ -2,8 +2,9 @@
 // request records (version, scan, open, transfer). The records have a fixed byte
 // layout; the driver writes its answers into the same record.
 //
-// Two driver layers exist: libusb for real devices (usb_libusb.cpp) and the
-// virtual board's socket (usb_sim.cpp). Tests hand the transport a fake one.
+// Driver layers: libusb for real devices on POSIX systems (usb_libusb.cpp), WinUSB
+// on Windows (usb_winusb.cpp), and the virtual board's stream (usb_sim.cpp). Tests
+// hand the transport a fake one.
 #pragma once
 
 #include <bootwire/bootwire.h>
@@ -99,11 +100,13 @@ public:
     virtual std::string LastOpenDetail() const { return {}; }
 };
 
-// The driver layer in force: the virtual board's socket when BOOTWIRE_USB_SIM names
-// one, else libusb.
+// The driver layer in force: the virtual board when BOOTWIRE_USB_SIM names it (a
+// socket path or tcp:HOST:PORT), else the platform's own.
 std::shared_ptr<Driver> SystemDriver();
+// libusb on POSIX systems, WinUSB on Windows.
+std::unique_ptr<Driver> MakePlatformDriver();
 std::unique_ptr<Driver> MakeLibusbDriver();
-std::unique_ptr<Driver> MakeSimDriver(std::string socketPath);
+std::unique_ptr<Driver> MakeSimDriver(std::string address);
 
 // Finds and opens the first usable boot device through `driver`, printing the
 // diagnostics on stdout. nullptr when none could be opened. The transport shares

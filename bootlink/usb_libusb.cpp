@@ -297,4 +297,6 @@ std::unique_ptr<DriverHandle> LibusbDriver::Open(std::string* why) {
 
 std::unique_ptr<Driver> MakeLibusbDriver() { return std::make_unique<LibusbDriver>(); }
 
+std::unique_ptr<Driver> MakePlatformDriver() { return MakeLibusbDriver(); }
+
 }  // namespace bootwire::usb

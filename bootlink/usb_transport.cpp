@@ -8,9 +8,8 @@
 namespace bootwire::usb {
 namespace {
 
-std::unique_ptr<DriverHandle> CheckDriver(Driver& driver) {
-    std::string why;
-    auto handle = driver.Open(&why);
+std::unique_ptr<DriverHandle> CheckDriver(Driver& driver, std::string* why) {
+    auto handle = driver.Open(why);
     if (!handle) {
         std::fputs("Cannot open WinDriver device\n", stdout);
         std::fflush(stdout);  // a line as it happens, also when stdout is a pipe
@@ -170,7 +169,7 @@ std::unique_ptr<Transport> Enumerate(std::shared_ptr<Driver> shared, Error* erro
     std::lock_guard lock(ScanMutex());
     *error = Error::NotFound;
     detail->clear();
-    auto scanHandle = CheckDriver(*shared);
+    auto scanHandle = CheckDriver(*shared, detail);
     if (!scanHandle) {
         *error = Error::Driver;
         return nullptr;

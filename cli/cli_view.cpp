@@ -1,13 +1,12 @@
 #include "cli_view.h"
 
-#include <sys/ioctl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
+#include "common/terminal.h"
 #include "connection.h"
+#include "terminal.h"
 
 namespace sealbench::cli {
 namespace {
@@ -21,22 +20,10 @@ constexpr size_t kNarrowestBar = 10;
 ProgressMode ProgressModeOf(const std::string& text) {
     if (text == "plain") return ProgressMode::Plain;
     if (text == "none") return ProgressMode::None;
-    return isatty(STDERR_FILENO) ? ProgressMode::Bar : ProgressMode::None;
+    return StderrIsTerminal() ? ProgressMode::Bar : ProgressMode::None;
 }
 
-size_t TerminalColumns() {
-    winsize size{};
-    if (ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) {
-        return size.ws_col;
-    }
-    if (const char* columns = std::getenv("COLUMNS")) {
-        long value = std::strtol(columns, nullptr, 10);
-        if (value > 0 && value < 10000) {
-            return static_cast<size_t>(value);
-        }
-    }
-    return 80;
-}
+size_t TerminalColumns() { return static_cast<size_t>(StderrColumns()); }
 
 std::string BarLine(std::string_view caption, double fraction, const ProgressFigures* figures, size_t columns) {
     size_t width = columns > 1 ? columns - 1 : 0;

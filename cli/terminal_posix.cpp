@@ -18,7 +18,7 @@ bool StdoutIsTerminal() { return ::isatty(STDOUT_FILENO) == 1; }
 int StderrColumns() {
     winsize size{};
     if (::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
-    return 80;
+    return ColumnsFromEnvironment();
 }
 
 void CatchInterrupt() {

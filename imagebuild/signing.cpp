@@ -1,3 +1,5 @@
+// The signing tool's command, the same on every platform, and the checks of its
+// files; starting it is each platform's own (signing_posix.cpp, signing_win32.cpp).
 #include "imagebuild/signing.h"
 
 #include "common/file_checks.h"
@@ -9,6 +11,21 @@ std::optional<std::string> RefuseSignFiles(const SignRequest& request) {
         return refusal;
     }
     return RefuseOutputOverInput(request.outputPath, {request.csfPath});
+}
+
+std::string SignCommandLine(const SignRequest& request) {
+    std::string line = kSigningTool;
+    line += " --identifier=" + request.identifier;
+    line += " --fmt=BIN --output=CSF_APPL ";
+    line += request.csfPath;
+    line += " ";
+    line += request.outputPath;
+    return line;
+}
+
+std::vector<std::string> SignArguments(const SignRequest& request) {
+    return {kSigningTool,      "--identifier=" + request.identifier, "--fmt=BIN", "--output=CSF_APPL", request.csfPath,
+            request.outputPath};
 }
 
 }  // namespace sealbench

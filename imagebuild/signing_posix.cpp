@@ -11,21 +11,6 @@ extern char** environ;
 
 namespace sealbench {
 
-std::string SignCommandLine(const SignRequest& request) {
-    std::string line = kSigningTool;
-    line += " --identifier=" + request.identifier;
-    line += " --fmt=BIN --output=CSF_APPL ";
-    line += request.csfPath;
-    line += " ";
-    line += request.outputPath;
-    return line;
-}
-
-std::vector<std::string> SignArguments(const SignRequest& request) {
-    return {kSigningTool,      "--identifier=" + request.identifier, "--fmt=BIN", "--output=CSF_APPL", request.csfPath,
-            request.outputPath};
-}
-
 SignResult RunSigningTool(const SignRequest& request) {
     std::vector<std::string> arguments = SignArguments(request);
     std::vector<char*> argv;

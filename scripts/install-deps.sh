@@ -12,6 +12,7 @@ packages=(
   clang libclang-rt-14-dev
   binutils hyperfine
   ser2net python3-labgrid python3-pytest
+  g++-mingw-w64-x86-64-posix googletest wine wine64
   umockdev libumockdev-dev
 )
 

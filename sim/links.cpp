@@ -1,6 +1,8 @@
 #include "links.h"
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <stdlib.h>
 #include <sys/eventfd.h>
 #include <sys/inotify.h>
@@ -85,9 +87,38 @@ UsbListener::UsbListener(std::string path) : path_(std::move(path)) {
     }
 }
 
+UsbListener UsbListener::Tcp(int port) {
+    if (port < 0 || port > 65535)
+        throw std::runtime_error("USB TCP port " + std::to_string(port) + " is not 0 to 65535");
+    UsbListener listener;
+    listener.tcp_ = true;
+    listener.listen_ = UniqueFd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+    if (!listener.listen_.Valid()) throw SystemError("cannot create a TCP socket");
+    int one = 1;
+    ::setsockopt(listener.listen_.Get(), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    // The loopback only: the board has no business on the network.
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_port = htons(static_cast<uint16_t>(port));
+    if (::bind(listener.listen_.Get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0)
+        throw SystemError("cannot listen on 127.0.0.1:" + std::to_string(port));
+    socklen_t length = sizeof addr;
+    if (::getsockname(listener.listen_.Get(), reinterpret_cast<sockaddr*>(&addr), &length) != 0 ||
+        ::listen(listener.listen_.Get(), 4) != 0)
+        throw SystemError("cannot listen on 127.0.0.1:" + std::to_string(port));
+    listener.path_ = "tcp:127.0.0.1:" + std::to_string(ntohs(addr.sin_port));
+    return listener;
+}
+
+UsbListener::UsbListener(UsbListener&& other) noexcept
+    : path_(std::move(other.path_)), listen_(std::move(other.listen_)), tcp_(other.tcp_) {
+    other.path_.clear();
+}
+
 UsbListener::~UsbListener() {
     listen_.Reset();
-    ::unlink(path_.c_str());
+    if (!tcp_ && !path_.empty()) ::unlink(path_.c_str());
 }
 
 Outbox::Outbox() : wake_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {

@@ -1,6 +1,7 @@
 // The board's two ports to the host as vireo-sim serves them: a pseudo-terminal
-// for the serial line and a Unix stream socket standing in for the USB boot
-// device, plus the outbox where the board (and the program it runs, from its own
+// for the serial line and a stream socket (Unix, or TCP on the loopback for hosts
+// such as Windows programs under Wine) standing in for the USB boot device, plus
+// the outbox where the board (and the program it runs, from its own
 // thread) leaves bytes for the serving loop to send.
 #pragma once
 
@@ -48,16 +49,23 @@ public:
     // Removes a stale socket left by an earlier run (never any other kind of file).
     // Throws std::runtime_error with the reason.
     explicit UsbListener(std::string path);
+    // Listens on 127.0.0.1:port; port 0 lets the system choose. Throws like the above.
+    static UsbListener Tcp(int port);
     ~UsbListener();
+    UsbListener(UsbListener&& other) noexcept;
     UsbListener(const UsbListener&) = delete;
     UsbListener& operator=(const UsbListener&) = delete;
 
     int Fd() const { return listen_.Get(); }
+    // What the host sets BOOTWIRE_USB_SIM to: the socket's path, or tcp:127.0.0.1:PORT.
     const std::string& Path() const { return path_; }
+    bool IsTcp() const { return tcp_; }
 
 private:
+    UsbListener() = default;
     std::string path_;
     UniqueFd listen_;
+    bool tcp_ = false;
 };
 
 // Bytes waiting for the host, one queue a channel. Push may come from any thread.

@@ -1,6 +1,6 @@
 // vireo-sim: a virtual Vireo board for tests, benchmarks and users without
-// hardware. It serves the boot ROM on a pseudo-terminal (and on a Unix socket
-// standing in for the USB boot device) until SIGINT or SIGTERM.
+// hardware. It serves the boot ROM on a pseudo-terminal (and on a Unix socket or a
+// loopback TCP port standing in for the USB boot device) until SIGINT or SIGTERM.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -38,6 +38,7 @@ constexpr std::chrono::milliseconds kLogFlushLimit{2000};
 struct Options {
     std::string cpu;
     std::string usbSocket;
+    std::optional<int> usbTcp;
     bool pace = false;
     std::string dumpFlash;
     std::vector<std::string> faults;
@@ -56,7 +57,8 @@ std::string Footer() {
            "                   (for example: kill -USR1 <pid>)\n"
            "\n"
            "The first line of standard output is \"serial: PATH\" (the pty to open); with\n"
-           "--usb-socket the second is \"usb: PATH\" (set BOOTWIRE_USB_SIM=PATH for the host).\n"
+           "--usb-socket or --usb-tcp the second is \"usb: ADDRESS\" (set BOOTWIRE_USB_SIM=ADDRESS\n"
+           "for the host; with --usb-tcp 0 it names the port the system chose).\n"
            "With --usb-umockdev the next is \"umockdev: DIR\": run the host as\n"
            "  UMOCKDEV_DIR=DIR umockdev-wrapper sealbench-cli ... --usb\n"
            "and it reaches the board through libusb, as it would a real board.\n";
@@ -108,10 +110,19 @@ int main(int argc, char** argv) {
     app.add_option("--cpu", options.cpu, "Processor type: VireoB | VireoC_TO1 | VireoC_TO2")
         ->required()
         ->type_name("TYPE");
-    app.add_option("--usb-socket", options.usbSocket, "Also serve the USB boot device on this Unix socket")
-        ->type_name("PATH");
-    app.add_flag("--usb-umockdev", options.usbUmockdev,
-                 "Also plug the USB boot device into a umockdev test bed (for hosts under umockdev-wrapper)");
+    auto* usbSocket =
+        app.add_option("--usb-socket", options.usbSocket, "Also serve the USB boot device on this Unix socket")
+            ->type_name("PATH");
+    auto* usbUmockdev =
+        app.add_flag("--usb-umockdev", options.usbUmockdev,
+                     "Also plug the USB boot device into a umockdev test bed (for hosts under umockdev-wrapper)");
+    app.add_option("--usb-tcp", options.usbTcp,
+                   "Also serve the USB boot device on 127.0.0.1:PORT (0: any free port), for hosts that cannot "
+                   "reach a Unix socket (Windows programs under Wine)")
+        ->type_name("PORT")
+        ->check(CLI::Range(0, 65535))
+        ->excludes(usbSocket)
+        ->excludes(usbUmockdev);
     app.add_flag("--pace", options.pace,
                  "Move serial bytes no faster than the real line: at the UART's rate (115200 baud until a "
                  "program changes its divisor; 10 bits a byte, 12 on VireoC_TO1)");
@@ -191,6 +202,7 @@ int main(int argc, char** argv) {
         }
         std::optional<vsim::UsbListener> usb;
         if (!boardSocket.empty()) usb.emplace(boardSocket);
+        if (options.usbTcp) usb.emplace(vsim::UsbListener::Tcp(*options.usbTcp));
         std::optional<vsim::UmockdevCompanion> umockdev;
         if (options.usbUmockdev) umockdev.emplace(boardSocket, usbFaultSpecs);
 
@@ -203,7 +215,7 @@ int main(int argc, char** argv) {
         vsim::Board board(std::move(config), std::move(links));
 
         std::printf("serial: %s\n", pty.Path().c_str());
-        if (!options.usbSocket.empty()) std::printf("usb: %s\n", usb->Path().c_str());
+        if (!options.usbSocket.empty() || options.usbTcp) std::printf("usb: %s\n", usb->Path().c_str());
         if (umockdev) std::printf("umockdev: %s\n", umockdev->Dir().c_str());
         std::fflush(stdout);
         LogLine(std::string(vsim::TraitsOf(*cpu).name) + " boot ROM ready; SIGUSR1 resets the board");

@@ -1,5 +1,7 @@
 #include "serve.h"
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/ioctl.h>
@@ -241,6 +243,11 @@ void Server::SerialOut() {
 void Server::UsbAccept() {
     UniqueFd conn(::accept4(usb_->Fd(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
     if (!conn.Valid()) return;
+    if (usb_->IsTcp()) {
+        // Every answer is small and awaited: no coalescing delay.
+        int one = 1;
+        ::setsockopt(conn.Get(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    }
     if (usbConn_.Valid()) CloseUsb("a new USB host connected");
     usbConn_ = std::move(conn);
     usbClosePending_ = false;

@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -78,9 +79,11 @@ SimProcess::SimProcess(const std::string& cpu, std::vector<std::string> extra, b
         args.push_back("--usb-socket");
         args.push_back(dir_ + "/usb.sock");
     }
+    // --usb-tcp among the extra arguments makes the board announce its port too.
+    bool announcesUsb = usb || std::find(extra.begin(), extra.end(), "--usb-tcp") != extra.end();
     args.insert(args.end(), extra.begin(), extra.end());
     Start(std::move(args), true);
-    if (pid_ > 0 && !Ready(usb)) {
+    if (pid_ > 0 && !Ready(announcesUsb)) {
         error_ = "vireo-sim did not announce its links: " + Stderr();
     }
 }

@@ -19,7 +19,8 @@ class SimProcess {
 public:
     // Starts vireo-sim with --cpu and the extra arguments and waits (bounded) for the
     // links it announces; with `usb` it also serves a USB socket in a fresh temporary
-    // folder. ok() tells whether it runs, error() why not.
+    // folder (with "--usb-tcp" among the extra arguments, usbSocket() is the tcp:
+    // address it announced). ok() tells whether it runs, error() why not.
     SimProcess(const std::string& cpu, std::vector<std::string> extra = {}, bool usb = false);
     // Starts vireo-sim with exactly these arguments and reads nothing yet: for usage
     // errors, --help, and tests that read the announcement with Ready(). With
