@@ -95,7 +95,14 @@ CSealbenchDlg* CSealbenchApp::CreateMainWindow() {
     WindowLinks links{&bootwire::ProcessSerialLink(), &bootwire::ProcessUsbLink()};
     window_ =
         std::make_unique<CSealbenchDlg>(bootwire_, links, std::move(ports), extraPages_, nullptr, options_.allPages);
-    if (board_ != nullptr) window_->AddVirtualBoardReset([board = board_.get()] { return board->Reset(); });
+    if (!boards_.empty()) {
+        // Every virtual board, as a shared reset line would.
+        window_->AddVirtualBoardReset([this] {
+            bool running = true;
+            for (const auto& board : boards_) running = board->Reset() && running;
+            return running;
+        });
+    }
     return window_.get();
 }
 
