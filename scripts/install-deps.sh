@@ -13,6 +13,7 @@ packages=(
   binutils hyperfine
   ser2net python3-labgrid python3-pytest
   umockdev libumockdev-dev
+  dpkg-dev fakeroot lintian desktop-file-utils appstream bash-completion man-db groff-base
 )
 
 missing=()
