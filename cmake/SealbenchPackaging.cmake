@@ -39,8 +39,11 @@ sealbench_package(libbootwire0 libs "Vireo boot-ROM protocol library"
   "Bootwire speaks the command protocol of the Vireo processors' boot ROM over a
 serial port, a network serial port (RFC 2217 or raw TCP) or USB. It carries
 the udev rule that gives the user at the seat access to the USB boot device.")
-set(CPACK_DEBIAN_LIBBOOTWIRE0_PACKAGE_GENERATE_SHLIBS ON)
-set(CPACK_DEBIAN_LIBBOOTWIRE0_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
+# A shlibs file for the packages that link the library (only libbootwire0 has a soname).
+set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
+set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
+set(CPACK_DEBIAN_LIBBOOTWIRE0_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/packaging/triggers)
+set(CPACK_DEBIAN_LIBBOOTWIRE0_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 
 sealbench_package(libbootwire-dev libdevel "Vireo boot-ROM protocol library (development files)"
   "Bootwire speaks the command protocol of the Vireo processors' boot ROM.

@@ -37,7 +37,7 @@ def main():
     parser.add_argument("--tails", required=True, type=Path, help="folder of NAME.1.in: sections after the help")
     parser.add_argument("--completion", action="append", default=[], help="programs that get a completion script")
     parser.add_argument("programs", nargs="+", help="NAME=PATH")
-    args = parser.parse_args()
+    args = parser.parse_intermixed_args()
 
     # The window's help needs no display; its toolkit must not look for one either.
     env = dict(os.environ, QT_QPA_PLATFORM="offscreen")
