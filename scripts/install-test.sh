@@ -64,7 +64,7 @@ stop_board() {
 
 step "flash a virtual board with the unpacked programs"
 head -c 65536 /dev/urandom >"$work/image.bin"
-start_board --cpu VireoC_TO2 --flashlib model --dump-flash "$work/flash.bin"
+start_board --cpu VireoC_TO2 --dump-flash "$work/flash.bin"
 timeout 120 sealbench-cli flash "$work/image.bin" --port "$port" --cpu VireoC_TO2 --progress none \
   >"$work/flash.log" 2>&1 || fail "flash failed: $(cat "$work/flash.log")"
 grep -q '^Flashing Completed' "$work/flash.log" || fail "no \"Flashing Completed\": $(cat "$work/flash.log")"

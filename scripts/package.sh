@@ -10,7 +10,12 @@ fi
 
 # Debian's multiarch folder for the library, whatever an older tree cached.
 multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH)
-cmake --preset default -DCMAKE_INSTALL_LIBDIR="lib/$multiarch" >/dev/null
+# An existing tree keeps its own settings (the preset would reset SEALBENCH_WERROR).
+if [ -f out/default/CMakeCache.txt ]; then
+  cmake out/default -DCMAKE_INSTALL_LIBDIR="lib/$multiarch" >/dev/null
+else
+  cmake --preset default -DCMAKE_INSTALL_LIBDIR="lib/$multiarch" >/dev/null
+fi
 targets=(bootwire sealbench-cli vireo-sim docs package_changelog)
 grep -q '^SEALBENCH_GUI:BOOL=ON' out/default/CMakeCache.txt && targets+=(sealbench)
 [ -e out/default/sim/umockdev/CMakeFiles/vireo-usb-umockdev.dir ] && targets+=(vireo-usb-umockdev)
