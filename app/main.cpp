@@ -16,8 +16,9 @@ int main(int argc, char** argv) {
     const QCommandLineOption version = parser.addVersionOption();
     const QCommandLineOption simulate(
         QStringLiteral("simulate"),
-        QStringLiteral("Start a virtual board (vireo-sim) of processor TYPE and list its port."),
-        QStringLiteral("TYPE"));
+        QStringLiteral("Start virtual boards (vireo-sim) and list their ports: one of processor TYPE, N of "
+                       "VireoC_TO2 (up to 16), or N of TYPE with N:TYPE."),
+        QStringLiteral("TYPE|N|N:TYPE"));
     const QCommandLineOption simulateUsb(QStringLiteral("simulate-usb"),
                                          QStringLiteral("The virtual board also serves the USB boot device."));
     const QCommandLineOption allPages(QStringLiteral("all-pages"),
@@ -33,13 +34,13 @@ int main(int argc, char** argv) {
         return 2;
     }
     CSealbenchApp::Options options;
-    options.simulate = parser.value(simulate);
     options.simulateUsb = parser.isSet(simulateUsb);
     options.allPages = parser.isSet(allPages);
-    static const QStringList kTypes{QStringLiteral("VireoB"), QStringLiteral("VireoC_TO1"),
-                                    QStringLiteral("VireoC_TO2")};
-    if (parser.isSet(simulate) && !kTypes.contains(options.simulate)) {
-        std::fprintf(stderr, "sealbench: --simulate takes VireoB, VireoC_TO1 or VireoC_TO2\n");
+    if (parser.isSet(simulate) &&
+        !CSealbenchApp::ParseSimulate(parser.value(simulate), &options.simulate, &options.simulateCount)) {
+        std::fprintf(stderr,
+                     "sealbench: --simulate takes VireoB, VireoC_TO1 or VireoC_TO2, a number of boards from 1 to "
+                     "16, or both as N:TYPE\n");
         return 2;
     }
     if (options.simulateUsb && options.simulate.isEmpty()) {

@@ -4,6 +4,7 @@
 
 #include <QCoreApplication>
 #include <QMessageBox>
+#include <algorithm>
 #include <cstdio>
 
 #include "app/virtual_board.h"
@@ -18,24 +19,64 @@ CSealbenchApp::~CSealbenchApp() {
     // library's own objects are torn down at exit in an order that does not allow
     // it later.
     bootwire::ProcessUsbLink().Detach();
-    board_.reset();
+    boards_.clear();
 }
 
-bool CSealbenchApp::StartVirtualBoard(std::vector<CSealbenchDlg::ExtraPort>* ports) {
+bool CSealbenchApp::ParseSimulate(const QString& text, QString* type, int* count) {
+    static const QStringList kTypes{QStringLiteral("VireoB"), QStringLiteral("VireoC_TO1"),
+                                    QStringLiteral("VireoC_TO2")};
+    constexpr int kMaxBoards = 16;
+    const QStringList parts = text.split(QLatin1Char(':'));
+    QString name = parts.size() == 2 ? parts[1] : QString();
+    bool number = false;
+    int n = parts.front().toInt(&number);
+    if (!number) {
+        if (parts.size() != 1) return false;
+        n = 1;
+        name = parts.front();
+    } else if (parts.size() == 1) {
+        name = QStringLiteral("VireoC_TO2");
+    }
+    if (parts.size() > 2 || n < 1 || n > kMaxBoards || !kTypes.contains(name)) return false;
+    *type = name;
+    *count = n;
+    return true;
+}
+
+bool CSealbenchApp::StartVirtualBoards(std::vector<CSealbenchDlg::ExtraPort>* ports) {
     if (options_.simulate.isEmpty()) return true;
-    board_ = std::make_unique<VirtualBoard>();
-    board_->SetExtraArguments(options_.simulatorArguments);
     const QString program =
         options_.simulatorPath.isEmpty() ? VirtualBoard::ProgramBesideApplication() : options_.simulatorPath;
-    QString error;
-    if (!board_->Start(program, options_.simulate, options_.simulateUsb, &error)) {
-        std::fprintf(stderr, "sealbench: cannot start the virtual board: %s\n", qPrintable(error));
-        return false;
+    const int count = std::max(options_.simulateCount, 1);
+    // Several boards serve their USB devices from one folder, which the library reads
+    // as one device per socket.
+    if (options_.simulateUsb && count > 1) {
+        usbFolder_ = std::make_unique<QTemporaryDir>();
+        if (!usbFolder_->isValid()) {
+            std::fprintf(stderr, "sealbench: cannot create a folder for the USB sockets\n");
+            return false;
+        }
     }
-    ports->push_back({QStringLiteral("Virtual board (%1)").arg(options_.simulate), board_->SerialPath()});
-    // The library finds the virtual board's USB device through this variable; it must
+    for (int i = 1; i <= count; ++i) {
+        auto board = std::make_unique<VirtualBoard>();
+        board->SetExtraArguments(options_.simulatorArguments);
+        if (usbFolder_) board->SetUsbSocketPath(usbFolder_->filePath(QStringLiteral("board%1.sock").arg(i)));
+        QString error;
+        if (!board->Start(program, options_.simulate, options_.simulateUsb, &error)) {
+            std::fprintf(stderr, "sealbench: cannot start the virtual board: %s\n", qPrintable(error));
+            return false;
+        }
+        const QString label = count == 1 ? QStringLiteral("Virtual board (%1)").arg(options_.simulate)
+                                         : QStringLiteral("Virtual board %1 (%2)").arg(i).arg(options_.simulate);
+        ports->push_back({label, board->SerialPath()});
+        boards_.push_back(std::move(board));
+    }
+    // The library finds the virtual boards' USB devices through this variable; it must
     // be set before the window enumerates USB.
-    if (options_.simulateUsb) qputenv("BOOTWIRE_USB_SIM", board_->UsbSocket().toLocal8Bit());
+    if (options_.simulateUsb) {
+        const QString where = usbFolder_ ? usbFolder_->path() : boards_.front()->UsbSocket();
+        qputenv("BOOTWIRE_USB_SIM", where.toLocal8Bit());
+    }
     return true;
 }
 
@@ -45,7 +86,7 @@ CSealbenchDlg* CSealbenchApp::CreateMainWindow() {
     QCoreApplication::setApplicationName(QStringLiteral("Sealbench"));
 
     std::vector<CSealbenchDlg::ExtraPort> ports;
-    if (!StartVirtualBoard(&ports)) {
+    if (!StartVirtualBoards(&ports)) {
         exitCode_ = 1;
         return nullptr;
     }

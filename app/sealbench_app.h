@@ -4,7 +4,9 @@
 #pragma once
 
 #include <QString>
+#include <QTemporaryDir>
 #include <memory>
+#include <vector>
 
 #include "app/sealbench_dlg.h"
 
@@ -14,12 +16,16 @@ class VirtualBoard;
 class CSealbenchApp {
 public:
     struct Options {
-        QString simulate;                // processor type of a virtual board to start; empty: none
+        QString simulate;                // processor type of the virtual boards to start; empty: none
+        int simulateCount = 1;           // how many
         bool simulateUsb = false;        // the virtual board also serves USB
         bool allPages = false;           // show the pages that the window normally keeps hidden
         QString simulatorPath;           // vireo-sim; empty: the one beside this executable
         QStringList simulatorArguments;  // further vireo-sim options (--pace, --fault ...)
     };
+
+    // --simulate's value: TYPE, N (boards of VireoC_TO2) or N:TYPE. False when it is none of them.
+    static bool ParseSimulate(const QString& text, QString* type, int* count);
 
     CSealbenchApp(BootwireClass& bootwire, Options options, std::vector<CSealbenchDlg::ExtraPage> extraPages = {});
     ~CSealbenchApp();
@@ -33,12 +39,13 @@ public:
     CSealbenchDlg* CreateMainWindow();
 
 private:
-    bool StartVirtualBoard(std::vector<CSealbenchDlg::ExtraPort>* ports);
+    bool StartVirtualBoards(std::vector<CSealbenchDlg::ExtraPort>* ports);
 
     BootwireClass& bootwire_;
     Options options_;
     std::vector<CSealbenchDlg::ExtraPage> extraPages_;
-    std::unique_ptr<VirtualBoard> board_;
+    std::vector<std::unique_ptr<VirtualBoard>> boards_;
+    std::unique_ptr<QTemporaryDir> usbFolder_;  // the sockets of several virtual boards
     std::unique_ptr<CSealbenchDlg> window_;
     int exitCode_ = 0;
 };

@@ -15,7 +15,7 @@
 #include <algorithm>
 
 #include "app/about_dlg.h"
-#include "app/serial_ports.h"
+#include "app/boards_page.h"
 #include "ui/page_dialog.h"
 
 namespace {
@@ -87,6 +87,8 @@ void CSealbenchDlg::BuildLayout() {
     window->addAction(QStringLiteral("Mi&nimize"), this, &QWidget::showMinimized);
     window->addAction(QStringLiteral("Ma&ximize"), this, [this] { isMaximized() ? showNormal() : showMaximized(); });
     window->addAction(QStringLiteral("&Close"), this, &QDialog::reject);
+    QAction* boards = window->addAction(QStringLiteral("&Boards"), this, &CSealbenchDlg::OpenBoardsPage);
+    boards->setObjectName(QStringLiteral("boardsAction"));
     window->addSeparator();
     QAction* about = window->addAction(QStringLiteral("&About VireoB_Sealbench..."), this, &CSealbenchDlg::OnAbout);
     about->setObjectName(QStringLiteral("aboutAction"));
@@ -174,8 +176,10 @@ void CSealbenchDlg::RefreshPorts() {
 
     std::vector<ExtraPort> entries = extraPorts_;
     entries.insert(entries.end(), typedPorts_.begin(), typedPorts_.end());
-    for (const SerialPortEntry& port : ListSerialPorts())
-        entries.push_back({QString::fromStdString(port.label), QString::fromStdString(port.path)});
+    for (const bootwire::PortInfo& port : bootwire::ListSerialPorts()) {
+        const std::string label = port.stableName.empty() ? port.name : port.name + " (" + port.stableName + ")";
+        entries.push_back({QString::fromStdString(label), QString::fromStdString(port.name)});
+    }
     std::sort(entries.begin(), entries.end(), [](const ExtraPort& a, const ExtraPort& b) { return a.label < b.label; });
 
     const QSignalBlocker quiet(portList_);
@@ -258,6 +262,24 @@ void CSealbenchDlg::OnUsbClicked() {
         ShowMessage(QString::fromUtf8(sealbench::kNoUsbMessage.data(),
                                       static_cast<qsizetype>(sealbench::kNoUsbMessage.size())));
     }
+}
+
+void CSealbenchDlg::OpenBoardsPage() {
+    constexpr int kBoardsPageId = 100;
+    int index = tabHost_->GetPageIndex(kBoardsPageId);
+    if (index < 0) {
+        index = tabHost_->AddPage(QStringLiteral("Boards"), kBoardsPageId, [this]() -> std::unique_ptr<QWidget> {
+            CBoardsPage::WindowSide side;
+            side.settings = [this] { return page_->CurrentSettings(); };
+            side.downloadBusy = [this] { return page_->Busy(); };
+            side.links = links_;
+            side.session = &session_;
+            auto boards = std::make_unique<CBoardsPage>(std::move(side), extraPorts_);
+            boards->setObjectName(QStringLiteral("boardsPage"));
+            return boards;
+        });
+    }
+    tabHost_->ActivatePage(index);
 }
 
 void CSealbenchDlg::OnAbout() {

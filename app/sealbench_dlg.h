@@ -77,6 +77,8 @@ public:
     const SharedConnection& Connection() const { return connection_; }
     // Looks for serial ports again, keeping the chosen entry when it still exists.
     void RefreshPorts();
+    // Window menu, "Boards": adds the "Boards" tab when it is not there yet and shows it.
+    void OpenBoardsPage();
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;

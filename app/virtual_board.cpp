@@ -29,15 +29,15 @@ QString VirtualBoard::ProgramBesideApplication() {
 bool VirtualBoard::Start(const QString& program, const QString& cpu, bool usb, QString* error) {
     cpu_ = cpu;
     QStringList arguments{QStringLiteral("--cpu"), cpu};
-    if (usb) {
+    if (usb && usbSocket_.isEmpty()) {
         socketDir_ = std::make_unique<QTemporaryDir>();
         if (!socketDir_->isValid()) {
             *error = QStringLiteral("cannot create a folder for the USB socket: ") + socketDir_->errorString();
             return false;
         }
         usbSocket_ = socketDir_->filePath(QStringLiteral("usb.sock"));
-        arguments << QStringLiteral("--usb-socket") << usbSocket_;
     }
+    if (usb) arguments << QStringLiteral("--usb-socket") << usbSocket_;
     arguments << extraArguments_;
     process_ = std::make_unique<QProcess>();
     process_->setProgram(program);

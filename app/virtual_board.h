@@ -19,6 +19,9 @@ public:
     // *error filled when it does not come up.
     bool Start(const QString& program, const QString& cpu, bool usb, QString* error);
 
+    // Where the next Start serves the USB device; empty: a socket in a folder of its own.
+    void SetUsbSocketPath(const QString& path) { usbSocket_ = path; }
+
     // Further vireo-sim options (--pace, --fault ...) for the next Start.
     void SetExtraArguments(const QStringList& arguments) { extraArguments_ = arguments; }
 

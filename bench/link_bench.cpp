@@ -28,15 +28,7 @@ constexpr uint32_t kLoadAddress = 0x80010000;
 
 double Seconds(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
 
-std::vector<uint8_t> Image(size_t n) {
-    std::vector<uint8_t> image(n);
-    uint32_t x = 12345;
-    for (auto& b : image) {
-        x = x * 1103515245u + 12345u;
-        b = static_cast<uint8_t>(x >> 16);
-    }
-    return image;
-}
+std::vector<uint8_t> Image(size_t n) { return bench::RandomBytes(n); }
 
 // The same bytes through a bare pty, written in the library's send size.
 double PlainPtyCopy(const std::vector<uint8_t>& data) {

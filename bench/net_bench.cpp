@@ -18,15 +18,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 constexpr uint32_t kLoadAddress = 0x80010000;
 
-std::vector<uint8_t> Image(size_t n) {
-    std::vector<uint8_t> image(n);
-    uint32_t x = 12345;
-    for (auto& b : image) {
-        x = x * 1103515245u + 12345u;
-        b = static_cast<uint8_t>(x >> 16);
-    }
-    return image;
-}
+std::vector<uint8_t> Image(size_t n) { return bench::RandomBytes(n); }
 
 // Seconds for one download over the port, or a negative number on failure.
 double Download(const std::string& port, const std::vector<uint8_t>& image) {

@@ -75,9 +75,23 @@ public:
     }
 };
 
+// Where a device of the last scan sits and what it says of itself.
+struct DeviceLocation {
+    std::string location;  // see OpenUsbAt
+    std::string serial;
+    std::string product;
+};
+
 class Driver {
 public:
     virtual ~Driver() = default;
+    // Where device `uniqueId` of the last scan sits; false when this layer cannot
+    // tell (the device is then located by its unique id in decimal).
+    virtual bool Locate(uint32_t uniqueId, DeviceLocation* where) {
+        (void)uniqueId;
+        (void)where;
+        return false;
+    }
     // Opens a handle; nullptr when the driver cannot be reached (reason in *why).
     virtual std::unique_ptr<DriverHandle> Open(std::string* why) = 0;
     // Why the last open request failed, beyond the device handle 0 (permissions...).
@@ -96,5 +110,13 @@ std::unique_ptr<Driver> MakeSimDriver(std::string socketPath);
 // the driver, so that a device still open at process exit can be released whatever
 // order the process-wide objects go in.
 std::unique_ptr<Transport> Enumerate(std::shared_ptr<Driver> driver, Error* error, std::string* detail);
+
+// Every boot device a scan finds, with its location, sorted by location; devices
+// without the boot interface are left out. Prints nothing.
+std::vector<PortInfo> ListBootDevices(const std::shared_ptr<Driver>& driver);
+
+// Opens the boot device at `location` (see OpenUsbAt). Prints nothing.
+std::unique_ptr<Transport> OpenBootDeviceAt(std::shared_ptr<Driver> driver, const std::string& location, Error* error,
+                                            std::string* detail);
 
 }  // namespace bootwire::usb

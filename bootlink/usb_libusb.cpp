@@ -93,6 +93,7 @@ public:
     }
 
     std::unique_ptr<DriverHandle> Open(std::string* why) override;
+    bool Locate(uint32_t uniqueId, DeviceLocation* where) override;
     Error LastOpenError() const override { return lastError_; }
     std::string LastOpenDetail() const override { return lastDetail_; }
 
@@ -240,6 +241,49 @@ private:
     uint32_t opened_ = 0;
     int transferResult_ = 0;
 };
+
+// A string descriptor, read on a handle of its own (opening does not claim the
+// device, so a device another run is using can still be asked); empty when the
+// device has none or may not be opened by this user.
+std::string StringDescriptor(libusb_device_handle* handle, uint8_t index) {
+    unsigned char text[128] = {};
+    if (!handle || index == 0 ||
+        libusb_get_string_descriptor_ascii(handle, index, text, static_cast<int>(sizeof text) - 1) < 0) {
+        return {};
+    }
+    return reinterpret_cast<const char*>(text);
+}
+
+bool LibusbDriver::Locate(uint32_t uniqueId, DeviceLocation* where) {
+    libusb_device** list = nullptr;
+    ssize_t n = libusb_get_device_list(context_, &list);
+    bool found = false;
+    for (ssize_t i = 0; i < n && !found; ++i) {
+        if (UniqueIdOf(list[i]) != uniqueId) {
+            continue;
+        }
+        found = true;
+        // The bus, then the hub ports from the root: "1-4.2", as the kernel names it.
+        uint8_t ports[8] = {};
+        int depth = libusb_get_port_numbers(list[i], ports, sizeof ports);
+        std::string location = std::to_string(libusb_get_bus_number(list[i]));
+        for (int p = 0; p < depth; ++p) {
+            location += (p == 0 ? "-" : ".") + std::to_string(ports[p]);
+        }
+        where->location = location;
+        libusb_device_descriptor desc{};
+        libusb_device_handle* handle = nullptr;
+        if (libusb_get_device_descriptor(list[i], &desc) == 0 && libusb_open(list[i], &handle) == 0) {
+            where->serial = StringDescriptor(handle, desc.iSerialNumber);
+            where->product = StringDescriptor(handle, desc.iProduct);
+            libusb_close(handle);
+        }
+    }
+    if (list) {
+        libusb_free_device_list(list, 1);
+    }
+    return found;
+}
 
 std::unique_ptr<DriverHandle> LibusbDriver::Open(std::string* why) {
     if (initError_ != 0 || !context_) {

@@ -1,12 +1,19 @@
 // Driver layer for the virtual board: its USB boot device is a Unix stream socket
 // carrying the bulk OUT bytes one way and the bulk IN bytes the other.
+// BOOTWIRE_USB_SIM names one socket, or a folder whose sockets are one device each
+// (several virtual boards); a device is located as "sim:NAME", NAME being its
+// socket's file name without a ".sock" ending.
 #include <fcntl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
+#include <mutex>
+#include <vector>
 
 #include "common/unique_fd.h"
 #include "io_posix.h"
@@ -47,25 +54,60 @@ public:
     Error LastOpenError() const override { return lastError_; }
     std::string LastOpenDetail() const override { return lastDetail_; }
 
-    bool Present() const {
-        struct stat st {};
-        return ::stat(path_.c_str(), &st) == 0 && S_ISSOCK(st.st_mode);
+    bool Locate(uint32_t uniqueId, DeviceLocation* where) override {
+        std::string path = Scanned(uniqueId);
+        if (path.empty()) {
+            return false;
+        }
+        std::string name = std::filesystem::path(path).filename().string();
+        const std::string ending = ".sock";
+        if (name.size() > ending.size() && name.compare(name.size() - ending.size(), ending.size(), ending) == 0) {
+            name.resize(name.size() - ending.size());
+        }
+        where->location = "sim:" + name;
+        where->product = "virtual board";
+        return true;
     }
 
-    uint32_t Connect() {
+    // The sockets present now, sorted; device i of the scan is socket i - 1.
+    size_t Scan() {
+        std::vector<std::string> found;
+        std::error_code error;
+        if (std::filesystem::is_directory(path_, error)) {
+            for (const auto& entry : std::filesystem::directory_iterator(path_, error)) {
+                if (IsSocket(entry.path().string())) {
+                    found.push_back(entry.path().string());
+                }
+            }
+            std::sort(found.begin(), found.end());
+        } else if (IsSocket(path_)) {
+            found.push_back(path_);
+        }
+        std::lock_guard lock(mutex_);
+        scanned_ = std::move(found);
+        return scanned_.size();
+    }
+
+    uint32_t Connect(uint32_t uniqueId) {
+        std::string path = Scanned(uniqueId);
+        if (path.empty()) {
+            lastError_ = Error::NotFound;
+            lastDetail_ = "no virtual board's USB socket has id " + std::to_string(uniqueId);
+            return 0;
+        }
         UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
         sockaddr_un addr{};
         addr.sun_family = AF_UNIX;
-        if (!fd.Valid() || path_.size() >= sizeof addr.sun_path) {
+        if (!fd.Valid() || path.size() >= sizeof addr.sun_path) {
             lastError_ = Error::Io;
-            lastDetail_ = "cannot reach the virtual board's USB socket " + path_;
+            lastDetail_ = "cannot reach the virtual board's USB socket " + path;
             return 0;
         }
-        std::memcpy(addr.sun_path, path_.c_str(), path_.size() + 1);
+        std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
         if (::connect(fd.Get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
             int err = errno;
             lastError_ = posix::ErrorFromErrno(err);
-            lastDetail_ = "cannot connect to the virtual board's USB socket " + path_ + ": " + std::strerror(err);
+            lastDetail_ = "cannot connect to the virtual board's USB socket " + path + ": " + std::strerror(err);
             return 0;
         }
         ::fcntl(fd.Get(), F_SETFL, ::fcntl(fd.Get(), F_GETFL) | O_NONBLOCK);
@@ -75,7 +117,19 @@ public:
     DeviceRegistry<UniqueFd>& devices() { return devices_; }
 
 private:
+    static bool IsSocket(const std::string& path) {
+        struct stat st {};
+        return ::stat(path.c_str(), &st) == 0 && S_ISSOCK(st.st_mode);
+    }
+
+    std::string Scanned(uint32_t uniqueId) {
+        std::lock_guard lock(mutex_);
+        return uniqueId >= 1 && uniqueId <= scanned_.size() ? scanned_[uniqueId - 1] : std::string();
+    }
+
     std::string path_;
+    std::mutex mutex_;
+    std::vector<std::string> scanned_;  // under mutex_
     DeviceRegistry<UniqueFd> devices_;
     Error lastError_ = Error::Driver;
     std::string lastDetail_;
@@ -97,16 +151,16 @@ bool SimHandle::Request(uint32_t code, uint8_t* record, size_t size, uint8_t* bu
                 PutField(record, 8, 0);
                 return true;
             }
-            bool present = driver_.Present();
-            PutField(record, 8, present ? 1 : 0);
-            if (present) {
-                PutField(record, ScanIdOffset(0), 1);
-                PutField(record, ScanMarkerOffset(0), kInterfaceMarker);
+            size_t count = std::min(driver_.Scan(), kMaxScanDevices);
+            PutField(record, 8, static_cast<uint32_t>(count));
+            for (size_t i = 0; i < count; ++i) {
+                PutField(record, ScanIdOffset(i), static_cast<uint32_t>(i + 1));
+                PutField(record, ScanMarkerOffset(i), kInterfaceMarker);
             }
             return true;
         }
         case kOpenRequest: {
-            uint32_t device = GetField(record, 0) == 1 ? driver_.Connect() : 0;
+            uint32_t device = driver_.Connect(GetField(record, 0));
             if (device) {
                 if (opened_) {
                     driver_.devices().Remove(opened_);

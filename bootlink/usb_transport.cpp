@@ -1,5 +1,7 @@
 // The USB transport: finding, opening and moving bytes through driver requests.
+#include <algorithm>
 #include <cstdio>
+#include <mutex>
 
 #include "usb_driver.h"
 
@@ -88,74 +90,162 @@ private:
     int limitMs_ = 0;
 };
 
-}  // namespace
+// What a scan found: each device's unique id and whether it has the boot interface.
+struct ScannedDevice {
+    uint32_t uniqueId = 0;
+    bool marked = false;
+};
 
-std::unique_ptr<Transport> Enumerate(std::shared_ptr<Driver> shared, Error* error, std::string* detail) {
-    Driver& driver = *shared;
-    *error = Error::NotFound;
-    detail->clear();
-    auto scanHandle = CheckDriver(driver);
-    if (!scanHandle) {
-        *error = Error::Driver;
-        return nullptr;
-    }
+std::vector<ScannedDevice> Scan(DriverHandle& handle) {
     std::vector<uint8_t> scan(kScanRecordSize, 0);
     PutField(scan.data(), 0, kVendorId);
     PutField(scan.data(), 4, kProductId);
-    scanHandle->Request(kScanRequest, scan.data(), scan.size(), nullptr);
+    handle.Request(kScanRequest, scan.data(), scan.size(), nullptr);
     uint32_t count = GetField(scan.data(), 8);
-    if (count == 0) {
-        std::fputs("No deviced found\n", stdout);
-        return nullptr;
-    }
-    uint32_t uniqueId = 0;
-    bool marked = false;
+    std::vector<ScannedDevice> devices;
     for (size_t i = 0; i < count && i < kMaxScanDevices; ++i) {
-        if (GetField(scan.data(), ScanMarkerOffset(i)) == kInterfaceMarker) {
-            uniqueId = GetField(scan.data(), ScanIdOffset(i));
-            marked = true;
-            break;
-        }
+        devices.push_back(
+            {GetField(scan.data(), ScanIdOffset(i)), GetField(scan.data(), ScanMarkerOffset(i)) == kInterfaceMarker});
     }
-    if (!marked || uniqueId == 0) {
-        std::fputs("Could not find the device interface.\n", stdout);
-        return nullptr;
-    }
+    return devices;
+}
 
+// Opens device `uniqueId` of the last scan on a driver handle of its own, which then
+// keeps the device open. On failure *openError holds the driver's message.
+std::unique_ptr<Transport> OpenDevice(const std::shared_ptr<Driver>& shared, uint32_t uniqueId, std::string* openError,
+                                      Error* error, std::string* detail) {
+    Driver& driver = *shared;
     std::string why;
     auto deviceDriver = driver.Open(&why);
-    std::string openError;
-    uint32_t device = 0;
     if (!deviceDriver) {
-        openError = "Failed opening WinDriver device\n";
-    } else {
-        uint8_t version[kVersionRecordSize] = {};
-        if (!deviceDriver->Request(kVersionRequest, version, sizeof version, nullptr) ||
-            GetField(version, 0) < kMinimumDriverVersion) {
-            openError = "Incorrect WinDriver version\n";
-        } else {
-            uint8_t open[kOpenRecordSize] = {};
-            PutField(open, 0, uniqueId);
-            deviceDriver->Request(kOpenRequest, open, sizeof open, nullptr);
-            device = GetField(open, 16);
-            if (device == 0) {
-                openError = "Could not open device\n";
-                *error = driver.LastOpenError();
-                *detail = driver.LastOpenDetail();
-            }
-        }
+        *openError = "Failed opening WinDriver device\n";
+        *error = Error::Driver;
+        *detail = why;
+        return nullptr;
     }
-    if (!openError.empty()) {
-        std::printf("%s\n", openError.c_str());
-        std::fflush(stdout);
-        if (*error == Error::NotFound) {
+    uint8_t version[kVersionRecordSize] = {};
+    if (!deviceDriver->Request(kVersionRequest, version, sizeof version, nullptr) ||
+        GetField(version, 0) < kMinimumDriverVersion) {
+        *openError = "Incorrect WinDriver version\n";
+        *error = Error::Driver;
+        return nullptr;
+    }
+    uint8_t open[kOpenRecordSize] = {};
+    PutField(open, 0, uniqueId);
+    deviceDriver->Request(kOpenRequest, open, sizeof open, nullptr);
+    uint32_t device = GetField(open, 16);
+    if (device == 0) {
+        *openError = "Could not open device\n";
+        *error = driver.LastOpenError();
+        *detail = driver.LastOpenDetail();
+        if (*error == Error::NotFound || *error == Error::Ok) {
             *error = Error::Driver;
         }
         return nullptr;
     }
-    std::fflush(stdout);
     *error = Error::Ok;
-    return std::make_unique<UsbTransport>(std::move(shared), std::move(deviceDriver), device);
+    return std::make_unique<UsbTransport>(shared, std::move(deviceDriver), device);
+}
+
+DeviceLocation LocationOf(Driver& driver, uint32_t uniqueId) {
+    DeviceLocation where;
+    if (!driver.Locate(uniqueId, &where) || where.location.empty()) {
+        where.location = std::to_string(uniqueId);
+    }
+    return where;
+}
+
+// A driver layer keeps what its last scan found and why its last open failed: one
+// scan-and-open at a time, whichever thread asks.
+std::mutex& ScanMutex() {
+    static std::mutex mutex;
+    return mutex;
+}
+
+}  // namespace
+
+std::unique_ptr<Transport> Enumerate(std::shared_ptr<Driver> shared, Error* error, std::string* detail) {
+    std::lock_guard lock(ScanMutex());
+    *error = Error::NotFound;
+    detail->clear();
+    auto scanHandle = CheckDriver(*shared);
+    if (!scanHandle) {
+        *error = Error::Driver;
+        return nullptr;
+    }
+    std::vector<ScannedDevice> devices = Scan(*scanHandle);
+    if (devices.empty()) {
+        std::fputs("No deviced found\n", stdout);
+        return nullptr;
+    }
+    auto first = std::find_if(devices.begin(), devices.end(), [](const ScannedDevice& d) { return d.marked; });
+    if (first == devices.end() || first->uniqueId == 0) {
+        std::fputs("Could not find the device interface.\n", stdout);
+        return nullptr;
+    }
+    std::string openError;
+    auto transport = OpenDevice(shared, first->uniqueId, &openError, error, detail);
+    if (!transport) {
+        std::printf("%s\n", openError.c_str());
+    }
+    std::fflush(stdout);
+    return transport;
+}
+
+std::vector<PortInfo> ListBootDevices(const std::shared_ptr<Driver>& shared) {
+    std::lock_guard lock(ScanMutex());
+    std::string why;
+    auto handle = shared->Open(&why);
+    std::vector<PortInfo> found;
+    if (!handle) {
+        return found;
+    }
+    for (const ScannedDevice& device : Scan(*handle)) {
+        if (!device.marked || device.uniqueId == 0) {
+            continue;
+        }
+        DeviceLocation where = LocationOf(*shared, device.uniqueId);
+        PortInfo port;
+        port.kind = PortInfo::Kind::UsbBoot;
+        port.name = where.location;
+        port.description = where.product;
+        port.usbVendor = static_cast<uint16_t>(kVendorId);
+        port.usbProduct = static_cast<uint16_t>(kProductId);
+        port.usbSerial = where.serial;
+        found.push_back(std::move(port));
+    }
+    std::sort(found.begin(), found.end(), [](const PortInfo& a, const PortInfo& b) { return a.name < b.name; });
+    return found;
+}
+
+std::unique_ptr<Transport> OpenBootDeviceAt(std::shared_ptr<Driver> shared, const std::string& location, Error* error,
+                                            std::string* detail) {
+    std::lock_guard lock(ScanMutex());
+    *error = Error::NotFound;
+    detail->clear();
+    std::string why;
+    auto handle = shared->Open(&why);
+    if (!handle) {
+        *error = Error::Driver;
+        *detail = "the USB driver could not be opened" + (why.empty() ? std::string() : ": " + why);
+        return nullptr;
+    }
+    for (const ScannedDevice& device : Scan(*handle)) {
+        if (!device.marked || device.uniqueId == 0 || LocationOf(*shared, device.uniqueId).location != location) {
+            continue;
+        }
+        std::string openError;
+        auto transport = OpenDevice(shared, device.uniqueId, &openError, error, detail);
+        if (!transport && detail->empty()) {
+            *detail = openError.substr(0, openError.find('\n'));
+        }
+        if (!transport) {
+            *detail = "USB boot device at " + location + ": " + *detail;
+        }
+        return transport;
+    }
+    *detail = "no USB boot device at " + location;
+    return nullptr;
 }
 
 }  // namespace bootwire::usb

@@ -15,6 +15,8 @@ void AddLinkCommands(CLI::App& app, int& status);
 void AddRunCommands(CLI::App& app, int& status);
 // hwc, csf, combine, sign, srec
 void AddFileCommands(CLI::App& app, int& status);
+// ports
+void AddPortsCommand(CLI::App& app, int& status);
 
 // A usage error found after parsing (a value CLI11 cannot check by itself).
 class UsageError : public std::runtime_error {

@@ -3,6 +3,7 @@
 #include <iostream>
 
 #include "commands.h"
+#include "several_boards.h"
 
 int main(int argc, char** argv) {
     namespace cli = sealbench::cli;
@@ -14,9 +15,11 @@ int main(int argc, char** argv) {
     cli::AddLinkCommands(app, status);
     cli::AddRunCommands(app, status);
     cli::AddFileCommands(app, status);
+    cli::AddPortsCommand(app, status);
 
     try {
-        app.parse(argc, argv);
+        const cli::Arguments arguments(argc, argv);
+        app.parse(arguments.argc(), arguments.argv());
     } catch (const CLI::CallForHelp& e) {
         return app.exit(e);
     } catch (const CLI::CallForAllHelp& e) {

@@ -10,6 +10,7 @@
 #include "connection.h"
 #include "download/runner.h"
 #include "options.h"
+#include "several_boards.h"
 
 namespace sealbench::cli {
 namespace {
@@ -22,6 +23,7 @@ struct RunCommandOptions {
     std::string flashType = "nor";
     std::string flashLib;
     std::string partitionSize;
+    BoardOptions boards;
 };
 
 MemoryInitChoice MemoryInitOf(const std::string& mode) {
@@ -38,35 +40,22 @@ MemoryInitChoice MemoryInitOf(const std::string& mode) {
     return {false, false, mode};
 }
 
-// The settings the page would hold, and the board opened; nullopt after the failure
-// to open has been reported.
-struct Prepared {
-    RunSettings settings;
-    std::optional<Connection> connection;  // none: neither --port nor --usb was given
-};
-
-std::optional<Prepared> Prepare(const ConnectionOptions& options) {
-    Prepared p;
-    p.settings.processor = RequireProcessor(options);
-    p.settings.memoryInit = MemoryInitOf(options.memInit);
-    if (options.usb || !options.port.empty()) {
-        p.connection = OpenConnection(options, p.settings.processor);
-        if (!p.connection) {
-            return std::nullopt;
-        }
-    }
-    return p;
+// The settings the page would hold before its operation's fields: the processor and
+// the memory initialisation.
+RunSettings BaseSettings(const ConnectionOptions& options) {
+    RunSettings s;
+    s.processor = RequireProcessor(options);
+    s.memoryInit = MemoryInitOf(options.memInit);
+    return s;
 }
-
-BoardLink BoardOf(const Prepared& p) { return p.connection ? p.connection->Board() : BoardLink{}; }
 
 // Runs "Execute" and waits for its tasks: the run bounds every wait on the target
 // itself, so this only waits for it to report.
-int Execute(const Prepared& p, ProgressMode mode) {
+int Execute(const RunSettings& settings, const std::optional<Connection>& connection, ProgressMode mode) {
     CliView view(mode);
     Session session;
     Runner runner(view, session);
-    if (!runner.Execute(p.settings, BoardOf(p))) {
+    if (!runner.Execute(settings, connection ? connection->Board() : BoardLink{})) {
         return kExitFailed;
     }
     while (!runner.WaitIdle(std::chrono::seconds(1))) {
@@ -74,32 +63,45 @@ int Execute(const Prepared& p, ProgressMode mode) {
     return runner.LastRunSucceeded() ? kExitOk : kExitFailed;
 }
 
-int RunDownload(const RunCommandOptions& o) {
-    auto prepared = Prepare(o.connection);
-    if (!prepared) {
+// The boards the command names: several at once, or the one board as ever.
+int Run(const CLI::App& command, const RunCommandOptions& o, const RunSettings& settings) {
+    std::vector<BoardAddress> boards = BoardsOf(command, o.connection, o.boards);
+    ProgressMode mode = ProgressModeOf(o.connection.progress);
+    if ((o.boards.usbAll || (o.connection.usb && o.boards.retry > 0)) && boards.empty()) {
         return kExitFailed;
     }
-    RunSettings& s = prepared->settings;
+    if (NeedsSeveralBoardRun(boards, o.boards)) {
+        return RunSeveralBoards(boards, settings, o.boards.retry, mode);
+    }
+    std::optional<Connection> connection;
+    if (boards.size() == 1 && boards.front().usb) {
+        connection = OpenUsbDevice(boards.front().port);
+    } else if (o.connection.usb || !o.connection.port.empty()) {
+        connection = OpenConnection(o.connection, settings.processor);
+    } else {
+        return Execute(settings, std::nullopt, mode);  // logs "Please select the Com port"
+    }
+    return connection ? Execute(settings, connection, mode) : kExitFailed;
+}
+
+int RunDownload(const CLI::App& command, const RunCommandOptions& o) {
+    RunSettings s = BaseSettings(o.connection);
     s.operation = OperationType::DownloadOnly;
     s.imagePath = o.image;
     s.useDefaultAddress = o.address.empty();
     s.addressText = o.address;
     s.secure = o.secure;
-    return Execute(*prepared, ProgressModeOf(o.connection.progress));
+    return Run(command, o, s);
 }
 
-int RunFlash(const RunCommandOptions& o) {
+int RunFlash(const CLI::App& command, const RunCommandOptions& o) {
     FlashType type = o.flashType == "nand"   ? FlashType::Nand
                      : o.flashType == "user" ? FlashType::UserInput
                                              : FlashType::Nor;
     if (type == FlashType::UserInput && o.flashLib.empty()) {
         throw UsageError("--flash-type user needs --flash-lib FILE");
     }
-    auto prepared = Prepare(o.connection);
-    if (!prepared) {
-        return kExitFailed;
-    }
-    RunSettings& s = prepared->settings;
+    RunSettings s = BaseSettings(o.connection);
     s.operation = OperationType::Flashing;
     s.imagePath = o.image;
     s.flashType = type;
@@ -109,7 +111,7 @@ int RunFlash(const RunCommandOptions& o) {
     s.useDefaultAddress = o.address.empty() && type != FlashType::UserInput;
     s.addressText = o.address;
     s.secure = o.secure;
-    return Execute(*prepared, ProgressModeOf(o.connection.progress));
+    return Run(command, o, s);
 }
 
 int RunMemInit(const RunCommandOptions& o) {
@@ -140,7 +142,8 @@ void AddRunCommands(CLI::App& app, int& status) {
         ->check(HexValue());
     download->add_flag("--secure", options->secure, "with CSF HWC: IMAGE is a combined image");
     AddConnectionOptions(download, options->connection);
-    download->callback([options, &status] { status = RunDownload(*options); });
+    AddBoardOptions(download, options->boards);
+    download->callback([download, options, &status] { status = RunDownload(*download, *options); });
 
     CLI::App* flash = app.add_subcommand("flash", "Program the board's flash (FLASHING)");
     flash->add_option("IMAGE", options->image, "Image to write to flash")->required();
@@ -151,7 +154,8 @@ void AddRunCommands(CLI::App& app, int& status) {
     flash->add_option("--partition-size", options->partitionSize, "NAND partition size")->check(HexValue());
     flash->add_flag("--secure", options->secure, "with CSF HWC: the flash library carries HWC and CSF");
     AddConnectionOptions(flash, options->connection);
-    flash->callback([options, &status] { status = RunFlash(*options); });
+    AddBoardOptions(flash, options->boards);
+    flash->callback([flash, options, &status] { status = RunFlash(*flash, *options); });
 
     CLI::App* memInit = app.add_subcommand("mem-init", "Run the memory initialisation alone");
     AddConnectionOptions(memInit, options->connection);

@@ -14,9 +14,9 @@ constexpr auto kProgressInterval = std::chrono::milliseconds(20);
 }  // namespace
 
 Runner::~Runner() {
-    stopSource_.request_stop();
     {
         std::lock_guard lock(mutex_);
+        stopSource_.request_stop();
         stop_ = true;
     }
     changed_.notify_all();
@@ -103,11 +103,13 @@ bool Runner::Execute(const RunSettings& settings, const BoardLink& board) {
     }
 
     JoinTasks();  // the previous run's tasks have ended (running_ was false)
+    std::stop_token stop;
     {
         std::lock_guard lock(mutex_);
         stop_ = false;
+        stopSource_ = std::stop_source();
+        stop = stopSource_.get_token();
     }
-    stopSource_ = std::stop_source();
     bytesSent_ = 0;
     bytesToSend_ = 0;
     statusWords_ = 0;
@@ -117,7 +119,7 @@ bool Runner::Execute(const RunSettings& settings, const BoardLink& board) {
     running_ = true;
     progress_ = std::thread([this] { ProgressTask(); });
     worker_ = std::thread([this, p = std::move(plan.value), link = board.link, usb = board.usb,
-                           stop = stopSource_.get_token()] { Worker(p, link, usb, stop); });
+                           stop = std::move(stop)] { Worker(p, link, usb, stop); });
     return true;
 }
 
@@ -126,7 +128,11 @@ bool Runner::WaitIdle(std::chrono::milliseconds timeout) {
     return changed_.wait_for(lock, timeout, [this] { return !running_.load(); });
 }
 
-void Runner::Stop() { stopSource_.request_stop(); }
+void Runner::Stop() {
+    // Under the lock: another thread may be starting the next run's stop source.
+    std::lock_guard lock(mutex_);
+    stopSource_.request_stop();
+}
 
 void Runner::Notify() {
     {

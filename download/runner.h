@@ -44,6 +44,9 @@ public:
     // The outcome of the last run that ended.
     bool LastRunSucceeded() const { return lastSuccess_.load(); }
     int Phase() const { return phase_.load(); }
+    // Payload bytes of this run's download sent so far, and how many it sends in all.
+    uint64_t BytesSent() const { return bytesSent_.load(); }
+    uint64_t BytesToSend() const { return bytesToSend_.load(); }
     // Abandons the run: its status polling ends at once, a download with its next send.
     void Stop();
 

@@ -48,6 +48,8 @@ public:
 
     // True from "Execute" (or a debug button) until the page may start another run.
     bool Busy() const { return busy_; }
+    // The settings a run started now would take (the "Boards" page runs them on several boards).
+    sealbench::RunSettings CurrentSettings() { return Settings(); }
 
     // RunView, called from any thread.
     void AppendLog(std::string_view line, int lineCount) override;

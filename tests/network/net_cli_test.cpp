@@ -9,8 +9,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <regex>
 
 #include "cli_process.h"
@@ -161,6 +163,47 @@ TEST_F(NetCli, DownloadThroughRawTcpSaysOnceThatTheLineIsTheServers) {
     const size_t first = run.err.find(note);
     EXPECT_NE(first, std::string::npos) << run.err;
     EXPECT_EQ(run.err.find(note, first + 1), std::string::npos) << run.err;
+}
+
+TEST_F(NetCli, NetworkPortsAreBoardsAmongSeveral) {
+    // One board behind RFC 2217, one behind raw TCP and one on its pty, flashed in one run.
+    std::vector<std::unique_ptr<SimProcess>> sims;
+    for (int i = 0; i < 3; ++i) {
+        sims.push_back(std::make_unique<SimProcess>(
+            "VireoC_TO2", std::vector<std::string>{"--dump-flash", dir_ + "/flash" + std::to_string(i)}));
+        ASSERT_TRUE(sims.back()->ok()) << sims.back()->error();
+    }
+    Ser2netProcess telnet(sims[0]->serial(), Ser2netProcess::Kind::Rfc2217);
+    ASSERT_TRUE(telnet.ok()) << telnet.error();
+    Ser2netProcess raw(sims[1]->serial(), Ser2netProcess::Kind::Raw);
+    ASSERT_TRUE(raw.ok()) << raw.error();
+    const Lines names{telnet.Url(), raw.Url(), sims[2]->serial()};
+
+    const std::string image = File("image.bin", 0x9000, 6);
+    auto run = RunCli({"flash", image, "--cpu", "VireoC_TO2", "--port", names[0], "--port", names[1], "--port",
+                       names[2], "--progress", "none"},
+                      std::chrono::seconds(180));
+    EXPECT_EQ(run.status, 0) << run.out << run.err;
+    Lines lines = run.OutLines();
+    ASSERT_GE(lines.size(), 3u) << run.out;
+    for (size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(lines[lines.size() - 3 + i].rfind(names[i] + ": OK ", 0), 0u) << lines[lines.size() - 3 + i];
+        EXPECT_NE(std::find(lines.begin(), lines.end(), "[" + names[i] + "] Flashing Completed"), lines.end());
+    }
+    // The raw port's note names its board.
+    EXPECT_NE(run.err.find("[" + names[1] + "] "), std::string::npos) << run.err;
+    for (size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(sims[i]->Stop(), 0);
+        auto flash = sealtest::ReadFile(dir_ + "/flash" + std::to_string(i));
+        auto expected = sealtest::ReadFile(image);
+        ASSERT_GE(flash.size(), expected.size()) << names[i];
+        EXPECT_TRUE(std::equal(expected.begin(), expected.end(), flash.begin())) << names[i];
+    }
+
+    // One server named twice is one board named twice.
+    auto twice = RunCli({"flash", image, "--cpu", "VireoC_TO2", "--port", names[0], "--port", names[0]});
+    EXPECT_EQ(twice.status, 2) << twice.err;
+    EXPECT_NE(twice.err.find("named twice"), std::string::npos) << twice.err;
 }
 
 TEST_F(NetCli, RefusedConnectionIsAClearError) {

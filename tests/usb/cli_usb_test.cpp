@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <regex>
+#include <sstream>
 
 #include "host_process.h"
 #include "umockdev_board.h"
@@ -50,6 +52,41 @@ TEST_F(CliOverUsb, FlashesNorThroughLibusb) {
     EXPECT_TRUE(sim().WaitForStderr("USB: the device re-enumerated as /dev/bus/usb/001/003")) << sim().Stderr();
     auto status = Cli({"sekurel-status", "--cpu", "VireoC_TO2", "--usb"});
     EXPECT_EQ(status.status, 0) << status.out << status.err;
+    EXPECT_EQ(sim().Stop(), 0);
+    auto flash = sealtest::ReadFile(dump);
+    auto expected = sealtest::ReadFile(image);
+    ASSERT_GE(flash.size(), expected.size());
+    EXPECT_TRUE(std::equal(expected.begin(), expected.end(), flash.begin()));
+}
+
+TEST_F(CliOverUsb, PortsListsTheDeviceByLocationAndItOpensThere) {
+    std::string dump = dir_ + "/flash.out";
+    StartBoard("VireoC_TO2", {"--dump-flash", dump});
+    auto ports = Cli({"ports"});
+    ASSERT_EQ(ports.status, 0) << ports.err;
+    std::istringstream lines(ports.out);
+    std::string line;
+    std::string location;
+    while (std::getline(lines, line)) {
+        if (line.find("--usb-device") != std::string::npos) location = line.substr(0, line.find(' '));
+    }
+    ASSERT_FALSE(location.empty()) << ports.out;
+    // The bus, then the hub ports: what the kernel calls the device's place.
+    EXPECT_TRUE(std::regex_match(location, std::regex("[0-9]+-[0-9]+(\\.[0-9]+)*"))) << location;
+    EXPECT_NE(ports.out.find("2b4e:7a31"), std::string::npos) << ports.out;
+
+    std::string image = dir_ + "/image.bin";
+    {
+        std::ofstream out(image, std::ios::binary);
+        for (size_t i = 0; i < 0x6000; ++i) out.put(static_cast<char>(5 + i * 7 + (i >> 8)));
+    }
+    auto run = Cli({"flash", image, "--cpu", "VireoC_TO2", "--usb-device", location, "--progress", "none"});
+    EXPECT_EQ(run.status, 0) << run.out << run.err;
+    EXPECT_NE(run.out.find("USB is using"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("Flashing Completed"), std::string::npos) << run.out << run.err;
+    auto elsewhere = Cli({"flash", image, "--cpu", "VireoC_TO2", "--usb-device", location + ".9"});
+    EXPECT_EQ(elsewhere.status, 1);
+    EXPECT_NE(elsewhere.err.find("No USB detected!"), std::string::npos) << elsewhere.err;
     EXPECT_EQ(sim().Stop(), 0);
     auto flash = sealtest::ReadFile(dump);
     auto expected = sealtest::ReadFile(image);

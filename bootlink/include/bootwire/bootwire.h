@@ -14,6 +14,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace bootwire {
 
@@ -98,6 +99,35 @@ BOOTWIRE_EXPORT std::unique_ptr<Transport> OpenSerial(const std::string& port, i
 // Finds and opens the USB boot device (or the virtual board's USB socket when the
 // environment variable BOOTWIRE_USB_SIM names one). Diagnostics go to stdout.
 BOOTWIRE_EXPORT std::unique_ptr<Transport> OpenUsb(Error* error, std::string* detail);
+
+// Opens the USB boot device at `location`, as ListPorts() names it: "BUS-PORT.PORT"
+// for a device on a USB bus (the bus number, then the hub ports from the root), or
+// "sim:NAME" for a virtual board whose socket BOOTWIRE_USB_SIM names or holds. Prints
+// nothing; Error::NotFound when no boot device sits there.
+BOOTWIRE_EXPORT std::unique_ptr<Transport> OpenUsbAt(const std::string& location, Error* error, std::string* detail);
+
+// A port or USB boot device a board may be reached on. Texts are empty where the
+// system does not tell them.
+struct PortInfo {
+    enum class Kind { Serial, UsbBoot };
+    Kind kind = Kind::Serial;
+    // What OpenSerial takes (a serial port) or OpenUsbAt takes (a USB boot device).
+    std::string name;
+    // A serial port's name that stays with the adapter (its /dev/serial/by-id entry).
+    std::string stableName;
+    // What the hardware calls itself ("FT232R USB UART"), or what it is ("on-board UART").
+    std::string description;
+    // The USB device behind the port or the boot device itself; 0 when there is none.
+    uint16_t usbVendor = 0;
+    uint16_t usbProduct = 0;
+    std::string usbSerial;
+};
+
+// The serial ports with hardware behind them, then the USB boot devices, each group
+// sorted by name. The window and the command line offer the same list.
+BOOTWIRE_EXPORT std::vector<PortInfo> ListPorts();
+// The serial ports alone, without looking on the USB buses.
+BOOTWIRE_EXPORT std::vector<PortInfo> ListSerialPorts();
 
 // The protocol over one transport. Methods return Error::Ok or what went wrong;
 // ErrorDetail() tells the last failure in words.

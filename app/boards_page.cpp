@@ -1,0 +1,308 @@
+#include "app/boards_page.h"
+
+#include <bootwire/bootwire.h>
+
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSet>
+#include <QTableWidget>
+#include <QVBoxLayout>
+#include <mutex>
+
+#include "download/run_plan.h"
+
+namespace {
+
+constexpr int kRefreshMs = 200;
+enum Column { kBoard, kProgress, kPhase, kBytes, kRate, kResult, kLog, kColumns };
+constexpr int kAddressRole = Qt::UserRole;
+constexpr int kUsbRole = Qt::UserRole + 1;
+constexpr int kNameRole = Qt::UserRole + 2;
+
+QString FromStd(const std::string& text) { return QString::fromStdString(text); }
+
+QString RateText(double bytesPerSecond) {
+    if (bytesPerSecond <= 0) return {};
+    if (bytesPerSecond >= 1024.0 * 1024.0) {
+        return QStringLiteral("%1 MiB/s").arg(bytesPerSecond / (1024.0 * 1024.0), 0, 'f', 1);
+    }
+    return QStringLiteral("%1 KiB/s").arg(bytesPerSecond / 1024.0, 0, 'f', 1);
+}
+
+QString PhaseText(const sealbench::BoardStatus& status) {
+    switch (status.state) {
+        case sealbench::BoardState::Waiting:
+            return QStringLiteral("waiting");
+        case sealbench::BoardState::Opening:
+            return QStringLiteral("opening");
+        case sealbench::BoardState::Running:
+            return status.caption.empty() ? QStringLiteral("Memory init") : FromStd(status.caption);
+        case sealbench::BoardState::Succeeded:
+            return QStringLiteral("done");
+        case sealbench::BoardState::Stopped:
+            return QStringLiteral("stopped");
+        default:
+            return QStringLiteral("failed");
+    }
+}
+
+}  // namespace
+
+// One board's status log and diagnostics, kept for its "Log" button. Called from the
+// board's threads.
+class CBoardsPage::BoardLog : public sealbench::RunView {
+public:
+    void AppendLog(std::string_view line, int) override { Add(line); }
+    void SetProgressRange(int64_t, int64_t) override {}
+    void SetProgressPosition(int64_t) override {}
+    void SetProgressCaption(std::string_view) override {}
+    void Diagnostic(std::string_view text) override { Add(text); }
+
+    QString Text() const {
+        std::lock_guard lock(mutex_);
+        return lines_.join(QLatin1Char('\n'));
+    }
+
+private:
+    void Add(std::string_view text) {
+        QString line = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+        while (line.endsWith(QLatin1Char('\n')) || line.endsWith(QLatin1Char('\r'))) line.chop(1);
+        if (line.isEmpty()) return;
+        std::lock_guard lock(mutex_);
+        lines_ << line;
+    }
+
+    mutable std::mutex mutex_;
+    QStringList lines_;
+};
+
+CBoardsPage::CBoardsPage(WindowSide window, std::vector<CSealbenchDlg::ExtraPort> virtualBoards, QWidget* parent)
+    : QWidget(parent), window_(std::move(window)), virtualBoards_(std::move(virtualBoards)) {
+    candidates_ = new QListWidget(this);
+    candidates_->setObjectName(QStringLiteral("boardCandidates"));
+    refreshButton_ = new QPushButton(QStringLiteral("Refresh"), this);
+    refreshButton_->setObjectName(QStringLiteral("refreshBoards"));
+    flashAllButton_ = new QPushButton(QStringLiteral("Flash all"), this);
+    flashAllButton_->setObjectName(QStringLiteral("flashAll"));
+    stopButton_ = new QPushButton(QStringLiteral("Stop"), this);
+    stopButton_->setObjectName(QStringLiteral("stopBoards"));
+    stopButton_->setEnabled(false);
+    messageLabel_ = new QLabel(this);
+    messageLabel_->setObjectName(QStringLiteral("boardsMessage"));
+    messageLabel_->setWordWrap(true);
+
+    table_ = new QTableWidget(0, kColumns, this);
+    table_->setObjectName(QStringLiteral("boardTable"));
+    table_->setHorizontalHeaderLabels({QStringLiteral("Board"), QStringLiteral("Progress"), QStringLiteral("Phase"),
+                                       QStringLiteral("Bytes"), QStringLiteral("Rate"), QStringLiteral("Result"),
+                                       QString()});
+    table_->verticalHeader()->hide();
+    table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    table_->setSelectionMode(QAbstractItemView::NoSelection);
+    table_->horizontalHeader()->setSectionResizeMode(kResult, QHeaderView::Stretch);
+    table_->horizontalHeader()->setSectionResizeMode(kBoard, QHeaderView::ResizeToContents);
+
+    auto* listRow = new QHBoxLayout;
+    listRow->addWidget(candidates_, 1);
+    auto* listButtons = new QVBoxLayout;
+    listButtons->addWidget(refreshButton_);
+    listButtons->addStretch(1);
+    listRow->addLayout(listButtons);
+    auto* actions = new QHBoxLayout;
+    actions->addWidget(new QLabel(QStringLiteral("Runs the Download page's settings on every ticked board."), this), 1);
+    actions->addWidget(stopButton_);
+    actions->addWidget(flashAllButton_);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(new QLabel(QStringLiteral("Ports and USB boot devices:"), this));
+    layout->addLayout(listRow, 1);
+    layout->addLayout(actions);
+    layout->addWidget(messageLabel_);
+    layout->addWidget(table_, 2);
+
+    connect(refreshButton_, &QPushButton::clicked, this, &CBoardsPage::RefreshBoards);
+    connect(flashAllButton_, &QPushButton::clicked, this, &CBoardsPage::OnFlashAll);
+    connect(stopButton_, &QPushButton::clicked, this, &CBoardsPage::OnStop);
+    connect(&timer_, &QTimer::timeout, this, &CBoardsPage::UpdateRows);
+    RefreshBoards();
+}
+
+CBoardsPage::~CBoardsPage() {
+    // Each board stops and its threads end before the views they report to go.
+    for (auto& run : runs_) run->Stop();
+    runs_.clear();
+    RestoreWindowHold();
+}
+
+void CBoardsPage::RefreshBoards() {
+    QSet<QString> ticked;
+    for (int i = 0; i < candidates_->count(); ++i) {
+        if (candidates_->item(i)->checkState() == Qt::Checked)
+            ticked << candidates_->item(i)->data(kNameRole).toString();
+    }
+    candidates_->clear();
+    auto add = [&](const QString& label, const QString& name, bool usb, const QString& address) {
+        auto* item = new QListWidgetItem(label, candidates_);
+        item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsUserCheckable);
+        item->setCheckState(ticked.contains(name) ? Qt::Checked : Qt::Unchecked);
+        item->setData(kNameRole, name);
+        item->setData(kUsbRole, usb);
+        item->setData(kAddressRole, address);
+    };
+    for (const CSealbenchDlg::ExtraPort& board : virtualBoards_) {
+        add(QStringLiteral("%1  %2").arg(board.path, board.label), board.path, false, board.path);
+    }
+    for (const bootwire::PortInfo& port : bootwire::ListPorts()) {
+        const bool usb = port.kind == bootwire::PortInfo::Kind::UsbBoot;
+        const QString name = FromStd(usb ? sealbench::UsbBoardName(port.name) : port.name);
+        QString details = FromStd(port.description);
+        if (!port.usbSerial.empty()) details += QStringLiteral(", serial ") + FromStd(port.usbSerial);
+        if (!port.stableName.empty()) details += QStringLiteral(" (%1)").arg(FromStd(port.stableName));
+        add(QStringLiteral("%1  %2").arg(name, details), name, usb, FromStd(port.name));
+    }
+}
+
+void CBoardsPage::ShowMessage(const QString& text) { messageLabel_->setText(text); }
+
+void CBoardsPage::OnFlashAll() {
+    if (Running()) return;
+    if (window_.downloadBusy && window_.downloadBusy()) {
+        ShowMessage(QStringLiteral("The Download page is running; wait for it to end."));
+        return;
+    }
+    const sealbench::RunSettings settings = window_.settings();
+    if (std::optional<std::string_view> refusal = sealbench::RefuseProcessor(settings)) {
+        ShowMessage(QString::fromUtf8(refusal->data(), static_cast<qsizetype>(refusal->size())).trimmed());
+        return;
+    }
+    if (sealbench::Result<sealbench::RunPlan> plan = sealbench::MakeRunPlan(settings); !plan.Ok()) {
+        ShowMessage(QStringLiteral("Error! - ") + FromStd(plan.outcome.message).trimmed());
+        return;
+    }
+    std::vector<sealbench::BoardAddress> boards;
+    for (int i = 0; i < candidates_->count(); ++i) {
+        const QListWidgetItem* item = candidates_->item(i);
+        if (item->checkState() != Qt::Checked) continue;
+        boards.push_back({item->data(kNameRole).toString().toStdString(), item->data(kUsbRole).toBool(),
+                          item->data(kAddressRole).toString().toStdString()});
+    }
+    if (boards.empty()) {
+        ShowMessage(QStringLiteral("Tick the boards to flash first."));
+        return;
+    }
+    ShowMessage({});
+    runs_.clear();
+    logs_.clear();
+    ReleaseWindowHold(boards);
+    table_->setRowCount(static_cast<int>(boards.size()));
+    for (size_t i = 0; i < boards.size(); ++i) {
+        const int row = static_cast<int>(i);
+        logs_.push_back(std::make_unique<BoardLog>());
+        runs_.push_back(std::make_unique<sealbench::BoardRun>(boards[i], *logs_.back()));
+        table_->setItem(row, kBoard, new QTableWidgetItem(FromStd(boards[i].name)));
+        auto* bar = new QProgressBar(table_);
+        bar->setObjectName(QStringLiteral("boardProgress"));
+        table_->setCellWidget(row, kProgress, bar);
+        for (int column : {kPhase, kBytes, kRate, kResult}) table_->setItem(row, column, new QTableWidgetItem);
+        auto* logButton = new QPushButton(QStringLiteral("Log"), table_);
+        logButton->setObjectName(QStringLiteral("boardLog"));
+        connect(logButton, &QPushButton::clicked, this, [this, row] { ShowLog(row); });
+        table_->setCellWidget(row, kLog, logButton);
+    }
+    for (auto& run : runs_) run->Start(settings, 0);
+    flashAllButton_->setEnabled(false);
+    refreshButton_->setEnabled(false);
+    stopButton_->setEnabled(true);
+    timer_.start(kRefreshMs);
+    UpdateRows();
+}
+
+void CBoardsPage::OnStop() {
+    for (auto& run : runs_) run->Stop();
+}
+
+void CBoardsPage::UpdateRows() {
+    bool everyEnded = true;
+    for (size_t i = 0; i < runs_.size(); ++i) {
+        const int row = static_cast<int>(i);
+        const sealbench::BoardStatus status = runs_[i]->Status();
+        everyEnded = everyEnded && sealbench::BoardEnded(status.state);
+        if (auto* bar = qobject_cast<QProgressBar*>(table_->cellWidget(row, kProgress))) {
+            // An empty range would make the bar a busy indicator.
+            bar->setRange(0, 1000);
+            bar->setValue(status.progressMax > 0 ? static_cast<int>(status.progress * 1000 / status.progressMax) : 0);
+            if (status.state == sealbench::BoardState::Succeeded) bar->setValue(bar->maximum());
+        }
+        table_->item(row, kPhase)->setText(PhaseText(status));
+        table_->item(row, kBytes)->setText(status.bytesSent > 0 ? QString::number(status.bytesSent) : QString());
+        table_->item(row, kRate)->setText(RateText(status.bytesPerSecond));
+        QTableWidgetItem* result = table_->item(row, kResult);
+        if (status.state == sealbench::BoardState::Succeeded) {
+            result->setText(QStringLiteral("OK"));
+            result->setForeground(QColor(0, 128, 0));
+        } else if (sealbench::BoardEnded(status.state)) {
+            result->setText(QStringLiteral("FAILED - ") + FromStd(status.reason));
+            result->setForeground(QColor(192, 0, 0));
+            result->setToolTip(FromStd(status.reason));
+        }
+    }
+    if (!everyEnded) return;
+    timer_.stop();
+    RestoreWindowHold();
+    flashAllButton_->setEnabled(true);
+    refreshButton_->setEnabled(true);
+    stopButton_->setEnabled(false);
+    emit allEnded();
+}
+
+void CBoardsPage::ShowLog(int row) {
+    if (row < 0 || static_cast<size_t>(row) >= logs_.size()) return;
+    QDialog dialog(this);
+    dialog.setObjectName(QStringLiteral("boardLogDialog"));
+    dialog.setWindowTitle(table_->item(row, kBoard)->text());
+    auto* text = new QPlainTextEdit(logs_[static_cast<size_t>(row)]->Text(), &dialog);
+    text->setObjectName(QStringLiteral("boardLogText"));
+    text->setReadOnly(true);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, &dialog);
+    connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    auto* layout = new QVBoxLayout(&dialog);
+    layout->addWidget(text);
+    layout->addWidget(buttons);
+    dialog.resize(560, 320);
+    dialog.exec();
+}
+
+void CBoardsPage::ReleaseWindowHold(const std::vector<sealbench::BoardAddress>& boards) {
+    // The window keeps its chosen port and the first USB boot device open; a board
+    // of this run may be one of them, and both are exclusive.
+    bootwire::Link* serial = window_.links.serial;
+    bootwire::Link* usb = window_.links.usb;
+    for (const sealbench::BoardAddress& board : boards) {
+        if (board.usb && usb && usb->IsOpen()) {
+            usb->Detach();
+            // The Download page finds the device again before its next run.
+            if (window_.session) window_.session->flashingDownloadDone = true;
+        }
+        if (!board.usb && serial && serial->IsOpen() && serial->transport()->Describe() == board.port) {
+            releasedSerialPort_ = FromStd(board.port);
+            releasedFor_ = window_.settings().processor;
+            serial->Detach();
+        }
+    }
+}
+
+void CBoardsPage::RestoreWindowHold() {
+    if (releasedSerialPort_.isEmpty() || !window_.links.serial) return;
+    bootwire::Error error = bootwire::Error::Ok;
+    std::string detail;
+    auto transport = bootwire::OpenSerial(releasedSerialPort_.toStdString(), sealbench::PresetOf(releasedFor_).lineMode,
+                                          &error, &detail);
+    if (transport) window_.links.serial->Attach(std::move(transport));
+    releasedSerialPort_.clear();
+}

@@ -1,0 +1,314 @@
+// sealbench-cli download and flash on several boards at once, against real vireo-sim
+// processes: prefixed log lines, the summary, boards that fail alone, retries,
+// usage errors, Ctrl-C, and the ports command.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <condition_variable>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <thread>
+
+#include "cli_process.h"
+#include "sim_process.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using sealtest::RunCli;
+using sealtest::SimProcess;
+using Lines = std::vector<std::string>;
+
+bool StartsWith(const std::string& text, const std::string& prefix) { return text.rfind(prefix, 0) == 0; }
+
+// sealbench-cli running beside the test, its output read as it comes.
+class CliChild {
+public:
+    explicit CliChild(const std::vector<std::string>& args) {
+        int out[2];
+        if (pipe2(out, O_CLOEXEC) != 0) return;
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+        std::vector<std::string> all{SEALBENCH_CLI_PATH};
+        all.insert(all.end(), args.begin(), args.end());
+        std::vector<char*> argv;
+        for (std::string& a : all) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
+        posix_spawn_file_actions_destroy(&actions);
+        close(out[1]);
+        fd_ = out[0];
+        reader_ = std::thread([this] {
+            char buffer[1024];
+            ssize_t n;
+            while ((n = read(fd_, buffer, sizeof buffer)) > 0) {
+                std::lock_guard lock(mutex_);
+                out_.append(buffer, static_cast<size_t>(n));
+                grew_.notify_all();
+            }
+        });
+    }
+    ~CliChild() {
+        if (pid_ > 0) {
+            kill(pid_, SIGKILL);
+            Wait(10s);
+        }
+        if (reader_.joinable()) reader_.join();
+        close(fd_);
+    }
+
+    bool WaitForOutput(const std::string& text, std::chrono::seconds limit = 60s) {
+        std::unique_lock lock(mutex_);
+        return grew_.wait_for(lock, limit, [&] { return out_.find(text) != std::string::npos; });
+    }
+    void Signal(int signal) { kill(pid_, signal); }
+    // The exit status, or -1 when the process did not end within `limit`.
+    int Wait(std::chrono::seconds limit) {
+        auto deadline = std::chrono::steady_clock::now() + limit;
+        int status = 0;
+        while (waitpid(pid_, &status, WNOHANG) == 0) {
+            if (std::chrono::steady_clock::now() > deadline) return -1;
+            std::this_thread::sleep_for(20ms);
+        }
+        pid_ = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    std::string Output() {
+        if (reader_.joinable()) reader_.join();
+        return out_;
+    }
+
+private:
+    pid_t pid_ = -1;
+    int fd_ = -1;
+    std::thread reader_;
+    std::mutex mutex_;
+    std::condition_variable grew_;
+    std::string out_;
+};
+
+class CliBoards : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/sealbench-cliboards-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        dir_ = pattern;
+        usbFolder_ = dir_ + "/usb";
+        std::filesystem::create_directory(usbFolder_);
+        setenv("BOOTWIRE_USB_SIM", usbFolder_.c_str(), 1);
+    }
+    void TearDown() override {
+        unsetenv("BOOTWIRE_USB_SIM");
+        sims_.clear();
+        std::filesystem::remove_all(dir_);
+    }
+
+    std::string Image(size_t size, uint32_t seed) {
+        std::string path = dir_ + "/image" + std::to_string(seed) + ".bin";
+        std::ofstream out(path, std::ios::binary);
+        uint32_t x = seed;
+        for (size_t i = 0; i < size; ++i) {
+            x = x * 1103515245u + 12345u;
+            out.put(static_cast<char>(x >> 16));
+        }
+        return path;
+    }
+
+    // A VireoC_TO2 board; `usbName` serves it in the USB folder as sim:NAME too.
+    SimProcess& Board(const std::string& name, std::vector<std::string> extra = {}, bool usb = false) {
+        extra.insert(extra.end(), {"--dump-flash", dir_ + "/" + name + ".flash"});
+        if (usb) extra.insert(extra.end(), {"--usb-socket", usbFolder_ + "/" + name + ".sock"});
+        sims_.push_back(std::make_unique<SimProcess>("VireoC_TO2", extra));
+        EXPECT_TRUE(sims_.back()->ok()) << sims_.back()->error();
+        return *sims_.back();
+    }
+
+    void ExpectFlashHolds(SimProcess& sim, const std::string& name, const std::string& image) {
+        EXPECT_EQ(sim.Stop(), 0);
+        auto flash = sealtest::ReadFile(dir_ + "/" + name + ".flash");
+        auto expected = sealtest::ReadFile(image);
+        ASSERT_GE(flash.size(), expected.size()) << name;
+        EXPECT_TRUE(std::equal(expected.begin(), expected.end(), flash.begin())) << name;
+    }
+
+    // The summary lines at the end of the output, one per board.
+    static Lines Summary(const Lines& out, size_t boards) {
+        return out.size() < boards ? out : Lines(out.end() - static_cast<long>(boards), out.end());
+    }
+
+    std::string dir_;
+    std::string usbFolder_;
+    std::vector<std::unique_ptr<SimProcess>> sims_;
+};
+
+TEST_F(CliBoards, FourSerialAndTwoUsbBoardsFlashedInOneRun) {
+    std::vector<SimProcess*> serial;
+    for (int i = 0; i < 4; ++i) serial.push_back(&Board("s" + std::to_string(i)));
+    SimProcess& u0 = Board("u0", {}, true);
+    SimProcess& u1 = Board("u1", {}, true);
+    std::string image = Image(0x14000, 11);
+    std::vector<std::string> args = {"flash", image, "--cpu", "VireoC_TO2", "--progress", "plain"};
+    std::vector<std::string> names;
+    for (int i = 0; i < 4; ++i) {
+        // Serial and USB boards interleaved: the summary keeps this order.
+        args.insert(args.end(), {"--port", serial[static_cast<size_t>(i)]->serial()});
+        names.push_back(serial[static_cast<size_t>(i)]->serial());
+        if (i < 2) {
+            std::string location = i == 0 ? "sim:u0" : "sim:u1";
+            args.insert(args.end(), {"--usb-device", location});
+            names.push_back("usb:" + location);
+        }
+    }
+    auto run = RunCli(args, 180s);
+    EXPECT_EQ(run.status, 0) << run.out << run.err;
+    Lines lines = run.OutLines();
+    Lines summary = Summary(lines, 6);
+    for (size_t i = 0; i < names.size(); ++i) {
+        EXPECT_TRUE(StartsWith(summary[i], names[i] + ": OK ")) << summary[i];
+        EXPECT_NE(summary[i].find("1 try)"), std::string::npos) << summary[i];
+        // Every board's own log, prefixed with its name.
+        EXPECT_NE(std::find(lines.begin(), lines.end(), "[" + names[i] + "] Flashing Completed"), lines.end());
+        EXPECT_NE(std::find(lines.begin(), lines.end(), "[" + names[i] + "] VireoC Sealbench ver 1.3s"), lines.end());
+        EXPECT_NE(run.err.find("[" + names[i] + "] Flash Program:"), std::string::npos);
+    }
+    EXPECT_NE(std::find(lines.begin(), lines.end(), "[usb:sim:u1] USB is using"), lines.end());
+    for (size_t i = 0; i < lines.size() - 6; ++i) EXPECT_TRUE(StartsWith(lines[i], "[")) << lines[i];
+    for (int i = 0; i < 4; ++i) ExpectFlashHolds(*serial[static_cast<size_t>(i)], "s" + std::to_string(i), image);
+    ExpectFlashHolds(u0, "u0", image);
+    ExpectFlashHolds(u1, "u1", image);
+}
+
+TEST_F(CliBoards, AFaultedBoardFailsAloneAndTheSummaryNamesIt) {
+    SimProcess& good = Board("good");
+    SimProcess& bad = Board("bad", {"--fault", "status-word:2:0x00B2ABCD"});
+    SimProcess& other = Board("other", {}, true);
+    std::string image = Image(0x8000, 12);
+    auto run = RunCli({"flash", image, "--cpu", "VireoC_TO2", "--port", good.serial(), "--port", bad.serial(),
+                       "--usb-device", "sim:other", "--progress", "none"},
+                      120s);
+    EXPECT_EQ(run.status, 1) << run.out;
+    Lines summary = Summary(run.OutLines(), 3);
+    EXPECT_TRUE(StartsWith(summary[0], good.serial() + ": OK ")) << summary[0];
+    EXPECT_TRUE(StartsWith(summary[1], bad.serial() + ": FAILED - Flashing Program Error ")) << summary[1];
+    EXPECT_TRUE(StartsWith(summary[2], "usb:sim:other: OK ")) << summary[2];
+    EXPECT_NE(run.out.find("[" + bad.serial() + "] Error!!- Reason: Flashing Program Error"), std::string::npos);
+    ExpectFlashHolds(good, "good", image);
+    ExpectFlashHolds(other, "other", image);
+}
+
+TEST_F(CliBoards, ABoardKilledMidRunFailsAloneWithinTheBound) {
+    SimProcess& a = Board("a", {"--pace"});
+    SimProcess& doomed = Board("doomed", {"--pace"});
+    std::string image = Image(0x8000, 13);  // a few seconds on the paced line
+    auto started = std::chrono::steady_clock::now();
+    CliChild cli({"flash", image, "--cpu", "VireoC_TO2", "--mem-init", "none", "--port", a.serial(), "--port",
+                  doomed.serial(), "--progress", "none"});
+    ASSERT_TRUE(cli.WaitForOutput("[" + doomed.serial() + "] UART is using"));
+    doomed.Signal(SIGKILL);
+    EXPECT_EQ(cli.Wait(120s), 1);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 90s);
+    std::string out = cli.Output();
+    EXPECT_NE(out.find(a.serial() + ": OK "), std::string::npos) << out;
+    EXPECT_NE(out.find(doomed.serial() + ": FAILED - Downloading Error"), std::string::npos) << out;
+    ExpectFlashHolds(a, "a", image);
+}
+
+TEST_F(CliBoards, CtrlCStopsEveryBoardAndPrintsTheSummary) {
+    SimProcess& a = Board("a", {"--pace"});
+    SimProcess& b = Board("b", {"--pace"});
+    std::string image = Image(0x40000, 14);  // far longer than the test waits
+    auto started = std::chrono::steady_clock::now();
+    CliChild cli({"flash", image, "--cpu", "VireoC_TO2", "--mem-init", "none", "--port", a.serial(), "--port",
+                  b.serial(), "--progress", "none"});
+    ASSERT_TRUE(cli.WaitForOutput("[" + a.serial() + "] UART is using"));
+    ASSERT_TRUE(cli.WaitForOutput("[" + b.serial() + "] UART is using"));
+    cli.Signal(SIGINT);
+    EXPECT_EQ(cli.Wait(30s), 1);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 60s);
+    std::string out = cli.Output();
+    EXPECT_NE(out.find(a.serial() + ": FAILED - Stopped "), std::string::npos) << out;
+    EXPECT_NE(out.find(b.serial() + ": FAILED - Stopped "), std::string::npos) << out;
+}
+
+TEST_F(CliBoards, RetryGetsPastAOneOffFault) {
+    SimProcess& flaky = Board("flaky", {"--fault", "reg-word:1"});
+    SimProcess& steady = Board("steady");
+    std::string image = Image(0x4000, 15);
+    auto run = RunCli({"download", image, "--cpu", "VireoC_TO2", "--port", flaky.serial(), "--port", steady.serial(),
+                       "--retry", "2", "--progress", "none"});
+    EXPECT_EQ(run.status, 0) << run.out;
+    Lines summary = Summary(run.OutLines(), 2);
+    EXPECT_TRUE(StartsWith(summary[0], flaky.serial() + ": OK ")) << summary[0];
+    EXPECT_NE(summary[0].find("2 tries)"), std::string::npos) << summary[0];
+    EXPECT_NE(summary[1].find("1 try)"), std::string::npos) << summary[1];
+
+    // One board with --retry prints as one board does: no prefix, no summary.
+    SimProcess& alone = Board("alone", {"--fault", "reg-word:1"});
+    auto single = RunCli(
+        {"download", image, "--cpu", "VireoC_TO2", "--port", alone.serial(), "--retry", "1", "--progress", "none"});
+    EXPECT_EQ(single.status, 0) << single.out;
+    Lines lines = single.OutLines();
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.front(), "VireoC Sealbench ver 1.3s");
+    EXPECT_EQ(lines.back(), "Downloading Complete - Program executing at 0x80004000");
+}
+
+TEST_F(CliBoards, UsageErrorsAndNoUsbDevice) {
+    SimProcess& board = Board("one");
+    std::string image = Image(0x1000, 16);
+    auto twice = RunCli({"flash", image, "--cpu", "VireoC_TO2", "--port", board.serial(), "--port", board.serial()});
+    EXPECT_EQ(twice.status, 2);
+    EXPECT_NE(twice.err.find("named twice"), std::string::npos) << twice.err;
+    EXPECT_TRUE(twice.out.empty());
+    auto usbTwice = RunCli({"flash", image, "--cpu", "VireoC_TO2", "--usb-device", "sim:x", "--usb-device", "sim:x"});
+    EXPECT_EQ(usbTwice.status, 2);
+    auto allAndPort = RunCli({"flash", image, "--cpu", "VireoC_TO2", "--usb", "all", "--port", board.serial()});
+    EXPECT_EQ(allAndPort.status, 2);
+    EXPECT_EQ(RunCli({"flash", image, "--cpu", "VireoC_TO2", "--port", board.serial(), "--retry", "-1"}).status, 2);
+    // --port stays once-only where one board is all a command talks to.
+    EXPECT_EQ(RunCli({"read", "80000000", "--cpu", "VireoC_TO2", "--port", "a", "--port", "b"}).status, 2);
+
+    auto none = RunCli({"flash", image, "--cpu", "VireoC_TO2", "--usb", "all"});
+    EXPECT_EQ(none.status, 1);
+    EXPECT_NE(none.err.find("No USB detected!"), std::string::npos) << none.err;
+    auto absent = RunCli({"flash", image, "--cpu", "VireoC_TO2", "--usb-device", "sim:absent"});
+    EXPECT_EQ(absent.status, 1);
+    EXPECT_NE(absent.err.find("No USB detected!"), std::string::npos) << absent.err;
+}
+
+TEST_F(CliBoards, UsbAllAndThePortsList) {
+    SimProcess& u0 = Board("u0", {}, true);
+    SimProcess& u1 = Board("u1", {}, true);
+    auto ports = RunCli({"ports"});
+    EXPECT_EQ(ports.status, 0);
+    Lines lines = ports.OutLines();
+    auto line = [&](const std::string& name) {
+        auto found =
+            std::find_if(lines.begin(), lines.end(), [&](const std::string& l) { return StartsWith(l, name); });
+        return found == lines.end() ? std::string() : *found;
+    };
+    EXPECT_NE(line("sim:u0 ").find("--usb-device"), std::string::npos) << ports.out;
+    EXPECT_NE(line("sim:u1 ").find("2b4e:7a31"), std::string::npos) << ports.out;
+
+    std::string image = Image(0x2000, 17);
+    auto all = RunCli({"flash", "--usb", "all", image, "--cpu", "VireoC_TO2", "--progress", "none"});
+    EXPECT_EQ(all.status, 0) << all.out << all.err;
+    Lines summary = Summary(all.OutLines(), 2);
+    EXPECT_TRUE(StartsWith(summary[0], "usb:sim:u0: OK ")) << summary[0];
+    EXPECT_TRUE(StartsWith(summary[1], "usb:sim:u1: OK ")) << summary[1];
+    // "--usb IMAGE" still reads as the first device and an image; with --retry, the
+    // first device is found by its location and printed as one board.
+    ASSERT_TRUE(u0.WaitForStderr("USB device re-enumerates"));
+    auto first = RunCli({"download", "--usb", image, "--cpu", "VireoC_TO2", "--mem-init", "none", "--progress", "none",
+                         "--retry", "1"});
+    EXPECT_EQ(first.status, 0) << first.out << first.err;
+    EXPECT_EQ(first.OutLines(), (Lines{"VireoC Sealbench ver 1.3s", "USB is using",
+                                       "Downloading Complete - Program executing at 0x80004000"}));
+    ExpectFlashHolds(u0, "u0", image);
+    ExpectFlashHolds(u1, "u1", image);
+}
+
+}  // namespace
