@@ -29,7 +29,7 @@ def value_kind(option, cpus, faults, has_ports):
     if not option.value:
         return None
     if names & PORT_OPTIONS:
-        return "_sealbench_ports" + (" sealbench-cli" if has_ports else "")
+        return "_sealbench_ports" + (' sealbench-cli "$prev"' if has_ports else "")
     if names & CPU_OPTIONS:
         return f"COMPREPLY=($(compgen -W {quote(cpus)} -- \"$cur\"))"
     if "--fault" in names and faults:
@@ -55,10 +55,12 @@ def cpu_types(*helps):
 
 
 PORTS = r"""
-# Ports the program itself lists (one a line, the name first), else the serial devices.
+# Ports the program itself lists for this option (a line: name, option, what it
+# is), else the serial devices.
 _sealbench_ports() {
     local ports
-    [[ -n ${1-} ]] && ports=$("$1" ports 2>/dev/null | awk '{print $1}')
+    [[ -n ${1-} ]] && ports=$("$1" ports 2>/dev/null |
+        awk -v o="$2" '$2 ~ /^-/ { if ($2 == o) print $1; next } { print $1 }')
     [[ -z $ports ]] && ports=$(compgen -G '/dev/tty[A-Z]*[0-9]*' | grep -v '^/dev/ttyS[0-9]\{2,\}')
     COMPREPLY=($(compgen -W "$ports" -- "$cur"))
 }

@@ -51,4 +51,9 @@ expect "--block --code --csf-key --help --help-all --key --super-root --type --u
 if [ -e "$dir/sealbench" ]; then
   expect "VireoB VireoC_TO1 VireoC_TO2" sealbench --simulate ""
 fi
+# Ports come from the program's own list when it is on PATH.
+if command -v sealbench-cli >/dev/null && sealbench-cli ports >/dev/null 2>&1; then
+  expect "$(sealbench-cli ports | awk '$2 == "--port" {print $1}' | sort | tr '\n' ' ' | sed 's/ $//')" \
+    sealbench-cli flash --port ""
+fi
 exit $((failures > 0))
