@@ -110,6 +110,6 @@ fi
 
 step "lintian"
 # Errors fail; warnings and notes are shown for the record.
-lintian --fail-on error --display-info --no-tag-display-limit out/packages/*.deb || fail "lintian found errors"
+lintian --fail-on error --display-info --tag-display-limit 0 out/packages/*.deb || fail "lintian found errors"
 
 echo "install test passed"
