@@ -34,13 +34,9 @@ std::string CliPath() {
 }
 
 std::string WriteImage(const std::string& path, size_t size) {
-    std::vector<char> bytes(size);
-    uint32_t x = 4242;
-    for (char& b : bytes) {
-        x = x * 1103515245u + 12345u;
-        b = static_cast<char>(x >> 16);
-    }
-    std::ofstream(path, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(size));
+    const std::vector<uint8_t> bytes = bench::RandomBytes(size, 4242);
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(size));
     return path;
 }
 

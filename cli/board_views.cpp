@@ -205,12 +205,16 @@ std::string ProgressLine(const std::string& name, size_t nameWidth, const BoardS
     return line;
 }
 
-std::string SummaryLine(const std::string& name, const BoardStatus& status, size_t width) {
-    std::string line = name + ": " + Verdict(status);
-    if (line.size() < width) line.resize(width, ' ');
+std::string SummaryLine(const std::string& name, const BoardStatus& status) { return name + ": " + Verdict(status); }
+
+std::string FiguresLine(const std::string& name, size_t nameWidth, const BoardStatus& status) {
+    std::string line = name;
+    if (line.size() < nameWidth) line.resize(nameWidth, ' ');
     double seconds = std::chrono::duration<double>(status.elapsed).count();
-    line += "  (" + std::to_string(status.bytesSent) + " bytes, " + Format("%.1f s, ", seconds) +
-            std::to_string(status.tries) + (status.tries == 1 ? " try)" : " tries)");
+    std::string verdict = status.state == BoardState::Succeeded ? "OK" : "FAILED";
+    verdict.resize(6, ' ');
+    line += "  " + verdict + Format("%12.0f bytes", static_cast<double>(status.bytesSent)) +
+            Format("  %7.1f s  ", seconds) + std::to_string(status.tries) + (status.tries == 1 ? " try" : " tries");
     return line;
 }
 

@@ -59,9 +59,12 @@ private:
     std::thread ticker_;
 };
 
-// The summary line of one board: "NAME: OK" or "NAME: FAILED - REASON", padded to
-// `width`, then its figures: "(262144 bytes, 23.4 s, 1 try)".
-std::string SummaryLine(const std::string& name, const BoardStatus& status, size_t width);
+// The summary line of one board on standard output: "NAME: OK" or "NAME: FAILED - REASON".
+std::string SummaryLine(const std::string& name, const BoardStatus& status);
+
+// One board's row of the figures table that precedes the summary on standard error:
+// name (padded to `nameWidth`), verdict, bytes sent, time and tries.
+std::string FiguresLine(const std::string& name, size_t nameWidth, const BoardStatus& status);
 
 // One board's line of the progress block, at most `columns` long.
 std::string ProgressLine(const std::string& name, size_t nameWidth, const BoardStatus& status, int columns);

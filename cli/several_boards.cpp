@@ -163,11 +163,14 @@ int RunSeveralBoards(const std::vector<BoardAddress>& boards, const RunSettings&
         allSucceeded = allSucceeded && results.back().state == BoardState::Succeeded;
     }
     if (several) {
+        // Figures for people on standard error; the verdicts, one line a board, for scripts on
+        // standard output.
         size_t width = 0;
-        for (size_t i = 0; i < runs.size(); ++i) {
-            width = std::max(width, SummaryLine(names[i], results[i], 0).find("  ("));
-        }
-        for (size_t i = 0; i < runs.size(); ++i) LogLine(SummaryLine(names[i], results[i], width));
+        for (const auto& name : names) width = std::max(width, name.size());
+        for (size_t i = 0; i < runs.size(); ++i)
+            std::fprintf(stderr, "%s\n", FiguresLine(names[i], width, results[i]).c_str());
+        std::fflush(stderr);
+        for (size_t i = 0; i < runs.size(); ++i) LogLine(SummaryLine(names[i], results[i]));
     }
     return allSucceeded ? kExitOk : kExitFailed;
 }

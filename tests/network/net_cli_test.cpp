@@ -187,7 +187,7 @@ TEST_F(NetCli, NetworkPortsAreBoardsAmongSeveral) {
     Lines lines = run.OutLines();
     ASSERT_GE(lines.size(), 3u) << run.out;
     for (size_t i = 0; i < 3; ++i) {
-        EXPECT_EQ(lines[lines.size() - 3 + i].rfind(names[i] + ": OK ", 0), 0u) << lines[lines.size() - 3 + i];
+        EXPECT_EQ(lines[lines.size() - 3 + i], names[i] + ": OK");
         EXPECT_NE(std::find(lines.begin(), lines.end(), "[" + names[i] + "] Flashing Completed"), lines.end());
     }
     // The raw port's note names its board.
