@@ -14,6 +14,7 @@ packages=(
   ser2net python3-labgrid python3-pytest
   g++-mingw-w64-x86-64-posix googletest wine wine64
   umockdev libumockdev-dev
+  dpkg-dev fakeroot lintian desktop-file-utils appstream bash-completion man-db groff-base
 )
 
 missing=()
