@@ -9,6 +9,8 @@ add_compile_definitions(_WIN32_WINNT=0x0A00 WINVER=0x0A00 NOMINMAX WIN32_LEAN_AN
 # CR LF into LF and end an image at its first 0x1A byte.
 # (C and C++ only: the resource compiler hands definitions to a shell.)
 add_compile_definitions("$<$<COMPILE_LANGUAGE:C,CXX>:O_CLOEXEC=(_O_NOINHERIT|_O_BINARY)>")
+# Opening a FIFO without blocking, so that it can be refused, has no meaning there.
+add_compile_definitions("$<$<COMPILE_LANGUAGE:C,CXX>:O_NONBLOCK=0>")
 
 # Only the CLI folder: the host's /usr/include as a whole would hide the
 # cross compiler's own C library headers.
@@ -52,3 +54,7 @@ function(sealbench_windows_manifests dir)
     sealbench_windows_manifests(${subdir})
   endforeach()
 endfunction()
+
+# zlib (fast serial flashing compresses with it) from Debian's mingw-w64 build, linked
+# in statically so that the programs still need no DLL beside them.
+set(ZLIB_USE_STATIC_LIBS ON)

@@ -12,7 +12,7 @@ packages=(
   clang libclang-rt-14-dev
   binutils hyperfine
   ser2net python3-labgrid python3-pytest
-  g++-mingw-w64-x86-64-posix googletest wine wine64
+  g++-mingw-w64-x86-64-posix libz-mingw-w64-dev googletest wine wine64
   umockdev libumockdev-dev
   dpkg-dev fakeroot lintian desktop-file-utils appstream bash-completion man-db groff-base
 )

@@ -31,6 +31,10 @@ class Option:
         braces = re.search(r"\{([^}]*)\}", self.value)
         if braces:
             return [v for v in braces.group(1).split(",") if v], False
+        # A check that names its values: "TEXT:8|16|32".
+        named = re.fullmatch(r"[A-Z]+:([A-Za-z0-9_.-]+(?:\|[A-Za-z0-9_.-]+)+)", self.value)
+        if named:
+            return named.group(1).split("|"), False
         if "|" not in self.text:
             return [], bool(self.value)
         parts = [p.strip() for p in self.text.split("|")]

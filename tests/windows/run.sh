@@ -46,7 +46,9 @@ check() { # check NAME COMMAND...: passes when the command succeeds
     if "$@"; then pass "$name"; else fail "$name"; fi
 }
 contains() { grep -qF -- "$2" "$1"; }
-last_line_is() { [ "$(tail -n1 "$1" | tr -d '\r')" = "$2" ]; }
+# The last status-log line; the run's closing figures ("Flashed ...", "Downloaded ...")
+# come after it on standard error.
+last_line_is() { [ "$(grep -vE '^(Flashed|Downloaded) [0-9]' "$1" | tail -n1 | tr -d '\r')" = "$2" ]; }
 
 start=$(date +%s)
 step() { echo "[$(($(date +%s) - start))s] $*"; }
@@ -299,7 +301,7 @@ timeout 120 wine "$cli" download "Z:$work/data/big.bin" --port $com --cpu VireoC
     >"$work/silent.cli" 2>&1 || status=$?
 took=$(($(date +%s) - t0))
 check "a silent board ends the download with exit 1 in ${took}s" \
-    bash -c "[ $status = 1 ] && [ $took -lt 60 ] && tail -n1 '$work/silent.cli' | grep -q 'Error!!- Reason: Downloading Error'"
+    bash -c "[ $status = 1 ] && [ $took -lt 60 ] && grep -q '^Error!!- Reason: Downloading Error' '$work/silent.cli'"
 stop_sim
 
 step "a board that goes away"
