@@ -45,6 +45,7 @@ struct Finished {
     rusage usage{};
     double seconds = 0;
     std::string out;
+    std::string err;
 };
 
 // Runs sealbench-cli with its stdout in a file; kills it after `limit`.
@@ -56,7 +57,8 @@ Finished RunCli(std::vector<std::string> args, const std::string& outFile, std::
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    const std::string errFile = outFile + ".err";
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     Finished f;
     auto start = Clock::now();
     pid_t pid = -1;
@@ -78,6 +80,10 @@ Finished RunCli(std::vector<std::string> args, const std::string& outFile, std::
     std::stringstream text;
     text << in.rdbuf();
     f.out = text.str();
+    std::ifstream errIn(errFile);
+    std::stringstream errText;
+    errText << errIn.rdbuf();
+    f.err = errText.str();
     return f;
 }
 
@@ -138,11 +144,11 @@ void UnpacedSixteen(const std::string& dir) {
     if (boards.empty()) return;
     Finished all = RunCli(FlashArgs(image, boards), dir + "/unpaced.out", std::chrono::seconds(600));
     boards.clear();
-    // Each summary line ends in "(BYTES bytes, SECONDS s, N try)".
-    std::regex figures(R"(: OK .*\((\d+) bytes, ([0-9.]+) s, )");
+    // The figures table on standard error: "NAME  OK  BYTES bytes  SECONDS s  N try".
+    std::regex figures(R"(\s+OK\s+(\d+) bytes\s+([0-9.]+) s\s)");
     std::vector<double> times;
     double bytes = 0;
-    std::istringstream lines(all.out);
+    std::istringstream lines(all.err);
     for (std::string line; std::getline(lines, line);) {
         std::smatch m;
         if (std::regex_search(line, m, figures)) {
