@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_files.h"
 #include "bench_result.h"
 #include "sim_process.h"
 
@@ -29,16 +30,9 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-std::string CliPath() {
-    return (std::filesystem::path(sealtest::SimExecutable()).parent_path() / "sealbench-cli").string();
-}
+using bench::CliPath;
 
-std::string WriteImage(const std::string& path, size_t size) {
-    const std::vector<uint8_t> bytes = bench::RandomBytes(size, 4242);
-    std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(size));
-    return path;
-}
+std::string WriteImage(const std::string& path, size_t size) { return bench::WriteImage(path, size, 4242); }
 
 struct Finished {
     int status = -1;
