@@ -102,7 +102,10 @@ TEST_F(CliGuard, MemInitScriptsThatCannotBeReadSayWhy) {
         if (::access("/usr/bin/setpriv", X_OK) != 0) {
             GTEST_SKIP() << "running as root without setpriv: no user to whom the script is unreadable";
         }
-        options.wrapper = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--"};
+        options.wrapper = sealtest::AsNobody();
+        if (options.wrapper.empty()) {
+            GTEST_SKIP() << "the build tree is out of reach of other users: no user to whom the script is unreadable";
+        }
     }
     auto unreadable = RunCli(with(script), options);
     EXPECT_EQ(unreadable.status, 2);

@@ -100,4 +100,15 @@ inline CliResult RunCli(const std::vector<std::string>& args, std::chrono::secon
     return RunCli(args, CliRunOptions{limit, {}, {}});
 }
 
+// setpriv's prefix that runs sealbench-cli as nobody, for tests of what another user
+// may not do. Empty when nobody cannot run it at all: a build tree inside a folder
+// only its owner may enter (a fresh clone in mktemp -d) hides the program and its
+// library from every other user.
+inline std::vector<std::string> AsNobody() {
+    const std::vector<std::string> prefix = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups",
+                                             "--"};
+    CliRunOptions probe{std::chrono::seconds(30), {}, prefix};
+    return RunCli({"--version"}, probe).status == 0 ? prefix : std::vector<std::string>{};
+}
+
 }  // namespace sealtest
