@@ -3,6 +3,8 @@
 #include <bootwire/bootwire.h>
 #include <gtest/gtest.h>
 
+#include "process_links.h"
+
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
@@ -226,7 +228,7 @@ TEST(SimLinkUsb, FacadeOverTheSocket) {
     long word = 0;
     EXPECT_EQ(bw.Vireo_ReadData(1, 0xA0000000, &word, 4, 32, 1), 1);
     EXPECT_EQ(bw.Vireo_SekurelStatus(1, 1) & 0xFF, 0x3C);
-    ProcessUsbLink().Detach();
+    CloseProcessLinks();  // the device is let go while the board still serves it
     ::unsetenv("BOOTWIRE_USB_SIM");
 }
 

@@ -7,9 +7,9 @@
 #include <filesystem>
 #include <fstream>
 
-#include "download/download_layout.h"
-#include "download/flash_libraries.h"
-#include "download/runner.h"
+#include "download/plan/download_layout.h"
+#include "download/plan/flash_libraries.h"
+#include "download/run/runner.h"
 #include "fake_board.h"
 #include "recording_view.h"
 
@@ -82,6 +82,7 @@ protected:
             return {usb_.link.get(), true, [this] {
                         ++reenumerations_;
                         framesAtReenumeration_ = usb_.board->Record().frames.size();
+                        return usb_.link.get();
                     }};
         }
         return {portChosen_ ? serial_.link.get() : nullptr, false, {}};
@@ -216,7 +217,7 @@ TEST_F(ExecuteTest, PlainDownloadOverUsb) {
     EXPECT_EQ(record.payloads[1], std::vector<uint8_t>(image.end() - 1, image.end()));
     EXPECT_EQ(record.payloads[2], std::vector<uint8_t>(image.begin(), image.begin() + 1024));
     EXPECT_TRUE(serial_.board->Record().frames.empty());
-    EXPECT_EQ(runner_->Phase(), kPhaseIdle);
+    EXPECT_EQ(runner_->Snapshot().phase, kPhaseIdle);
 }
 
 TEST_F(ExecuteTest, CombinedImageWindows) {
@@ -258,7 +259,7 @@ TEST_F(ExecuteTest, WorkerReasons) {
     s.operation = OperationType::None;
     ASSERT_TRUE(Run(s));
     EXPECT_EQ(view_.lines().back(), "Error!!- Reason: Type of Operation Undefined");
-    EXPECT_EQ(runner_->Phase(), kPhaseIdle);
+    EXPECT_EQ(runner_->Snapshot().phase, kPhaseIdle);
 }
 
 TEST_F(ExecuteTest, UserLibraryParameterBlockAndStatusWords) {
@@ -396,8 +397,8 @@ TEST_F(ExecuteTest, NandPartitionSize) {
 
 TEST_F(ExecuteTest, DebugOperationsKeepCountingLines) {
     RunSettings s = Download(ProcessorType::VireoC_TO1, Pattern(16, 21));
-    runner_->ReadMemory(s, Board(), "B8001000");
-    runner_->CheckSekurelStatus(s, Board());
+    runner_->ReadMemory(Board(), "B8001000");
+    runner_->CheckSekurelStatus(Board());
     s.memoryInit = {false, true, ""};
     EXPECT_TRUE(runner_->MemoryInitAlone(s, Board()));
     serial_.board->failRegisterWrite = serial_.board->Record().registerWrites + 1;

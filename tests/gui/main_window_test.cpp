@@ -30,9 +30,7 @@ class MainWindowTest : public ::testing::Test {
 protected:
     void SetUp() override {
         qunsetenv("BOOTWIRE_USB_SIM");
-        window = std::make_unique<CSealbenchDlg>(
-            bootwire, gui_test::ProcessLinks(),
-            std::vector<CSealbenchDlg::ExtraPort>{{kNowhere, "/nonexistent/sealbench-test-tty"}});
+        window = std::make_unique<CSealbenchDlg>(std::vector<CSealbenchDlg::ExtraPort>{{kNowhere, "/nonexistent/sealbench-test-tty"}});
         window->show();
         window->activateWindow();
         ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
@@ -61,7 +59,6 @@ protected:
         return text;
     }
 
-    BootwireClass bootwire;
     std::unique_ptr<CSealbenchDlg> window;
     CPage_Debug* page = nullptr;
     QComboBox* ports = nullptr;
@@ -245,9 +242,8 @@ namespace {
 
 TEST(MainWindowPages, FurtherPagesGetTabsAfterDownload) {
     qunsetenv("BOOTWIRE_USB_SIM");
-    BootwireClass bootwire;
     std::vector<CSealbenchDlg::ExtraPage> pages{{"CSF", [] { return std::make_unique<QLabel>("csf page"); }}};
-    CSealbenchDlg window(bootwire, gui_test::ProcessLinks(), {}, pages);
+    CSealbenchDlg window({}, pages);
     window.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
     CTabPageCtrl* tabs = window.TabHost();
@@ -262,9 +258,8 @@ TEST(MainWindowPages, FurtherPagesGetTabsAfterDownload) {
 
 TEST(MainWindowPages, WithoutAllPagesThePagesAreBuiltButNeverShown) {
     qunsetenv("BOOTWIRE_USB_SIM");
-    BootwireClass bootwire;
     std::vector<CSealbenchDlg::ExtraPage> pages{{"CSF", [] { return std::make_unique<QLabel>("csf page"); }}};
-    CSealbenchDlg window(bootwire, gui_test::ProcessLinks(), {}, pages, nullptr, false);
+    CSealbenchDlg window({}, pages, nullptr, false);
     window.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
     EXPECT_EQ(window.TabHost()->GetPageCount(), 1);
@@ -278,11 +273,10 @@ TEST(MainWindowPages, WithoutAllPagesThePagesAreBuiltButNeverShown) {
 }
 
 TEST(StartUp, AVirtualBoardThatCannotStartEndsTheProgramWithAFailure) {
-    BootwireClass bootwire;
     CSealbenchApp::Options options;
     options.simulate = "VireoC_TO2";
     options.simulatorPath = "/nonexistent/vireo-sim";
-    CSealbenchApp app(bootwire, options);
+    CSealbenchApp app(options);
     EXPECT_EQ(app.CreateMainWindow(), nullptr);
     EXPECT_EQ(app.ExitCode(), 1);
 }

@@ -24,7 +24,7 @@ class NetworkPortTest : public ::testing::Test {
 protected:
     void SetUp() override {
         qunsetenv("BOOTWIRE_USB_SIM");
-        window = std::make_unique<CSealbenchDlg>(bootwire, gui_test::ProcessLinks());
+        window = std::make_unique<CSealbenchDlg>();
         window->show();
         window->activateWindow();
         ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
@@ -47,7 +47,6 @@ protected:
         return message;
     }
 
-    BootwireClass bootwire;
     std::unique_ptr<CSealbenchDlg> window;
     QComboBox* ports = nullptr;
 };

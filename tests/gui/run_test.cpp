@@ -35,7 +35,7 @@ protected:
         options.simulate = "VireoC_TO2";
         options.simulateUsb = usb;
         options.simulatorArguments = simulatorArguments;
-        app = std::make_unique<CSealbenchApp>(bootwire, options);
+        app = std::make_unique<CSealbenchApp>(options);
         window = app->CreateMainWindow();
         ASSERT_NE(window, nullptr) << "vireo-sim did not start";
         window->show();
@@ -96,7 +96,6 @@ protected:
         return turns;
     }
 
-    BootwireClass bootwire;
     std::unique_ptr<CSealbenchApp> app;
     CSealbenchDlg* window = nullptr;
     CPage_Debug* page = nullptr;
