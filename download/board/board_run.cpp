@@ -216,7 +216,13 @@ void BoardRun::SetProgressCaption(std::string_view caption) {
     view_.SetProgressCaption(caption);
 }
 
+void BoardRun::SetProgressFigures(const ProgressFigures& figures) { view_.SetProgressFigures(figures); }
+
+void BoardRun::ResetProgress() { view_.ResetProgress(); }
+
 void BoardRun::Diagnostic(std::string_view text) { view_.Diagnostic(text); }
+
+void BoardRun::Summary(const RunSummary& summary) { view_.Summary(summary); }
 
 void BoardRun::RunEnded(bool success) { view_.RunEnded(success); }
 

@@ -83,7 +83,10 @@ private:
     void SetProgressRange(int64_t minimum, int64_t maximum) override;
     void SetProgressPosition(int64_t position) override;
     void SetProgressCaption(std::string_view caption) override;
+    void SetProgressFigures(const ProgressFigures& figures) override;
+    void ResetProgress() override;
     void Diagnostic(std::string_view text) override;
+    void Summary(const RunSummary& summary) override;
     void RunEnded(bool success) override;
 
     using Clock = std::chrono::steady_clock;

@@ -121,9 +121,12 @@ PlannedRun Refuse(PlanStep step, std::string text, std::string detail = {}) {
 // The files a run will read, with the text the run gives when one cannot be opened.
 std::optional<PlannedRun> RefuseFiles(const RunSettings& s) {
     std::vector<RunFile> files;
+    const bool knownLibrary =
+        s.flashType == FlashType::Nor || s.flashType == FlashType::Nand || s.flashType == FlashType::UserInput;
     if (s.operation == OperationType::DownloadOnly) {
         files.push_back({&s.imagePath, "The image file", "Can't open image file!"});
-    } else if (s.operation == OperationType::Flashing) {
+    } else if (s.operation == OperationType::Flashing && knownLibrary) {
+        // The worker asks for a flash library before it looks at the image.
         if (s.flashType == FlashType::UserInput) {
             files.push_back({&s.flashLibPath, "The flash library", "Can't open the Flash Library"});
         }

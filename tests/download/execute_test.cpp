@@ -252,7 +252,7 @@ TEST_F(ExecuteTest, WorkerReasons) {
     EXPECT_FALSE(runner_->LastRunSucceeded());
 
     s.imagePath = dir_ + "/missing.bin";
-    ASSERT_TRUE(Run(s));
+    EXPECT_FALSE(Run(s)) << "refused before the memory initialisation";
     EXPECT_EQ(view_.lines().end()[-2], "Error!!- Reason: Can't open image file!");
     EXPECT_EQ(view_.lines().back(), "The image file " + s.imagePath + " cannot be read: No such file or directory");
 
@@ -312,13 +312,13 @@ TEST_F(ExecuteTest, FlashLibraryFailuresAndLimits) {
     ASSERT_TRUE(Run(s));
     EXPECT_EQ(view_.lines().back(), "Error!!- Reason: Flash Library Size too large, it must be < 0x10000");
     s.flashLibPath = dir_ + "/nothing.bin";
-    ASSERT_TRUE(Run(s));
+    EXPECT_FALSE(Run(s)) << "refused before the memory initialisation";
     EXPECT_EQ(view_.lines().end()[-2], "Error!!- Reason: Can't open the Flash Library");
     EXPECT_EQ(view_.lines().back(),
               "The flash library " + s.flashLibPath + " cannot be read: No such file or directory");
     s = UserFlashing(ProcessorType::VireoC_TO1, Pattern(0x4100, 11), Pattern(64, 12));
     s.imagePath = dir_ + "/nothing.bin";
-    ASSERT_TRUE(Run(s));
+    EXPECT_FALSE(Run(s)) << "refused before the memory initialisation";
     EXPECT_EQ(view_.lines().end()[-2], "Error!!- Reason: Can't open the Image File");
     s.flashType = FlashType::None;
     ASSERT_TRUE(Run(s));

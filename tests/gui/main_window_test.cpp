@@ -174,7 +174,12 @@ TEST_F(MainWindowTest, PortBeforeProcessorOpensNothing) {
 TEST_F(MainWindowTest, PortThatCannotBeOpened) {
     Choose(types, 2);
     const int entry = ports->findText(kNowhere);
-    EXPECT_EQ(ChooseAndCatchMessage(ports, entry), QString("Cannot Open ") + kNowhere);
+    // The system's message, then why, as the command line says it.
+    const QStringList lines = ChooseAndCatchMessage(ports, entry).split('\n');
+    ASSERT_GE(lines.size(), 2);
+    EXPECT_EQ(lines[0], QString("Cannot Open ") + kNowhere);
+    EXPECT_TRUE(lines[1].contains("/nonexistent/sealbench-test-tty")) << lines[1].toStdString();
+    EXPECT_TRUE(lines[1].contains("No such file or directory")) << lines[1].toStdString();
     EXPECT_EQ(ports->currentIndex(), 0);
     // The chosen index stays, as the list has always kept it.
     EXPECT_EQ(window->Connection().portIndex, entry);
@@ -186,8 +191,13 @@ TEST_F(MainWindowTest, UsbNotFound) {
         text = box->text();
         box->accept();
     });
+    qputenv("BOOTWIRE_USB_SIM", "/nonexistent/sealbench-test-usb.sock");
     QTest::mouseClick(usb, Qt::LeftButton);
-    EXPECT_EQ(text, "No USB detected!\nPlease check your USB connection and Try again");
+    qunsetenv("BOOTWIRE_USB_SIM");
+    // The system's message, then what the USB look-up found, on the lines after it.
+    EXPECT_TRUE(text.startsWith("No USB detected!\nPlease check your USB connection and Try again\n"))
+        << text.toStdString();
+    EXPECT_TRUE(text.contains("No deviced found")) << text.toStdString();
     EXPECT_FALSE(usb->isChecked());
     EXPECT_TRUE(usb->isEnabled());
     EXPECT_TRUE(ports->isEnabled());
