@@ -3,6 +3,7 @@
 #include <bootwire/bootwire.h>
 
 #include <QAction>
+#include <QActionGroup>
 #include <QCheckBox>
 #include <QHBoxLayout>
 #include <QKeyEvent>
@@ -10,7 +11,6 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
-#include <QActionGroup>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QVBoxLayout>
@@ -91,15 +91,13 @@ sealbench::BoardLink CSealbenchDlg::ChosenBoard() {
     return board;
 }
 
-sealbench::Result<sealbench::OpenedBoard> CSealbenchDlg::Open(const sealbench::BoardAddress& address,
-                                                               QString* reason) {
+sealbench::Result<sealbench::OpenedBoard> CSealbenchDlg::Open(const sealbench::BoardAddress& address, QString* reason) {
     // What the driver layer says while it looks goes with the reason, not to a console nobody sees.
     std::string said;
     sealbench::Result<sealbench::OpenedBoard> opened;
     {
-        bootwire::DiagnosticScope scope([&said](std::string_view line) {
-            said += (said.empty() ? "" : "\n") + std::string(line);
-        });
+        bootwire::DiagnosticScope scope(
+            [&said](std::string_view line) { said += (said.empty() ? "" : "\n") + std::string(line); });
         opened = sealbench::OpenBoard(address, page_->Processor());
     }
     if (!opened.Ok()) {
@@ -131,9 +129,7 @@ bootwire::Link* CSealbenchDlg::ReopenUsb() {
     return link_.get();
 }
 
-bool CSealbenchDlg::RunInProgress() const {
-    return page_->Busy() || (boards_ != nullptr && boards_->Running());
-}
+bool CSealbenchDlg::RunInProgress() const { return page_->Busy() || (boards_ != nullptr && boards_->Running()); }
 
 void CSealbenchDlg::UpdateChoices() {
     // A run keeps its board: no choice may close the link under it.

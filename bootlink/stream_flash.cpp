@@ -58,12 +58,12 @@ Error Link::StreamFlash(const StreamJob& job, const StreamObserver& observer, St
     } reset{link};
     Transport& transport = *link.transport;
     // The port must take both speeds before anything goes to the board.
-    if (Error e = transport.SetLineSpeed(job.baud); e != Error::Ok || transport.SetLineSpeed(stream::kRomBaud) !=
-                                                                          Error::Ok) {
+    if (Error e = transport.SetLineSpeed(job.baud);
+        e != Error::Ok || transport.SetLineSpeed(stream::kRomBaud) != Error::Ok) {
         transport.SetLineSpeed(stream::kRomBaud);
         out.diagnostics.push_back(transport.LastDetail());
-        return link.Fail(e == Error::Ok ? Error::Settings : e, "the serial port cannot run at " +
-                                                                   std::to_string(job.baud) + " baud");
+        return link.Fail(e == Error::Ok ? Error::Settings : e,
+                         "the serial port cannot run at " + std::to_string(job.baud) + " baud");
     }
 
     // Only the library's code and its block cross the slow line; the image stays on

@@ -170,10 +170,10 @@ bool Session::Hello() {
             if (w == Wait::TimedOut) break;
             if (m.kind != Reply::Hello) continue;
             if (m.seq != kProtocolVersion) {
-                return Fail(Error::UnexpectedWord,
-                            "The flash library on the board does not speak this version of fast serial flashing",
-                            "it speaks version " + std::to_string(m.seq) + ", Sealbench " +
-                                std::to_string(kProtocolVersion));
+                return Fail(
+                    Error::UnexpectedWord,
+                    "The flash library on the board does not speak this version of fast serial flashing",
+                    "it speaks version " + std::to_string(m.seq) + ", Sealbench " + std::to_string(kProtocolVersion));
             }
             if (m.state >= kStateEraseError) return LibraryError(m);
             if (m.value == 0) return Fail(Error::UnexpectedWord, "The flash library offered no room for blocks");

@@ -5,14 +5,14 @@
 // side can hide a mistake of the other. Internal to Bootwire (stream_session.cpp).
 #pragma once
 
+#include <bootwire/bootwire.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <span>
 #include <string>
 #include <vector>
-
-#include <bootwire/bootwire.h>
 
 namespace bootwire::stream {
 

@@ -141,7 +141,8 @@ bool BoardRun::Try(const RunSettings& settings) {
         return false;
     }
     if (!opened.value.notice.empty()) {
-        view_.Diagnostic(opened.value.notice);  // what the port cannot do (a raw TCP port keeps the server's line settings)
+        view_.Diagnostic(
+            opened.value.notice);  // what the port cannot do (a raw TCP port keeps the server's line settings)
     }
     SetState(BoardState::Running);
     bool success = false;

@@ -90,6 +90,4 @@ struct PortChoice {
 };
 PortChoice ChoosePort(int index, ProcessorType processor);
 
-
-
 }  // namespace sealbench

@@ -113,8 +113,8 @@ namespace {
 PlannedRun Refuse(PlanStep step, std::string text, std::string detail = {}) {
     PlannedRun planned;
     planned.step = step;
-    planned.refusal = Outcome::Failure(step == PlanStep::File ? FailureKind::File : FailureKind::Input,
-                                       std::move(text), std::move(detail));
+    planned.refusal = Outcome::Failure(step == PlanStep::File ? FailureKind::File : FailureKind::Input, std::move(text),
+                                       std::move(detail));
     return planned;
 }
 
@@ -167,10 +167,7 @@ PlannedRun Checked(const RunSettings& s, const RunChannel& channel) {
     plan.flashLibPath = s.flashLibPath;
     plan.secure = s.secure;
     plan.memoryInit = s.memoryInit;
-    plan.fastBaud = s.fastBaud;
-    plan.rateChoice = s.rateChoice;
-    plan.statusSilenceLimit = s.statusSilenceLimit;
-    plan.flashingTimeLimit = s.flashingTimeLimit;
+    static_cast<FlashingChoices&>(plan) = s;
 
     std::optional<uint32_t> typed = ReadHexField(s.addressText);
     if (s.operation == OperationType::DownloadOnly && !s.useDefaultAddress && typed &&

@@ -16,7 +16,7 @@
 
 namespace sealbench {
 
-struct RunPlan {
+struct RunPlan : FlashingChoices {
     OperationType operation = OperationType::None;
     ProcessorType processor = ProcessorType::None;
     const ProcessorPreset* preset = nullptr;
@@ -30,13 +30,8 @@ struct RunPlan {
     std::string flashLibPath;
     bool secure = false;  // "with CSF HWC"
     MemoryInitChoice memoryInit;
-    // The run streams the image through the built-in library (FLASHING, serial port,
-    // asked for, a built-in library, no HWC and CSF).
-    bool fastSerial = false;
-    int fastBaud = 921600;
-    std::string rateChoice = "--baud";
-    std::chrono::milliseconds statusSilenceLimit{20000};
-    std::chrono::milliseconds flashingTimeLimit{std::chrono::minutes(30)};
+    // fastSerial: the run streams the image through the built-in library (FLASHING,
+    // serial port, asked for, a built-in library, no HWC and CSF).
 };
 
 // What the run will talk to, as far as the plan must know: whether a port or

@@ -38,7 +38,23 @@ struct BoardLink {
     std::function<bootwire::Link*()> reenumerate;
 };
 
-struct RunSettings {
+// How a FLASHING run goes once the flash library runs: the settings ask for it, the
+// plan keeps what applies.
+struct FlashingChoices {
+    // Fast serial flashing: FLASHING runs with a built-in library over a serial port
+    // stream the image at `fastBaud` once the library runs; other runs ignore it.
+    bool fastSerial = false;
+    int fastBaud = 921600;
+    // How the front end names the rate, for the advice to choose a lower one.
+    std::string rateChoice = "--baud";
+
+    // How long the flash library may stay silent before the run gives up on it.
+    std::chrono::milliseconds statusSilenceLimit{20000};
+    // The longest a flashing run may take once the flash library runs.
+    std::chrono::milliseconds flashingTimeLimit{std::chrono::minutes(30)};
+};
+
+struct RunSettings : FlashingChoices {
     // Shared setting of the main window.
     ProcessorType processor = ProcessorType::None;
 
@@ -52,18 +68,6 @@ struct RunSettings {
     std::string partitionSizeText;  // NAND only
     bool secure = false;            // "with CSF HWC"
     MemoryInitChoice memoryInit;
-
-    // Fast serial flashing: FLASHING runs with a built-in library over a serial port
-    // stream the image at `fastBaud` once the library runs; other runs ignore it.
-    bool fastSerial = false;
-    int fastBaud = 921600;
-    // How the front end names the rate, for the advice to choose a lower one.
-    std::string rateChoice = "--baud";
-
-    // How long the flash library may stay silent before the run gives up on it.
-    std::chrono::milliseconds statusSilenceLimit{20000};
-    // The longest a flashing run may take once the flash library runs.
-    std::chrono::milliseconds flashingTimeLimit{std::chrono::minutes(30)};
 };
 
 }  // namespace sealbench

@@ -8,13 +8,13 @@
 // thread only.
 #pragma once
 
+#include <bootwire/bootwire.h>
+
 #include <QString>
 #include <atomic>
 #include <functional>
 #include <memory>
 #include <thread>
-
-#include <bootwire/bootwire.h>
 
 #include "download/page/page_model.h"
 #include "download/run/run_view.h"

@@ -85,14 +85,13 @@ std::string Joined(const std::vector<std::string>& lines) {
     return text;
 }
 
-Outcome StreamFailure(const bootwire::Link& link, bootwire::Error error, const bootwire::StreamReport& report,
-                      int baud, std::string_view rateChoice) {
+Outcome StreamFailure(const bootwire::Link& link, bootwire::Error error, const bootwire::StreamReport& report, int baud,
+                      std::string_view rateChoice) {
     const std::string diagnostic = Joined(report.diagnostics);
     if (error == bootwire::Error::Stopped) {
         // A stop during the stream leaves part of the image in flash.
-        const std::string text = report.reached >= bootwire::StreamStage::Connecting
-                                     ? link.ErrorDetail()
-                                     : std::string(kStoppedText);
+        const std::string text =
+            report.reached >= bootwire::StreamStage::Connecting ? link.ErrorDetail() : std::string(kStoppedText);
         return Outcome::Failure(FailureKind::Stopped, text, {}, diagnostic);
     }
     switch (report.reached) {
@@ -149,8 +148,8 @@ std::optional<BuiltinStream> MakeBuiltinStream(ProcessorType processor, FlashTyp
     return stream;
 }
 
-Outcome StreamOutcome(const bootwire::Link& link, bootwire::Error error, const bootwire::StreamReport& report,
-                      int baud, std::string_view rateChoice, size_t imageSize) {
+Outcome StreamOutcome(const bootwire::Link& link, bootwire::Error error, const bootwire::StreamReport& report, int baud,
+                      std::string_view rateChoice, size_t imageSize) {
     if (error != bootwire::Error::Ok) {
         return StreamFailure(link, error, report, baud, rateChoice);
     }

@@ -6,9 +6,9 @@
 
 #include <bootwire/bootwire.h>
 
-#include <stop_token>
 #include <optional>
 #include <span>
+#include <stop_token>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -40,8 +40,8 @@ std::optional<BuiltinStream> MakeBuiltinStream(ProcessorType processor, FlashTyp
 // says the image was verified, or the run's reason in the words of a normal run where
 // the stages are the same, with advice to choose a lower rate (named `rateChoice`)
 // where that may help.
-Outcome StreamOutcome(const bootwire::Link& link, bootwire::Error error, const bootwire::StreamReport& report,
-                      int baud, std::string_view rateChoice, size_t imageSize);
+Outcome StreamOutcome(const bootwire::Link& link, bootwire::Error error, const bootwire::StreamReport& report, int baud,
+                      std::string_view rateChoice, size_t imageSize);
 
 // The rates below `baud` that the stream offers, as advice ("460800 or 230400").
 std::string LowerRates(int baud);

@@ -5,8 +5,8 @@
 #include <mutex>
 
 #include "download/plan/download_layout.h"
-#include "download/run/fast_run.h"
 #include "download/plan/flash_libraries.h"
+#include "download/run/fast_run.h"
 
 namespace sealbench {
 namespace {

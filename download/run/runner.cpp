@@ -2,8 +2,8 @@
 
 #include "common/hex_text.h"
 #include "download/memory/memory_init.h"
-#include "download/run/progress.h"
 #include "download/plan/run_plan.h"
+#include "download/run/progress.h"
 
 namespace sealbench {
 namespace {
@@ -180,9 +180,8 @@ bool Runner::Execute(const PlannedRun& planned, const BoardLink& given) {
         ++version_;
     }
     progress_ = std::thread([this] { ProgressTask(); });
-    worker_ = std::thread([this, p = plan, link = board.link, usb = board.usb, stop = std::move(stop)] {
-        Worker(p, link, usb, stop);
-    });
+    worker_ = std::thread(
+        [this, p = plan, link = board.link, usb = board.usb, stop = std::move(stop)] { Worker(p, link, usb, stop); });
     return true;
 }
 

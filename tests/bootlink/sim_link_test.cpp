@@ -3,8 +3,6 @@
 #include <bootwire/bootwire.h>
 #include <gtest/gtest.h>
 
-#include "process_links.h"
-
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
@@ -14,6 +12,7 @@
 #include <thread>
 
 #include "flashlib/images.h"
+#include "process_links.h"
 #include "sim_process.h"
 
 namespace bootwire {

@@ -5,8 +5,8 @@
 
 #include <gtest/gtest.h>
 
-#include "stream_compress.h"
 #include "fl_inflate.h"
+#include "stream_compress.h"
 
 namespace bootwire::stream {
 namespace {

@@ -4,7 +4,6 @@
 // wrong: a damaged byte, a board that stops, a rate the UART cannot make, a
 // speed the cable cannot carry, and flash that does not keep what was written.
 #include <bootwire/bootwire.h>
-
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <pty.h>
@@ -89,7 +88,8 @@ protected:
             return result;
         }
         link_.SetStopToken(stop_.get_token());
-        auto run = std::async(std::launch::async, [&] { return link_.StreamFlash(stream->job, observer, &result.report); });
+        auto run =
+            std::async(std::launch::async, [&] { return link_.StreamFlash(stream->job, observer, &result.report); });
         if (run.wait_for(kRunLimit) != std::future_status::ready) {
             ADD_FAILURE() << "the run did not end within " << kRunLimit.count() << " s";
             stop_.request_stop();

@@ -30,7 +30,8 @@ class MainWindowTest : public ::testing::Test {
 protected:
     void SetUp() override {
         qunsetenv("BOOTWIRE_USB_SIM");
-        window = std::make_unique<CSealbenchDlg>(std::vector<CSealbenchDlg::ExtraPort>{{kNowhere, "/nonexistent/sealbench-test-tty"}});
+        window = std::make_unique<CSealbenchDlg>(
+            std::vector<CSealbenchDlg::ExtraPort>{{kNowhere, "/nonexistent/sealbench-test-tty"}});
         window->show();
         window->activateWindow();
         ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));

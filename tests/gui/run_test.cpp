@@ -318,7 +318,8 @@ TEST_F(RunTest, ARunKeepsItsBoardAndClosingTheWindowStopsIt) {
     EXPECT_TRUE(stop.Seen());
     EXPECT_FALSE(window->isVisible());
     QTest::qWait(20);  // the last queued reports
-    EXPECT_TRUE(LogLines(log).contains("Error!!- Reason: The run was stopped")) << LogLines(log).join("\n").toStdString();
+    EXPECT_TRUE(LogLines(log).contains("Error!!- Reason: The run was stopped"))
+        << LogLines(log).join("\n").toStdString();
 }
 
 }  // namespace

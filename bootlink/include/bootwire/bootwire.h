@@ -213,7 +213,7 @@ using StreamObserver = std::function<void(const StreamProgress&)>;
 // What a stream did, whatever its result.
 struct StreamReport {
     StreamStage reached = StreamStage::Loading;  // the stage it ended in
-    int libraryState = 0;     // Error::Rejected: the library's failed state (0xB1 erase, 0xB2 program, 0xB3 verify)
+    int libraryState = 0;        // Error::Rejected: the library's failed state (0xB1 erase, 0xB2 program, 0xB3 verify)
     bool slowerMayHelp = false;  // the line did not carry the rate: a lower one of kStreamRates may work
     uint32_t imageCrc = 0;       // CRC-32 of the image
     uint32_t flashCrc = 0;       // what the library read back, once it told
