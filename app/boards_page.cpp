@@ -16,7 +16,7 @@
 #include <QVBoxLayout>
 #include <mutex>
 
-#include "download/run_plan.h"
+#include "download/plan/run_plan.h"
 
 namespace {
 
@@ -133,11 +133,15 @@ CBoardsPage::CBoardsPage(WindowSide window, std::vector<CSealbenchDlg::ExtraPort
     RefreshBoards();
 }
 
-CBoardsPage::~CBoardsPage() {
+CBoardsPage::~CBoardsPage() { StopAndWait(); }
+
+void CBoardsPage::StopAndWait() {
     // Each board stops and its threads end before the views they report to go.
     for (auto& run : runs_) run->Stop();
     runs_.clear();
-    RestoreWindowHold();
+    timer_.stop();
+    if (released_ && window_.restore) window_.restore();
+    released_ = false;
 }
 
 void CBoardsPage::RefreshBoards() {
@@ -177,14 +181,6 @@ void CBoardsPage::OnFlashAll() {
         return;
     }
     const sealbench::RunSettings settings = window_.settings();
-    if (std::optional<std::string_view> refusal = sealbench::RefuseProcessor(settings)) {
-        ShowMessage(QString::fromUtf8(refusal->data(), static_cast<qsizetype>(refusal->size())).trimmed());
-        return;
-    }
-    if (sealbench::Result<sealbench::RunPlan> plan = sealbench::MakeRunPlan(settings); !plan.Ok()) {
-        ShowMessage(QStringLiteral("Error! - ") + FromStd(plan.outcome.message).trimmed());
-        return;
-    }
     std::vector<sealbench::BoardAddress> boards;
     for (int i = 0; i < candidates_->count(); ++i) {
         const QListWidgetItem* item = candidates_->item(i);
@@ -199,12 +195,13 @@ void CBoardsPage::OnFlashAll() {
     ShowMessage({});
     runs_.clear();
     logs_.clear();
-    ReleaseWindowHold(boards);
+    if (window_.release) window_.release(boards);
+    released_ = true;
     table_->setRowCount(static_cast<int>(boards.size()));
     for (size_t i = 0; i < boards.size(); ++i) {
         const int row = static_cast<int>(i);
         logs_.push_back(std::make_unique<BoardLog>());
-        runs_.push_back(std::make_unique<sealbench::BoardRun>(boards[i], *logs_.back()));
+        runs_.push_back(std::make_unique<sealbench::BoardRun>(boards[i], *logs_.back(), true));
         table_->setItem(row, kBoard, new QTableWidgetItem(FromStd(boards[i].name)));
         auto* bar = new QProgressBar(table_);
         bar->setObjectName(QStringLiteral("boardProgress"));
@@ -220,6 +217,7 @@ void CBoardsPage::OnFlashAll() {
     refreshButton_->setEnabled(false);
     stopButton_->setEnabled(true);
     timer_.start(kRefreshMs);
+    emit runningChanged(true);
     UpdateRows();
 }
 
@@ -254,7 +252,9 @@ void CBoardsPage::UpdateRows() {
     }
     if (!everyEnded) return;
     timer_.stop();
-    RestoreWindowHold();
+    if (released_ && window_.restore) window_.restore();
+    released_ = false;
+    emit runningChanged(false);
     flashAllButton_->setEnabled(true);
     refreshButton_->setEnabled(true);
     stopButton_->setEnabled(false);
@@ -276,33 +276,4 @@ void CBoardsPage::ShowLog(int row) {
     layout->addWidget(buttons);
     dialog.resize(560, 320);
     dialog.exec();
-}
-
-void CBoardsPage::ReleaseWindowHold(const std::vector<sealbench::BoardAddress>& boards) {
-    // The window keeps its chosen port and the first USB boot device open; a board
-    // of this run may be one of them, and both are exclusive.
-    bootwire::Link* serial = window_.links.serial;
-    bootwire::Link* usb = window_.links.usb;
-    for (const sealbench::BoardAddress& board : boards) {
-        if (board.usb && usb && usb->IsOpen()) {
-            usb->Detach();
-            // The Download page finds the device again before its next run.
-            if (window_.session) window_.session->flashingDownloadDone = true;
-        }
-        if (!board.usb && serial && serial->IsOpen() && serial->transport()->Describe() == board.port) {
-            releasedSerialPort_ = FromStd(board.port);
-            releasedFor_ = window_.settings().processor;
-            serial->Detach();
-        }
-    }
-}
-
-void CBoardsPage::RestoreWindowHold() {
-    if (releasedSerialPort_.isEmpty() || !window_.links.serial) return;
-    bootwire::Error error = bootwire::Error::Ok;
-    std::string detail;
-    auto transport = bootwire::OpenSerial(releasedSerialPort_.toStdString(), sealbench::PresetOf(releasedFor_).lineMode,
-                                          &error, &detail);
-    if (transport) window_.links.serial->Attach(std::move(transport));
-    releasedSerialPort_.clear();
 }

@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "app/sealbench_dlg.h"
-#include "download/board_run.h"
+#include "download/board/board_run.h"
 
 class QLabel;
 class QListWidget;
@@ -28,13 +28,13 @@ class CBoardsPage : public QWidget {
     Q_OBJECT
 public:
     // What the page needs of the window: the Download page's settings as they stand,
-    // whether the Download page is busy, the links its choices hold (a board the
-    // window holds open is let go for the run) and the window's session.
+    // whether the Download page is busy, and the window's board let go for a run
+    // that needs it (it is exclusive) and taken again after.
     struct WindowSide {
         std::function<sealbench::RunSettings()> settings;
         std::function<bool()> downloadBusy;
-        WindowLinks links;
-        sealbench::Session* session = nullptr;
+        std::function<void(const std::vector<sealbench::BoardAddress>&)> release;
+        std::function<void()> restore;
     };
 
     CBoardsPage(WindowSide window, std::vector<CSealbenchDlg::ExtraPort> virtualBoards, QWidget* parent = nullptr);
@@ -43,10 +43,14 @@ public:
     // Lists the ports and devices again, keeping the ticks of those still there.
     void RefreshBoards();
     bool Running() const { return !runs_.empty() && timer_.isActive(); }
+    // Stops every board and waits for them: the window is closing.
+    void StopAndWait();
 
 signals:
     // Every board of a "Flash all" has ended.
     void allEnded();
+    // A "Flash all" began (true) or every board of it ended (false).
+    void runningChanged(bool running);
 
 private:
     class BoardLog;
@@ -55,16 +59,13 @@ private:
     void OnStop();
     void UpdateRows();
     void ShowLog(int row);
-    void ReleaseWindowHold(const std::vector<sealbench::BoardAddress>& boards);
-    void RestoreWindowHold();
     void ShowMessage(const QString& text);
 
     WindowSide window_;
     std::vector<CSealbenchDlg::ExtraPort> virtualBoards_;
     std::vector<std::unique_ptr<BoardLog>> logs_;
     std::vector<std::unique_ptr<sealbench::BoardRun>> runs_;
-    QString releasedSerialPort_;  // the window's port, let go for the run
-    sealbench::ProcessorType releasedFor_ = sealbench::ProcessorType::None;
+    bool released_ = false;  // the window's board is let go for the run
     QTimer timer_;
 
     QListWidget* candidates_ = nullptr;

@@ -69,8 +69,7 @@ int main(int argc, char** argv) {
     QApplication application(argc, argv);
     QApplication::setApplicationVersion(QString::fromLatin1(sealbench::kProjectVersion));
 
-    BootwireClass bootwire;
-    CSealbenchApp app(bootwire, options, FilePages());
+    CSealbenchApp app(options, FilePages());
     app.InitInstance();
     return app.ExitCode();
 }

@@ -13,6 +13,9 @@ class QProcess;
 // application object alive.
 void CloseWindowsOnTerminationSignals();
 
+// Whether a termination request came: the window then stops its runs without asking.
+bool TerminationRequested();
+
 // `process`, not yet started, is ended when this process ends, however it ends.
 void EndWithThisProcess(QProcess& process);
 

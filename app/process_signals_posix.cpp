@@ -16,6 +16,7 @@ namespace {
 
 // The handler may do nothing but write: the notifier acts on the GUI thread.
 int signalPipe[2] = {-1, -1};
+bool terminating = false;  // GUI thread only
 
 void OnTerminationSignal(int) {
     const char byte = 1;
@@ -25,6 +26,7 @@ void OnTerminationSignal(int) {
 void CloseDialogs() {
     char bytes[16];
     [[maybe_unused]] ssize_t n = ::read(signalPipe[0], bytes, sizeof bytes);
+    terminating = true;
     // Message boxes first: each modal loop returns before the window beneath it closes.
     while (QWidget* modal = QApplication::activeModalWidget()) {
         auto* dialog = qobject_cast<QDialog*>(modal);
@@ -52,6 +54,8 @@ void CloseWindowsOnTerminationSignals() {
     ::sigaction(SIGTERM, &action, nullptr);
     ::sigaction(SIGINT, &action, nullptr);
 }
+
+bool TerminationRequested() { return terminating; }
 
 void EndWithThisProcess(QProcess& process) {
 #ifdef __linux__

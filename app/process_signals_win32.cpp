@@ -6,6 +6,8 @@
 // ends the program through the toolkit.
 void CloseWindowsOnTerminationSignals() {}
 
+bool TerminationRequested() { return false; }
+
 void EndWithThisProcess(QProcess&) {}
 
 bool SignalBoardReset(qint64) { return false; }

@@ -53,13 +53,12 @@ bool WriteImage(const QString& path, int size) {
 // Six paced virtual boards, four flashed over serial and two over USB from the
 // "Boards" page; the picture is taken while the serial boards are still downloading.
 int BoardsShot(const QString& out) {
-    BootwireClass bootwire;
     CSealbenchApp::Options options;
     options.simulate = QStringLiteral("VireoC_TO2");
     options.simulateCount = 6;
     options.simulateUsb = true;
     options.simulatorArguments = {QStringLiteral("--pace")};
-    CSealbenchApp app(bootwire, options);
+    CSealbenchApp app(options);
     CSealbenchDlg* window = app.CreateMainWindow();
     if (window == nullptr) return 1;
     window->resize(900, 700);
@@ -114,10 +113,9 @@ int main(int argc, char** argv) {
     }
     const QString out = QString::fromLocal8Bit(argv[1]);
 
-    BootwireClass bootwire;
     CSealbenchApp::Options options;
     options.simulate = QStringLiteral("VireoC_TO2");
-    CSealbenchApp app(bootwire, options);
+    CSealbenchApp app(options);
     CSealbenchDlg* window = app.CreateMainWindow();
     if (window == nullptr) return 1;
     window->resize(780, 660);

@@ -10,16 +10,12 @@
 #include "app/process_signals.h"
 #include "app/virtual_board.h"
 
-CSealbenchApp::CSealbenchApp(BootwireClass& bootwire, Options options, std::vector<CSealbenchDlg::ExtraPage> extraPages)
-    : bootwire_(bootwire), options_(std::move(options)), extraPages_(std::move(extraPages)) {}
+CSealbenchApp::CSealbenchApp(Options options, std::vector<CSealbenchDlg::ExtraPage> extraPages)
+    : options_(std::move(options)), extraPages_(std::move(extraPages)) {}
 
 CSealbenchApp::~CSealbenchApp() {
-    // The window and its run go before the board they may be talking to.
+    // The window, its run and the board it holds go before the virtual boards.
     window_.reset();
-    // Let go of the USB device while the library's driver is still there: the
-    // library's own objects are torn down at exit in an order that does not allow
-    // it later.
-    bootwire::ProcessUsbLink().Detach();
     boards_.clear();
 }
 
@@ -91,10 +87,7 @@ CSealbenchDlg* CSealbenchApp::CreateMainWindow() {
         exitCode_ = 1;
         return nullptr;
     }
-    // The window's runs talk over the links that its BootwireClass calls open.
-    WindowLinks links{&bootwire::ProcessSerialLink(), &bootwire::ProcessUsbLink()};
-    window_ =
-        std::make_unique<CSealbenchDlg>(bootwire_, links, std::move(ports), extraPages_, nullptr, options_.allPages);
+    window_ = std::make_unique<CSealbenchDlg>(std::move(ports), extraPages_, nullptr, options_.allPages);
     if (!boards_.empty()) {
         // Every virtual board, as a shared reset line would.
         window_->AddVirtualBoardReset([this] {

@@ -10,7 +10,6 @@
 
 #include "app/sealbench_dlg.h"
 
-class BootwireClass;
 class VirtualBoard;
 
 class CSealbenchApp {
@@ -27,7 +26,7 @@ public:
     // --simulate's value: TYPE, N (boards of VireoC_TO2) or N:TYPE. False when it is none of them.
     static bool ParseSimulate(const QString& text, QString* type, int* count);
 
-    CSealbenchApp(BootwireClass& bootwire, Options options, std::vector<CSealbenchDlg::ExtraPage> extraPages = {});
+    explicit CSealbenchApp(Options options, std::vector<CSealbenchDlg::ExtraPage> extraPages = {});
     ~CSealbenchApp();
 
     // Start-up: builds the main window and runs it modally. Returns false, as the
@@ -41,7 +40,6 @@ public:
 private:
     bool StartVirtualBoards(std::vector<CSealbenchDlg::ExtraPort>* ports);
 
-    BootwireClass& bootwire_;
     Options options_;
     std::vector<CSealbenchDlg::ExtraPage> extraPages_;
     std::vector<std::unique_ptr<VirtualBoard>> boards_;

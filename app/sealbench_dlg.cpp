@@ -3,6 +3,7 @@
 #include <bootwire/bootwire.h>
 
 #include <QAction>
+#include <QActionGroup>
 #include <QCheckBox>
 #include <QHBoxLayout>
 #include <QKeyEvent>
@@ -17,9 +18,12 @@
 
 #include "app/about_dlg.h"
 #include "app/boards_page.h"
+#include "app/process_signals.h"
 #include "ui/page_dialog.h"
 
 namespace {
+
+QString FromStd(std::string_view text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
 
 // The two template dialogs the window keeps without ever showing them: a text and
 // OK and Cancel.
@@ -46,11 +50,9 @@ void CPortComboBox::keyPressEvent(QKeyEvent* event) {
     if (isEditable() && (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)) event->accept();
 }
 
-CSealbenchDlg::CSealbenchDlg(BootwireClass& bootwire, WindowLinks links, std::vector<ExtraPort> extraPorts,
-                             std::vector<ExtraPage> extraPages, QWidget* parent, bool showExtraPages)
+CSealbenchDlg::CSealbenchDlg(std::vector<ExtraPort> extraPorts, std::vector<ExtraPage> extraPages, QWidget* parent,
+                             bool showExtraPages)
     : QDialog(parent),
-      bootwire_(bootwire),
-      links_(links),
       extraPorts_(std::move(extraPorts)),
       extraPages_(std::move(extraPages)),
       showExtraPages_(showExtraPages) {
@@ -61,23 +63,98 @@ CSealbenchDlg::CSealbenchDlg(BootwireClass& bootwire, WindowLinks links, std::ve
     setWindowIcon(SealbenchIcon());
     ownedPage_ = std::make_unique<CPage_Debug>([this] { return ChosenBoard(); }, session_, this);
     page_ = ownedPage_.get();
+    connect(page_, &CPage_Debug::busyChanged, this, &CSealbenchDlg::UpdateChoices);
+    // Nothing the library says goes to a console nobody sees: it is a failure's detail.
+    bootwire::SetDiagnosticHandler([page = page_](std::string_view line) { page->Diagnostic(line); });
     BuildLayout();
     OnInitDialog();
 }
 
-CSealbenchDlg::~CSealbenchDlg() { tabHost_->RemoveAllPages(); }
+CSealbenchDlg::~CSealbenchDlg() {
+    // The runs stop before the board they talk over and the views they report to go.
+    StopRuns();
+    bootwire::SetDiagnosticHandler({});
+    tabHost_->RemoveAllPages();
+}
 
 sealbench::BoardLink CSealbenchDlg::ChosenBoard() {
     sealbench::BoardLink board;
     board.usb = connection_.usb;
+    board.link = link_.get();
     if (connection_.usb) {
-        board.link = links_.usb;
-        // After a FLASHING run the board comes back as a new USB device.
-        board.reenumerate = [this] { bootwire_.Vireo_USBEnum(); };
-    } else if (connection_.portIndex >= 0) {
-        board.link = links_.serial;
+        // After a FLASHING run the board comes back as a new USB device. Called on
+        // the page's launcher thread, while the choices that touch the link are locked.
+        board.reenumerate = [this] { return ReopenUsb(); };
+    } else if (connection_.portIndex < 0) {
+        board.link = nullptr;
     }
     return board;
+}
+
+sealbench::Result<sealbench::OpenedBoard> CSealbenchDlg::Open(const sealbench::BoardAddress& address, QString* reason) {
+    // What the driver layer says while it looks goes with the reason, not to a console nobody sees.
+    std::string said;
+    sealbench::Result<sealbench::OpenedBoard> opened;
+    {
+        bootwire::DiagnosticScope scope(
+            [&said](std::string_view line) { said += (said.empty() ? "" : "\n") + std::string(line); });
+        opened = sealbench::OpenBoard(address, page_->Processor());
+    }
+    if (!opened.Ok()) {
+        QStringList lines;
+        // For USB the system's text is always "No USB detected!"; a device that is
+        // there but cannot be opened is told on the line after it.
+        if (address.usb && opened.outcome.message != sealbench::kNoUsbMessage) {
+            lines << FromStd(opened.outcome.message);
+        }
+        if (!opened.outcome.detail.empty()) lines << FromStd(opened.outcome.detail);
+        while (!said.empty() && (said.back() == '\n')) said.pop_back();
+        if (!said.empty()) lines << FromStd(said);
+        *reason = lines.join(QLatin1Char('\n'));
+    }
+    return opened;
+}
+
+bootwire::Link* CSealbenchDlg::ReopenUsb() {
+    link_.reset();  // release the device before it is claimed again
+    sealbench::BoardAddress usb = sealbench::UsbBoard();
+    usb.firstOfSeveral = true;
+    QString reason;
+    sealbench::Result<sealbench::OpenedBoard> opened = Open(usb, &reason);
+    if (opened.Ok()) {
+        link_ = std::move(opened.value.link);
+    } else if (!reason.isEmpty()) {
+        page_->Diagnostic(reason.toStdString());
+    }
+    return link_.get();
+}
+
+bool CSealbenchDlg::RunInProgress() const { return page_->Busy() || (boards_ != nullptr && boards_->Running()); }
+
+void CSealbenchDlg::UpdateChoices() {
+    // A run keeps its board: no choice may close the link under it.
+    const bool busy = RunInProgress();
+    portList_->setEnabled(!busy && !connection_.usb);
+    usbBox_->setEnabled(!busy && !connection_.usb);
+    typeList_->setEnabled(!busy);
+}
+
+void CSealbenchDlg::StopRuns() {
+    if (boards_ != nullptr) boards_->StopAndWait();
+    page_->StopAndWait();
+}
+
+void CSealbenchDlg::done(int result) {
+    if (RunInProgress() && !TerminationRequested()) {
+        QMessageBox box(QMessageBox::Question, QStringLiteral("Sealbench"),
+                        QStringLiteral("A run is in progress.\nStop it and close Sealbench?"),
+                        QMessageBox::Yes | QMessageBox::No, this);
+        box.setObjectName(QStringLiteral("closeDuringRun"));
+        box.setDefaultButton(QMessageBox::No);
+        if (box.exec() != QMessageBox::Yes) return;
+    }
+    StopRuns();
+    QDialog::done(result);
 }
 
 void CSealbenchDlg::BuildLayout() {
@@ -97,6 +174,18 @@ void CSealbenchDlg::BuildLayout() {
     fast->setCheckable(true);
     fast->setChecked(page_->FastSerialFlashing());
     connect(fast, &QAction::toggled, this, [this](bool on) { page_->SetFastSerialFlashing(on); });
+    // The rate the advice of a failed fast run points to.
+    QMenu* rates = window->addMenu(QStringLiteral("Fast serial flashing rate"));
+    rates->setObjectName(QStringLiteral("fastRateMenu"));
+    auto* rateGroup = new QActionGroup(rates);
+    for (int rate : bootwire::kStreamRates) {
+        QAction* item = rates->addAction(QStringLiteral("%1 baud").arg(rate));
+        item->setObjectName(QStringLiteral("fastRate%1").arg(rate));
+        item->setCheckable(true);
+        item->setChecked(rate == page_->FastBaud());
+        rateGroup->addAction(item);
+        connect(item, &QAction::triggered, this, [this, rate] { page_->SetFastBaud(rate); });
+    }
     window->addSeparator();
     QAction* about = window->addAction(QStringLiteral("&About VireoB_Sealbench..."), this, &CSealbenchDlg::OnAbout);
     about->setObjectName(QStringLiteral("aboutAction"));
@@ -169,7 +258,8 @@ void CSealbenchDlg::OnInitDialog() {
     }
     page_->InitialState();
 
-    connection_.usb = bootwire_.Vireo_USBEnum() != 0;
+    // A board on USB at start-up makes USB the channel; none is no message.
+    connection_.usb = ReopenUsb() != nullptr;
     if (connection_.usb) {
         portList_->setEnabled(false);
         usbBox_->setEnabled(false);
@@ -221,14 +311,20 @@ bool CSealbenchDlg::OnSerialPortChanged(int index) {
         return false;
     }
     connection_.portIndex = index;
+    // The port opened before is let go first: it is exclusive, and may be the one chosen again.
+    link_.reset();
     // On this platform the entry names its device; the library takes the path as it is.
-    QByteArray port = portList_->itemData(index).toString().toLocal8Bit();
+    const std::string port = portList_->itemData(index).toString().toStdString();
     const QString text = portList_->itemText(index);
-    if (bootwire_.Vireo_InitComPort(port.data(), choice.lineMode) == 0) {
-        ShowMessage(QStringLiteral("Cannot Open %1").arg(text));
+    QString reason;
+    sealbench::Result<sealbench::OpenedBoard> opened = Open(sealbench::SerialBoard(port), &reason);
+    if (!opened.Ok()) {
+        ShowMessage(QStringLiteral("Cannot Open %1").arg(text) + (reason.isEmpty() ? QString() : "\n" + reason));
         SelectPortEntry(0);
         return false;
     }
+    link_ = std::move(opened.value.link);
+    if (!opened.value.notice.empty()) page_->Diagnostic(opened.value.notice);
     return true;
 }
 
@@ -259,16 +355,21 @@ void CSealbenchDlg::OnTypeChanged(int index) {
 }
 
 void CSealbenchDlg::OnUsbClicked() {
-    connection_.usb = bootwire_.Vireo_USBEnum() != 0;
+    sealbench::BoardAddress usb = sealbench::UsbBoard();
+    usb.firstOfSeveral = true;
+    QString reason;
+    sealbench::Result<sealbench::OpenedBoard> opened = Open(usb, &reason);
+    connection_.usb = opened.Ok();
     if (connection_.usb) {
         // From here on the channel is USB until the program ends.
+        link_ = std::move(opened.value.link);
+        if (!opened.value.notice.empty()) page_->Diagnostic(opened.value.notice);
         portList_->setEnabled(false);
         usbBox_->setEnabled(false);
         usbBox_->setChecked(true);
     } else {
         usbBox_->setChecked(false);
-        ShowMessage(QString::fromUtf8(sealbench::kNoUsbMessage.data(),
-                                      static_cast<qsizetype>(sealbench::kNoUsbMessage.size())));
+        ShowMessage(FromStd(sealbench::kNoUsbMessage) + (reason.isEmpty() ? QString() : "\n" + reason));
     }
 }
 
@@ -280,14 +381,43 @@ void CSealbenchDlg::OpenBoardsPage() {
             CBoardsPage::WindowSide side;
             side.settings = [this] { return page_->CurrentSettings(); };
             side.downloadBusy = [this] { return page_->Busy(); };
-            side.links = links_;
-            side.session = &session_;
+            side.release = [this](const std::vector<sealbench::BoardAddress>& boards) { ReleaseForBoards(boards); };
+            side.restore = [this] { RestoreAfterBoards(); };
             auto boards = std::make_unique<CBoardsPage>(std::move(side), extraPorts_);
             boards->setObjectName(QStringLiteral("boardsPage"));
+            boards_ = boards.get();
+            connect(boards_, &CBoardsPage::runningChanged, this, &CSealbenchDlg::UpdateChoices);
             return boards;
         });
     }
     tabHost_->ActivatePage(index);
+}
+
+void CSealbenchDlg::ReleaseForBoards(const std::vector<sealbench::BoardAddress>& boards) {
+    // The window keeps its chosen port or USB boot device open; a board of the run
+    // may be that one, and both are exclusive.
+    if (!link_) return;
+    for (const sealbench::BoardAddress& board : boards) {
+        if (board.usb && connection_.usb) {
+            link_.reset();
+            // The Download page finds the device again before its next run.
+            session_.flashingDownloadDone = true;
+            return;
+        }
+        if (!board.usb && !connection_.usb && link_->Describe() == board.port) {
+            releasedPort_ = board.port;
+            link_.reset();
+            return;
+        }
+    }
+}
+
+void CSealbenchDlg::RestoreAfterBoards() {
+    if (releasedPort_.empty()) return;
+    QString reason;
+    sealbench::Result<sealbench::OpenedBoard> opened = Open(sealbench::SerialBoard(releasedPort_), &reason);
+    if (opened.Ok()) link_ = std::move(opened.value.link);
+    releasedPort_.clear();
 }
 
 void CSealbenchDlg::AddVirtualBoardReset(std::function<bool()> reset) {

@@ -1,7 +1,10 @@
 // CSealbenchDlg: the main window. At the top the connection and processor choices
 // ("Serial Port:", "USB", "Type of Vireo:"), below them the tab host with the
-// "Download" page. It owns the shared connection settings that a run reads and the
-// session of the program run, and hands the page the board its choices name.
+// "Download" page. It owns the board its choices open (through the run core's
+// OpenBoard, as sealbench-cli does), the shared connection settings that a run reads
+// and the session of the program run, and hands the page the board. While a run
+// holds the board the choices are locked; closing the window during a run asks
+// first, then stops the run.
 #pragma once
 
 #include <QComboBox>
@@ -11,13 +14,11 @@
 #include <vector>
 
 #include "app/tab_page_ctrl.h"
+#include "download/board/open_board.h"
 #include "download/qt/page_debug.h"
-#include "download/session.h"
+#include "download/run/session.h"
 
-class BootwireClass;
-namespace bootwire {
-class Link;
-}
+class CBoardsPage;
 class QCheckBox;
 class QMenu;
 class QMenuBar;
@@ -43,13 +44,6 @@ struct SharedConnection {
     bool usb = false;
 };
 
-// The links that the window's choices open (through BootwireClass) and that its runs
-// then talk over, handed in by whoever composes the program.
-struct WindowLinks {
-    bootwire::Link* serial = nullptr;
-    bootwire::Link* usb = nullptr;
-};
-
 class CSealbenchDlg : public QDialog {
     Q_OBJECT
 public:
@@ -67,8 +61,8 @@ public:
 
     // With showExtraPages false the extra pages are constructed but get no tab and
     // no window, as in the program's normal configuration.
-    CSealbenchDlg(BootwireClass& bootwire, WindowLinks links, std::vector<ExtraPort> extraPorts = {},
-                  std::vector<ExtraPage> extraPages = {}, QWidget* parent = nullptr, bool showExtraPages = true);
+    CSealbenchDlg(std::vector<ExtraPort> extraPorts = {}, std::vector<ExtraPage> extraPages = {},
+                  QWidget* parent = nullptr, bool showExtraPages = true);
     ~CSealbenchDlg() override;
 
     CPage_Debug* DownloadPage() const { return page_; }
@@ -76,12 +70,20 @@ public:
     const std::vector<std::unique_ptr<QWidget>>& UnshownPages() const { return unshownPages_; }
     CTabPageCtrl* TabHost() const { return tabHost_; }
     const SharedConnection& Connection() const { return connection_; }
+    // The board the window's choices opened; nullptr while none is open.
+    bootwire::Link* WindowLink() const { return link_.get(); }
+    // Whether a run or a debug operation (on this page or the Boards page) holds a board.
+    bool RunInProgress() const;
     // Adds "Reset virtual board" to the Window menu, calling `reset` when chosen.
     void AddVirtualBoardReset(std::function<bool()> reset);
     // Looks for serial ports again, keeping the chosen entry when it still exists.
     void RefreshPorts();
     // Window menu, "Boards": adds the "Boards" tab when it is not there yet and shows it.
     void OpenBoardsPage();
+
+    // Enter, Esc, the close box and the Window menu's Close all end here: during a
+    // run the window asks first (not after a termination request), then stops the run.
+    void done(int result) override;
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
@@ -98,12 +100,22 @@ private:
     void OnAbout();
     void ShowMessage(const QString& text);
     void SelectPortEntry(int index);
+    // Opens the window's board: its link on success, else the reason as the message
+    // box's further lines (with what the driver layer said on the way).
+    sealbench::Result<sealbench::OpenedBoard> Open(const sealbench::BoardAddress& address, QString* reason);
+    // Finds the USB boot device again (after a FLASHING run it comes back as a new device).
+    bootwire::Link* ReopenUsb();
+    // The Boards page may need the window's board: it is let go for the run and opened again after.
+    void ReleaseForBoards(const std::vector<sealbench::BoardAddress>& boards);
+    void RestoreAfterBoards();
+    void UpdateChoices();
+    void StopRuns();
 
     // The board that a run started now talks to.
     sealbench::BoardLink ChosenBoard();
 
-    BootwireClass& bootwire_;
-    WindowLinks links_;
+    std::unique_ptr<bootwire::Link> link_;
+    std::string releasedPort_;  // the window's serial port, let go for a Boards run
     SharedConnection connection_;
     sealbench::Session session_;
     std::vector<ExtraPort> extraPorts_;
@@ -119,5 +131,6 @@ private:
     QCheckBox* usbBox_ = nullptr;
     CTabPageCtrl* tabHost_ = nullptr;
     CPage_Debug* page_ = nullptr;
+    CBoardsPage* boards_ = nullptr;
     std::unique_ptr<CPage_Debug> ownedPage_;  // until the tab host adopts it
 };

@@ -2,6 +2,10 @@
 // the image files they hand it.
 #pragma once
 
+#include <fcntl.h>
+#include <spawn.h>
+#include <unistd.h>
+
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -24,6 +28,23 @@ inline std::string WriteImage(const std::string& path, size_t size, uint32_t see
     std::ofstream(path, std::ios::binary)
         .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(size));
     return path;
+}
+
+// Starts sealbench-cli with `args`, its standard output (and, with quietErrors, its
+// standard error) going to /dev/null; -1 when it could not be started.
+inline pid_t SpawnCli(std::vector<std::string> args, bool quietErrors = true) {
+    args.insert(args.begin(), CliPath());
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    if (quietErrors) posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    pid_t pid = -1;
+    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    return pid;
 }
 
 }  // namespace bench

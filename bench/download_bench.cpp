@@ -33,20 +33,7 @@ using bench::CliPath;
 
 std::string WriteImage(const std::string& path, size_t size) { return bench::WriteImage(path, size, 777); }
 
-pid_t Spawn(std::vector<std::string> args) {
-    args.insert(args.begin(), CliPath());
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-    pid_t pid = -1;
-    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    return pid;
-}
+pid_t Spawn(std::vector<std::string> args) { return bench::SpawnCli(std::move(args)); }
 
 struct Finished {
     int status = -1;

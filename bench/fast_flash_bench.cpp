@@ -22,9 +22,10 @@
 #include <string>
 #include <vector>
 
+#include "bench_files.h"
 #include "bench_result.h"
-#include "download/fast_flash.h"
-#include "download/memory_init.h"
+#include "download/memory/memory_init.h"
+#include "download/run/fast_run.h"
 #include "sim_process.h"
 #include "test_images.h"
 
@@ -50,18 +51,9 @@ double CpuSeconds() {
 
 // sealbench-cli flash, as a user runs it; seconds, or -1 when it failed.
 double NormalRun(const std::string& port, const std::string& image) {
-    const std::string cli = (std::filesystem::path(sealtest::SimExecutable()).parent_path() / "sealbench-cli").string();
-    std::vector<std::string> args = {cli, "flash", image, "--cpu", "VireoC_TO2", "--port", port, "--progress", "none"};
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
     const auto start = Clock::now();
-    pid_t pid = -1;
-    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid = -1;
-    posix_spawn_file_actions_destroy(&actions);
+    const pid_t pid =
+        bench::SpawnCli({"flash", image, "--cpu", "VireoC_TO2", "--port", port, "--progress", "none"}, false);
     if (pid < 0) return -1;
     int status = 0;
     while (waitpid(pid, &status, WNOHANG) == 0) {
@@ -79,7 +71,9 @@ double NormalRun(const std::string& port, const std::string& image) {
 struct FastRun {
     double seconds = -1;
     double cpuSeconds = 0;
-    sealbench::FastFlashResult result;
+    bootwire::StreamReport report;
+    bool success = false;
+    std::string text;
 };
 
 FastRun FastFlash(const std::string& port, const std::vector<uint8_t>& image) {
@@ -99,29 +93,35 @@ FastRun FastFlash(const std::string& port, const std::vector<uint8_t>& image) {
         std::fprintf(stderr, "memory init failed: %s\n", init.message.c_str());
         return run;
     }
-    sealbench::FastFlashJob job;
-    job.processor = sealbench::ProcessorType::VireoC_TO2;
-    job.flashType = sealbench::FlashType::Nor;
-    job.flashAddress = sealbench::PresetOf(job.processor).norFlashStart;
-    job.image = image;
-    std::atomic<bool> stop{false};
-    // When each phase began and when the last block was taken, for the details.
+    const auto processor = sealbench::ProcessorType::VireoC_TO2;
+    auto stream =
+        sealbench::MakeBuiltinStream(processor, sealbench::FlashType::Nor, sealbench::PresetOf(processor).norFlashStart,
+                                     0, image, bootwire::kStreamDefaultBaud);
+    if (!stream) {
+        std::fprintf(stderr, "no built-in flash library in this build\n");
+        return run;
+    }
+    // When each stage began and when the last block was taken, for the details.
+    using Stage = bootwire::StreamStage;
     double connecting = 0, programming = 0, allSent = 0, verifying = 0, finished = 0;
-    auto observer = [&](const sealbench::FastProgress& p) {
+    auto observer = [&](const bootwire::StreamProgress& p) {
         const double t = Since(start);
-        if (p.phase == sealbench::FastPhase::Connecting && connecting == 0) connecting = t;
-        if (p.phase == sealbench::FastPhase::Programming && programming == 0) programming = t;
+        if (p.stage == Stage::Connecting && connecting == 0) connecting = t;
+        if ((p.stage == Stage::Erasing || p.stage == Stage::Programming) && programming == 0) programming = t;
         if (p.imageBytesSent == image.size() && allSent == 0) allSent = t;
-        if (p.phase == sealbench::FastPhase::Verifying && verifying == 0) verifying = t;
-        if (p.phase == sealbench::FastPhase::Finished && finished == 0) finished = t;
+        if (p.stage == Stage::Verifying && verifying == 0) verifying = t;
+        if (p.stage == Stage::Finished && finished == 0) finished = t;
     };
-    run.result = sealbench::RunFastFlash(link, job, observer, stop);
+    const bootwire::Error e = link.StreamFlash(stream->job, observer, &run.report);
+    run.success = e == bootwire::Error::Ok;
+    run.text =
+        sealbench::StreamOutcome(link, e, run.report, bootwire::kStreamDefaultBaud, "--baud", image.size()).message;
     std::fprintf(stderr,
                  "  at %.2f s connecting, %.2f s blocks, %.2f s last block taken, %.2f s verifying, %.2f s done\n",
                  connecting, programming, allSent, verifying, finished);
     run.cpuSeconds = CpuSeconds() - cpu;
-    if (run.result.success) run.seconds = Since(start);
-    for (const auto& line : run.result.diagnostics) std::fprintf(stderr, "  %s\n", line.c_str());
+    if (run.success) run.seconds = Since(start);
+    for (const auto& line : run.report.diagnostics) std::fprintf(stderr, "  %s\n", line.c_str());
     return run;
 }
 
@@ -142,12 +142,12 @@ void Compare(const std::string& what, const std::vector<uint8_t>& image, const s
         bench::Result(what + " into NOR, paced: normal run", normal, "s", "report", normal > 0);
     }
     const FastRun fast = FastFlash(sim.serial(), image);
-    const auto& s = fast.result.stats;
+    const auto& s = fast.report;
     std::fprintf(stderr,
                  "%s: fast run %.2f s (%s): library %.2f s, stream %.2f s; %u blocks, %llu bytes compressed, "
                  "%u sent again; %.2f s CPU\n",
-                 what.c_str(), fast.seconds, Line(fast.result.text).c_str(), s.librarySeconds, s.streamSeconds,
-                 s.blocks, static_cast<unsigned long long>(s.compressedBytes), s.retransmissions, fast.cpuSeconds);
+                 what.c_str(), fast.seconds, Line(fast.text).c_str(), s.loadSeconds, s.streamSeconds, s.blocks,
+                 static_cast<unsigned long long>(s.compressedBytes), s.retransmissions, fast.cpuSeconds);
     const std::string board = paced ? "paced" : "unpaced";
     bench::Result(what + " into NOR, " + board + ": fast run (921600 baud)", fast.seconds, "s",
                   paced ? timeGoal : "report", fast.seconds > 0 && (!paced || fast.seconds <= timeTarget));

@@ -27,7 +27,7 @@
 #include <vector>
 
 #include "bench_result.h"
-#include "download/runner.h"
+#include "download/run/runner.h"
 #include "sim_process.h"
 #include "soak_host.h"
 

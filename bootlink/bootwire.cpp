@@ -1,11 +1,12 @@
 // The process-wide links and the classic BootwireClass facade over them.
 #include <bootwire/bootwire.h>
 
-#include <algorithm>
 #include <cstdlib>
 #include <map>
 #include <mutex>
+#include <vector>
 
+#include "process_links.h"
 #include "usb_driver.h"
 
 namespace bootwire {
@@ -38,6 +39,10 @@ const char* ErrorName(Error error) {
             return "device gone";
         case Error::Unsupported:
             return "not supported by this link";
+        case Error::Stopped:
+            return "stopped";
+        case Error::Rejected:
+            return "rejected by the target";
     }
     return "unknown error";
 }
@@ -53,14 +58,48 @@ Error Transport::Fail(Error error, std::string detail) {
     return error;
 }
 
-Link& ProcessSerialLink() {
-    static Link link;
+namespace {
+
+struct ProcessLinks {
+    std::mutex mutex;
+    std::shared_ptr<Link> serial = std::make_shared<Link>();
+    std::shared_ptr<Link> usb = std::make_shared<Link>();
+};
+
+ProcessLinks& Links() {
+    static ProcessLinks links;
+    return links;
+}
+
+std::shared_ptr<Link> Swap(std::shared_ptr<Link> ProcessLinks::*which, std::shared_ptr<Link> link) {
+    ProcessLinks& links = Links();
+    std::lock_guard lock(links.mutex);
+    std::swap(links.*which, link);
     return link;
 }
 
-Link& ProcessUsbLink() {
-    static Link link;
-    return link;
+std::shared_ptr<Link> Current(std::shared_ptr<Link> ProcessLinks::*which) {
+    ProcessLinks& links = Links();
+    std::lock_guard lock(links.mutex);
+    return links.*which;
+}
+
+}  // namespace
+
+std::shared_ptr<Link> ProcessSerialLink() { return Current(&ProcessLinks::serial); }
+std::shared_ptr<Link> ProcessUsbLink() { return Current(&ProcessLinks::usb); }
+
+std::shared_ptr<Link> ReplaceProcessSerialLink(std::shared_ptr<Link> link) {
+    return Swap(&ProcessLinks::serial, std::move(link));
+}
+
+std::shared_ptr<Link> ReplaceProcessUsbLink(std::shared_ptr<Link> link) {
+    return Swap(&ProcessLinks::usb, std::move(link));
+}
+
+void CloseProcessLinks() {
+    ReplaceProcessSerialLink(std::make_shared<Link>());
+    ReplaceProcessUsbLink(std::make_shared<Link>());
 }
 
 namespace usb {
@@ -98,13 +137,13 @@ using bootwire::Error;
 using bootwire::Link;
 
 // The link of a channel selector; nullptr for selectors other than 0 and 1 and
-// for USB device numbers other than 1.
-Link* LinkOf(int channel, int device) {
+// for USB device numbers other than 1. The caller holds it for the whole call.
+std::shared_ptr<Link> LinkOf(int channel, int device) {
     switch (channel) {
         case 0:
-            return &bootwire::ProcessSerialLink();
+            return bootwire::ProcessSerialLink();
         case 1:
-            return device == 1 ? &bootwire::ProcessUsbLink() : nullptr;
+            return device == 1 ? bootwire::ProcessUsbLink() : nullptr;
         default:
             return nullptr;
     }
@@ -112,39 +151,50 @@ Link* LinkOf(int channel, int device) {
 
 const uint8_t* Bytes(const long* data) { return reinterpret_cast<const uint8_t*>(data); }
 
+int FileDownload(bootwire::FileType type, int channel, unsigned long address, int size, long* data, int device) {
+    auto link = LinkOf(channel, device);
+    // A size with no data to go with it is the caller's mistake, not a download.
+    if (!link || (size > 0 && !data)) {
+        return 0;
+    }
+    size_t n = size > 0 ? static_cast<size_t>(size) : 0;
+    return link->FileDownload(type, static_cast<uint32_t>(address), Bytes(data), n) == Error::Ok;
+}
+
 }  // namespace
 
 BootwireClass::BootwireClass() = default;
 BootwireClass::~BootwireClass() = default;
 
 int BootwireClass::Vireo_InitComPort(char* portNumber, int lineMode) {
-    Link& link = bootwire::ProcessSerialLink();
-    // Close the port opened before first: it is exclusive, and may be the one chosen again.
-    link.Detach();
+    // The port opened before is let go first: it is exclusive, and may be the one
+    // chosen again. A call still running on it keeps it until that call ends.
+    bootwire::ReplaceProcessSerialLink(std::make_shared<Link>());
     if (!portNumber) {
         return 0;
     }
     Error error;
     std::string detail;
     auto transport = bootwire::OpenSerial(portNumber, lineMode, &error, &detail);
-    link.Attach(std::move(transport));
+    bootwire::ReplaceProcessSerialLink(std::make_shared<Link>(std::move(transport)));
     return error == Error::Ok ? 1 : 0;
 }
 
 int BootwireClass::Vireo_USBEnum() {
-    Link& link = bootwire::ProcessUsbLink();
-    link.Detach();  // release the device before it is claimed again
+    // Release the device before it is claimed again.
+    bootwire::ReplaceProcessUsbLink(std::make_shared<Link>());
     Error error;
     std::string detail;
     auto transport = bootwire::OpenUsb(&error, &detail);
-    link.Attach(std::move(transport));
-    return link.IsOpen() ? 1 : 0;
+    const bool found = transport != nullptr;
+    bootwire::ReplaceProcessUsbLink(std::make_shared<Link>(std::move(transport)));
+    return found ? 1 : 0;
 }
 
 int BootwireClass::Vireo_USBChangeIdEnum(int) { return 0; }
 
 int BootwireClass::Vireo_WriteRegister(int channelAndCode, long address, long value, long format, int device) {
-    Link* link = LinkOf(channelAndCode & 0xFF, device);
+    auto link = LinkOf(channelAndCode & 0xFF, device);
     if (!link) {
         return 0;
     }
@@ -154,7 +204,7 @@ int BootwireClass::Vireo_WriteRegister(int channelAndCode, long address, long va
 }
 
 int BootwireClass::Vireo_ReadData(int channel, unsigned long address, long* dest, int count, long format, int device) {
-    Link* link = LinkOf(channel, device);
+    auto link = LinkOf(channel, device);
     if (!link || count < 0 || (count > 0 && !dest)) {
         return 0;
     }
@@ -163,7 +213,7 @@ int BootwireClass::Vireo_ReadData(int channel, unsigned long address, long* dest
 }
 
 int BootwireClass::Vireo_SekurelStatus(int channel, int device) {
-    Link* link = LinkOf(channel, device);
+    auto link = LinkOf(channel, device);
     uint32_t word = 0;
     if (!link || link->GetStatus(&word) != Error::Ok) {
         return 0;
@@ -172,12 +222,12 @@ int BootwireClass::Vireo_SekurelStatus(int channel, int device) {
 }
 
 int BootwireClass::Vireo_CompleteEndResponse(int channel, int device) {
-    Link* link = LinkOf(channel, device);
+    auto link = LinkOf(channel, device);
     return link && link->CompleteEndResponse() == Error::Ok;
 }
 
 long BootwireClass::Vireo_FlashingStatus(int channel, int device) {
-    Link* link = LinkOf(channel, device);
+    auto link = LinkOf(channel, device);
     uint32_t word = 0;
     if (!link || link->FlashingStatus(&word) != Error::Ok) {
         return 0;
@@ -187,26 +237,20 @@ long BootwireClass::Vireo_FlashingStatus(int channel, int device) {
 }
 
 int BootwireClass::Vireo_HWCDownload(int channel, unsigned long address, int size, long* data, int device) {
-    Link* link = LinkOf(channel, device);
-    size_t n = size > 0 && data ? static_cast<size_t>(size) : 0;
-    return link &&
-           link->FileDownload(bootwire::FileType::Hwc, static_cast<uint32_t>(address), Bytes(data), n) == Error::Ok;
+    return FileDownload(bootwire::FileType::Hwc, channel, address, size, data, device);
 }
 
 int BootwireClass::Vireo_CSFDownload(int channel, unsigned long address, int size, long* data, int device) {
-    Link* link = LinkOf(channel, device);
-    size_t n = size > 0 && data ? static_cast<size_t>(size) : 0;
-    return link &&
-           link->FileDownload(bootwire::FileType::Csf, static_cast<uint32_t>(address), Bytes(data), n) == Error::Ok;
+    return FileDownload(bootwire::FileType::Csf, channel, address, size, data, device);
 }
 
 int BootwireClass::Vireo_ImageDownload(int channel, unsigned long address, int size, long* data, int device) {
-    Link* link = LinkOf(channel, device);
+    auto link = LinkOf(channel, device);
     if (!link || size < 0 || !data) {
         return 0;
     }
-    // The caller's buffer holds at least the 1024 bytes the application header repeats.
+    // The application header repeats the image's first 1024 bytes; the link pads a
+    // shorter image with zeros rather than read past the end of the caller's buffer.
     size_t n = static_cast<size_t>(size);
-    return link->ImageDownload(static_cast<uint32_t>(address), Bytes(data), n,
-                               std::max(n, bootwire::kApplicationHeadSize)) == Error::Ok;
+    return link->ImageDownload(static_cast<uint32_t>(address), Bytes(data), n, n) == Error::Ok;
 }

@@ -17,7 +17,6 @@ public:
     void SetBaud(int baud) { baud_ = std::max(baud, 1); }
     void SetBitsPerByte(int bits) { bitsPerByte_ = bits; }
     int Baud() const { return baud_; }
-    int BitsPerByte() const { return bitsPerByte_; }
 
     Clock::duration LineTime(size_t bytes) const {
         return std::chrono::microseconds(static_cast<long long>(bytes) * bitsPerByte_ * 1'000'000 / baud_);

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string>
 
+#include "link_impl.h"
 #include "protocol.h"
 
 namespace bootwire {
@@ -18,21 +19,6 @@ std::string Hex(uint32_t value) {
 
 }  // namespace
 
-// What a link holds; kept out of the installed header so that it can change
-// without touching the library's interface.
-struct BOOTWIRE_NO_EXPORT Link::Impl {
-    std::unique_ptr<Transport> transport;
-    SendObserver observer;
-    std::string detail;
-    int receiveLimitMs = 0;
-
-    Error SendFrame(const uint8_t* frame);
-    Error SendPayload(const uint8_t* data, size_t size);
-    Error ReceiveWord(uint32_t* word);
-    Error WriteFileHeader(uint32_t address, uint32_t size, FileType type);
-    Error Fail(Error error, std::string what);
-};
-
 Error Link::Impl::Fail(Error error, std::string what) {
     detail = std::move(what);
     if (transport && !transport->LastDetail().empty()) {
@@ -41,9 +27,20 @@ Error Link::Impl::Fail(Error error, std::string what) {
     return error;
 }
 
+Error Link::Impl::CheckStop() {
+    if (stop.stop_requested()) {
+        detail = "stopped on request";
+        return Error::Stopped;
+    }
+    return Error::Ok;
+}
+
 Error Link::Impl::SendFrame(const uint8_t* frame) {
     if (!transport) {
         return Fail(Error::NotOpen, "no port or device is open");
+    }
+    if (Error e = CheckStop(); e != Error::Ok) {
+        return e;
     }
     Error error = transport->Send(frame, kFrameSize, nullptr);
     if (error != Error::Ok) {
@@ -53,22 +50,45 @@ Error Link::Impl::SendFrame(const uint8_t* frame) {
 }
 
 Error Link::Impl::SendPayload(const uint8_t* data, size_t size) {
+    if (!transport) {
+        return Fail(Error::NotOpen, "no port or device is open");
+    }
     const SendObserver* sent = observer ? &observer : nullptr;
-    for (size_t offset = 0; offset < size; offset += kMaxSendSize) {
-        size_t n = std::min(kMaxSendSize, size - offset);
+    // A slow line is fed in slices, so that a stop ends a 64 KiB send in well under a second.
+    const size_t slice = transport->StopSlice() > 0 ? transport->StopSlice() : kMaxSendSize;
+    for (size_t offset = 0; offset < size;) {
+        if (Error e = CheckStop(); e != Error::Ok) {
+            return e;
+        }
+        size_t n = std::min({kMaxSendSize, slice, size - offset});
         Error error = transport->Send(data + offset, n, sent);
         if (error != Error::Ok) {
             return Fail(error, "the target did not take the data (" + std::to_string(offset) + " of " +
                                    std::to_string(size) + " bytes sent)");
         }
+        offset += n;
     }
     return Error::Ok;
+}
+
+Error Link::Impl::Receive(uint8_t* data, size_t n, size_t* received) {
+    *received = 0;
+    if (!transport) {
+        return Fail(Error::NotOpen, "no port or device is open");
+    }
+    if (Error e = CheckStop(); e != Error::Ok) {
+        return e;
+    }
+    return transport->Receive(data, n, received);
 }
 
 Error Link::Impl::ReceiveWord(uint32_t* word) {
     uint8_t bytes[4] = {};
     size_t received = 0;
-    Error error = transport->Receive(bytes, sizeof bytes, &received);
+    Error error = Receive(bytes, sizeof bytes, &received);
+    if (error == Error::Stopped || error == Error::NotOpen) {
+        return error;
+    }
     if (received < sizeof bytes) {
         // A partial word is not a word: whatever arrived is dropped.
         return Fail(error == Error::Ok ? Error::NoAnswer : error,
@@ -109,7 +129,20 @@ void Link::Detach() { impl_->transport.reset(); }
 
 bool Link::IsOpen() const { return impl_->transport != nullptr; }
 
-Transport* Link::transport() const { return impl_->transport.get(); }
+std::string Link::Describe() const { return impl_->transport ? impl_->transport->Describe() : std::string(); }
+
+void Link::SetStopToken(std::stop_token stop) { impl_->stop = std::move(stop); }
+
+Error Link::SetLineSpeed(int baud) {
+    if (!impl_->transport) {
+        return impl_->Fail(Error::NotOpen, "no port or device is open");
+    }
+    if (Error e = impl_->transport->SetLineSpeed(baud); e != Error::Ok) {
+        impl_->detail = impl_->transport->LastDetail();
+        return e;
+    }
+    return Error::Ok;
+}
 
 const std::string& Link::ErrorDetail() const { return impl_->detail; }
 
@@ -157,7 +190,10 @@ Error Link::ReadData(uint32_t address, uint8_t* dest, size_t count, uint8_t form
         return e;
     }
     size_t received = 0;
-    Error error = impl_->transport->Receive(dest, count, &received);
+    Error error = impl_->Receive(dest, count, &received);
+    if (error == Error::Stopped) {
+        return error;
+    }
     if (received < count) {
         return impl_->Fail(error == Error::Ok ? Error::NoAnswer : error, "read at " + Hex(address) + " delivered " +
                                                                              std::to_string(received) + " of " +

@@ -11,6 +11,10 @@
 
 namespace bootwire {
 
+// What a serial line of any kind sends in one piece when a stop must end it soon:
+// 4 KiB take about 0.36 s at 115200 baud.
+inline constexpr size_t kSerialStopSlice = 4096;
+
 // A device path or COM number of this machine (serial_posix.cpp, one file per platform).
 std::unique_ptr<Transport> OpenLocalSerial(const std::string& port, int lineMode, Error* error, std::string* detail);
 

@@ -83,6 +83,7 @@ public:
     Error Receive(uint8_t* data, size_t n, size_t* received) override;
     Error SetLineSpeed(int baud) override;
     std::string Describe() const override { return text_; }
+    size_t StopSlice() const override { return kSerialStopSlice; }
 
 private:
     // Reads what arrives before `until`, answers negotiations, keeps answers and data.

@@ -163,6 +163,7 @@ public:
     }
 
     std::string Describe() const override { return path_; }
+    size_t StopSlice() const override { return kSerialStopSlice; }
 
     void SetReceiveTimeoutLimit(int milliseconds) override { limitMs_ = milliseconds > 0 ? milliseconds : 0; }
 

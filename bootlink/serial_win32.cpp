@@ -184,6 +184,7 @@ public:
     }
 
     std::string Describe() const override { return name_; }
+    size_t StopSlice() const override { return kSerialStopSlice; }
 
     Error SetLineSpeed(int baud) override {
         if (baud <= 0) {

@@ -97,6 +97,7 @@ public:
     }
 
     std::string Describe() const override { return text_; }
+    size_t StopSlice() const override { return kSerialStopSlice; }
 
 private:
     std::unique_ptr<TcpStream> stream_;

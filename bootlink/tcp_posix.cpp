@@ -15,6 +15,7 @@
 
 #include "common/unique_fd.h"
 #include "io_posix.h"
+#include "tcp_connect.h"
 #include "tcp_stream.h"
 
 namespace bootwire {
@@ -30,56 +31,6 @@ constexpr int kSendBuffer = 64 * 1024;
 int MillisecondsUntil(Clock::time_point deadline) {
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
     return static_cast<int>(std::clamp<long long>(left, 0, 60'000));
-}
-
-struct AddrInfoDeleter {
-    void operator()(addrinfo* info) const { ::freeaddrinfo(info); }
-};
-using AddrInfoList = std::unique_ptr<addrinfo, AddrInfoDeleter>;
-
-// getaddrinfo may wait on a name server for as long as it likes; it runs on a
-// thread of its own that the caller stops waiting for at the deadline.
-struct Lookup {
-    std::mutex mutex;
-    std::condition_variable done;
-    bool finished = false;
-    int result = 0;
-    AddrInfoList list;
-};
-
-AddrInfoList Resolve(const std::string& host, const std::string& port, Clock::time_point deadline, Error* error,
-                     std::string* detail) {
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    hints.ai_flags = AI_NUMERICHOST | AI_NUMERICSERV;
-    addrinfo* numeric = nullptr;
-    if (::getaddrinfo(host.c_str(), port.c_str(), &hints, &numeric) == 0) {
-        return AddrInfoList(numeric);
-    }
-    auto lookup = std::make_shared<Lookup>();
-    hints.ai_flags = AI_NUMERICSERV | AI_ADDRCONFIG;
-    std::thread([lookup, host, port, hints] {
-        addrinfo* list = nullptr;
-        int result = ::getaddrinfo(host.c_str(), port.c_str(), &hints, &list);
-        std::lock_guard lock(lookup->mutex);
-        lookup->result = result;
-        lookup->list.reset(list);
-        lookup->finished = true;
-        lookup->done.notify_all();
-    }).detach();
-    std::unique_lock lock(lookup->mutex);
-    if (!lookup->done.wait_until(lock, deadline, [&] { return lookup->finished; })) {
-        *error = Error::Timeout;
-        *detail = "cannot find the host " + host + ": the name lookup took too long";
-        return nullptr;
-    }
-    if (lookup->result != 0) {
-        *error = Error::NotFound;
-        *detail = "cannot find the host " + host + ": " + ::gai_strerror(lookup->result);
-        return nullptr;
-    }
-    return std::move(lookup->list);
 }
 
 Error ConnectError(int err) {
@@ -199,34 +150,13 @@ TcpStream::~TcpStream() = default;
 
 std::unique_ptr<TcpStream> TcpStream::Connect(const std::string& host, const std::string& port,
                                               std::chrono::milliseconds limit, Error* error, std::string* detail) {
-    const auto deadline = Clock::now() + limit;
-    const std::string where = host.find(':') != std::string::npos ? "[" + host + "]:" + port : host + ":" + port;
-    AddrInfoList list = Resolve(host, port, deadline, error, detail);
-    if (!list) {
-        return nullptr;
-    }
-    // Every address the name has, in the resolver's order, until one answers.
-    int lastErr = 0;
-    Error lastError = Error::NotFound;
-    for (const addrinfo* a = list.get(); a; a = a->ai_next) {
-        UniqueFd fd;
-        lastError = ConnectOne(*a, deadline, &fd, &lastErr);
-        if (lastError == Error::Ok) {
-            *error = Error::Ok;
-            return std::make_unique<PosixTcpStream>(std::move(fd));
-        }
-        if (lastError == Error::Timeout) {
-            break;
-        }
-    }
-    *error = lastError;
-    if (lastError == Error::Timeout) {
-        *detail = "cannot connect to " + where + ": no answer within " +
-                  std::to_string(std::chrono::duration_cast<std::chrono::seconds>(limit).count()) + " s";
-    } else {
-        *detail = "cannot connect to " + where + ": " + std::strerror(lastErr);
-    }
-    return nullptr;
+    return tcp::ConnectAny<UniqueFd>(
+        host, port, limit, error, detail, ConnectOne,
+        [](UniqueFd handle) -> std::unique_ptr<TcpStream> {
+            return std::make_unique<PosixTcpStream>(std::move(handle));
+        },
+        [](int code) { return std::string(::gai_strerror(code)); },
+        [](int code) { return std::string(std::strerror(code)); });
 }
 
 }  // namespace bootwire

@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "common/win32_support.h"
+#include "tcp_connect.h"
 #include "tcp_stream.h"
 
 namespace bootwire {
@@ -86,57 +87,6 @@ Error ConnectError(int code) {
         default:
             return Error::Io;
     }
-}
-
-struct AddrInfoDeleter {
-    void operator()(addrinfo* info) const { ::freeaddrinfo(info); }
-};
-using AddrInfoList = std::unique_ptr<addrinfo, AddrInfoDeleter>;
-
-struct Lookup {
-    std::mutex mutex;
-    std::condition_variable done;
-    bool finished = false;
-    int result = 0;
-    AddrInfoList list;
-};
-
-// getaddrinfo may wait on a name server as long as it likes; it runs on a thread
-// of its own that the caller stops waiting for at the deadline.
-AddrInfoList Resolve(const std::string& host, const std::string& port, Clock::time_point deadline, Error* error,
-                     std::string* detail) {
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    hints.ai_protocol = IPPROTO_TCP;
-    hints.ai_flags = AI_NUMERICHOST | AI_NUMERICSERV;
-    addrinfo* numeric = nullptr;
-    if (::getaddrinfo(host.c_str(), port.c_str(), &hints, &numeric) == 0) {
-        return AddrInfoList(numeric);
-    }
-    auto lookup = std::make_shared<Lookup>();
-    hints.ai_flags = AI_NUMERICSERV | AI_ADDRCONFIG;
-    std::thread([lookup, host, port, hints] {
-        addrinfo* list = nullptr;
-        int result = ::getaddrinfo(host.c_str(), port.c_str(), &hints, &list);
-        std::lock_guard lock(lookup->mutex);
-        lookup->result = result;
-        lookup->list.reset(list);
-        lookup->finished = true;
-        lookup->done.notify_all();
-    }).detach();
-    std::unique_lock lock(lookup->mutex);
-    if (!lookup->done.wait_until(lock, deadline, [&] { return lookup->finished; })) {
-        *error = Error::Timeout;
-        *detail = "cannot find the host " + host + ": the name lookup took too long";
-        return nullptr;
-    }
-    if (lookup->result != 0) {
-        *error = Error::NotFound;
-        *detail = "cannot find the host " + host + ": " + SocketMessage(lookup->result);
-        return nullptr;
-    }
-    return std::move(lookup->list);
 }
 
 class Socket {
@@ -288,33 +238,12 @@ std::unique_ptr<TcpStream> TcpStream::Connect(const std::string& host, const std
     if (!WinsockReady(error, detail)) {
         return nullptr;
     }
-    const auto deadline = Clock::now() + limit;
-    const std::string where = host.find(':') != std::string::npos ? "[" + host + "]:" + port : host + ":" + port;
-    AddrInfoList list = Resolve(host, port, deadline, error, detail);
-    if (!list) {
-        return nullptr;
-    }
-    int lastCode = 0;
-    Error lastError = Error::NotFound;
-    for (const addrinfo* a = list.get(); a; a = a->ai_next) {
-        Socket s;
-        lastError = ConnectOne(*a, deadline, &s, &lastCode);
-        if (lastError == Error::Ok) {
-            *error = Error::Ok;
-            return std::make_unique<WinsockTcpStream>(std::move(s));
-        }
-        if (lastError == Error::Timeout) {
-            break;
-        }
-    }
-    *error = lastError;
-    if (lastError == Error::Timeout) {
-        *detail = "cannot connect to " + where + ": no answer within " +
-                  std::to_string(std::chrono::duration_cast<std::chrono::seconds>(limit).count()) + " s";
-    } else {
-        *detail = "cannot connect to " + where + ": " + SocketMessage(lastCode);
-    }
-    return nullptr;
+    return tcp::ConnectAny<Socket>(
+        host, port, limit, error, detail, ConnectOne,
+        [](Socket handle) -> std::unique_ptr<TcpStream> {
+            return std::make_unique<WinsockTcpStream>(std::move(handle));
+        },
+        [](int code) { return SocketMessage(code); }, [](int code) { return SocketMessage(code); });
 }
 
 }  // namespace bootwire

@@ -59,6 +59,20 @@ inline uint32_t GetField(const uint8_t* record, size_t offset) {
 }
 inline void PutField(uint8_t* record, size_t offset, uint32_t value) { std::memcpy(record + offset, &value, 4); }
 
+// The version and scan requests of a driver layer over a platform's USB library:
+// its version, and the boot devices its Scan(record) finds. False for other codes
+// and for a scan record too small to take the answer.
+template <typename PlatformDriver>
+bool AnswerLookup(uint32_t code, uint8_t* record, size_t size, uint32_t version, PlatformDriver& driver) {
+    if (code == kVersionRequest) {
+        PutField(record, 0, version);
+        return true;
+    }
+    if (code != kScanRequest || size < kScanRecordSize) return false;
+    driver.Scan(record);
+    return true;
+}
+
 // One open handle of the driver layer.
 class DriverHandle {
 public:

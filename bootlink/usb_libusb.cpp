@@ -187,34 +187,15 @@ private:
 class LibusbHandle final : public DriverHandle {
 public:
     explicit LibusbHandle(LibusbDriver& driver) : driver_(driver) {}
-    ~LibusbHandle() override {
-        if (opened_) {
-            driver_.devices().Remove(opened_);
-        }
-    }
 
     bool Request(uint32_t code, uint8_t* record, size_t size, uint8_t* buffer) override {
         switch (code) {
             case kVersionRequest:
-                PutField(record, 0, kLibusbDriverVersion);
-                return true;
             case kScanRequest:
-                if (size < kScanRecordSize) {
-                    return false;
-                }
-                driver_.Scan(record);
+                return AnswerLookup(code, record, size, kLibusbDriverVersion, driver_);
+            case kOpenRequest:
+                PutField(record, 16, held_.Take(driver_.devices(), driver_.OpenDevice(GetField(record, 0))));
                 return true;
-            case kOpenRequest: {
-                uint32_t device = driver_.OpenDevice(GetField(record, 0));
-                if (device) {
-                    if (opened_) {
-                        driver_.devices().Remove(opened_);
-                    }
-                    opened_ = device;
-                }
-                PutField(record, 16, device);
-                return true;
-            }
             case kTransferRequest:
                 transferResult_ = driver_.Transfer(record, buffer);
                 return true;
@@ -238,7 +219,7 @@ public:
 
 private:
     LibusbDriver& driver_;
-    uint32_t opened_ = 0;
+    HeldDevice<UsbDevice> held_;
     int transferResult_ = 0;
 };
 

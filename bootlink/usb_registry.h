@@ -34,4 +34,35 @@ private:
     uint32_t lastId_ = 0;
 };
 
+// The device a driver handle has opened: a handle holds one at a time, and lets it
+// go when it opens another or goes itself.
+template <typename Device>
+class HeldDevice {
+public:
+    HeldDevice() = default;
+    ~HeldDevice() { Release(); }
+    HeldDevice(const HeldDevice&) = delete;
+    HeldDevice& operator=(const HeldDevice&) = delete;
+
+    // The answer to an open request: `id` (0 when nothing opened) replaces the device
+    // held; returns it for the request's record.
+    uint32_t Take(DeviceRegistry<Device>& registry, uint32_t id) {
+        if (id != 0) {
+            Release();
+            registry_ = &registry;
+            id_ = id;
+        }
+        return id;
+    }
+
+private:
+    void Release() {
+        if (registry_ && id_) registry_->Remove(id_);
+        id_ = 0;
+    }
+
+    DeviceRegistry<Device>* registry_ = nullptr;
+    uint32_t id_ = 0;
+};
+
 }  // namespace bootwire::usb

@@ -98,7 +98,6 @@ class SimDriver;
 class SimHandle final : public DriverHandle {
 public:
     explicit SimHandle(SimDriver& driver) : driver_(driver) {}
-    ~SimHandle() override;
     bool Request(uint32_t code, uint8_t* record, size_t size, uint8_t* buffer) override;
     Error LastTransferError(std::string* detail) const override {
         *detail = transferDetail_;
@@ -107,7 +106,7 @@ public:
 
 private:
     SimDriver& driver_;
-    uint32_t opened_ = 0;
+    HeldDevice<SimStream> held_;
     Error transferError_ = Error::Ok;
     std::string transferDetail_;
 };
@@ -222,12 +221,6 @@ private:
     std::string lastDetail_;
 };
 
-SimHandle::~SimHandle() {
-    if (opened_) {
-        driver_.devices().Remove(opened_);
-    }
-}
-
 bool SimHandle::Request(uint32_t code, uint8_t* record, size_t size, uint8_t* buffer) {
     switch (code) {
         case kVersionRequest:
@@ -246,17 +239,9 @@ bool SimHandle::Request(uint32_t code, uint8_t* record, size_t size, uint8_t* bu
             }
             return true;
         }
-        case kOpenRequest: {
-            uint32_t device = driver_.Connect(GetField(record, 0));
-            if (device) {
-                if (opened_) {
-                    driver_.devices().Remove(opened_);
-                }
-                opened_ = device;
-            }
-            PutField(record, 16, device);
+        case kOpenRequest:
+            PutField(record, 16, held_.Take(driver_.devices(), driver_.Connect(GetField(record, 0))));
             return true;
-        }
         case kTransferRequest: {
             auto stream = driver_.devices().Find(GetField(record, kTransferDevice));
             uint32_t length = GetField(record, kTransferLength);

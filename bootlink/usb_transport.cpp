@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <mutex>
 
+#include "diagnostics.h"
 #include "usb_driver.h"
 
 namespace bootwire::usb {
@@ -11,15 +12,13 @@ namespace {
 std::unique_ptr<DriverHandle> CheckDriver(Driver& driver, std::string* why) {
     auto handle = driver.Open(why);
     if (!handle) {
-        std::fputs("Cannot open WinDriver device\n", stdout);
-        std::fflush(stdout);  // a line as it happens, also when stdout is a pipe
+        Diagnose("Cannot open WinDriver device");
         return nullptr;
     }
     uint8_t record[kVersionRecordSize] = {};
     if (!handle->Request(kVersionRequest, record, sizeof record, nullptr) ||
         GetField(record, 0) < kMinimumDriverVersion) {
-        std::fputs("Error - incorrect WinDriver version\n", stdout);
-        std::fflush(stdout);
+        Diagnose("Error - incorrect WinDriver version");
         return nullptr;
     }
     return handle;
@@ -176,22 +175,19 @@ std::unique_ptr<Transport> Enumerate(std::shared_ptr<Driver> shared, Error* erro
     }
     std::vector<ScannedDevice> devices = Scan(*scanHandle);
     if (devices.empty()) {
-        std::fputs("No deviced found\n", stdout);
-        std::fflush(stdout);
+        Diagnose("No deviced found");
         return nullptr;
     }
     auto first = std::find_if(devices.begin(), devices.end(), [](const ScannedDevice& d) { return d.marked; });
     if (first == devices.end() || first->uniqueId == 0) {
-        std::fputs("Could not find the device interface.\n", stdout);
-        std::fflush(stdout);
+        Diagnose("Could not find the device interface.");
         return nullptr;
     }
     std::string openError;
     auto transport = OpenDevice(shared, first->uniqueId, &openError, error, detail);
     if (!transport) {
-        std::printf("%s\n", openError.c_str());
+        Diagnose(openError);
     }
-    std::fflush(stdout);
     return transport;
 }
 

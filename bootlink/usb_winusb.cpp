@@ -102,34 +102,15 @@ private:
 class WinUsbHandle final : public DriverHandle {
 public:
     explicit WinUsbHandle(WinUsbDriver& driver) : driver_(driver) {}
-    ~WinUsbHandle() override {
-        if (opened_) {
-            driver_.devices().Remove(opened_);
-        }
-    }
 
     bool Request(uint32_t code, uint8_t* record, size_t size, uint8_t* buffer) override {
         switch (code) {
             case kVersionRequest:
-                PutField(record, 0, kWinUsbDriverVersion);
-                return true;
             case kScanRequest:
-                if (size < kScanRecordSize) {
-                    return false;
-                }
-                driver_.Scan(record);
+                return AnswerLookup(code, record, size, kWinUsbDriverVersion, driver_);
+            case kOpenRequest:
+                PutField(record, 16, held_.Take(driver_.devices(), driver_.OpenById(GetField(record, 0))));
                 return true;
-            case kOpenRequest: {
-                uint32_t device = driver_.OpenById(GetField(record, 0));
-                if (device) {
-                    if (opened_) {
-                        driver_.devices().Remove(opened_);
-                    }
-                    opened_ = device;
-                }
-                PutField(record, 16, device);
-                return true;
-            }
             case kTransferRequest:
                 Transfer(record, buffer);
                 return true;
@@ -190,7 +171,7 @@ private:
     }
 
     WinUsbDriver& driver_;
-    uint32_t opened_ = 0;
+    HeldDevice<OpenDevice> held_;
     Error transferError_ = Error::Ok;
     std::string transferDetail_;
 };

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "cli_view.h"
-#include "download/board_run.h"
+#include "download/board/board_run.h"
 
 namespace sealbench::cli {
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "download/run_view.h"
+#include "download/run/run_view.h"
 
 namespace sealbench::cli {
 

@@ -41,55 +41,29 @@ void LogLine(std::string_view text) {
     std::fflush(stdout);
 }
 
-namespace {
-
-void ExplainFailure(bootwire::Error error, const std::string& detail) {
-    if (!detail.empty()) {
-        std::cerr << detail << "\n";
-    }
-    if (error == bootwire::Error::Permission) {
-        std::cerr << "Access was refused. For a serial port, add yourself to the 'dialout' group "
-                     "(sudo usermod -aG dialout $USER, then log in again); for the USB boot device, install "
-                     "the udev rule packaging/60-sealbench.rules as the README explains, then plug the board in "
-                     "again.\n";
-    }
+std::optional<BoardAddress> BoardOf(const ConnectionOptions& options) {
+    if (options.usb) return UsbBoard();
+    if (!options.port.empty()) return SerialBoard(options.port);
+    return std::nullopt;
 }
 
-}  // namespace
-
-std::optional<Connection> OpenConnection(const ConnectionOptions& options, ProcessorType type) {
-    bootwire::Error error = bootwire::Error::Ok;
-    std::string detail;
-    if (options.usb) {
-        auto transport = bootwire::OpenUsb(&error, &detail);
-        if (!transport) {
-            std::fflush(stdout);  // the driver layer's own diagnostics come first
-            if (error == bootwire::Error::Permission || error == bootwire::Error::Busy) {
-                // It is there: "No USB detected!" would send the user looking for a cable.
-                std::cerr << "The USB boot device (2b4e:7a31) was found but cannot be opened"
-                          << (error == bootwire::Error::Busy ? ": another program holds it\n" : "\n");
-            } else {
-                std::cerr << "No USB detected!\nPlease check your USB connection and Try again\n";
-            }
-            ExplainFailure(error, detail);
-            return std::nullopt;
-        }
-        return Connection{std::make_unique<bootwire::Link>(std::move(transport)), true};
-    }
-    if (options.port.empty()) {
+std::optional<OpenedBoard> OpenConnection(const ConnectionOptions& options, ProcessorType type) {
+    std::optional<BoardAddress> address = BoardOf(options);
+    if (!address) {
         LogLine("Error! - Please select the Com port");
         return std::nullopt;
     }
-    auto transport = bootwire::OpenSerial(options.port, PresetOf(type).lineMode, &error, &detail);
-    if (!transport || error != bootwire::Error::Ok) {
-        std::cerr << "Cannot Open " << options.port << "\n";
-        ExplainFailure(error, detail);
+    Result<OpenedBoard> opened = OpenBoard(*address, type);
+    if (!opened.Ok()) {
+        std::fflush(stdout);  // the driver layer's own diagnostics come first
+        std::cerr << opened.outcome.message << "\n";
+        if (!opened.outcome.detail.empty()) std::cerr << opened.outcome.detail << "\n";
         return std::nullopt;
     }
-    if (!detail.empty()) {
-        std::cerr << detail << "\n";  // what the port cannot do (raw TCP keeps the server's line settings)
+    if (!opened.value.notice.empty()) {
+        std::cerr << opened.value.notice << "\n";  // what the port cannot do (raw TCP keeps the server's line settings)
     }
-    return Connection{std::make_unique<bootwire::Link>(std::move(transport)), false};
+    return std::move(opened.value);
 }
 
 }  // namespace sealbench::cli

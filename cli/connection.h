@@ -9,8 +9,9 @@
 #include <optional>
 #include <string>
 
-#include "download/presets.h"
-#include "download/run_settings.h"
+#include "download/board/open_board.h"
+#include "download/plan/presets.h"
+#include "download/plan/run_settings.h"
 
 namespace sealbench::cli {
 
@@ -27,19 +28,16 @@ void AddConnectionOptions(CLI::App* command, ConnectionOptions& options);
 // The chosen processor type; throws UsageError when --cpu is missing or unknown.
 ProcessorType RequireProcessor(const ConnectionOptions& options);
 
-// The board a command talks to: a link of its own, opened for this run.
-struct Connection {
-    std::unique_ptr<bootwire::Link> link;
-    bool usb = false;
+// The board the options name: --port or --usb; nullopt when neither was given.
+std::optional<BoardAddress> BoardOf(const ConnectionOptions& options);
 
-    // What a run is handed; nothing needs enumerating again within one command.
-    BoardLink Board() const { return {link.get(), usb, {}}; }
-};
-
-// Opens the port or the USB device the options name. On failure prints what the
-// window would have said (to stderr, or the status log line to stdout when no link
+// Opens the board the options name through the one door. On failure prints what the
+// window would have said (to stderr, or the status-log line to stdout when no board
 // was named) and returns nullopt.
-std::optional<Connection> OpenConnection(const ConnectionOptions& options, ProcessorType type);
+std::optional<OpenedBoard> OpenConnection(const ConnectionOptions& options, ProcessorType type);
+
+// What a run is handed; nothing needs enumerating again within one command.
+inline BoardLink LinkOf(const OpenedBoard& board) { return {board.link.get(), board.usb, {}}; }
 
 // Prints one status-log line to stdout: the text's own trailing line feeds dropped.
 void LogLine(std::string_view text);

@@ -7,7 +7,7 @@
 #include "commands.h"
 #include "common/atomic_file.h"
 #include "connection.h"
-#include "download/memory_dump.h"
+#include "download/memory/memory_dump.h"
 #include "options.h"
 
 namespace sealbench::cli {

@@ -6,7 +6,7 @@
 
 #include "commands.h"
 #include "connection.h"
-#include "download/run_sequence.h"
+#include "download/run/run_sequence.h"
 #include "options.h"
 
 namespace sealbench::cli {
@@ -32,7 +32,7 @@ CLI::Validator WidthValue() {
 }
 
 // Banner, then the link; nullopt after the failure has been reported.
-std::optional<Connection> Start(const ConnectionOptions& options) {
+std::optional<OpenedBoard> Start(const ConnectionOptions& options) {
     ProcessorType type = RequireProcessor(options);
     LogLine(PresetOf(type).banner);
     return OpenConnection(options, type);

@@ -11,10 +11,9 @@
 #include "commands.h"
 #include "common/file_checks.h"
 #include "connection.h"
-#include "download/fast_flash.h"
-#include "download/memory_init.h"
-#include "download/run_plan.h"
-#include "download/runner.h"
+#include "download/memory/memory_init.h"
+#include "download/plan/run_plan.h"
+#include "download/run/runner.h"
 #include "options.h"
 #include "several_boards.h"
 
@@ -65,92 +64,41 @@ RunSettings SettingsOf(const ConnectionOptions& options) {
     return settings;
 }
 
-// What the command line gave is checked before the board is touched: a missing
-// image or a wrong address must not cost a port and a memory initialisation, and
-// the message names the file and the system's reason, or the accepted range.
-bool InputsAccepted(const RunSettings& settings) {
-    if (RefuseProcessor(settings)) {
-        return true;  // "Execute" refuses the run itself, before it would read anything
-    }
-    Result<RunPlan> plan = MakeRunPlan(settings);
-    Outcome files = plan.Ok() ? CheckRunFiles(settings) : plan.outcome;
-    if (files.Ok()) {
-        return true;
-    }
-    LogLine(PresetOf(settings.processor).banner);
-    // The page checks its fields and runs a script before the run starts, and logs
-    // their failures as "Error! - %s"; the worker reads the image and the library.
-    bool pageCheck = !plan.Ok() || files.message == kScriptInitError;
-    LogLine((pageCheck ? "Error! - " : "Error!!- Reason: ") + files.message);
-    if (!files.detail.empty()) {
-        LogLine(files.detail);
-    }
-    return false;
-}
-
 // Fast serial flashing takes over a serial line with a built-in library; whatever
 // else was asked for with it is refused before the board is touched.
-void CheckFastOptions(const RunCommandOptions& o, FlashType type) {
+void CheckFastOptions(const RunCommandOptions& o, const RunSettings& settings) {
     if (!o.fast) {
         if (o.baud != -1) {
             throw UsageError("--baud sets the rate of fast serial flashing: use it with --fast");
         }
         return;
     }
-    if (type == FlashType::UserInput) {
-        throw UsageError(
-            "--fast needs a built-in flash library (--flash-type nor or nand); "
-            "a flash library of your own runs without --fast");
-    }
-    if (o.connection.usb || o.boards.usbAll || !o.boards.usbDevices.empty()) {
-        throw UsageError("--fast works over a serial port (--port); over USB, flash without --fast");
-    }
-    if (o.secure) {
-        throw UsageError("--fast cannot carry HWC and CSF; flash a secure image without --fast");
-    }
-    if (o.baud != -1) {
-        if (std::optional<std::string> refused = CheckFastBaud(o.baud)) {
+    const bool usb = o.connection.usb || o.boards.usbAll || !o.boards.usbDevices.empty();
+    if (std::optional<std::string> refused = RefuseFastSerial(settings, usb, o.connection.port)) {
+        if (o.baud != -1 && CheckFastBaud(o.baud)) {
             throw UsageError("--baud " + std::to_string(o.baud) + ": " + *refused);
         }
+        throw UsageError("--fast: " + *refused + "; flash without --fast");
     }
 }
 
-// Runs "Execute" and waits for its tasks: the run bounds every wait on the target
-// itself, so this only waits for it to report.
-int Execute(const RunSettings& settings, const std::optional<Connection>& connection, ProgressMode mode) {
-    CliView view(mode);
-    Session session;
-    Runner runner(view, session);
-    if (!runner.Execute(settings, connection ? connection->Board() : BoardLink{})) {
-        return kExitFailed;
-    }
-    while (!runner.WaitIdle(std::chrono::seconds(1))) {
-    }
-    return runner.LastRunSucceeded() ? kExitOk : kExitFailed;
-}
-
-// The boards the command names: several at once, or the one board as ever.
+// The boards the command names, one or several, each planned, opened and run by a
+// BoardRun of its own: a missing image or a wrong address is refused before a port
+// is opened or a memory initialisation is spent.
 int Run(const CLI::App& command, const RunCommandOptions& o, const RunSettings& settings) {
     std::vector<BoardAddress> boards = BoardsOf(command, o.connection, o.boards);
-    if (!InputsAccepted(settings)) {
-        return kExitFailed;
-    }
     ProgressMode mode = ProgressModeOf(o.connection.progress);
     if ((o.boards.usbAll || (o.connection.usb && o.boards.retry > 0)) && boards.empty()) {
         return kExitFailed;
     }
-    if (NeedsSeveralBoardRun(boards, o.boards)) {
-        return RunSeveralBoards(boards, settings, o.boards.retry, mode);
+    if (boards.empty()) {
+        if (std::optional<BoardAddress> board = BoardOf(o.connection)) {
+            boards.push_back(*board);
+        } else {
+            boards.push_back({});  // no port: "Execute" says "Please select the Com port"
+        }
     }
-    std::optional<Connection> connection;
-    if (boards.size() == 1 && boards.front().usb) {
-        connection = OpenUsbDevice(boards.front().port);
-    } else if (o.connection.usb || !o.connection.port.empty()) {
-        connection = OpenConnection(o.connection, settings.processor);
-    } else {
-        return Execute(settings, std::nullopt, mode);  // logs "Please select the Com port"
-    }
-    return connection ? Execute(settings, connection, mode) : kExitFailed;
+    return RunBoards(boards, settings, o.boards.retry, mode);
 }
 
 int RunDownload(const CLI::App& command, const RunCommandOptions& o) {
@@ -173,7 +121,6 @@ int RunFlash(const CLI::App& command, const RunCommandOptions& o) {
     if (type == FlashType::UserInput && o.flashLib.empty()) {
         throw UsageError("--flash-type user needs --flash-lib FILE");
     }
-    CheckFastOptions(o, type);
     RunSettings s = SettingsOf(o.connection);
     s.operation = OperationType::Flashing;
     s.imagePath = o.image;
@@ -185,7 +132,8 @@ int RunFlash(const CLI::App& command, const RunCommandOptions& o) {
     s.addressText = o.address;
     s.secure = o.secure;
     s.fastSerial = o.fast;
-    s.fastBaud = o.baud != -1 ? o.baud : kDefaultFastBaud;
+    s.fastBaud = o.baud != -1 ? o.baud : bootwire::kStreamDefaultBaud;
+    CheckFastOptions(o, s);
     return Run(command, o, s);
 }
 
@@ -210,7 +158,7 @@ int RunMemInit(const RunCommandOptions& o) {
     CliView view(ProgressMode::None);
     Session session;
     Runner runner(view, session);
-    return runner.MemoryInitAlone(s, connection->Board()) ? kExitOk : kExitFailed;
+    return runner.MemoryInitAlone(s, LinkOf(*connection)) ? kExitOk : kExitFailed;
 }
 
 }  // namespace

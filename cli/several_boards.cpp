@@ -80,9 +80,16 @@ std::vector<BoardAddress> BoardsOf(const CLI::App& command, const ConnectionOpti
                 boards.push_back({UsbBoardName(port.name), true, port.name});
         }
         if (boards.empty()) {
-            std::cerr << "No USB detected!\nPlease check your USB connection and Try again\n";
+            std::cerr << kNoUsbMessage << "\n";
         }
-        if (firstUsb && boards.size() > 1) boards.resize(1);
+        if (firstUsb && boards.size() > 1) {
+            // Every try must find the same board, and nobody chose one of these.
+            std::string names;
+            for (const BoardAddress& board : boards) names += (names.empty() ? "" : ", ") + board.name;
+            std::cerr << boards.size() << " USB boot devices are connected: " << names
+                      << "\nName the board with --usb-device LOCATION, or run every one with --usb all.\n";
+            boards.clear();
+        }
         return boards;
     }
     // The order of the command line, across both options.
@@ -109,24 +116,7 @@ std::vector<BoardAddress> BoardsOf(const CLI::App& command, const ConnectionOpti
     return boards;
 }
 
-bool NeedsSeveralBoardRun(const std::vector<BoardAddress>& boards, const BoardOptions& options) {
-    return boards.size() > 1 || (boards.size() == 1 && options.retry > 0);
-}
-
-std::optional<Connection> OpenUsbDevice(const std::string& location) {
-    bootwire::Error error = bootwire::Error::Ok;
-    std::string detail;
-    auto transport = bootwire::OpenUsbAt(location, &error, &detail);
-    if (!transport) {
-        std::cerr << "No USB detected!\nPlease check your USB connection and Try again\n";
-        if (!detail.empty()) std::cerr << detail << "\n";
-        return std::nullopt;
-    }
-    return Connection{std::make_unique<bootwire::Link>(std::move(transport)), true};
-}
-
-int RunSeveralBoards(const std::vector<BoardAddress>& boards, const RunSettings& settings, int retries,
-                     ProgressMode mode) {
+int RunBoards(const std::vector<BoardAddress>& boards, const RunSettings& settings, int retries, ProgressMode mode) {
     const bool several = boards.size() > 1;
     std::vector<std::string> names;
     for (const BoardAddress& board : boards) names.push_back(board.name);
@@ -137,7 +127,7 @@ int RunSeveralBoards(const std::vector<BoardAddress>& boards, const RunSettings&
     CatchInterrupt();
     std::vector<std::unique_ptr<BoardRun>> runs;
     for (size_t i = 0; i < boards.size(); ++i) {
-        runs.push_back(std::make_unique<BoardRun>(boards[i], several ? console.ViewOf(i) : single));
+        runs.push_back(std::make_unique<BoardRun>(boards[i], several ? console.ViewOf(i) : single, several));
     }
     std::vector<const BoardRun*> followed;
     for (const auto& run : runs) followed.push_back(run.get());
@@ -149,7 +139,8 @@ int RunSeveralBoards(const std::vector<BoardAddress>& boards, const RunSettings&
         while (!run->Wait(std::chrono::milliseconds(100))) {
             if (Interrupted() && !stopping) {
                 stopping = true;
-                console.Note("Stopping every board (press Ctrl-C again to quit at once)");
+                console.Note(several ? "Stopping every board (press Ctrl-C again to quit at once)"
+                                     : "Stopping the run (press Ctrl-C again to quit at once)");
                 for (const auto& each : runs) each->Stop();
             }
         }

@@ -1,4 +1,4 @@
-// download and flash on several boards at once: the options that name them
+// download and flash on one board or several at once: the options that name them
 // (--port given several times, --usb-device LOCATION, --usb all), --retry, and the
 // run of every board on its own thread with its output, Ctrl-C and summary.
 #pragma once
@@ -10,8 +10,8 @@
 
 #include "cli_view.h"
 #include "connection.h"
-#include "download/board_run.h"
-#include "download/run_settings.h"
+#include "download/board/board_run.h"
+#include "download/plan/run_settings.h"
 
 namespace sealbench::cli {
 
@@ -32,18 +32,11 @@ void AddBoardOptions(CLI::App* command, BoardOptions& options);
 std::vector<BoardAddress> BoardsOf(const CLI::App& command, const ConnectionOptions& connection,
                                    const BoardOptions& options);
 
-// Whether the boards go through the several-board run (more than one, or retries);
-// otherwise the command takes its one-board path.
-bool NeedsSeveralBoardRun(const std::vector<BoardAddress>& boards, const BoardOptions& options);
-
-// Opens the USB boot device at `location` as the one board of a command; prints what
-// --usb prints when it cannot.
-std::optional<Connection> OpenUsbDevice(const std::string& location);
-
-// Runs `settings` on every board at once and prints the summary: exit status 0 when
-// every board succeeded, else 1 (also after Ctrl-C, which stops every board).
-int RunSeveralBoards(const std::vector<BoardAddress>& boards, const RunSettings& settings, int retries,
-                     ProgressMode mode);
+// Runs `settings` on every board at once (one board prints as a one-board run
+// does) and, with several, prints the summary: exit status 0 when every board
+// succeeded, else 1 (also after Ctrl-C or a termination request, which stop every
+// board at its next send or receive).
+int RunBoards(const std::vector<BoardAddress>& boards, const RunSettings& settings, int retries, ProgressMode mode);
 
 // argv with "--usb all" as one word, so that "--usb IMAGE" keeps meaning the first
 // USB device and an image. Hands CLI11 the rewritten arguments.

@@ -16,7 +16,6 @@
 namespace sealbench {
 namespace {
 
-constexpr size_t kBufferSize = 64 * 1024;
 constexpr int kMaxLinkDepth = 40;  // the kernel's own limit for one path
 constexpr int kNameAttempts = 100;
 // Short and fixed, so that a target whose name is near the file system's limit
@@ -213,36 +212,6 @@ int LinkUnnamed(int fd, const std::string& to) {
 
 }  // namespace
 
-AtomicFile::AtomicFile(std::string path, std::string tempPath, int fd)
-    : path_(std::move(path)), tempPath_(std::move(tempPath)), fd_(fd), buffer_(new char[kBufferSize]) {}
-
-AtomicFile::AtomicFile(AtomicFile&& other) noexcept
-    : path_(std::move(other.path_)),
-      tempPath_(std::exchange(other.tempPath_, std::string())),
-      fd_(std::exchange(other.fd_, -1)),
-      buffer_(std::move(other.buffer_)),
-      used_(std::exchange(other.used_, 0)),
-      error_(std::move(other.error_)),
-      target_(std::move(other.target_)),
-      direct_(other.direct_) {}
-
-AtomicFile& AtomicFile::operator=(AtomicFile&& other) noexcept {
-    if (this != &other) {
-        Discard();
-        path_ = std::move(other.path_);
-        tempPath_ = std::exchange(other.tempPath_, std::string());
-        fd_ = std::exchange(other.fd_, -1);
-        buffer_ = std::move(other.buffer_);
-        used_ = std::exchange(other.used_, 0);
-        error_ = std::move(other.error_);
-        target_ = std::move(other.target_);
-        direct_ = other.direct_;
-    }
-    return *this;
-}
-
-AtomicFile::~AtomicFile() { Discard(); }
-
 std::unique_ptr<AtomicFile> AtomicFile::Create(const std::string& path, std::string& error) {
     if (path.empty()) {
         error = "No output file given";
@@ -285,33 +254,6 @@ std::unique_ptr<AtomicFile> AtomicFile::Create(const std::string& path, std::str
         return nullptr;  // the destructor drops the temporary
     }
     return file;
-}
-
-bool AtomicFile::Write(const void* data, size_t size) {
-    if (fd_ < 0 || !error_.empty()) {
-        return false;
-    }
-    const char* bytes = static_cast<const char*>(data);
-    // Callers that collect large pieces themselves need no second copy.
-    if (size >= kBufferSize && Flush()) {
-        return WriteAll(bytes, size);
-    }
-    while (size > 0) {
-        if (used_ == kBufferSize && !Flush()) {
-            return false;
-        }
-        size_t part = std::min(size, kBufferSize - used_);
-        std::memcpy(buffer_.get() + used_, bytes, part);
-        used_ += part;
-        bytes += part;
-        size -= part;
-    }
-    return true;
-}
-
-bool AtomicFile::Flush() {
-    size_t used = std::exchange(used_, 0);
-    return WriteAll(buffer_.get(), used);
 }
 
 bool AtomicFile::WriteAll(const char* bytes, size_t size) {
@@ -399,18 +341,6 @@ void AtomicFile::Discard() {
         ::unlink(tempPath_.c_str());
         tempPath_.clear();
     }
-}
-
-Outcome WriteFileAtomically(const std::string& path, std::span<const uint8_t> bytes) {
-    std::string error;
-    auto file = AtomicFile::Create(path, error);
-    if (!file) {
-        return Outcome::Failure(FailureKind::File, error);
-    }
-    if (!file->Write(bytes) || !file->Commit()) {
-        return Outcome::Failure(FailureKind::File, file->Error());
-    }
-    return Outcome::Success();
 }
 
 }  // namespace sealbench

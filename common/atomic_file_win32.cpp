@@ -21,7 +21,6 @@ namespace {
 using win32::SystemMessage;
 using win32::Widen;
 
-constexpr size_t kBufferSize = 64 * 1024;
 constexpr int kNameAttempts = 100;
 
 std::string Describe(std::string_view what, const std::string& path, DWORD code) {
@@ -67,34 +66,6 @@ HANDLE HandleOf(int fd) { return reinterpret_cast<HANDLE>(::_get_osfhandle(fd));
 
 }  // namespace
 
-AtomicFile::AtomicFile(std::string path, std::string tempPath, int fd)
-    : path_(std::move(path)), tempPath_(std::move(tempPath)), fd_(fd), buffer_(new char[kBufferSize]) {}
-
-AtomicFile::AtomicFile(AtomicFile&& other) noexcept
-    : path_(std::move(other.path_)),
-      tempPath_(std::move(other.tempPath_)),
-      fd_(std::exchange(other.fd_, -1)),
-      buffer_(std::move(other.buffer_)),
-      used_(std::exchange(other.used_, 0)),
-      error_(std::move(other.error_)) {
-    other.tempPath_.clear();
-}
-
-AtomicFile& AtomicFile::operator=(AtomicFile&& other) noexcept {
-    if (this != &other) {
-        Discard();
-        path_ = std::move(other.path_);
-        tempPath_ = std::exchange(other.tempPath_, std::string());
-        fd_ = std::exchange(other.fd_, -1);
-        buffer_ = std::move(other.buffer_);
-        used_ = std::exchange(other.used_, 0);
-        error_ = std::move(other.error_);
-    }
-    return *this;
-}
-
-AtomicFile::~AtomicFile() { Discard(); }
-
 std::unique_ptr<AtomicFile> AtomicFile::Create(const std::string& path, std::string& error) {
     if (path.empty()) {
         error = "No output file given";
@@ -129,32 +100,6 @@ std::unique_ptr<AtomicFile> AtomicFile::Create(const std::string& path, std::str
     }
     error = "Cannot create a file beside " + path + ": no free temporary name";
     return nullptr;
-}
-
-bool AtomicFile::Write(const void* data, size_t size) {
-    if (fd_ < 0 || !error_.empty()) {
-        return false;
-    }
-    const char* bytes = static_cast<const char*>(data);
-    if (size >= kBufferSize && Flush()) {
-        return WriteAll(bytes, size);
-    }
-    while (size > 0) {
-        if (used_ == kBufferSize && !Flush()) {
-            return false;
-        }
-        size_t part = std::min(size, kBufferSize - used_);
-        std::memcpy(buffer_.get() + used_, bytes, part);
-        used_ += part;
-        bytes += part;
-        size -= part;
-    }
-    return true;
-}
-
-bool AtomicFile::Flush() {
-    size_t used = std::exchange(used_, 0);
-    return WriteAll(buffer_.get(), used);
 }
 
 bool AtomicFile::WriteAll(const char* bytes, size_t size) {
@@ -210,18 +155,6 @@ void AtomicFile::Discard() {
         ::DeleteFileW(Widen(tempPath_).c_str());
         tempPath_.clear();
     }
-}
-
-Outcome WriteFileAtomically(const std::string& path, std::span<const uint8_t> bytes) {
-    std::string error;
-    auto file = AtomicFile::Create(path, error);
-    if (!file) {
-        return Outcome::Failure(FailureKind::File, error);
-    }
-    if (!file->Write(bytes) || !file->Commit()) {
-        return Outcome::Failure(FailureKind::File, file->Error());
-    }
-    return Outcome::Success();
 }
 
 }  // namespace sealbench

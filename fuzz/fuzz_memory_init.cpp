@@ -7,8 +7,8 @@
 #include <string_view>
 
 #include "common/hex_text.h"
-#include "download/download_layout.h"
-#include "download/memory_init.h"
+#include "download/memory/memory_init.h"
+#include "download/plan/download_layout.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string_view text(reinterpret_cast<const char*>(data), size);

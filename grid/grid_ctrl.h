@@ -111,7 +111,6 @@ public:
     int GetDefCellHeight() const;
 
     void SetEditable(bool editable);
-    bool IsEditable() const { return editable_; }
     void SetListMode(bool listMode);  // a click selects the whole row
     void SetSingleRowSelection(bool single);
     void SetFixedRowSelection(bool enable) { fixedRowSelection_ = enable; }

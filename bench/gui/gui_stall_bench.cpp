@@ -23,10 +23,9 @@ int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication application(argc, argv);
 
-    BootwireClass bootwire;
     CSealbenchApp::Options options;
     options.simulate = QStringLiteral("VireoC_TO2");
-    CSealbenchApp app(bootwire, options);
+    CSealbenchApp app(options);
     CSealbenchDlg* window = app.CreateMainWindow();
     if (window == nullptr) return 1;
     window->show();

@@ -25,8 +25,7 @@ int64_t NowNs() {
 
 int Child(int argc, char** argv) {
     QApplication application(argc, argv);
-    BootwireClass bootwire;
-    CSealbenchApp app(bootwire, CSealbenchApp::Options{});
+    CSealbenchApp app(CSealbenchApp::Options{});
     CSealbenchDlg* window = app.CreateMainWindow();
     if (window == nullptr) return 1;
     window->show();

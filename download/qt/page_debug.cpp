@@ -168,6 +168,9 @@ sealbench::RunSettings CPage_Debug::Settings() {
     ReadFields();
     sealbench::RunSettings settings = model_.Settings();
     settings.fastSerial = fastSerial_;
+    settings.fastBaud = fastBaud_;
+    // The advice after a failed fast run names the window's own choice.
+    settings.rateChoice = "rate (Window menu, Fast serial flashing rate)";
     return settings;
 }
 
@@ -217,16 +220,16 @@ void CPage_Debug::OnExecute() {
 void CPage_Debug::OnRead() {
     const sealbench::RunSettings settings = Settings();
     const std::string address = ToStd(readAddressEdit_->text());
-    Launch([this, settings, address, board = board_()] {
-        runner_->ReadMemory(settings, board, address);
+    Launch([this, address, board = board_()] {
+        runner_->ReadMemory(board, address);
         return false;
     });
 }
 
 void CPage_Debug::OnCheckSekurel() {
     const sealbench::RunSettings settings = Settings();
-    Launch([this, settings, board = board_()] {
-        runner_->CheckSekurelStatus(settings, board);
+    Launch([this, board = board_()] {
+        runner_->CheckSekurelStatus(board);
         return false;
     });
 }
@@ -240,8 +243,9 @@ void CPage_Debug::OnMemInit() {
 }
 
 bool CPage_Debug::Launch(std::function<bool()> job) {
-    if (busy_) return false;
+    if (busy_ || closing_) return false;
     busy_ = true;
+    emit busyChanged(true);
     launchDone_ = false;
     runEndedSeen_ = false;
     executeButton_->setEnabled(false);
@@ -256,19 +260,29 @@ bool CPage_Debug::Launch(std::function<bool()> job) {
 void CPage_Debug::OnLaunchReturned(bool started) {
     launchDone_ = true;
     if (!started) runEndedSeen_ = true;  // nothing runs: the checks or a debug button are done
-    if (launchDone_ && runEndedSeen_) {
-        busy_ = false;
-        executeButton_->setEnabled(true);
-        emit idle();
-    }
+    BecomeIdle();
 }
 
 void CPage_Debug::OnRunFinished() {
     runEndedSeen_ = true;
-    if (launchDone_ && runEndedSeen_) {
-        busy_ = false;
-        executeButton_->setEnabled(true);
-        emit idle();
+    BecomeIdle();
+}
+
+void CPage_Debug::BecomeIdle() {
+    if (!busy_ || !launchDone_ || !runEndedSeen_) return;
+    busy_ = false;
+    executeButton_->setEnabled(!closing_);
+    emit busyChanged(false);
+    emit idle();
+}
+
+void CPage_Debug::StopAndWait() {
+    closing_ = true;
+    executeButton_->setEnabled(false);
+    runner_->Shutdown();
+    if (launcher_.joinable()) launcher_.join();
+    // Bounded by the run itself: a stopped run ends at its next send or receive.
+    while (runner_->Running() && !runner_->WaitIdle(std::chrono::seconds(1))) {
     }
 }
 

@@ -8,16 +8,18 @@
 // thread only.
 #pragma once
 
+#include <bootwire/bootwire.h>
+
 #include <QString>
 #include <atomic>
 #include <functional>
 #include <memory>
 #include <thread>
 
-#include "download/page_model.h"
-#include "download/run_view.h"
-#include "download/runner.h"
-#include "download/session.h"
+#include "download/page/page_model.h"
+#include "download/run/run_view.h"
+#include "download/run/runner.h"
+#include "download/run/session.h"
 #include "ui/page_dialog.h"
 
 class QCheckBox;
@@ -50,9 +52,15 @@ public:
     // library over a serial port stream the image once the library runs.
     void SetFastSerialFlashing(bool on) { fastSerial_ = on; }
     bool FastSerialFlashing() const { return fastSerial_; }
+    // The rate of fast serial flashing (the Window menu's choice).
+    void SetFastBaud(int baud) { fastBaud_ = baud; }
+    int FastBaud() const { return fastBaud_; }
 
     // True from "Execute" (or a debug button) until the page may start another run.
     bool Busy() const { return busy_; }
+    // Stops what runs (at its next send or receive on the board, with a line that says
+    // so) and waits for it to end; nothing starts afterwards. The window is closing.
+    void StopAndWait();
     // The settings a run started now would take (the "Boards" page runs them on several boards).
     sealbench::RunSettings CurrentSettings() { return Settings(); }
 
@@ -81,6 +89,8 @@ signals:
     void launchReturned(bool started);
     // Emitted on the GUI thread whenever the page may start a run again.
     void idle();
+    // A run or a debug operation began (true) or ended (false): it holds the board.
+    void busyChanged(bool busy);
 
 private:
     void BuildLayout();
@@ -101,6 +111,8 @@ private:
     bool Launch(std::function<bool()> job);
     void OnLaunchReturned(bool started);
     void OnRunFinished();
+    // The launcher and the run are both over: the page may start another.
+    void BecomeIdle();
     void ShowLogLine(const QString& line);
     QString ChooseFile(const QString& title, const QString& filter);
 
@@ -110,6 +122,8 @@ private:
     std::thread launcher_;
     bool busy_ = false;
     bool fastSerial_ = false;
+    int fastBaud_ = bootwire::kStreamDefaultBaud;
+    bool closing_ = false;
     bool launchDone_ = true;
     bool runEndedSeen_ = true;
 

@@ -12,7 +12,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "download/presets.h"
+#include "download/plan/presets.h"
 #include "download/qt/page_debug.h"
 #include "ui/form_rows.h"
 

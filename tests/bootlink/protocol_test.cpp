@@ -192,15 +192,17 @@ TEST_F(ProtocolTest, FailuresStopTheDownload) {
     EXPECT_NE(link.ErrorDetail().find("65536 of 200000"), std::string::npos) << link.ErrorDetail();
 
     // A header nobody answers ends the download before any data is sent.
-    Link silent(std::make_unique<ScriptedTransport>());
+    auto quiet = std::make_unique<ScriptedTransport>();
+    ScriptedTransport* sent = quiet.get();
+    Link silent(std::move(quiet));
     EXPECT_NE(silent.ImageDownload(0x80004000, image.data(), image.size()), Error::Ok);
-    EXPECT_EQ(static_cast<ScriptedTransport*>(silent.transport())->sends.size(), 1u);
+    EXPECT_EQ(sent->sends.size(), 1u);
 }
 
 TEST(FacadeTest, NoPortMeansFailureNotCrash) {
     BootwireClass bw;
     long buffer[256] = {};
-    bootwire::ProcessSerialLink().Detach();
+    EXPECT_EQ(bw.Vireo_InitComPort(nullptr, 1), 0);  // no port open
     EXPECT_EQ(bw.Vireo_WriteRegister(0, 0x1000, 1, 32, 1), 0);
     EXPECT_EQ(bw.Vireo_ReadData(0, 0x1000, buffer, 4, 32, 1), 0);
     EXPECT_EQ(bw.Vireo_SekurelStatus(0, 1), 0);

@@ -34,7 +34,7 @@ TEST_F(SerialWin32Port, RegisterWriteAndReadBack) {
     std::string detail;
     Link link(Open(&error, &detail));
     ASSERT_EQ(error, Error::Ok) << detail;
-    EXPECT_EQ(link.transport()->Describe(), "COM" + std::to_string(std::stoi(port_)));
+    EXPECT_EQ(link.Describe(), "COM" + std::to_string(std::stoi(port_)));
     ASSERT_EQ(link.WriteRegister(0x80000100, 0xCAFEF00D, 32, 0), Error::Ok) << link.ErrorDetail();
     uint8_t bytes[4] = {};
     ASSERT_EQ(link.ReadData(0x80000100, bytes, 4, 32), Error::Ok) << link.ErrorDetail();
@@ -66,9 +66,9 @@ TEST_F(SerialWin32Port, LineSpeedChangesAndRefusals) {
     std::string detail;
     Link link(Open(&error, &detail));
     ASSERT_EQ(error, Error::Ok) << detail;
-    EXPECT_EQ(link.transport()->SetLineSpeed(0), Error::Settings);
-    EXPECT_EQ(link.transport()->SetLineSpeed(921600), Error::Ok) << link.transport()->LastDetail();
-    EXPECT_EQ(link.transport()->SetLineSpeed(115200), Error::Ok) << link.transport()->LastDetail();
+    EXPECT_EQ(link.SetLineSpeed(0), Error::Settings);
+    EXPECT_EQ(link.SetLineSpeed(921600), Error::Ok) << link.ErrorDetail();
+    EXPECT_EQ(link.SetLineSpeed(115200), Error::Ok) << link.ErrorDetail();
     uint32_t word = 0;
     EXPECT_EQ(link.GetStatus(&word), Error::Ok) << link.ErrorDetail();
 }

@@ -7,9 +7,12 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <future>
 #include <random>
+#include <thread>
 
 #include "flashlib/images.h"
+#include "process_links.h"
 #include "sim_process.h"
 
 namespace bootwire {
@@ -226,7 +229,77 @@ TEST(SimLinkUsb, FacadeOverTheSocket) {
     long word = 0;
     EXPECT_EQ(bw.Vireo_ReadData(1, 0xA0000000, &word, 4, 32, 1), 1);
     EXPECT_EQ(bw.Vireo_SekurelStatus(1, 1) & 0xFF, 0x3C);
-    ProcessUsbLink().Detach();
+    CloseProcessLinks();  // the device is let go while the board still serves it
+    ::unsetenv("BOOTWIRE_USB_SIM");
+}
+
+// What a process has read so far (Linux: /proc/PID/io), to see a board take bytes.
+uint64_t BytesRead(pid_t pid) {
+    std::FILE* io = std::fopen(("/proc/" + std::to_string(pid) + "/io").c_str(), "r");
+    if (!io) return 0;
+    unsigned long long chars = 0;
+    char name[32];
+    while (std::fscanf(io, "%31s %llu", name, &chars) == 2 && std::strcmp(name, "rchar:") != 0) {
+    }
+    std::fclose(io);
+    return chars;
+}
+
+TEST(SimLinkFacade, APortChosenDuringADownloadServesTheNextCall) {
+    // Board A on a real-time line, so that the download is still running when the
+    // user picks board B.
+    SimProcess a("VireoC_TO2", {"--pace"});
+    SimProcess b("VireoC_TO2");
+    ASSERT_TRUE(a.ok()) << a.error();
+    ASSERT_TRUE(b.ok()) << b.error();
+    BootwireClass bw;
+    std::string portA = a.serial(), portB = b.serial();
+    ASSERT_EQ(bw.Vireo_InitComPort(portA.data(), 1), 1);
+    const std::vector<uint8_t> image = Random(128 * 1024, 31);
+    std::vector<long> buffer(image.size() / sizeof(long));
+    std::memcpy(buffer.data(), image.data(), image.size());
+    const uint32_t address = kRamBase + 0x10000;
+    const uint64_t before = BytesRead(a.Pid());
+    auto download = std::async(std::launch::async, [&] {
+        return bw.Vireo_ImageDownload(0, address, static_cast<int>(image.size()), buffer.data(), 1);
+    });
+    // Board B is chosen once board A has taken some of the image.
+    const auto until = Clock::now() + std::chrono::seconds(30);
+    while (BytesRead(a.Pid()) < before + 8192 && Clock::now() < until) std::this_thread::yield();
+    ASSERT_LT(Clock::now(), until) << "board A took nothing";
+    ASSERT_EQ(bw.Vireo_InitComPort(portB.data(), 1), 1);
+    ASSERT_EQ(download.wait_for(std::chrono::seconds(120)), std::future_status::ready);
+    EXPECT_EQ(download.get(), 1);
+
+    // The next call goes to board B, which never saw the image.
+    std::vector<long> back(image.size() / sizeof(long));
+    ASSERT_EQ(bw.Vireo_ReadData(0, address, back.data(), 4096, 32, 1), 1);
+    EXPECT_NE(std::memcmp(back.data(), image.data(), 4096), 0) << "board B received the image";
+    // Board A holds all of it.
+    EXPECT_EQ(bw.Vireo_InitComPort(portA.data(), 1), 1);
+    ASSERT_EQ(bw.Vireo_ReadData(0, address, back.data(), static_cast<int>(image.size()), 32, 1), 1);
+    EXPECT_EQ(std::memcmp(back.data(), image.data(), image.size()), 0) << "board A lacks part of the image";
+    CloseProcessLinks();
+}
+
+TEST(SimLinkDiagnostics, GoToTheHandlerOfTheThreadThenOfTheProcess) {
+    ::setenv("BOOTWIRE_USB_SIM", "/tmp/no-such-board.sock", 1);
+    std::vector<std::string> process, thread;
+    SetDiagnosticHandler([&](std::string_view line) { process.emplace_back(line); });
+    Error error;
+    std::string detail;
+    ::testing::internal::CaptureStdout();
+    EXPECT_EQ(OpenUsb(&error, &detail), nullptr);
+    {
+        DiagnosticScope scope([&](std::string_view line) { thread.emplace_back(line); });
+        EXPECT_EQ(OpenUsb(&error, &detail), nullptr);
+        // Another thread's diagnostics are not this scope's.
+        std::thread([&] { OpenUsb(&error, &detail); }).join();
+    }
+    SetDiagnosticHandler({});
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(), "") << "nothing printed while a handler is set";
+    EXPECT_EQ(process, (std::vector<std::string>{"No deviced found", "No deviced found"}));
+    EXPECT_EQ(thread, (std::vector<std::string>{"No deviced found"}));
     ::unsetenv("BOOTWIRE_USB_SIM");
 }
 

@@ -1,7 +1,7 @@
 // Several boards run at once from one process, each a BoardRun with its own link and
 // threads, against real vireo-sim processes: boards that fail fail alone, a stop ends
 // a slow download at once, and a retry gets past a one-off fault.
-#include "download/board_run.h"
+#include "download/board/board_run.h"
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -9,7 +9,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "download/flash_libraries.h"
+#include "download/plan/flash_libraries.h"
 #include "recording_view.h"
 #include "sim_process.h"
 

@@ -300,11 +300,21 @@ TEST_F(CliBoards, UsbAllAndThePortsList) {
     Lines summary = Summary(all.OutLines(), 2);
     EXPECT_EQ(summary[0], "usb:sim:u0: OK");
     EXPECT_EQ(summary[1], "usb:sim:u1: OK");
-    // "--usb IMAGE" still reads as the first device and an image; with --retry, the
-    // first device is found by its location and printed as one board.
+    // "--usb IMAGE" still reads as the device and an image, but with two devices it
+    // would have to guess: it names them and touches neither.
     ASSERT_TRUE(u0.WaitForStderr("USB device re-enumerates"));
-    auto first = RunCli({"download", "--usb", image, "--cpu", "VireoC_TO2", "--mem-init", "none", "--progress", "none",
-                         "--retry", "1"});
+    for (Lines retry : {Lines{}, Lines{"--retry", "1"}}) {
+        Lines args{"download", "--usb", image, "--cpu", "VireoC_TO2", "--mem-init", "none", "--progress", "none"};
+        args.insert(args.end(), retry.begin(), retry.end());
+        auto guess = RunCli(args);
+        EXPECT_EQ(guess.status, 1) << guess.out << guess.err;
+        EXPECT_NE(guess.err.find("2 USB boot devices are connected: usb:sim:u0, usb:sim:u1"), std::string::npos)
+            << guess.err;
+        EXPECT_NE(guess.err.find("--usb-device"), std::string::npos) << guess.err;
+    }
+    // One named by its location, with --retry, is found by it on every try and printed as one board.
+    auto first = RunCli({"download", image, "--usb-device", "sim:u0", "--cpu", "VireoC_TO2", "--mem-init", "none",
+                         "--progress", "none", "--retry", "1"});
     EXPECT_EQ(first.status, 0) << first.out << first.err;
     EXPECT_EQ(first.OutLines(), (Lines{"VireoC Sealbench ver 1.3s", "USB is using",
                                        "Downloading Complete - Program executing at 0x80004000"}));

@@ -7,9 +7,9 @@
 #include <filesystem>
 #include <fstream>
 
-#include "download/download_layout.h"
-#include "download/flash_libraries.h"
-#include "download/runner.h"
+#include "download/plan/download_layout.h"
+#include "download/plan/flash_libraries.h"
+#include "download/run/runner.h"
 #include "fake_board.h"
 #include "recording_view.h"
 
@@ -82,6 +82,7 @@ protected:
             return {usb_.link.get(), true, [this] {
                         ++reenumerations_;
                         framesAtReenumeration_ = usb_.board->Record().frames.size();
+                        return usb_.link.get();
                     }};
         }
         return {portChosen_ ? serial_.link.get() : nullptr, false, {}};
@@ -216,7 +217,7 @@ TEST_F(ExecuteTest, PlainDownloadOverUsb) {
     EXPECT_EQ(record.payloads[1], std::vector<uint8_t>(image.end() - 1, image.end()));
     EXPECT_EQ(record.payloads[2], std::vector<uint8_t>(image.begin(), image.begin() + 1024));
     EXPECT_TRUE(serial_.board->Record().frames.empty());
-    EXPECT_EQ(runner_->Phase(), kPhaseIdle);
+    EXPECT_EQ(runner_->Snapshot().phase, kPhaseIdle);
 }
 
 TEST_F(ExecuteTest, CombinedImageWindows) {
@@ -251,14 +252,14 @@ TEST_F(ExecuteTest, WorkerReasons) {
     EXPECT_FALSE(runner_->LastRunSucceeded());
 
     s.imagePath = dir_ + "/missing.bin";
-    ASSERT_TRUE(Run(s));
+    EXPECT_FALSE(Run(s)) << "refused before the memory initialisation";
     EXPECT_EQ(view_.lines().end()[-2], "Error!!- Reason: Can't open image file!");
     EXPECT_EQ(view_.lines().back(), "The image file " + s.imagePath + " cannot be read: No such file or directory");
 
     s.operation = OperationType::None;
     ASSERT_TRUE(Run(s));
     EXPECT_EQ(view_.lines().back(), "Error!!- Reason: Type of Operation Undefined");
-    EXPECT_EQ(runner_->Phase(), kPhaseIdle);
+    EXPECT_EQ(runner_->Snapshot().phase, kPhaseIdle);
 }
 
 TEST_F(ExecuteTest, UserLibraryParameterBlockAndStatusWords) {
@@ -311,13 +312,13 @@ TEST_F(ExecuteTest, FlashLibraryFailuresAndLimits) {
     ASSERT_TRUE(Run(s));
     EXPECT_EQ(view_.lines().back(), "Error!!- Reason: Flash Library Size too large, it must be < 0x10000");
     s.flashLibPath = dir_ + "/nothing.bin";
-    ASSERT_TRUE(Run(s));
+    EXPECT_FALSE(Run(s)) << "refused before the memory initialisation";
     EXPECT_EQ(view_.lines().end()[-2], "Error!!- Reason: Can't open the Flash Library");
     EXPECT_EQ(view_.lines().back(),
               "The flash library " + s.flashLibPath + " cannot be read: No such file or directory");
     s = UserFlashing(ProcessorType::VireoC_TO1, Pattern(0x4100, 11), Pattern(64, 12));
     s.imagePath = dir_ + "/nothing.bin";
-    ASSERT_TRUE(Run(s));
+    EXPECT_FALSE(Run(s)) << "refused before the memory initialisation";
     EXPECT_EQ(view_.lines().end()[-2], "Error!!- Reason: Can't open the Image File");
     s.flashType = FlashType::None;
     ASSERT_TRUE(Run(s));
@@ -396,8 +397,8 @@ TEST_F(ExecuteTest, NandPartitionSize) {
 
 TEST_F(ExecuteTest, DebugOperationsKeepCountingLines) {
     RunSettings s = Download(ProcessorType::VireoC_TO1, Pattern(16, 21));
-    runner_->ReadMemory(s, Board(), "B8001000");
-    runner_->CheckSekurelStatus(s, Board());
+    runner_->ReadMemory(Board(), "B8001000");
+    runner_->CheckSekurelStatus(Board());
     s.memoryInit = {false, true, ""};
     EXPECT_TRUE(runner_->MemoryInitAlone(s, Board()));
     serial_.board->failRegisterWrite = serial_.board->Record().registerWrites + 1;

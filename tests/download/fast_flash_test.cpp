@@ -1,10 +1,9 @@
 // Fast serial flashing against the real vireo-sim process over its pty: the
-// built-in libraries run on the board's emulated core, the host's module talks
+// built-in libraries run on the board's emulated core, the link's stream talks
 // to them, and the board's flash dump must hold every image. Then what goes
 // wrong: a damaged byte, a board that stops, a rate the UART cannot make, a
 // speed the cable cannot carry, and flash that does not keep what was written.
-#include "download/fast_flash.h"
-
+#include <bootwire/bootwire.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <pty.h>
@@ -14,7 +13,9 @@
 #include <filesystem>
 #include <future>
 
-#include "download/flash_libraries.h"
+#include "download/plan/flash_libraries.h"
+#include "download/plan/run_plan.h"
+#include "download/run/fast_run.h"
 #include "sim_process.h"
 #include "test_images.h"
 
@@ -28,6 +29,15 @@ constexpr uint32_t kBlock = 16384;
 constexpr size_t kMiB = 1u << 20;
 // Far longer than any run takes on a loaded machine; reaching it means a hang.
 constexpr auto kRunLimit = 240s;
+
+// What one stream did, as the run reads it.
+struct StreamRun {
+    bool success = false;
+    std::string text;  // the run's line
+    std::string verifiedLine;
+    std::vector<std::string> diagnostics;
+    bootwire::StreamReport report;
+};
 
 struct Board {
     const char* cpu;
@@ -69,20 +79,29 @@ protected:
     }
 
     // One run, bounded: a run that does not end within kRunLimit fails the test.
-    FastFlashResult Flash(FlashType type, uint32_t address, const std::vector<uint8_t>& image, int baud = 921600,
-                          const FastProgressObserver& observer = {}) {
-        FastFlashJob job;
-        job.processor = processor_;
-        job.flashType = type;
-        job.flashAddress = address;
-        job.image = image;
-        job.baud = baud;
-        auto run = std::async(std::launch::async, [&] { return RunFastFlash(link_, job, observer, stop_); });
+    StreamRun Flash(FlashType type, uint32_t address, const std::vector<uint8_t>& image, int baud = 921600,
+                    const bootwire::StreamObserver& observer = {}) {
+        StreamRun result;
+        auto stream = MakeBuiltinStream(processor_, type, address, 0, image, baud);
+        if (!stream) {
+            ADD_FAILURE() << "no built-in library for the job";
+            return result;
+        }
+        link_.SetStopToken(stop_.get_token());
+        auto run =
+            std::async(std::launch::async, [&] { return link_.StreamFlash(stream->job, observer, &result.report); });
         if (run.wait_for(kRunLimit) != std::future_status::ready) {
             ADD_FAILURE() << "the run did not end within " << kRunLimit.count() << " s";
-            stop_ = true;
+            stop_.request_stop();
         }
-        FastFlashResult result = run.get();
+        const bootwire::Error error = run.get();
+        link_.SetStopToken({});
+        const Outcome outcome = StreamOutcome(link_, error, result.report, baud, "--baud", image.size());
+        result.success = outcome.Ok();
+        result.text = outcome.message;
+        if (outcome.Ok()) result.verifiedLine = outcome.detail;
+        result.diagnostics = result.report.diagnostics;
+        if (!outcome.Ok()) result.diagnostics.push_back(link_.ErrorDetail());
         for (const auto& line : result.diagnostics) std::printf("  diagnostic: %s\n", line.c_str());
         return result;
     }
@@ -104,7 +123,7 @@ protected:
     std::unique_ptr<SimProcess> sim_;
     bootwire::Link link_;
     ProcessorType processor_ = ProcessorType::None;
-    std::atomic<bool> stop_{false};
+    std::stop_source stop_;
 };
 
 void PrintTo(const Board& b, std::ostream* os) { *os << Describe(b); }
@@ -142,22 +161,23 @@ TEST_P(FastFlashRuns, EveryImageLandsInFlashAndIsVerified) {
     }
     for (const Placed& p : placed) {
         SCOPED_TRACE("image of " + std::to_string(p.image.size()) + " bytes at offset " + std::to_string(p.offset));
-        std::vector<FastProgress> seen;
-        const FastFlashResult result =
-            Flash(board.flash, base + p.offset, p.image, 921600, [&](const FastProgress& s) { seen.push_back(s); });
+        std::vector<bootwire::StreamProgress> seen;
+        const StreamRun result = Flash(board.flash, base + p.offset, p.image, 921600,
+                                       [&](const bootwire::StreamProgress& s) { seen.push_back(s); });
         ASSERT_TRUE(result.success) << result.text;
         EXPECT_EQ(result.text, "Flashing Completed\n");
         EXPECT_NE(result.verifiedLine.find("Image verified"), std::string::npos) << result.verifiedLine;
         ASSERT_FALSE(seen.empty());
-        EXPECT_EQ(seen.back().phase, FastPhase::Finished);
-        EXPECT_EQ(seen.back().bytesWritten, p.image.size());
+        EXPECT_EQ(seen.back().stage, bootwire::StreamStage::Finished);
+        EXPECT_EQ(seen.back().bytesProgrammed, p.image.size());
         EXPECT_EQ(seen.back().baud, 115200) << "the line ends at the boot ROM's speed";
-        EXPECT_TRUE(std::any_of(seen.begin(), seen.end(), [](const FastProgress& s) {
-            return s.phase == FastPhase::Programming && s.baud == 921600;
+        EXPECT_TRUE(std::any_of(seen.begin(), seen.end(), [](const bootwire::StreamProgress& s) {
+            return (s.stage == bootwire::StreamStage::Programming || s.stage == bootwire::StreamStage::Erasing) &&
+                   s.baud == 921600;
         })) << "the image went at the fast rate";
-        EXPECT_GT(seen.back().libraryBytes, 0u);
+        EXPECT_GT(seen.back().loadBytes, 0u);
         // Only the library crossed the slow line, not the image.
-        EXPECT_LT(seen.back().libraryBytes, 0xC000u);
+        EXPECT_LT(seen.back().loadBytes, 0xC000u);
         ExpectBoardInBootRom();
     }
     const std::vector<unsigned char> flash = StopAndDump();
@@ -182,9 +202,9 @@ TEST_F(FastFlash, DamagedBytesOnTheLineAreSentAgain) {
     Start("VireoC_TO2", {"--fault", "corrupt:60000", "--fault", "corrupt-answer:600"});
     const std::vector<uint8_t> image = sealtest::NoiseImage(kMiB, 7);
     const uint32_t address = PresetOf(processor_).norFlashStart;
-    const FastFlashResult result = Flash(FlashType::Nor, address, image);
+    const StreamRun result = Flash(FlashType::Nor, address, image);
     ASSERT_TRUE(result.success) << result.text;
-    EXPECT_GE(result.stats.retransmissions, 2u);
+    EXPECT_GE(result.report.retransmissions, 2u);
     EXPECT_TRUE(sim_->WaitForStderr("fault: host byte 60000 corrupted"));
     EXPECT_TRUE(sim_->WaitForStderr("fault: board byte 600 corrupted"));
     ExpectBoardInBootRom();
@@ -195,8 +215,7 @@ TEST_F(FastFlash, DamagedBytesOnTheLineAreSentAgain) {
 
 TEST_F(FastFlash, ABoardThatStopsMidStreamEndsTheRun) {
     Start("VireoC_TO2", {"--fault", "silent-after:150000"});
-    const FastFlashResult result =
-        Flash(FlashType::Nor, PresetOf(processor_).norFlashStart, sealtest::NoiseImage(kMiB, 3));
+    const StreamRun result = Flash(FlashType::Nor, PresetOf(processor_).norFlashStart, sealtest::NoiseImage(kMiB, 3));
     EXPECT_FALSE(result.success);
     EXPECT_EQ(result.text, "The board stopped taking data on the serial line");
 }
@@ -214,15 +233,32 @@ TEST_F(FastFlash, RatesTheUartCannotMakeAreRefusedBeforeAnythingIsSent) {
     link_.Attach(std::move(transport));
     processor_ = ProcessorType::VireoC_TO2;
     const std::vector<uint8_t> image(100, 0x5A);
+    RunSettings settings;
+    settings.processor = processor_;
+    settings.operation = OperationType::Flashing;
+    settings.imagePath = dir_ + "/image.bin";
+    {
+        std::FILE* file = std::fopen(settings.imagePath.c_str(), "wb");
+        ASSERT_NE(file, nullptr);
+        std::fwrite(image.data(), 1, image.size(), file);
+        std::fclose(file);
+    }
+    settings.fastSerial = true;
     for (int baud : {1000000, 2000000, 131657, 57600, 0}) {
-        const FastFlashResult result = Flash(FlashType::Nor, 0xA0000000, image, baud);
-        EXPECT_FALSE(result.success);
-        EXPECT_EQ(result.text, CheckFastBaud(baud).value_or("accepted")) << baud;
+        // The plan refuses the rate, and so does the link itself.
+        settings.fastBaud = baud;
+        const PlannedRun planned = PlanRun(settings, RunChannel{true, false, name});
+        EXPECT_FALSE(planned.Ok()) << baud;
+        EXPECT_EQ(planned.refusal.message, CheckFastBaud(baud).value_or("accepted")) << baud;
+        EXPECT_EQ(Flash(FlashType::Nor, 0xA0000000, image, baud).success, false) << baud;
     }
     // Nor a flash type without a built-in library, nor VireoB's NAND.
-    EXPECT_NE(Flash(FlashType::UserInput, 0, image).text.find("built-in flash library"), std::string::npos);
-    processor_ = ProcessorType::VireoB;
-    EXPECT_EQ(Flash(FlashType::Nand, 0, image).text, "VireoB not support NAND flash yet!\n");
+    settings.fastBaud = 921600;
+    settings.flashType = FlashType::UserInput;
+    EXPECT_NE(RefuseFastSerial(settings, false).value_or("").find("built-in flash library"), std::string::npos);
+    settings.flashType = FlashType::Nand;
+    settings.processor = ProcessorType::VireoB;
+    EXPECT_EQ(PlanRun(settings, RunChannel{true, false, name}).refusal.message, "VireoB not support NAND flash yet!\n");
     char byte;
     ::fcntl(master, F_SETFL, O_NONBLOCK);
     EXPECT_EQ(::read(master, &byte, 1), -1) << "a byte reached the line";
@@ -236,7 +272,7 @@ TEST_F(FastFlash, ASpeedTheCableCannotCarryEndsAt115200) {
     Start("VireoC_TO2", {"--fault", "line-limit:460800"});
     const std::vector<uint8_t> image = sealtest::ArmCodeImage(100000);
     const uint32_t address = PresetOf(processor_).norFlashStart;
-    FastFlashResult result = Flash(FlashType::Nor, address, image, 921600);
+    StreamRun result = Flash(FlashType::Nor, address, image, 921600);
     EXPECT_FALSE(result.success);
     EXPECT_EQ(result.text,
               "The board did not answer at 921600 baud; both sides are back at 115200 baud. Try a lower --baud "
@@ -252,10 +288,10 @@ TEST_F(FastFlash, ASpeedTheCableCannotCarryEndsAt115200) {
 
 TEST_F(FastFlash, StopEndsTheRunAndHandsTheBoardBack) {
     Start("VireoC_TO2");
-    const FastFlashResult result = Flash(FlashType::Nor, PresetOf(processor_).norFlashStart,
-                                         sealtest::NoiseImage(kMiB, 5), 921600, [this](const FastProgress& p) {
-                                             if (p.imageBytesSent > 0) stop_ = true;
-                                         });
+    const StreamRun result = Flash(FlashType::Nor, PresetOf(processor_).norFlashStart, sealtest::NoiseImage(kMiB, 5),
+                                   921600, [this](const bootwire::StreamProgress& p) {
+                                       if (p.imageBytesSent > 0) stop_.request_stop();
+                                   });
     EXPECT_FALSE(result.success);
     EXPECT_EQ(result.text, "Flashing stopped; the flash holds part of the image");
     ExpectBoardInBootRom();
@@ -265,7 +301,7 @@ TEST_F(FastFlash, NandImagesSkipBadBlocks) {
     Start("VireoC_TO2");
     // From block 63 into 65: the factory bad block 64 is skipped.
     const std::vector<uint8_t> image = sealtest::ArmCodeImage(2 * kBlock);
-    const FastFlashResult result = Flash(FlashType::Nand, 63 * kBlock, image);
+    const StreamRun result = Flash(FlashType::Nand, 63 * kBlock, image);
     ASSERT_TRUE(result.success) << result.text;
     const auto flash = StopAndDump();
     ASSERT_GE(flash.size(), 66u * kBlock);
@@ -291,7 +327,7 @@ TEST_P(FastFlashFailures, EndWithTheLibrarysReasonAndTheBoardBackInItsBootRom) {
     std::vector<std::string> extra;
     if (!f.fault.empty()) extra = {"--fault", f.fault};
     Start("VireoC_TO2", extra);
-    const FastFlashResult result =
+    const StreamRun result =
         Flash(FlashType::Nor, PresetOf(processor_).norFlashStart + f.offset, sealtest::NoiseImage(f.size, 11));
     EXPECT_FALSE(result.success);
     EXPECT_EQ(result.text, f.text);

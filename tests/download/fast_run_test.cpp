@@ -1,35 +1,66 @@
 // Which runs take the fast path, and how the progress bar follows a run that
 // counts the bytes in flash instead of status words.
-#include "download/fast_run.h"
+#include "download/run/fast_run.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 
-#include "download/progress.h"
+#include "download/plan/flash_libraries.h"
+#include "download/plan/run_plan.h"
+#include "download/run/progress.h"
 #include "recording_view.h"
 
 namespace sealbench {
 namespace {
 
+// The plan of these settings over a serial port (or USB): whether it goes the fast way.
+bool Fast(RunSettings s, bool usb = false) {
+    const PlannedRun planned = PlanRun(s, RunChannel{true, usb, usb ? "" : "/dev/ttyS0"});
+    EXPECT_TRUE(planned.Ok()) << planned.refusal.message;
+    return planned.Ok() && planned.plan->fastSerial;
+}
+
 TEST(FastRun, OnlyBuiltinFlashingOverSerialTakesTheFastPath) {
-    RunPlan plan;
-    plan.operation = OperationType::Flashing;
-    plan.flashType = FlashType::Nor;
-    EXPECT_FALSE(UsesFastFlashing(plan, false)) << "not asked for";
-    plan.fastSerial = true;
-    EXPECT_TRUE(UsesFastFlashing(plan, false));
-    plan.flashType = FlashType::Nand;
-    EXPECT_TRUE(UsesFastFlashing(plan, false));
-    EXPECT_FALSE(UsesFastFlashing(plan, true)) << "USB";
-    plan.flashType = FlashType::UserInput;
-    EXPECT_FALSE(UsesFastFlashing(plan, false)) << "a user's own library";
-    plan.flashType = FlashType::Nor;
-    plan.secure = true;
-    EXPECT_FALSE(UsesFastFlashing(plan, false)) << "HWC and CSF";
-    plan.secure = false;
-    plan.operation = OperationType::DownloadOnly;
-    EXPECT_FALSE(UsesFastFlashing(plan, false)) << "DOWNLOAD only";
+    RunSettings s;
+    s.processor = ProcessorType::VireoC_TO2;
+    s.operation = OperationType::Flashing;
+    s.flashType = FlashType::Nor;
+    s.memoryInit = {false, false, {}};
+    s.imagePath = "/dev/null";  // readable; its size cannot be told and is not needed
+    s.flashLibPath = "/dev/null";
+    EXPECT_FALSE(Fast(s)) << "not asked for";
+    s.fastSerial = true;
+    if (!HaveBuiltinFlashLibraries()) GTEST_SKIP() << "built without the flash libraries";
+    EXPECT_TRUE(Fast(s));
+    s.flashType = FlashType::Nand;
+    EXPECT_TRUE(Fast(s));
+    EXPECT_FALSE(Fast(s, true)) << "USB";
+    s.flashType = FlashType::UserInput;
+    s.useDefaultAddress = false;
+    s.addressText = "A0000000";
+    EXPECT_FALSE(Fast(s)) << "a user's own library";
+    s.flashType = FlashType::Nor;
+    s.useDefaultAddress = true;
+    s.secure = true;
+    EXPECT_FALSE(Fast(s)) << "HWC and CSF";
+    s.secure = false;
+    s.operation = OperationType::DownloadOnly;
+    EXPECT_FALSE(Fast(s)) << "DOWNLOAD only";
+}
+
+TEST(FastRun, RatesTheBoardCannotMakeAndJobsWithoutABuiltInLibraryAreRefused) {
+    for (int rate : bootwire::kStreamRates) EXPECT_EQ(CheckFastBaud(rate), std::nullopt) << rate;
+    EXPECT_NE(CheckFastBaud(57600)->find("115200 baud or faster"), std::string::npos);
+    EXPECT_NE(CheckFastBaud(1500000)->find("cannot run at 1500000 baud"), std::string::npos);
+    RunSettings s;
+    s.processor = ProcessorType::VireoC_TO2;
+    s.flashType = FlashType::UserInput;
+    EXPECT_TRUE(RefuseFastSerial(s, false));
+    s.flashType = FlashType::Nor;
+    EXPECT_FALSE(RefuseFastSerial(s, false));
+    EXPECT_TRUE(RefuseFastSerial(s, true)) << "USB";
+    EXPECT_TRUE(RefuseFastSerial(s, false, "socket://localhost:4001")) << "no line speed to change";
 }
 
 TEST(FastRun, BarFollowsTheBytesInFlashThroughEachPhase) {

@@ -3,7 +3,7 @@
 
 #include <cstring>
 
-#include "download/download_layout.h"
+#include "download/plan/download_layout.h"
 
 namespace sealbench {
 namespace {

@@ -1,5 +1,5 @@
 // The memory-init script reader and the presets, down to the frames on the wire.
-#include "download/memory_init.h"
+#include "download/memory/memory_init.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

@@ -1,5 +1,5 @@
 // The download page's control logic, click by click.
-#include "download/page_model.h"
+#include "download/page/page_model.h"
 
 #include <gtest/gtest.h>
 

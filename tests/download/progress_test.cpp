@@ -1,14 +1,14 @@
 // What the bar and its figures show for snapshots of a run: stages a slow look
 // missed, runs that fail, the built-in libraries' progress in the status word, a
 // user's library, and the texts of the figures and the summary.
-#include "download/progress.h"
+#include "download/run/progress.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <map>
 
-#include "download/run_sequence.h"
+#include "download/run/run_sequence.h"
 #include "recording_view.h"
 
 namespace {

@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "download/run_view.h"
+#include "download/run/run_view.h"
 
 namespace sealtest {
 

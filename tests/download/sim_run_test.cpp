@@ -11,8 +11,8 @@
 #include <set>
 #include <thread>
 
-#include "download/flash_libraries.h"
-#include "download/runner.h"
+#include "download/plan/flash_libraries.h"
+#include "download/run/runner.h"
 #include "recording_view.h"
 #include "sim_process.h"
 
@@ -82,6 +82,7 @@ protected:
                 bootwire::Error e = bootwire::Error::Ok;
                 std::string why;
                 if (auto again = bootwire::OpenUsb(&e, &why)) link_.Attach(std::move(again));
+                return &link_;
             };
         }
         settings_.processor = type;

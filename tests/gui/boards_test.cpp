@@ -62,8 +62,7 @@ TEST(BoardsPage, FlashAllOverThreeVirtualBoardsEndsInEachVerdict) {
         names << QString::fromStdString(sims[i]->serial());
         ports.push_back({QString("Virtual board %1 (VireoC_TO2)").arg(i + 1), names.back()});
     }
-    BootwireClass bootwire;
-    CSealbenchDlg window(bootwire, gui_test::ProcessLinks(), ports, {}, nullptr, false);
+    CSealbenchDlg window(ports, {}, nullptr, false);
     window.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
 
@@ -134,12 +133,11 @@ TEST(BoardsPage, SimulateParsesCountsAndTypes) {
 
 TEST(BoardsPage, SimulateTwoBoardsWithUsbListsBothWays) {
     qunsetenv("BOOTWIRE_USB_SIM");
-    BootwireClass bootwire;
     CSealbenchApp::Options options;
     options.simulate = "VireoC_TO2";
     options.simulateCount = 2;
     options.simulateUsb = true;
-    auto app = std::make_unique<CSealbenchApp>(bootwire, options);
+    auto app = std::make_unique<CSealbenchApp>(options);
     CSealbenchDlg* window = app->CreateMainWindow();
     ASSERT_NE(window, nullptr) << "vireo-sim did not start";
     CBoardsPage* boards = OpenBoards(*window);

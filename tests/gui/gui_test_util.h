@@ -55,7 +55,4 @@ inline constexpr int kRunTimeoutMs = 120000;
 
 inline bool WaitFor(const std::function<bool()>& done, int ms = 30000) { return QTest::qWaitFor(done, ms); }
 
-// The links the program composes the window with: those of BootwireClass.
-inline WindowLinks ProcessLinks() { return {&bootwire::ProcessSerialLink(), &bootwire::ProcessUsbLink()}; }
-
 }  // namespace gui_test

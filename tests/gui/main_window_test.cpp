@@ -31,7 +31,6 @@ protected:
     void SetUp() override {
         qunsetenv("BOOTWIRE_USB_SIM");
         window = std::make_unique<CSealbenchDlg>(
-            bootwire, gui_test::ProcessLinks(),
             std::vector<CSealbenchDlg::ExtraPort>{{kNowhere, "/nonexistent/sealbench-test-tty"}});
         window->show();
         window->activateWindow();
@@ -61,7 +60,6 @@ protected:
         return text;
     }
 
-    BootwireClass bootwire;
     std::unique_ptr<CSealbenchDlg> window;
     CPage_Debug* page = nullptr;
     QComboBox* ports = nullptr;
@@ -177,7 +175,12 @@ TEST_F(MainWindowTest, PortBeforeProcessorOpensNothing) {
 TEST_F(MainWindowTest, PortThatCannotBeOpened) {
     Choose(types, 2);
     const int entry = ports->findText(kNowhere);
-    EXPECT_EQ(ChooseAndCatchMessage(ports, entry), QString("Cannot Open ") + kNowhere);
+    // The system's message, then why, as the command line says it.
+    const QStringList lines = ChooseAndCatchMessage(ports, entry).split('\n');
+    ASSERT_GE(lines.size(), 2);
+    EXPECT_EQ(lines[0], QString("Cannot Open ") + kNowhere);
+    EXPECT_TRUE(lines[1].contains("/nonexistent/sealbench-test-tty")) << lines[1].toStdString();
+    EXPECT_TRUE(lines[1].contains("No such file or directory")) << lines[1].toStdString();
     EXPECT_EQ(ports->currentIndex(), 0);
     // The chosen index stays, as the list has always kept it.
     EXPECT_EQ(window->Connection().portIndex, entry);
@@ -189,8 +192,13 @@ TEST_F(MainWindowTest, UsbNotFound) {
         text = box->text();
         box->accept();
     });
+    qputenv("BOOTWIRE_USB_SIM", "/nonexistent/sealbench-test-usb.sock");
     QTest::mouseClick(usb, Qt::LeftButton);
-    EXPECT_EQ(text, "No USB detected!\nPlease check your USB connection and Try again");
+    qunsetenv("BOOTWIRE_USB_SIM");
+    // The system's message, then what the USB look-up found, on the lines after it.
+    EXPECT_TRUE(text.startsWith("No USB detected!\nPlease check your USB connection and Try again\n"))
+        << text.toStdString();
+    EXPECT_TRUE(text.contains("No deviced found")) << text.toStdString();
     EXPECT_FALSE(usb->isChecked());
     EXPECT_TRUE(usb->isEnabled());
     EXPECT_TRUE(ports->isEnabled());
@@ -245,9 +253,8 @@ namespace {
 
 TEST(MainWindowPages, FurtherPagesGetTabsAfterDownload) {
     qunsetenv("BOOTWIRE_USB_SIM");
-    BootwireClass bootwire;
     std::vector<CSealbenchDlg::ExtraPage> pages{{"CSF", [] { return std::make_unique<QLabel>("csf page"); }}};
-    CSealbenchDlg window(bootwire, gui_test::ProcessLinks(), {}, pages);
+    CSealbenchDlg window({}, pages);
     window.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
     CTabPageCtrl* tabs = window.TabHost();
@@ -262,9 +269,8 @@ TEST(MainWindowPages, FurtherPagesGetTabsAfterDownload) {
 
 TEST(MainWindowPages, WithoutAllPagesThePagesAreBuiltButNeverShown) {
     qunsetenv("BOOTWIRE_USB_SIM");
-    BootwireClass bootwire;
     std::vector<CSealbenchDlg::ExtraPage> pages{{"CSF", [] { return std::make_unique<QLabel>("csf page"); }}};
-    CSealbenchDlg window(bootwire, gui_test::ProcessLinks(), {}, pages, nullptr, false);
+    CSealbenchDlg window({}, pages, nullptr, false);
     window.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
     EXPECT_EQ(window.TabHost()->GetPageCount(), 1);
@@ -278,11 +284,10 @@ TEST(MainWindowPages, WithoutAllPagesThePagesAreBuiltButNeverShown) {
 }
 
 TEST(StartUp, AVirtualBoardThatCannotStartEndsTheProgramWithAFailure) {
-    BootwireClass bootwire;
     CSealbenchApp::Options options;
     options.simulate = "VireoC_TO2";
     options.simulatorPath = "/nonexistent/vireo-sim";
-    CSealbenchApp app(bootwire, options);
+    CSealbenchApp app(options);
     EXPECT_EQ(app.CreateMainWindow(), nullptr);
     EXPECT_EQ(app.ExitCode(), 1);
 }

@@ -35,7 +35,7 @@ protected:
         options.simulate = "VireoC_TO2";
         options.simulateUsb = usb;
         options.simulatorArguments = simulatorArguments;
-        app = std::make_unique<CSealbenchApp>(bootwire, options);
+        app = std::make_unique<CSealbenchApp>(options);
         window = app->CreateMainWindow();
         ASSERT_NE(window, nullptr) << "vireo-sim did not start";
         window->show();
@@ -96,7 +96,6 @@ protected:
         return turns;
     }
 
-    BootwireClass bootwire;
     std::unique_ptr<CSealbenchApp> app;
     CSealbenchDlg* window = nullptr;
     CPage_Debug* page = nullptr;
@@ -154,9 +153,10 @@ TEST_F(RunTest, FlashingNorRunsToCompletion) {
     page->findChild<QLineEdit*>("imageEdit")->setText(folder.filePath("missing.bin"));
     ExecuteAndWait();
     QStringList again = LogLines(log).mid(3);
-    ASSERT_EQ(again.size(), 3);
-    EXPECT_EQ(again.mid(0, 2), (QStringList{"UART is using", "Error!!- Reason: Can't open the Image File"}));
-    EXPECT_TRUE(again[2].contains("missing.bin cannot be read: No such file or directory")) << again[2].toStdString();
+    // Refused before the memory initialisation: nothing goes to the board.
+    ASSERT_EQ(again.size(), 2);
+    EXPECT_EQ(again[0], "Error!!- Reason: Can't open the Image File");
+    EXPECT_TRUE(again[1].contains("missing.bin cannot be read: No such file or directory")) << again[1].toStdString();
     // Nothing of the first run's full bar and last caption stays after a failed run.
     EXPECT_EQ(caption->text(), "Status:");
     EXPECT_EQ(bar->value(), 0);
@@ -192,8 +192,8 @@ TEST_F(RunTest, FastSerialFlashingFromTheWindowMenu) {
     page->findChild<QLineEdit*>("imageEdit")->setText(folder.filePath("missing.bin"));
     ExecuteAndWait();
     const QStringList normal = LogLines(log).mid(4);
-    ASSERT_GE(normal.size(), 2) << normal.join("|").toStdString();
-    EXPECT_EQ(normal.mid(0, 2), (QStringList{"UART is using", "Error!!- Reason: Can't open the Image File"}));
+    ASSERT_GE(normal.size(), 1) << normal.join("|").toStdString();
+    EXPECT_EQ(normal[0], "Error!!- Reason: Can't open the Image File");
 
     app.reset();  // the board writes its flash out as it ends
     QFile dump(folder.filePath("flash.out"));
@@ -209,12 +209,12 @@ TEST_F(RunTest, MissingImageEndsTheRunWithItsReason) {
     ChooseBoard();
     page->findChild<QLineEdit*>("imageEdit")->setText(folder.filePath("missing.bin"));
     ExecuteAndWait();
+    // Refused before the memory initialisation: no "UART is using", nothing sent.
     const QStringList lines = LogLines(log);
-    ASSERT_EQ(lines.size(), 4);
-    EXPECT_EQ(lines[1], "UART is using");
-    EXPECT_EQ(lines[2], "Error!!- Reason: Can't open image file!");
+    ASSERT_EQ(lines.size(), 3) << lines.join("\n").toStdString();
+    EXPECT_EQ(lines[1], "Error!!- Reason: Can't open image file!");
     // The next line names the file and the system's reason.
-    EXPECT_EQ(lines[3],
+    EXPECT_EQ(lines[2],
               "The image file " + folder.filePath("missing.bin") + " cannot be read: No such file or directory");
     EXPECT_TRUE(execute->isEnabled());
 }
@@ -285,6 +285,41 @@ TEST_F(RunTest, ResetVirtualBoardBringsItBackToItsBootRom) {
         done = LogLines(log).last() == "Memory Init Done - ";
     }
     EXPECT_TRUE(done) << LogLines(log).join("\n").toStdString();
+}
+
+TEST_F(RunTest, ARunKeepsItsBoardAndClosingTheWindowStopsIt) {
+    Start(false, {"--pace"});
+    ChooseBoard();
+    page->findChild<QCheckBox*>("flashingBox")->click();
+    page->findChild<QLineEdit*>("imageEdit")->setText(WriteImage(256 * 1024));
+    auto* ports = window->findChild<QComboBox*>("portList");
+    auto* types = window->findChild<QComboBox*>("typeList");
+    auto* usb = window->findChild<QCheckBox*>("usbBox");
+    QTest::mouseClick(execute, Qt::LeftButton);
+    ASSERT_TRUE(gui_test::WaitFor([&] { return caption->text() == "Downloading:"; }, gui_test::kRunTimeoutMs));
+    // No choice may take the board from the run.
+    EXPECT_FALSE(ports->isEnabled());
+    EXPECT_FALSE(types->isEnabled());
+    EXPECT_FALSE(usb->isEnabled());
+
+    // The close box asks first; "No" keeps the run going.
+    gui_test::NextModal<QMessageBox> keep([](QMessageBox* box) {
+        EXPECT_EQ(box->text(), "A run is in progress.\nStop it and close Sealbench?");
+        box->button(QMessageBox::No)->click();
+    });
+    window->close();
+    ASSERT_TRUE(gui_test::WaitFor([&] { return keep.Seen(); }));
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_TRUE(page->Busy());
+
+    // "Yes" stops it at its next send: the window goes, and the log says why.
+    gui_test::NextModal<QMessageBox> stop([](QMessageBox* box) { box->button(QMessageBox::Yes)->click(); });
+    window->close();
+    EXPECT_TRUE(stop.Seen());
+    EXPECT_FALSE(window->isVisible());
+    QTest::qWait(20);  // the last queued reports
+    EXPECT_TRUE(LogLines(log).contains("Error!!- Reason: The run was stopped"))
+        << LogLines(log).join("\n").toStdString();
 }
 
 }  // namespace

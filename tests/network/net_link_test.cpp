@@ -62,7 +62,7 @@ TEST_F(NetLink, Rfc2217RegistersReadsAndDownloads) {
     ASSERT_TRUE(Start("VireoC_TO2"));
     Link link(Open(1));
     ASSERT_TRUE(link.IsOpen());
-    EXPECT_EQ(link.transport()->Describe(), server_->Url());
+    EXPECT_EQ(link.Describe(), server_->Url());
 
     ASSERT_EQ(link.WriteRegister(kRamBase + 0x100, 0xCAFEF00D, 32, 0), Error::Ok) << link.ErrorDetail();
     uint8_t word[4] = {};
@@ -138,13 +138,13 @@ TEST_F(NetLink, LineSpeedReachesThePtyAndComesBack) {
     ASSERT_TRUE(Start("VireoC_TO2"));
     Link link(Open(1));
     ASSERT_TRUE(link.IsOpen());
-    ASSERT_EQ(link.transport()->SetLineSpeed(230400), Error::Ok) << link.transport()->LastDetail();
+    ASSERT_EQ(link.SetLineSpeed(230400), Error::Ok) << link.ErrorDetail();
     // The board's UART still runs at 115200: it sees the new speed as garbled bytes.
     uint32_t status = 0;
     link.SetReceiveTimeoutLimit(500);
     EXPECT_NE(link.GetStatus(&status), Error::Ok);
     EXPECT_TRUE(sim_->WaitForStderr("the host uses 230400 baud")) << sim_->Stderr();
-    ASSERT_EQ(link.transport()->SetLineSpeed(115200), Error::Ok) << link.transport()->LastDetail();
+    ASSERT_EQ(link.SetLineSpeed(115200), Error::Ok) << link.ErrorDetail();
 }
 
 TEST_F(NetLink, RawSocketMovesBytesAndSaysTheLineIsTheServers) {
@@ -159,7 +159,7 @@ TEST_F(NetLink, RawSocketMovesBytesAndSaysTheLineIsTheServers) {
     std::vector<uint8_t> back(image.size());
     ASSERT_EQ(link.ReadData(0x80010000, back.data(), back.size(), 32), Error::Ok) << link.ErrorDetail();
     EXPECT_TRUE(back == image);
-    EXPECT_EQ(link.transport()->SetLineSpeed(921600), Error::Unsupported);
+    EXPECT_EQ(link.SetLineSpeed(921600), Error::Unsupported);
     EXPECT_EQ(sim_->Stop(), 0);
     EXPECT_EQ(sim_->Stderr().find("mismatch"), std::string::npos) << sim_->Stderr();
 }

@@ -1,10 +1,13 @@
-// Bootwire: the Vireo boot-ROM command protocol over a serial port or USB.
+// Bootwire: the Vireo boot-ROM command protocol over a serial port, a network
+// serial port or USB.
 //
 // Two layers live here. `bootwire::Link` is the protocol written once against a
 // `bootwire::Transport` (anything that can send and receive bytes); a program may
-// hold as many links as it has boards. `BootwireClass` is the classic facade with
-// integer results, working on the two process-wide links (one serial, one USB)
-// that every instance shares.
+// hold as many links as it has boards, and each link owns its transport. It also
+// carries the host's side of the built-in flash libraries' streaming mode (fast
+// serial flashing). `BootwireClass` is the classic facade with integer results,
+// working on two process-wide links (one serial, one USB) that every instance
+// shares; it is there for callers written against that interface.
 #pragma once
 
 #include <bootwire/bootwire_export.h>
@@ -13,7 +16,10 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <span>
+#include <stop_token>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace bootwire {
@@ -33,9 +39,30 @@ enum class Error {
     Driver,          // the USB driver layer refused a request
     Gone,            // the port or device went away while in use (unplugged, reset, connection closed)
     Unsupported,     // this kind of link cannot do what was asked (a line speed on a raw TCP port...)
+    Stopped,         // the caller asked the link to stop (Link::SetStopToken)
+    Rejected,        // the program on the target reported a failure, or its result did not check out
 };
 
 BOOTWIRE_EXPORT const char* ErrorName(Error error);
+
+// Where the library's diagnostics go: lines without their line end. The default
+// writes them to standard output, as the USB look-up always has.
+using DiagnosticHandler = std::function<void(std::string_view line)>;
+// The process-wide handler; an empty one restores the default.
+BOOTWIRE_EXPORT void SetDiagnosticHandler(DiagnosticHandler handler);
+// While it lives, the diagnostics of calls made on this thread go to `handler`
+// instead (a board of several run at once prefixes them with its name).
+class BOOTWIRE_EXPORT DiagnosticScope {
+public:
+    explicit DiagnosticScope(DiagnosticHandler handler);
+    ~DiagnosticScope();
+    DiagnosticScope(const DiagnosticScope&) = delete;
+    DiagnosticScope& operator=(const DiagnosticScope&) = delete;
+
+private:
+    DiagnosticHandler* previous_;
+    std::unique_ptr<DiagnosticHandler> handler_;
+};
 
 // Response words and commands of the boot ROM.
 inline constexpr uint32_t kWordAck = 0x56787856;
@@ -73,6 +100,10 @@ public:
     // Changes the line's speed in bits per second, keeping the other line settings.
     // Links without a line speed (USB) answer Error::Unsupported.
     virtual Error SetLineSpeed(int baud);
+    // The largest piece a link hands to one Send when it must be able to stop soon:
+    // a serial line at 115200 baud moves 4 KiB in about 0.4 s. 0: send whole (USB,
+    // where 64 KiB take milliseconds).
+    virtual size_t StopSlice() const { return 0; }
     // The detail of the last failure, as the operating system or driver gave it.
     const std::string& LastDetail() const { return lastDetail_; }
 
@@ -97,7 +128,8 @@ BOOTWIRE_EXPORT std::unique_ptr<Transport> OpenSerial(const std::string& port, i
                                                       std::string* detail);
 
 // Finds and opens the USB boot device (or the virtual board's USB socket when the
-// environment variable BOOTWIRE_USB_SIM names one). Diagnostics go to stdout.
+// environment variable BOOTWIRE_USB_SIM names one). Its diagnostics go to the
+// diagnostic handler.
 BOOTWIRE_EXPORT std::unique_ptr<Transport> OpenUsb(Error* error, std::string* detail);
 
 // Opens the USB boot device at `location`, as ListPorts() names it: "BUS-PORT.PORT"
@@ -129,6 +161,72 @@ BOOTWIRE_EXPORT std::vector<PortInfo> ListPorts();
 // The serial ports alone, without looking on the USB buses.
 BOOTWIRE_EXPORT std::vector<PortInfo> ListSerialPorts();
 
+// Fast serial flashing: the built-in flash libraries' streaming mode
+// (flashlib/DATASHEET.md, "Streaming mode"). The boot ROM loads the library at
+// 115200 baud; the library then takes the line over at a faster rate and writes
+// the image, sent compressed in checked blocks, to flash.
+inline constexpr int kStreamRomBaud = 115200;        // where every stream starts and ends
+inline constexpr int kStreamUartClockBaud = 921600;  // the board's UART makes this divided by a whole number
+inline constexpr int kStreamDefaultBaud = 921600;
+// The rates a stream may use, fastest first: what the board's UART makes exactly
+// and serial ports offer.
+inline constexpr int kStreamRates[] = {921600, 460800, 230400, 115200};
+
+struct StreamJob {
+    uint32_t ramBase = 0;
+    // The library's code, linked to run at RAM base + 0x4000 (at least 1024 bytes,
+    // and it must end below its parameter block).
+    std::span<const uint8_t> library;
+    // The library's 32-byte parameter block for RAM base + 0xFFE0; the link asks
+    // for streaming mode in its own copy.
+    std::span<const uint8_t> parameterBlock;
+    // What goes into the flash range that the parameter block names.
+    std::span<const uint8_t> image;
+    int baud = kStreamDefaultBaud;
+    LineMode lineMode = LineMode::NoParityOneStop;  // the boot ROM's, for the line times that bound the waits
+};
+
+enum class StreamStage {
+    Loading,      // the boot ROM takes the library (bytes at 115200)
+    Starting,     // the boot ROM starts it
+    Connecting,   // hello, the speed change and its proof
+    Erasing,      // blocks on the line; the library erases ahead of them
+    Programming,  // blocks on the line, the flash written behind them
+    Verifying,    // the library reads the flash back for its digest
+    Finished,
+};
+
+struct StreamProgress {
+    StreamStage stage = StreamStage::Loading;
+    uint64_t lineBytes = 0;        // everything the host has put on the line
+    uint64_t loadBytes = 0;        // of which the boot ROM's load of the library
+    uint64_t loadSize = 0;         // what that load sends in all
+    uint64_t imageBytesSent = 0;   // image bytes in blocks the library has taken
+    uint64_t bytesProgrammed = 0;  // image bytes in flash; while verifying, read back
+    uint64_t imageSize = 0;
+    int baud = kStreamRomBaud;  // the line's rate now
+};
+
+// Called on the caller's thread, often; keep it quick.
+using StreamObserver = std::function<void(const StreamProgress&)>;
+
+// What a stream did, whatever its result.
+struct StreamReport {
+    StreamStage reached = StreamStage::Loading;  // the stage it ended in
+    int libraryState = 0;        // Error::Rejected: the library's failed state (0xB1 erase, 0xB2 program, 0xB3 verify)
+    bool slowerMayHelp = false;  // the line did not carry the rate: a lower one of kStreamRates may work
+    uint32_t imageCrc = 0;       // CRC-32 of the image
+    uint32_t flashCrc = 0;       // what the library read back, once it told
+    uint64_t compressedBytes = 0;  // block payloads, as first sent
+    uint64_t lineBytes = 0;        // everything sent, retransmissions included
+    uint32_t blocks = 0;
+    uint32_t retransmissions = 0;
+    double loadSeconds = 0;    // the boot ROM's load and start of the library
+    double streamSeconds = 0;  // from the speed change to the digest
+    // What the operating system or the library said along the way.
+    std::vector<std::string> diagnostics;
+};
+
 // The protocol over one transport. Methods return Error::Ok or what went wrong;
 // ErrorDetail() tells the last failure in words.
 class BOOTWIRE_EXPORT Link {
@@ -143,15 +241,20 @@ public:
     void Attach(std::unique_ptr<Transport> transport);
     void Detach();
     bool IsOpen() const;
-    // The transport in use (nullptr when none), for callers that speak to a program
-    // on the target in its own protocol once the boot ROM has started it.
-    Transport* transport() const;
+    // What the transport calls itself ("/dev/pts/4", "rfc2217://host:4001"); empty when none.
+    std::string Describe() const;
 
     // Observes payload bytes of downloads as they are sent; empty to stop.
     void SetSendObserver(SendObserver observer);
     // Caps how long one receive may wait on links whose own time-out is longer (USB
     // waits up to five minutes otherwise). 0 = the transport's own time-out.
     void SetReceiveTimeoutLimit(int milliseconds);
+    // Once `stop` is requested, the call in progress ends at its next send piece or
+    // receive with Error::Stopped, and so does every call after it, until another
+    // token is set. A default token never stops.
+    void SetStopToken(std::stop_token stop);
+    // The line's speed (serial ports); Error::Unsupported where there is none.
+    Error SetLineSpeed(int baud);
 
     // Writes one register. Processor codes other than 0 and 1 require the first word to be the ack.
     Error WriteRegister(uint32_t address, uint32_t value, uint8_t format, int processorCode,
@@ -171,6 +274,14 @@ public:
     // 1024 bytes is padded with zeros for the header's copy.
     Error ImageDownload(uint32_t address, const uint8_t* data, size_t size, size_t bufferSize = 0);
 
+    // Fast serial flashing of `job` (serial ports only): loads the library, streams
+    // the image at job.baud and checks the library's digest of the flash against the
+    // image's. Error::Rejected when the library reported a failed stage or the digest
+    // differs (report->libraryState says which). On return, also after a failure or a
+    // stop, the line is back at 115200 baud, the library has been asked to hand the
+    // board back to its boot ROM, and the send observer is cleared.
+    Error StreamFlash(const StreamJob& job, const StreamObserver& observer, StreamReport* report);
+
     const std::string& ErrorDetail() const;
 
 private:
@@ -178,14 +289,12 @@ private:
     std::unique_ptr<Impl> impl_;
 };
 
-// The two links that BootwireClass works on, shared by the whole process.
-BOOTWIRE_EXPORT Link& ProcessSerialLink();
-BOOTWIRE_EXPORT Link& ProcessUsbLink();
-
 }  // namespace bootwire
 
 // The classic interface: integer results, channel selector 0 serial / 1 USB,
 // device number 1. No data members; every instance shares the process-wide links.
+// A port or device chosen while a call is in progress takes effect for the next
+// call: the running one finishes on the board it started on.
 class BOOTWIRE_EXPORT BootwireClass {
 public:
     BootwireClass();

@@ -1,0 +1,32 @@
+// What a Link holds and the steps its commands share. Kept out of the installed
+// header so that it can change without touching the library's interface; the
+// streaming mode (stream_flash.cpp) works on the same state.
+#pragma once
+
+#include <bootwire/bootwire.h>
+
+#include <memory>
+#include <stop_token>
+#include <string>
+
+namespace bootwire {
+
+struct BOOTWIRE_NO_EXPORT Link::Impl {
+    std::unique_ptr<Transport> transport;
+    SendObserver observer;
+    std::string detail;
+    int receiveLimitMs = 0;
+    std::stop_token stop;
+
+    Error SendFrame(const uint8_t* frame);
+    Error SendPayload(const uint8_t* data, size_t size);
+    Error Receive(uint8_t* data, size_t n, size_t* received);
+    Error ReceiveWord(uint32_t* word);
+    Error WriteFileHeader(uint32_t address, uint32_t size, FileType type);
+    // Records the failure in words, with what the transport said behind it.
+    Error Fail(Error error, std::string what);
+    // The detail of a stop, once it was asked for; Error::Ok otherwise.
+    Error CheckStop();
+};
+
+}  // namespace bootwire
