@@ -1,5 +1,6 @@
 // Serial ports exported as raw TCP (ser2net's plain accepter, terminal servers'
 // raw mode): bytes travel as they are and the line settings are the server's.
+#include "control_lines.h"
 #include "line_clock.h"
 #include "port_openers.h"
 #include "tcp_stream.h"
@@ -94,6 +95,11 @@ public:
     Error SetLineSpeed(int baud) override {
         return Fail(Error::Unsupported, text_ + " is raw TCP: its line speed cannot be set to " + std::to_string(baud) +
                                             " from here (use an rfc2217:// port)");
+    }
+
+    Error SetControlLine(ControlLine line, bool on) override {
+        return Fail(Error::Unsupported, text_ + " is raw TCP: " + ControlLineText(line, on) +
+                                            " cannot be set from here (use an rfc2217:// port)");
     }
 
     std::string Describe() const override { return text_; }

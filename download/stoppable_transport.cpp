@@ -39,4 +39,8 @@ bootwire::Error StoppableTransport::Receive(uint8_t* data, size_t n, size_t* rec
 
 bootwire::Error StoppableTransport::SetLineSpeed(int baud) { return Passed(inner_->SetLineSpeed(baud)); }
 
+bootwire::Error StoppableTransport::SetControlLine(bootwire::ControlLine line, bool on) {
+    return Passed(inner_->SetControlLine(line, on));
+}
+
 }  // namespace sealbench

@@ -22,6 +22,7 @@ public:
     std::string Describe() const override { return inner_->Describe(); }
     void SetReceiveTimeoutLimit(int milliseconds) override { inner_->SetReceiveTimeoutLimit(milliseconds); }
     bootwire::Error SetLineSpeed(int baud) override;
+    bootwire::Error SetControlLine(bootwire::ControlLine line, bool on) override;
 
 private:
     bootwire::Error Passed(bootwire::Error error);
