@@ -86,6 +86,10 @@ public:
     Error SetLineSpeed(int baud) override;
     Error SetControlLine(ControlLine line, bool on) override;
     std::string Describe() const override { return text_; }
+    void SetReceiveTimeoutLimit(int milliseconds) override {
+        idleLimit_ = milliseconds > 0 ? std::min<Clock::duration>(std::chrono::milliseconds(milliseconds), kIdleLimit)
+                                      : Clock::duration(kIdleLimit);
+    }
 
 private:
     // Reads what arrives before `until`, answers negotiations, keeps answers and data.
@@ -112,6 +116,7 @@ private:
     tn::Bytes pending_;  // data that arrived but was not asked for yet
     size_t pendingAt_ = 0;
     LineClock line_;
+    Clock::duration idleLimit_ = kIdleLimit;  // how long a receive waits for a byte
 };
 
 Error Rfc2217Transport::Write(const tn::Bytes& bytes, std::string* detail) {
@@ -288,7 +293,11 @@ Error Rfc2217Transport::Send(const uint8_t* data, size_t n, const SendObserver* 
 
 Error Rfc2217Transport::Receive(uint8_t* data, size_t n, size_t* received) {
     const auto start = line_.IdleAt(Clock::now());
-    const auto deadline = start + kIdleLimit + std::chrono::milliseconds(5 * static_cast<long long>(n));
+    auto deadline = start + kIdleLimit + std::chrono::milliseconds(5 * static_cast<long long>(n));
+    if (idleLimit_ < kIdleLimit) {
+        // The cap bounds the waiting, not the time the bytes need on the line.
+        deadline = std::min(deadline, start + idleLimit_ + 2 * line_.LineTime(n));
+    }
     auto lastByte = start;
     size_t done = 0;
     std::string detail;
@@ -301,7 +310,7 @@ Error Rfc2217Transport::Receive(uint8_t* data, size_t n, size_t* received) {
         if (done == n) {
             break;
         }
-        const auto until = std::min(deadline, lastByte + kIdleLimit);
+        const auto until = std::min(deadline, lastByte + idleLimit_);
         if (Clock::now() >= until) {
             result = Failed(Error::Timeout, "the target did not answer in time (" + std::to_string(done) + " of " +
                                                 std::to_string(n) + " bytes)");
