@@ -75,7 +75,8 @@ double SeenAfter(PresenceWatcher& watcher, Appear appear) {
     std::this_thread::sleep_for(std::chrono::milliseconds(300));  // the watcher is idle when the board comes
     const auto appeared = Clock::now();
     appear();
-    for (int i = 0; i < 100 && seenAt == Clock::time_point{}; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    for (int i = 0; i < 100 && seenAt == Clock::time_point{}; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
     stop.request_stop();
     wait.join();
     return seenAt == Clock::time_point{} ? 99.0 : std::chrono::duration<double>(seenAt - appeared).count();
@@ -119,9 +120,8 @@ int main() {
     for (int round = 0; round < 5; ++round) {
         const std::string slot = dir + "/late" + std::to_string(round);
         auto watcher = Watcher(slot, usb);
-        serialWorst = std::max(serialWorst, SeenAfter(*watcher, [&] {
-                                   fs::create_symlink(boards[0]->serial(), slot);
-                               }));
+        serialWorst =
+            std::max(serialWorst, SeenAfter(*watcher, [&] { fs::create_symlink(boards[0]->serial(), slot); }));
         const std::string name = "late" + std::to_string(round);
         SimProcess board({"--cpu", "VireoC_TO2", "--usb-socket", staging + "/" + name + ".sock"});
         board.Ready(true);

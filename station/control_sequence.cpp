@@ -10,7 +10,9 @@ namespace {
 std::string Quoted(std::string_view text) { return "\"" + std::string(text) + "\""; }
 
 // "2 \"X5\"": which step, as the user counts them.
-std::string StepName(size_t index, std::string_view text) { return "step " + std::to_string(index + 1) + " " + Quoted(text); }
+std::string StepName(size_t index, std::string_view text) {
+    return "step " + std::to_string(index + 1) + " " + Quoted(text);
+}
 
 Outcome BadStep(std::string_view sequence, size_t index, std::string_view step, const std::string& why) {
     return Outcome::Failure(FailureKind::Input,
@@ -53,9 +55,9 @@ Result<ControlSequence> ParseControlSequence(std::string_view text) {
                 for (char c : digits) ms = ms * 10 + (c - '0');
             }
             if (!number || ms > kMaxControlWait.count()) {
-                result.outcome = BadStep(text, index, step,
-                                         "a wait is W followed by 0 to " + std::to_string(kMaxControlWait.count()) +
-                                             " milliseconds");
+                result.outcome = BadStep(
+                    text, index, step,
+                    "a wait is W followed by 0 to " + std::to_string(kMaxControlWait.count()) + " milliseconds");
                 return result;
             }
             parsed.kind = ControlStep::Kind::Wait;

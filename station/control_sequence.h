@@ -21,15 +21,15 @@ namespace sealbench {
 struct ControlStep {
     enum class Kind { Dtr, Rts, Wait };
     Kind kind = Kind::Wait;
-    bool on = false;                     // Dtr, Rts
-    std::chrono::milliseconds wait{0};   // Wait
-    std::string text;                    // the step as written, for messages
+    bool on = false;                    // Dtr, Rts
+    std::chrono::milliseconds wait{0};  // Wait
+    std::string text;                   // the step as written, for messages
 };
 
 using ControlSequence = std::vector<ControlStep>;
 
 inline constexpr size_t kMaxControlSteps = 64;
-inline constexpr std::chrono::milliseconds kMaxControlWait{10'000};  // one W step
+inline constexpr std::chrono::milliseconds kMaxControlWait{10'000};   // one W step
 inline constexpr std::chrono::milliseconds kMaxSequenceWait{30'000};  // every W of a sequence together
 
 // A sequence from its text; a failure (FailureKind::Input) names the step at fault.

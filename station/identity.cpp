@@ -16,10 +16,10 @@ Result<IdentitySpec> ParseIdentitySpec(std::string_view text) {
     if (!address || !length || *length == 0 || *length > kMaxIdentityBytes) {
         char most[16];
         std::snprintf(most, sizeof most, "%zX", kMaxIdentityBytes);
-        result.outcome = Outcome::Failure(FailureKind::Input,
-                                          "bad --identity \"" + std::string(text) +
-                                              "\": expected ADDRESS:LENGTH in HEX, LENGTH 1 to " + most + " (" +
-                                              std::to_string(kMaxIdentityBytes) + " bytes), as in B800C000:10");
+        result.outcome =
+            Outcome::Failure(FailureKind::Input, "bad --identity \"" + std::string(text) +
+                                                     "\": expected ADDRESS:LENGTH in HEX, LENGTH 1 to " + most + " (" +
+                                                     std::to_string(kMaxIdentityBytes) + " bytes), as in B800C000:10");
         return result;
     }
     if (uint64_t{*address} + *length > (uint64_t{1} << 32)) {
@@ -41,9 +41,9 @@ Result<std::string> ReadIdentity(bootwire::Link& link, const IdentitySpec& spec)
     if (bootwire::Error e = link.ReadData(spec.address, bytes.data(), bytes.size(), format); e != bootwire::Error::Ok) {
         char where[16];
         std::snprintf(where, sizeof where, "0x%08X", static_cast<unsigned>(spec.address));
-        result.outcome = Outcome::Failure(FailureKind::Target,
-                                          "cannot read the identity at " + std::string(where) + ": " + link.ErrorDetail(),
-                                          {}, bootwire::ErrorName(e));
+        result.outcome = Outcome::Failure(
+            FailureKind::Target, "cannot read the identity at " + std::string(where) + ": " + link.ErrorDetail(), {},
+            bootwire::ErrorName(e));
         return result;
     }
     result.value = LowerHex(bytes);

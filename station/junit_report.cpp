@@ -50,8 +50,8 @@ std::string JunitXml(const JunitRun& run, const std::vector<BoardRecord>& boards
 
 Outcome WriteJunitReport(const std::string& path, const JunitRun& run, const std::vector<BoardRecord>& boards) {
     const std::string xml = JunitXml(run, boards);
-    Outcome written = WriteFileAtomically(
-        path, std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(xml.data()), xml.size()));
+    Outcome written =
+        WriteFileAtomically(path, std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(xml.data()), xml.size()));
     if (!written.Ok()) {
         written.message = "cannot write the JUnit report " + path + ": " + written.message;
     }

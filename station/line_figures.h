@@ -42,8 +42,8 @@ private:
     };
 
     mutable std::mutex mutex_;
-    Counts counts_;                      // under mutex_
-    std::vector<Stage> stages_;          // under mutex_
+    Counts counts_;                       // under mutex_
+    std::vector<Stage> stages_;           // under mutex_
     std::map<std::string, int> reasons_;  // under mutex_
 };
 

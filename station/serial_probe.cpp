@@ -82,7 +82,8 @@ ProbeResult ProbeSerial(const std::string& port, const ProbeOptions& options, st
         if (!played.Ok()) return {ProbeVerdict::Failed, played.message};
     }
     if (stop.stop_requested()) return {ProbeVerdict::Failed, "stopped"};
-    if (Listen(*line, options.quiet) > 0) return {ProbeVerdict::Console, "the port talks unasked: a console, not a board"};
+    if (Listen(*line, options.quiet) > 0)
+        return {ProbeVerdict::Console, "the port talks unasked: a console, not a board"};
 
     line->SetReceiveTimeoutLimit(static_cast<int>(options.answerLimit.count()));
     uint32_t word = 0;

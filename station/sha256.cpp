@@ -29,8 +29,8 @@ Sha256::Sha256()
 void Sha256::Block(const uint8_t* block) {
     uint32_t w[64];
     for (int i = 0; i < 16; ++i) {
-        w[i] = (uint32_t{block[4 * i]} << 24) | (uint32_t{block[4 * i + 1]} << 16) |
-               (uint32_t{block[4 * i + 2]} << 8) | block[4 * i + 3];
+        w[i] = (uint32_t{block[4 * i]} << 24) | (uint32_t{block[4 * i + 1]} << 16) | (uint32_t{block[4 * i + 2]} << 8) |
+               block[4 * i + 3];
     }
     for (int i = 16; i < 64; ++i) {
         const uint32_t s0 = Rotate(w[i - 15], 7) ^ Rotate(w[i - 15], 18) ^ (w[i - 15] >> 3);
@@ -40,7 +40,8 @@ void Sha256::Block(const uint8_t* block) {
     uint32_t a = state_[0], b = state_[1], c = state_[2], d = state_[3];
     uint32_t e = state_[4], f = state_[5], g = state_[6], h = state_[7];
     for (int i = 0; i < 64; ++i) {
-        const uint32_t t1 = h + (Rotate(e, 6) ^ Rotate(e, 11) ^ Rotate(e, 25)) + ((e & f) ^ (~e & g)) + kRound[i] + w[i];
+        const uint32_t t1 =
+            h + (Rotate(e, 6) ^ Rotate(e, 11) ^ Rotate(e, 25)) + ((e & f) ^ (~e & g)) + kRound[i] + w[i];
         const uint32_t t2 = (Rotate(a, 2) ^ Rotate(a, 13) ^ Rotate(a, 22)) + ((a & b) ^ (a & c) ^ (b & c));
         h = g;
         g = f;

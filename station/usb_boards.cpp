@@ -29,14 +29,15 @@ std::optional<bootwire::PortInfo> UsbBoards::Find(const std::string& location) {
     // Half a period, so that slots waking a little apart still share one look.
     if (!lookedAt_ || now - *lookedAt_ >= period_ / 2) {
         std::vector<bootwire::PortInfo> ports = bootwire::ListPorts();
-        ports.erase(std::remove_if(ports.begin(), ports.end(),
-                                   [](const bootwire::PortInfo& p) { return p.kind != bootwire::PortInfo::Kind::UsbBoot; }),
-                    ports.end());
+        ports.erase(
+            std::remove_if(ports.begin(), ports.end(),
+                           [](const bootwire::PortInfo& p) { return p.kind != bootwire::PortInfo::Kind::UsbBoot; }),
+            ports.end());
         devices_ = std::move(ports);
         lookedAt_ = now;
     }
-    auto found = std::find_if(devices_.begin(), devices_.end(),
-                              [&](const bootwire::PortInfo& p) { return p.name == location; });
+    auto found =
+        std::find_if(devices_.begin(), devices_.end(), [&](const bootwire::PortInfo& p) { return p.name == location; });
     return found == devices_.end() ? std::nullopt : std::optional(*found);
 }
 

@@ -52,7 +52,7 @@ private:
     std::chrono::milliseconds period_;
     std::mutex mutex_;
     std::condition_variable_any changed_;
-    std::vector<bootwire::PortInfo> devices_;  // under mutex_
+    std::vector<bootwire::PortInfo> devices_;    // under mutex_
     std::optional<Clock::time_point> lookedAt_;  // under mutex_; empty: a change made the look stale
     uint64_t generation_ = 0;                    // under mutex_; counts hot-plug events
     std::unique_ptr<UsbHotplug> hotplug_;        // last: its thread calls Changed()

@@ -22,9 +22,9 @@ public:
 
     bool Register() {
         const int events = LIBUSB_HOTPLUG_EVENT_DEVICE_ARRIVED | LIBUSB_HOTPLUG_EVENT_DEVICE_LEFT;
-        if (libusb_hotplug_register_callback(context_, static_cast<libusb_hotplug_event>(events), LIBUSB_HOTPLUG_NO_FLAGS,
-                                             kVendor, kProduct, LIBUSB_HOTPLUG_MATCH_ANY, &LibusbHotplug::Event, this,
-                                             &handle_) != LIBUSB_SUCCESS)
+        if (libusb_hotplug_register_callback(context_, static_cast<libusb_hotplug_event>(events),
+                                             LIBUSB_HOTPLUG_NO_FLAGS, kVendor, kProduct, LIBUSB_HOTPLUG_MATCH_ANY,
+                                             &LibusbHotplug::Event, this, &handle_) != LIBUSB_SUCCESS)
             return false;
         registered_ = true;
         thread_ = std::thread([this] {

@@ -89,10 +89,11 @@ TEST(Record, LinesAreJsonWhateverTheTextsHold) {
         "  r = json.loads(line)\n"
         "  print(r[\"slot\"], r[\"result\"], ascii(r[\"reason\"]), r[\"bytes\"], r[\"started\"], r[\"seconds\"],\n"
         "        r[\"stages\"][\"Flash Erase\"], r[\"image_sha256\"][:4], r[\"identity\"], r[\"tool_version\"])\n";
-    EXPECT_EQ(Python(program, path),
-              "/dev/ttyUSB0 OK '' 65536 2023-11-14T22:13:20.123Z 2.5 0.5 aaaa 00c0ffee 0.1.0\n"
-              "sim:a\"b FAILED 'said \"no\"\\\\ at\\n0x10\\t\\x01 \\ufffd\\ufffd end' 65536 2023-11-14T22:13:20.123Z 2.5 "
-              "0.5 aaaa 00c0ffee 0.1.0\n");
+    EXPECT_EQ(
+        Python(program, path),
+        "/dev/ttyUSB0 OK '' 65536 2023-11-14T22:13:20.123Z 2.5 0.5 aaaa 00c0ffee 0.1.0\n"
+        "sim:a\"b FAILED 'said \"no\"\\\\ at\\n0x10\\t\\x01 \\ufffd\\ufffd end' 65536 2023-11-14T22:13:20.123Z 2.5 "
+        "0.5 aaaa 00c0ffee 0.1.0\n");
 }
 
 TEST(Record, ALineIsOnTheDiskBeforeTheCallerIsTold) {
@@ -155,7 +156,8 @@ TEST(Junit, TheReportIsWellFormedWithOneCasePerBoard) {
         "print(s.get(\"tests\"), s.get(\"failures\"))\n"
         "for c in s.findall(\"testcase\"):\n"
         "  f = c.find(\"failure\")\n"
-        "  print(c.get(\"classname\"), c.get(\"name\"), c.get(\"time\"), ascii(None if f is None else f.get(\"message\")))\n";
+        "  print(c.get(\"classname\"), c.get(\"name\"), c.get(\"time\"), ascii(None if f is None else "
+        "f.get(\"message\")))\n";
     EXPECT_EQ(Python(program, path),
               "2 1\n"
               "slot 1-2 00c0ffee 2.500 None\n"

@@ -99,8 +99,8 @@ TEST(Identity, AddressAndLengthAreHexLikeEveryOtherOnTheCommandLine) {
     ASSERT_TRUE(spec.Ok()) << spec.outcome.message;
     EXPECT_EQ(spec.value.address, 0xB800C000u);
     EXPECT_EQ(spec.value.length, 64u);
-    for (const char* bad : {"B800C000", "B800C000:0", "B800C000:41", "B800C000:", ":10", "G0:10", "FFFFFFF0:11",
-                            "B800C000:10:2"}) {
+    for (const char* bad :
+         {"B800C000", "B800C000:0", "B800C000:41", "B800C000:", ":10", "G0:10", "FFFFFFF0:11", "B800C000:10:2"}) {
         Result<IdentitySpec> refused = ParseIdentitySpec(bad);
         EXPECT_EQ(refused.outcome.kind, FailureKind::Input) << bad;
     }
@@ -116,9 +116,10 @@ TEST(Sha256, Fips180Vectors) {
     EXPECT_EQ(Sha256Hex(Bytes("")), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
     EXPECT_EQ(Sha256Hex(Bytes("abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq")),
               "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1");
-    EXPECT_EQ(Sha256Hex(Bytes("abcdefghbcdefghicdefghijdefghijkefghijklfghijklmghijklmnhijklmnoijklmnopjklmnopqklmnopqrlm"
-                              "nopqrsmnopqrstnopqrstu")),
-              "cf5b16a778af8380036ce59e7b0492370b249b11e8f07a51afac45037afee9d1");
+    EXPECT_EQ(
+        Sha256Hex(Bytes("abcdefghbcdefghicdefghijdefghijkefghijklfghijklmghijklmnhijklmnoijklmnopjklmnopqklmnopqrlm"
+                        "nopqrsmnopqrstnopqrstu")),
+        "cf5b16a778af8380036ce59e7b0492370b249b11e8f07a51afac45037afee9d1");
     // A million "a", fed in pieces that cut the blocks anywhere.
     Sha256 sha;
     const std::vector<uint8_t> a(1000, 'a');

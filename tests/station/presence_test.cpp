@@ -2,17 +2,18 @@
 // linked to the real vireo-sim's pty and unlinked again, a console on a pty (a
 // board running its firmware), and a virtual board's USB socket in a
 // BOOTWIRE_USB_SIM folder that appears with the board and goes with it.
+#include "station/presence.h"
+
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <cstdlib>
-#include <filesystem>
 #include <deque>
+#include <filesystem>
 #include <future>
 #include <vector>
 
 #include "sim_process.h"
-#include "station/presence.h"
 
 namespace sealbench {
 namespace {
