@@ -57,13 +57,20 @@ public:
     UsbListener& operator=(const UsbListener&) = delete;
 
     int Fd() const { return listen_.Get(); }
+    // The USB cable: unplugged, nobody can connect and a socket file is gone; plugged
+    // in, the listener is back at the same place. Plug throws like the constructor.
+    bool Plugged() const { return listen_.Valid(); }
+    void Unplug();
+    void Plug();
     // What the host sets BOOTWIRE_USB_SIM to: the socket's path, or tcp:127.0.0.1:PORT.
     const std::string& Path() const { return path_; }
     bool IsTcp() const { return tcp_; }
 
 private:
     UsbListener() = default;
+    void Listen();
     std::string path_;
+    int port_ = 0;  // TCP
     UniqueFd listen_;
     bool tcp_ = false;
 };

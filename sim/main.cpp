@@ -90,6 +90,9 @@ std::string Footer() {
            "                   started application stops and the USB device re-enumerates\n"
            "                   (for example: kill -USR1 <pid>); with --jig it restarts the\n"
            "                   board as DTR says, and does nothing while RTS holds it\n"
+           "  SIGUSR2          unplug the USB cable (--usb-socket, --usb-tcp): the socket\n"
+           "                   goes and a connected host loses the device; the next SIGUSR2\n"
+           "                   plugs it in again and the board powers up, its flash kept\n"
            "\n"
            "The first line of standard output is \"serial: PATH\" (the pty to open); with\n"
            "--usb-socket or --usb-tcp the second is \"usb: ADDRESS\" (set BOOTWIRE_USB_SIM=ADDRESS\n"
@@ -299,7 +302,7 @@ int main(int argc, char** argv) {
         }
 
         vsim::Server server(board, jig, pty, usb ? &*usb : nullptr, rfc2217 ? &*rfc2217 : nullptr, outbox,
-                            vsim::ServeOptions{options.pace});
+                            vsim::ServeOptions{options.pace, !options.usbUmockdev});
         server.Run();
         umockdev.reset();  // before the board's USB connection closes, which would re-enumerate the device
         board.Shutdown();

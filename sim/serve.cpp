@@ -43,6 +43,7 @@ sigset_t ServeSignals() {
     sigaddset(&set, SIGINT);
     sigaddset(&set, SIGTERM);
     sigaddset(&set, SIGUSR1);
+    sigaddset(&set, SIGUSR2);
     return set;
 }
 
@@ -404,11 +405,40 @@ void Server::CloseUsb(const char* why) {
     if (why) Diagnostic(std::string("USB connection closed: ") + why);
 }
 
+void Server::UsbCable() {
+    if (!usb_ || !options_.usbCable) {
+        Diagnostic("SIGUSR2: this board has no USB socket to unplug (--usb-socket or --usb-tcp)");
+        return;
+    }
+    if (usb_->Plugged()) {
+        CloseUsb("the USB cable was unplugged");
+        usb_->Unplug();
+        Diagnostic("USB cable unplugged: the USB device is gone (" + usb_->Path() + ")");
+        return;
+    }
+    try {
+        usb_->Plug();
+    } catch (const std::exception& e) {
+        Diagnostic(std::string("USB cable stays unplugged: ") + e.what());
+        return;
+    }
+    Diagnostic("USB cable plugged in: the board powers up (" + usb_->Path() + ")");
+    // Powered from the cable: it starts afresh, its flash as it was.
+    if (jig_.Wired())
+        jig_.PowerOn();
+    else
+        board_.Reset();
+}
+
 bool Server::Signal() {
     signalfd_siginfo info{};
     while (::read(signals_.Get(), &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
         if (info.ssi_signo == SIGUSR1) {
             jig_.ResetButton();
+            continue;
+        }
+        if (info.ssi_signo == SIGUSR2) {
+            UsbCable();
             continue;
         }
         return true;

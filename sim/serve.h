@@ -1,7 +1,8 @@
 // vireo-sim's serving loop: moves host bytes from the pty (or the RFC 2217 port
 // while a host is connected to it) and the USB socket into the board and the
 // board's answers back, at the line's rate with --pace, until SIGINT or SIGTERM.
-// SIGUSR1 resets the board (to its boot ROM, or in a jig as its pins say).
+// SIGUSR1 resets the board (to its boot ROM, or in a jig as its pins say); SIGUSR2
+// unplugs its USB cable, or plugs it in again.
 #pragma once
 
 #include <memory>
@@ -15,6 +16,8 @@ namespace vsim {
 
 struct ServeOptions {
     bool pace = false;
+    // SIGUSR2 unplugs and plugs in the USB socket (not the umockdev device's own).
+    bool usbCable = false;
 };
 
 struct ServeState;
@@ -50,6 +53,7 @@ private:
     void UsbIn();
     void UsbOut();
     void CloseUsb(const char* why);
+    void UsbCable();
     bool Signal();
 
     Board& board_;

@@ -1,10 +1,12 @@
 // Boards arriving in and leaving slots, as a test bench makes them: a slot path
 // linked to the real vireo-sim's pty and unlinked again, a console on a pty (a
 // board running its firmware), and a virtual board's USB socket in a
-// BOOTWIRE_USB_SIM folder that appears with the board and goes with it.
+// BOOTWIRE_USB_SIM folder that appears with the board and goes with it (or with
+// its cable, which SIGUSR2 unplugs and plugs in).
 #include "station/presence.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -117,6 +119,14 @@ TEST_F(Slots, AVirtualUsbBoardIsThereWhileItsSocketIs) {
     // Another board's socket in the folder is not this slot's.
     SimProcess other({"--cpu", "VireoC_TO2", "--usb-socket", dir_ + "/bench5.sock"});
     ASSERT_TRUE(other.Ready(true)) << other.Stderr();
+    // The cable out and in again: the board leaves and comes back.
+    std::future<bool>& unplugged = Departure(watcher);
+    sim->Signal(SIGUSR2);
+    EXPECT_TRUE(Ended(unplugged)) << watcher.LastLook();
+    std::future<bool>& pluggedIn = Arrival(watcher);
+    sim->Signal(SIGUSR2);
+    EXPECT_TRUE(Ended(pluggedIn)) << watcher.LastLook();
+
     std::future<bool>& left = Departure(watcher);
     EXPECT_EQ(sim->Stop(), 0);  // the board ends and takes its socket with it
     EXPECT_TRUE(Ended(left)) << watcher.LastLook();
