@@ -65,6 +65,24 @@ void Pty::WatchEvents() {
     }
 }
 
+UniqueFd ListenOnLoopback(int port, int* chosen) {
+    UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+    if (!fd.Valid()) throw SystemError("cannot create a TCP socket");
+    int one = 1;
+    ::setsockopt(fd.Get(), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    // The loopback only: the board has no business on the network.
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_port = htons(static_cast<uint16_t>(port));
+    socklen_t length = sizeof addr;
+    if (::bind(fd.Get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+        ::getsockname(fd.Get(), reinterpret_cast<sockaddr*>(&addr), &length) != 0 || ::listen(fd.Get(), 4) != 0)
+        throw SystemError("cannot listen on 127.0.0.1:" + std::to_string(port));
+    *chosen = ntohs(addr.sin_port);
+    return fd;
+}
+
 UsbListener::UsbListener(std::string path) : path_(std::move(path)) {
     sockaddr_un addr{};
     if (path_.empty() || path_.size() >= sizeof addr.sun_path)
@@ -74,22 +92,7 @@ UsbListener::UsbListener(std::string path) : path_(std::move(path)) {
 
 void UsbListener::Listen() {
     if (tcp_) {
-        listen_ = UniqueFd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
-        if (!listen_.Valid()) throw SystemError("cannot create a TCP socket");
-        int one = 1;
-        ::setsockopt(listen_.Get(), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-        // The loopback only: the board has no business on the network.
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        addr.sin_port = htons(static_cast<uint16_t>(port_));
-        if (::bind(listen_.Get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0)
-            throw SystemError("cannot listen on 127.0.0.1:" + std::to_string(port_));
-        socklen_t length = sizeof addr;
-        if (::getsockname(listen_.Get(), reinterpret_cast<sockaddr*>(&addr), &length) != 0 ||
-            ::listen(listen_.Get(), 4) != 0)
-            throw SystemError("cannot listen on 127.0.0.1:" + std::to_string(port_));
-        port_ = ntohs(addr.sin_port);
+        listen_ = ListenOnLoopback(port_, &port_);
         path_ = "tcp:127.0.0.1:" + std::to_string(port_);
         return;
     }

@@ -44,6 +44,10 @@ private:
     long hostOpens_ = 0;
 };
 
+// A non-blocking TCP socket listening on 127.0.0.1:port (0: a free port the system
+// chooses), and the port it got. Throws std::runtime_error with the system's reason.
+UniqueFd ListenOnLoopback(int port, int* chosen);
+
 class UsbListener {
 public:
     // Removes a stale socket left by an earlier run (never any other kind of file).

@@ -1,6 +1,5 @@
 #include "rfc2217_port.h"
 
-#include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
@@ -9,36 +8,17 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "links.h"
 #include "log.h"
 
 namespace vsim {
 
-namespace {
-
-std::runtime_error SystemError(const std::string& what) {
-    return std::runtime_error(what + ": " + std::strerror(errno));
-}
-
-}  // namespace
-
 Rfc2217Port::Rfc2217Port(int port) {
     if (port < 0 || port > 65535)
         throw std::runtime_error("RFC 2217 port " + std::to_string(port) + " is not 0 to 65535");
-    listen_ = UniqueFd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
-    if (!listen_.Valid()) throw SystemError("cannot create a TCP socket");
-    int one = 1;
-    ::setsockopt(listen_.Get(), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    // The loopback only: the board has no business on the network.
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    addr.sin_port = htons(static_cast<uint16_t>(port));
-    socklen_t length = sizeof addr;
-    if (::bind(listen_.Get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-        ::getsockname(listen_.Get(), reinterpret_cast<sockaddr*>(&addr), &length) != 0 ||
-        ::listen(listen_.Get(), 4) != 0)
-        throw SystemError("cannot listen on 127.0.0.1:" + std::to_string(port));
-    address_ = "rfc2217://127.0.0.1:" + std::to_string(ntohs(addr.sin_port));
+    int chosen = 0;
+    listen_ = ListenOnLoopback(port, &chosen);
+    address_ = "rfc2217://127.0.0.1:" + std::to_string(chosen);
 }
 
 bool Rfc2217Port::Accept() {

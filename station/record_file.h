@@ -30,14 +30,24 @@ public:
     const std::string& Path() const { return path_; }
 
 private:
+    // The platform's open file and its part of the work (record_file_posix.cpp,
+    // record_file_win32.cpp): opening for appending, telling whether the last line
+    // lacks its line feed, and one write of a whole line (so that appends of lines
+    // never interleave) followed by a sync.
     struct Handle;
-    RecordFile(std::string path, std::unique_ptr<Handle> handle);
-    // One write of the whole line (appends of one line never interleave), then sync.
+    struct CloseHandle {
+        void operator()(Handle* handle) const;
+    };
+    using HandlePtr = std::unique_ptr<Handle, CloseHandle>;
+    static HandlePtr OpenForAppend(const std::string& path, bool* unfinished, std::string* why);
+    static bool WriteSynced(Handle& handle, std::string_view line, std::string* why);
+
+    RecordFile(std::string path, HandlePtr handle);
     Outcome WriteLine(std::string_view line);
 
     std::string path_;
     std::mutex mutex_;
-    std::unique_ptr<Handle> handle_;  // under mutex_
+    HandlePtr handle_;  // under mutex_
 };
 
 }  // namespace sealbench

@@ -54,14 +54,38 @@ std::string ReadUntil(Transport& transport, const std::string& text) {
     return seen;
 }
 
+// A board on its RFC 2217 port and a link to it, with the link's transport in view
+// too (a link has no raw read).
+class NetworkedBoard {
+public:
+    explicit NetworkedBoard(std::vector<std::string> extra) : sim_("VireoC_TO2", WithPort(std::move(extra))) {
+        auto transport = sim_.ok() ? OpenPort(Rfc2217Address(sim_)) : nullptr;
+        if (!transport) return;
+        line_ = transport.get();
+        link_.Attach(std::move(transport));
+        link_.SetReceiveTimeoutLimit(500);
+    }
+    bool ok() const { return line_ != nullptr; }
+    SimProcess& sim() { return sim_; }
+    Transport& line() { return *line_; }
+    Link& link() { return link_; }
+
+private:
+    static std::vector<std::string> WithPort(std::vector<std::string> extra) {
+        extra.insert(extra.begin(), {"--rfc2217", "0"});
+        return extra;
+    }
+    SimProcess sim_;
+    Link link_;
+    Transport* line_ = nullptr;
+};
+
 TEST(SimJig, ResetIntoBootModeAnswersTheRomAndIntoFirmwareDoesNot) {
-    SimProcess sim("VireoC_TO2", {"--rfc2217", "0", "--jig"});
-    ASSERT_TRUE(sim.ok()) << sim.error();
-    auto transport = OpenPort(Rfc2217Address(sim));
-    ASSERT_NE(transport, nullptr);
-    Transport& line = *transport;
-    Link link(std::move(transport));
-    link.SetReceiveTimeoutLimit(500);
+    NetworkedBoard board({"--jig"});
+    ASSERT_TRUE(board.ok()) << board.sim().Stderr();
+    SimProcess& sim = board.sim();
+    Transport& line = board.line();
+    Link& link = board.link();
 
     // Opening raised RTS, which holds the board in reset: nothing answers.
     uint32_t word = 0;
@@ -101,13 +125,11 @@ TEST(SimJig, UniqueIdIsWhatTheRomsReadMemoryReads) {
 }
 
 TEST(SimJig, WrongSpeedOverRfc2217Garbles) {
-    SimProcess sim("VireoC_TO2", {"--rfc2217", "0"});
-    ASSERT_TRUE(sim.ok()) << sim.error();
-    auto transport = OpenPort(Rfc2217Address(sim));
-    ASSERT_NE(transport, nullptr);
-    Transport& line = *transport;
-    Link link(std::move(transport));
-    link.SetReceiveTimeoutLimit(500);
+    NetworkedBoard board({});
+    ASSERT_TRUE(board.ok()) << board.sim().Stderr();
+    SimProcess& sim = board.sim();
+    Transport& line = board.line();
+    Link& link = board.link();
     uint32_t word = 0;
     ASSERT_EQ(link.GetStatus(&word), Error::Ok) << link.ErrorDetail();
     EXPECT_EQ(word, kSekurel);
