@@ -5,6 +5,7 @@
 #include <string>
 
 #include "link_impl.h"
+#include "control_lines.h"
 #include "protocol.h"
 
 namespace bootwire {
@@ -153,6 +154,16 @@ void Link::SetReceiveTimeoutLimit(int milliseconds) {
     if (impl_->transport) {
         impl_->transport->SetReceiveTimeoutLimit(milliseconds);
     }
+}
+
+Error Link::SetControlLine(ControlLine line, bool on) {
+    if (!impl_->transport) {
+        return impl_->Fail(Error::NotOpen, "no port or device is open");
+    }
+    if (Error e = impl_->transport->SetControlLine(line, on); e != Error::Ok) {
+        return impl_->Fail(e, "cannot set " + ControlLineText(line, on));
+    }
+    return Error::Ok;
 }
 
 Error Link::WriteRegister(uint32_t address, uint32_t value, uint8_t format, int processorCode, uint32_t* firstWord) {

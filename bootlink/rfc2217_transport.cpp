@@ -2,9 +2,11 @@
 // serves them: the line settings of the boot ROM's line mode are sent to the
 // server and confirmed from its answers before the port is used, data travels
 // with 0xFF doubled, and every wait is bounded like the local serial port's.
+#include <algorithm>
 #include <array>
 #include <optional>
 
+#include "control_lines.h"
 #include "line_clock.h"
 #include "port_openers.h"
 #include "tcp_stream.h"
@@ -82,8 +84,13 @@ public:
     Error Send(const uint8_t* data, size_t n, const SendObserver* sent) override;
     Error Receive(uint8_t* data, size_t n, size_t* received) override;
     Error SetLineSpeed(int baud) override;
+    Error SetControlLine(ControlLine line, bool on) override;
     std::string Describe() const override { return text_; }
     size_t StopSlice() const override { return kSerialStopSlice; }
+    void SetReceiveTimeoutLimit(int milliseconds) override {
+        idleLimit_ = milliseconds > 0 ? std::min<Clock::duration>(std::chrono::milliseconds(milliseconds), kIdleLimit)
+                                      : Clock::duration(kIdleLimit);
+    }
 
 private:
     // Reads what arrives before `until`, answers negotiations, keeps answers and data.
@@ -104,9 +111,13 @@ private:
     tn::Decoder decoder_;
     tn::Options options_;
     std::array<std::optional<tn::Bytes>, 13> answers_;
+    // Every SET-CONTROL answer since the last SetControlLine: the answers to the
+    // requests of Negotiate, which nobody waits for, may still be on their way.
+    std::vector<uint8_t> controlAnswers_;
     tn::Bytes pending_;  // data that arrived but was not asked for yet
     size_t pendingAt_ = 0;
     LineClock line_;
+    Clock::duration idleLimit_ = kIdleLimit;  // how long a receive waits for a byte
 };
 
 Error Rfc2217Transport::Write(const tn::Bytes& bytes, std::string* detail) {
@@ -135,6 +146,10 @@ Error Rfc2217Transport::Pump(Clock::time_point until, std::string* detail) {
                 }
             }
         } else if (auto answer = tn::AnswerOf(command)) {
+            if (answer->command == tn::ComPort::SetControl && answer->value.size() == 1 &&
+                controlAnswers_.size() < 64) {
+                controlAnswers_.push_back(answer->value[0]);
+            }
             answers_[static_cast<size_t>(answer->command)] = std::move(answer->value);
         }
         // Line and modem state notifications are not asked for and not needed.
@@ -279,7 +294,11 @@ Error Rfc2217Transport::Send(const uint8_t* data, size_t n, const SendObserver* 
 
 Error Rfc2217Transport::Receive(uint8_t* data, size_t n, size_t* received) {
     const auto start = line_.IdleAt(Clock::now());
-    const auto deadline = start + kIdleLimit + std::chrono::milliseconds(5 * static_cast<long long>(n));
+    auto deadline = start + kIdleLimit + std::chrono::milliseconds(5 * static_cast<long long>(n));
+    if (idleLimit_ < kIdleLimit) {
+        // The cap bounds the waiting, not the time the bytes need on the line.
+        deadline = std::min(deadline, start + idleLimit_ + 2 * line_.LineTime(n));
+    }
     auto lastByte = start;
     size_t done = 0;
     std::string detail;
@@ -292,7 +311,7 @@ Error Rfc2217Transport::Receive(uint8_t* data, size_t n, size_t* received) {
         if (done == n) {
             break;
         }
-        const auto until = std::min(deadline, lastByte + kIdleLimit);
+        const auto until = std::min(deadline, lastByte + idleLimit_);
         if (Clock::now() >= until) {
             result = Failed(Error::Timeout, "the target did not answer in time (" + std::to_string(done) + " of " +
                                                 std::to_string(n) + " bytes)");
@@ -341,6 +360,39 @@ Error Rfc2217Transport::SetLineSpeed(int baud) {
     }
     line_.SetBaud(baud);
     return Error::Ok;
+}
+
+Error Rfc2217Transport::SetControlLine(ControlLine line, bool on) {
+    const bool dtr = line == ControlLine::Dtr;
+    const uint8_t wanted =
+        dtr ? (on ? tn::kControlDtrOn : tn::kControlDtrOff) : (on ? tn::kControlRtsOn : tn::kControlRtsOff);
+    const uint8_t other =
+        dtr ? (on ? tn::kControlDtrOff : tn::kControlDtrOn) : (on ? tn::kControlRtsOff : tn::kControlRtsOn);
+    std::string detail;
+    controlAnswers_.clear();
+    if (Error e = Write(tn::SetByte(tn::ComPort::SetControl, wanted), &detail); e != Error::Ok) {
+        return Failed(e, detail);
+    }
+    // A jig acts on the line at once, so the caller must know that it did before
+    // its next step; the server answers after the data queued before the request.
+    auto confirmed = [&] {
+        return std::find(controlAnswers_.begin(), controlAnswers_.end(), wanted) != controlAnswers_.end();
+    };
+    Error e = PumpUntil(line_.IdleAt(Clock::now()) + kIdleLimit, confirmed, &detail);
+    if (e == Error::Ok) {
+        return Error::Ok;
+    }
+    if (e != Error::Timeout) {
+        return Failed(e, detail);
+    }
+    const std::string text = ControlLineText(line, on);
+    if (std::find(controlAnswers_.begin(), controlAnswers_.end(), other) != controlAnswers_.end()) {
+        return Failed(Error::Settings, "the server refused " + text + ": it holds " + ControlLineText(line, !on));
+    }
+    return Failed(Error::Timeout,
+                  "the server did not confirm " + text + " within " +
+                      std::to_string(std::chrono::duration_cast<std::chrono::seconds>(kIdleLimit).count()) +
+                      " s (a server in front of a pseudo-terminal has no DTR/RTS lines to set)");
 }
 
 }  // namespace

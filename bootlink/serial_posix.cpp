@@ -25,6 +25,7 @@
 #include <string>
 
 #include "common/unique_fd.h"
+#include "control_lines.h"
 #include "io_posix.h"
 #include "port_openers.h"
 
@@ -137,7 +138,10 @@ std::string DevicePath(const std::string& port) {
 class SerialPosix final : public Transport {
 public:
     SerialPosix(UniqueFd fd, std::string path, int bitsPerByte)
-        : fd_(std::move(fd)), path_(std::move(path)), bitsPerByte_(bitsPerByte) {}
+        : fd_(std::move(fd)),
+          path_(std::move(path)),
+          bitsPerByte_(bitsPerByte),
+          pseudoTerminal_(IsPseudoTerminal(fd_.Get())) {}
 
     Error Send(const uint8_t* data, size_t n, const SendObserver* sent) override {
         // Twice the line time of the bytes, plus a second for the target to start
@@ -192,6 +196,26 @@ public:
         return Error::Ok;
     }
 
+    Error SetControlLine(ControlLine line, bool on) override {
+        // The kernel would say ENOTTY, which tells a user nothing about why.
+        if (pseudoTerminal_) {
+            return Fail(Error::Unsupported, path_ + ": a pseudo-terminal has no DTR/RTS lines");
+        }
+        int bits = line == ControlLine::Dtr ? TIOCM_DTR : TIOCM_RTS;
+        if (::ioctl(fd_.Get(), on ? TIOCMBIS : TIOCMBIC, &bits) == 0) {
+            return Error::Ok;
+        }
+        const int err = errno;
+        const std::string what = path_ + ": cannot set " + ControlLineText(line, on) + ": " + std::strerror(err);
+        if (err == ENOTTY || err == EINVAL) {
+            return Fail(Error::Unsupported, what + " (the port has no modem-control lines)");
+        }
+        if (err == EIO || err == ENXIO || err == ENODEV) {
+            return Fail(Error::Gone, what + " (the port went away)");
+        }
+        return Fail(posix::ErrorFromErrno(err), what);
+    }
+
 private:
     std::chrono::microseconds LineTime(size_t n) const {
         return std::chrono::microseconds(static_cast<long long>(n) * bitsPerByte_ * 1'000'000 / baud_);
@@ -202,6 +226,7 @@ private:
     int bitsPerByte_;
     int baud_ = 115200;
     int limitMs_ = 0;
+    bool pseudoTerminal_;
 };
 
 // Applies the boot ROM's line settings. Returns false with a reason when a real

@@ -10,6 +10,7 @@
 #include <cctype>
 #include <chrono>
 
+#include "control_lines.h"
 #include "port_openers.h"
 
 namespace bootwire {
@@ -202,6 +203,24 @@ public:
         }
         baud_ = baud;
         return Error::Ok;
+    }
+
+    Error SetControlLine(ControlLine line, bool on) override {
+        const DWORD function = line == ControlLine::Dtr ? (on ? SETDTR : CLRDTR) : (on ? SETRTS : CLRRTS);
+        if (::EscapeCommFunction(port_.Get(), function)) {
+            return Error::Ok;
+        }
+        const DWORD code = ::GetLastError();
+        const std::string what = name_ + ": cannot set " + ControlLineText(line, on) + ": " + SystemMessage(code);
+        switch (ErrorOfTransfer(code)) {
+            case Error::Gone:
+                return Fail(Error::Gone, what + " (the port went away)");
+            default:
+                // Virtual ports (com0com, a modem emulator) may have no lines to drive.
+                return Fail(
+                    code == ERROR_INVALID_FUNCTION || code == ERROR_NOT_SUPPORTED ? Error::Unsupported : Error::Io,
+                    what);
+        }
     }
 
 private:

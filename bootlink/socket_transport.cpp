@@ -1,5 +1,6 @@
 // Serial ports exported as raw TCP (ser2net's plain accepter, terminal servers'
 // raw mode): bytes travel as they are and the line settings are the server's.
+#include "control_lines.h"
 #include "line_clock.h"
 #include "port_openers.h"
 #include "tcp_stream.h"
@@ -60,13 +61,17 @@ public:
 
     Error Receive(uint8_t* data, size_t n, size_t* received) override {
         const auto start = line_.IdleAt(Clock::now());
-        const auto deadline = start + kIdleLimit + std::chrono::milliseconds(5 * static_cast<long long>(n));
+        auto deadline = start + kIdleLimit + std::chrono::milliseconds(5 * static_cast<long long>(n));
+        if (idleLimit_ < kIdleLimit) {
+            // The cap bounds the waiting, not the time the bytes need on the line.
+            deadline = std::min(deadline, start + idleLimit_ + 2 * line_.LineTime(n));
+        }
         auto lastByte = start;
         size_t done = 0;
         Error result = Error::Ok;
         std::string detail;
         while (done < n) {
-            const auto until = std::min(deadline, lastByte + kIdleLimit);
+            const auto until = std::min(deadline, lastByte + idleLimit_);
             size_t got = 0;
             Error e = Clock::now() < until ? stream_->ReadAvailable(data + done, n - done, until, &got, &detail)
                                            : Error::Timeout;
@@ -96,13 +101,24 @@ public:
                                             " from here (use an rfc2217:// port)");
     }
 
+    Error SetControlLine(ControlLine line, bool on) override {
+        return Fail(Error::Unsupported, text_ + " is raw TCP: " + ControlLineText(line, on) +
+                                            " cannot be set from here (use an rfc2217:// port)");
+    }
+
     std::string Describe() const override { return text_; }
     size_t StopSlice() const override { return kSerialStopSlice; }
+
+    void SetReceiveTimeoutLimit(int milliseconds) override {
+        idleLimit_ = milliseconds > 0 ? std::min<Clock::duration>(std::chrono::milliseconds(milliseconds), kIdleLimit)
+                                      : Clock::duration(kIdleLimit);
+    }
 
 private:
     std::unique_ptr<TcpStream> stream_;
     std::string text_;
     LineClock line_;
+    Clock::duration idleLimit_ = kIdleLimit;  // how long a receive waits for a byte
 };
 
 std::string LineNote(int lineMode) {

@@ -57,7 +57,9 @@ inline constexpr uint8_t kStopOneAndHalf = 3;
 // Values of SET-CONTROL and PURGE-DATA.
 inline constexpr uint8_t kControlNoFlowControl = 1;
 inline constexpr uint8_t kControlDtrOn = 8;
+inline constexpr uint8_t kControlDtrOff = 9;
 inline constexpr uint8_t kControlRtsOn = 11;
+inline constexpr uint8_t kControlRtsOff = 12;
 inline constexpr uint8_t kPurgeBoth = 3;
 
 // Appends data with every 0xFF doubled, as Telnet requires in both directions.

@@ -65,13 +65,40 @@ void Pty::WatchEvents() {
     }
 }
 
+UniqueFd ListenOnLoopback(int port, int* chosen) {
+    UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+    if (!fd.Valid()) throw SystemError("cannot create a TCP socket");
+    int one = 1;
+    ::setsockopt(fd.Get(), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    // The loopback only: the board has no business on the network.
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_port = htons(static_cast<uint16_t>(port));
+    socklen_t length = sizeof addr;
+    if (::bind(fd.Get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+        ::getsockname(fd.Get(), reinterpret_cast<sockaddr*>(&addr), &length) != 0 || ::listen(fd.Get(), 4) != 0)
+        throw SystemError("cannot listen on 127.0.0.1:" + std::to_string(port));
+    *chosen = ntohs(addr.sin_port);
+    return fd;
+}
+
 UsbListener::UsbListener(std::string path) : path_(std::move(path)) {
     sockaddr_un addr{};
-    addr.sun_family = AF_UNIX;
     if (path_.empty() || path_.size() >= sizeof addr.sun_path)
         throw std::runtime_error("USB socket path \"" + path_ + "\" is empty or too long");
-    std::memcpy(addr.sun_path, path_.c_str(), path_.size() + 1);
+    Listen();
+}
 
+void UsbListener::Listen() {
+    if (tcp_) {
+        listen_ = ListenOnLoopback(port_, &port_);
+        path_ = "tcp:127.0.0.1:" + std::to_string(port_);
+        return;
+    }
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::memcpy(addr.sun_path, path_.c_str(), path_.size() + 1);
     struct stat st {};
     if (lstat(path_.c_str(), &st) == 0) {
         if (!S_ISSOCK(st.st_mode)) throw std::runtime_error(path_ + " exists and is not a socket; not replacing it");
@@ -92,33 +119,28 @@ UsbListener UsbListener::Tcp(int port) {
         throw std::runtime_error("USB TCP port " + std::to_string(port) + " is not 0 to 65535");
     UsbListener listener;
     listener.tcp_ = true;
-    listener.listen_ = UniqueFd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
-    if (!listener.listen_.Valid()) throw SystemError("cannot create a TCP socket");
-    int one = 1;
-    ::setsockopt(listener.listen_.Get(), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    // The loopback only: the board has no business on the network.
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    addr.sin_port = htons(static_cast<uint16_t>(port));
-    if (::bind(listener.listen_.Get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0)
-        throw SystemError("cannot listen on 127.0.0.1:" + std::to_string(port));
-    socklen_t length = sizeof addr;
-    if (::getsockname(listener.listen_.Get(), reinterpret_cast<sockaddr*>(&addr), &length) != 0 ||
-        ::listen(listener.listen_.Get(), 4) != 0)
-        throw SystemError("cannot listen on 127.0.0.1:" + std::to_string(port));
-    listener.path_ = "tcp:127.0.0.1:" + std::to_string(ntohs(addr.sin_port));
+    listener.port_ = port;
+    listener.Listen();
     return listener;
 }
 
+void UsbListener::Unplug() {
+    listen_.Reset();
+    if (!tcp_ && !path_.empty()) ::unlink(path_.c_str());
+}
+
+void UsbListener::Plug() {
+    if (!listen_.Valid()) Listen();
+}
+
 UsbListener::UsbListener(UsbListener&& other) noexcept
-    : path_(std::move(other.path_)), listen_(std::move(other.listen_)), tcp_(other.tcp_) {
+    : path_(std::move(other.path_)), port_(other.port_), listen_(std::move(other.listen_)), tcp_(other.tcp_) {
     other.path_.clear();
 }
 
 UsbListener::~UsbListener() {
-    listen_.Reset();
-    if (!tcp_ && !path_.empty()) ::unlink(path_.c_str());
+    // Only a socket that is still ours: after an unplug the place may hold another board's.
+    if (listen_.Valid()) Unplug();
 }
 
 Outbox::Outbox() : wake_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {

@@ -44,6 +44,10 @@ private:
     long hostOpens_ = 0;
 };
 
+// A non-blocking TCP socket listening on 127.0.0.1:port (0: a free port the system
+// chooses), and the port it got. Throws std::runtime_error with the system's reason.
+UniqueFd ListenOnLoopback(int port, int* chosen);
+
 class UsbListener {
 public:
     // Removes a stale socket left by an earlier run (never any other kind of file).
@@ -57,13 +61,20 @@ public:
     UsbListener& operator=(const UsbListener&) = delete;
 
     int Fd() const { return listen_.Get(); }
+    // The USB cable: unplugged, nobody can connect and a socket file is gone; plugged
+    // in, the listener is back at the same place. Plug throws like the constructor.
+    bool Plugged() const { return listen_.Valid(); }
+    void Unplug();
+    void Plug();
     // What the host sets BOOTWIRE_USB_SIM to: the socket's path, or tcp:127.0.0.1:PORT.
     const std::string& Path() const { return path_; }
     bool IsTcp() const { return tcp_; }
 
 private:
     UsbListener() = default;
+    void Listen();
     std::string path_;
+    int port_ = 0;  // TCP
     UniqueFd listen_;
     bool tcp_ = false;
 };

@@ -14,13 +14,16 @@
 #include <string>
 #include <vector>
 
+#include "common/hex_text.h"
 #include "common/version.h"
 #include "core/board.h"
 #include "core/cpu.h"
 #include "core/faults.h"
 #include "flash/board_flash.h"
+#include "jig.h"
 #include "links.h"
 #include "log.h"
+#include "rfc2217_port.h"
 #include "serve.h"
 #include "umockdev_companion.h"
 #include "usb_faults.h"
@@ -45,23 +48,73 @@ struct Options {
     std::string sekurel;
     std::string flashlib = "emulate";
     bool usbUmockdev = false;
+    std::string uid;
+    std::optional<int> rfc2217;
+    bool jig = false;
 };
 
+std::string JigHelp() {
+    char uidAt[160];
+    std::snprintf(uidAt, sizeof uidAt, "0x%08X on VireoB, 0x%08X on VireoC",
+                  vsim::TraitsOf(vsim::Cpu::VireoB).uniqueIdBase, vsim::TraitsOf(vsim::Cpu::VireoC_TO2).uniqueIdBase);
+    return "\n"
+           "Unique ID:\n"
+           "  --uid HEX puts up to " +
+           std::to_string(vsim::kUniqueIdSize) +
+           " bytes (2 hex digits each, in address order) in the\n"
+           "  chip's read-only unique-ID block at " +
+           uidAt +
+           ",\n"
+           "  where the boot ROM's read memory reads them (the rest of the block reads 0;\n"
+           "  without --uid all of it does).\n"
+           "\n"
+           "Line control and the jig:\n"
+           "  --rfc2217 PORT serves the UART on 127.0.0.1:PORT with Telnet COM-port control\n"
+           "  (RFC 2217; 0: any free port), one host at a time: its speed and framing are the\n"
+           "  line's (a wrong speed garbles, as on the pty) and it sets DTR and RTS. While a\n"
+           "  host is connected the UART is its, not the pty's; when it leaves, DTR and RTS drop.\n"
+           "  --jig wires them as a factory jig does: RTS on holds the board in reset; when RTS\n"
+           "  goes off the board starts in its boot ROM if DTR is on at that moment, else in\n"
+           "  the firmware in its flash, which prints a console banner and echoes what it is\n"
+           "  sent (the boot ROM does not answer). The board powers on with both lines off,\n"
+           "  so in its firmware; SIGUSR1 then restarts it as DTR says. Flash and memory keep\n"
+           "  their contents. Without --jig the lines change nothing: the boot ROM always answers.\n";
+}
+
 std::string Footer() {
-    return "\n" + vsim::FaultHelp() + vsim::UsbDeviceFaultHelp() +
+    return "\n" + vsim::FaultHelp() + vsim::UsbDeviceFaultHelp() + JigHelp() +
            "\n"
            "Signals:\n"
            "  SIGINT, SIGTERM  end the board (writing --dump-flash first); exit status 0\n"
            "  SIGUSR1          reset the board to its boot ROM, as its reset button does: a\n"
            "                   started application stops and the USB device re-enumerates\n"
-           "                   (for example: kill -USR1 <pid>)\n"
+           "                   (for example: kill -USR1 <pid>); with --jig it restarts the\n"
+           "                   board as DTR says, and does nothing while RTS holds it\n"
+           "  SIGUSR2          unplug the USB cable (--usb-socket, --usb-tcp): the socket\n"
+           "                   goes and a connected host loses the device; the next SIGUSR2\n"
+           "                   plugs it in again and the board powers up, its flash kept\n"
            "\n"
            "The first line of standard output is \"serial: PATH\" (the pty to open); with\n"
            "--usb-socket or --usb-tcp the second is \"usb: ADDRESS\" (set BOOTWIRE_USB_SIM=ADDRESS\n"
            "for the host; with --usb-tcp 0 it names the port the system chose).\n"
+           "With --rfc2217 the next is \"rfc2217: rfc2217://127.0.0.1:PORT\", the port to open.\n"
            "With --usb-umockdev the next is \"umockdev: DIR\": run the host as\n"
            "  UMOCKDEV_DIR=DIR umockdev-wrapper sealbench-cli ... --usb\n"
            "and it reaches the board through libusb, as it would a real board.\n";
+}
+
+// The --uid text: an optional 0x, then 2 hex digits a byte.
+std::optional<std::vector<uint8_t>> ParseUid(std::string text) {
+    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) text = text.substr(2);
+    if (text.empty() || text.size() % 2 != 0 || text.size() > 2 * vsim::kUniqueIdSize) return std::nullopt;
+    std::vector<uint8_t> bytes;
+    for (size_t i = 0; i < text.size(); i += 2) {
+        const int high = sealbench::HexDigit(text[i]);
+        const int low = sealbench::HexDigit(text[i + 1]);
+        if (high < 0 || low < 0) return std::nullopt;
+        bytes.push_back(static_cast<uint8_t>(high * 16 + low));
+    }
+    return bytes;
 }
 
 int Usage(const std::string& message) {
@@ -137,6 +190,18 @@ int main(int argc, char** argv) {
                    "What runs a loaded flash library: emulate (its code on an emulated ARM core; default) or "
                    "model (a native model of the built-in library, much faster)")
         ->type_name("MODE");
+    app.add_option("--uid", options.uid,
+                   "The chip's unique ID: up to " + std::to_string(vsim::kUniqueIdSize) +
+                       " bytes as hex, read by the boot ROM's read memory in the unique-ID block (see below)")
+        ->type_name("HEX");
+    app.add_option("--rfc2217", options.rfc2217,
+                   "Also serve the UART on 127.0.0.1:PORT with RFC 2217 COM-port control (line settings, DTR, "
+                   "RTS; 0: any free port)")
+        ->type_name("PORT")
+        ->check(CLI::Range(0, 65535));
+    app.add_flag("--jig", options.jig,
+                 "Wire DTR and RTS as a factory jig: RTS holds the board in reset, DTR at release chooses the boot "
+                 "ROM (on) or the firmware in flash (off); see below");
     app.footer(Footer());
     app.set_version_flag("-V,--version", std::string("vireo-sim ") + sealbench::kProjectVersion);
     try {
@@ -161,6 +226,13 @@ int main(int argc, char** argv) {
     if (!vsim::MakeProgramsFor(options.flashlib, &config.programs))
         return Usage("bad --flashlib \"" + options.flashlib + "\": expected emulate or model");
     config.flash = vsim::MakeFlashFor(*cpu);
+    if (!options.uid.empty()) {
+        auto uid = ParseUid(options.uid);
+        if (!uid)
+            return Usage("bad --uid \"" + options.uid + "\": expected 1 to " + std::to_string(vsim::kUniqueIdSize) +
+                         " bytes as pairs of hexadecimal digits");
+        config.uniqueId = std::move(*uid);
+    }
 
     vsim::UsbDeviceFaults usbFaults;  // checked here, played by the USB device's own process
     std::vector<std::string> usbFaultSpecs;
@@ -203,6 +275,8 @@ int main(int argc, char** argv) {
         std::optional<vsim::UsbListener> usb;
         if (!boardSocket.empty()) usb.emplace(boardSocket);
         if (options.usbTcp) usb.emplace(vsim::UsbListener::Tcp(*options.usbTcp));
+        std::optional<vsim::Rfc2217Port> rfc2217;
+        if (options.rfc2217) rfc2217.emplace(*options.rfc2217);
         std::optional<vsim::UmockdevCompanion> umockdev;
         if (options.usbUmockdev) umockdev.emplace(boardSocket, usbFaultSpecs);
 
@@ -213,14 +287,22 @@ int main(int argc, char** argv) {
         links.programEnded = [&outbox] { outbox.Wake(); };
         links.serialSent = [&outbox] { return outbox.Queued(vsim::Channel::Serial) == 0; };
         vsim::Board board(std::move(config), std::move(links));
+        vsim::Jig jig(board, options.jig);
 
         std::printf("serial: %s\n", pty.Path().c_str());
         if (!options.usbSocket.empty() || options.usbTcp) std::printf("usb: %s\n", usb->Path().c_str());
+        if (rfc2217) std::printf("rfc2217: %s\n", rfc2217->Address().c_str());
         if (umockdev) std::printf("umockdev: %s\n", umockdev->Dir().c_str());
         std::fflush(stdout);
-        LogLine(std::string(vsim::TraitsOf(*cpu).name) + " boot ROM ready; SIGUSR1 resets the board");
+        if (jig.Wired()) {
+            LogLine(std::string(vsim::TraitsOf(*cpu).name) + " in a jig; SIGUSR1 resets the board");
+            jig.PowerOn();
+        } else {
+            LogLine(std::string(vsim::TraitsOf(*cpu).name) + " boot ROM ready; SIGUSR1 resets the board");
+        }
 
-        vsim::Server server(board, pty, usb ? &*usb : nullptr, outbox, vsim::ServeOptions{options.pace});
+        vsim::Server server(board, jig, pty, usb ? &*usb : nullptr, rfc2217 ? &*rfc2217 : nullptr, outbox,
+                            vsim::ServeOptions{options.pace, !options.usbUmockdev});
         server.Run();
         umockdev.reset();  // before the board's USB connection closes, which would re-enumerate the device
         board.Shutdown();

@@ -6,7 +6,9 @@
 #include <limits>
 
 #include "core/cpu.h"
+#include "core/firmware.h"
 #include "flash/board_flash.h"
+#include "flash/board_map.h"
 
 namespace vsim {
 
@@ -56,6 +58,7 @@ Board::Board(BoardConfig config, BoardLinks links)
       links_(std::move(links)),
       memory_(TraitsOf(config.cpu).ramBase, kRamSize, flash_.get()),
       uartBaud_(kLineBaud) {
+    memory_.SetUniqueId(TraitsOf(cpu_).uniqueIdBase, config.uniqueId);
     if (faults_.silentAfter && *faults_.silentAfter == 0) silent_ = true;
 }
 
@@ -68,6 +71,7 @@ size_t Board::ReadBudget() const {
 }
 
 size_t Board::Feed(Channel channel, const uint8_t* data, size_t n) {
+    if (inReset_) return n;  // the line still delivers them; nobody reads them
     n = std::min(n, ReadBudget());
     if (n == 0) return 0;
     bytesTaken_ += n;
@@ -101,7 +105,7 @@ void Board::Poll() {
     if (program_ && programEnded_.exchange(false)) EndProgram(programBackToRom_);
 }
 
-void Board::Reset() {
+bool Board::StopRunning() {
     bool usb = program_ && (programChannel_ == Channel::Usb || programUsedUsb_);
     if (program_) {
         program_->Stop();
@@ -112,8 +116,38 @@ void Board::Reset() {
     hasPendingEntry_ = false;
     channels_ = {};
     uartBaud_ = kLineBaud;
+    return usb;
+}
+
+void Board::Reset() {
+    inReset_ = false;
+    bool usb = StopRunning();
     Log("board reset: boot ROM waiting for commands");
     if (usb && links_.usbDisconnect) links_.usbDisconnect();
+}
+
+void Board::HoldInReset() {
+    if (inReset_) return;
+    StopRunning();
+    inReset_ = true;
+    Log("board held in reset");
+    // In reset the USB device is not there; a host connected to it loses it.
+    if (links_.usbDisconnect) links_.usbDisconnect();
+}
+
+void Board::Release(bool bootMode) {
+    if (!inReset_) return;
+    inReset_ = false;
+    if (bootMode) {
+        Log("board out of reset with the boot-mode pin set: boot ROM waiting for commands");
+        return;
+    }
+    const uint32_t entry = MapOf(cpu_).norBase;
+    program_ = MakeConsoleFirmware(ContextFor(entry));
+    programChannel_ = Channel::Serial;
+    programUsedUsb_ = false;
+    Log("board out of reset without the boot-mode pin: the firmware in flash runs, the boot ROM does not answer");
+    program_->Start();
 }
 
 void Board::Shutdown() {
@@ -272,7 +306,7 @@ void Board::GetStatus(Channel channel) {
     StartProgram(channel, pendingEntry_);
 }
 
-void Board::StartProgram(Channel channel, uint32_t entry) {
+ProgramContext Board::ContextFor(uint32_t entry) {
     Ram& ram = memory_.RamArea();
     ProgramContext context;
     context.cpu = cpu_;
@@ -294,7 +328,11 @@ void Board::StartProgram(Channel channel, uint32_t entry) {
         programEnded_ = true;
         if (links_.programEnded) links_.programEnded();
     };
+    return context;
+}
 
+void Board::StartProgram(Channel channel, uint32_t entry) {
+    ProgramContext context = ContextFor(entry);
     programChannel_ = channel;
     programUsedUsb_ = channel == Channel::Usb;
     programEnded_ = false;
@@ -401,7 +439,7 @@ void Board::SendWord(Channel channel, uint32_t word) {
 }
 
 void Board::Send(Channel channel, const uint8_t* data, size_t n) {
-    if (silent_ || !links_.toHost) return;
+    if (silent_ || inReset_ || !links_.toHost) return;
     if (channel == Channel::Serial && !faults_.corruptAnswerBytes.empty()) {
         const uint64_t first = serialSentCount_.fetch_add(n) + 1;
         auto it = faults_.corruptAnswerBytes.lower_bound(first);

@@ -44,6 +44,7 @@ struct BoardConfig {
     Cpu cpu = Cpu::VireoC_TO2;
     uint32_t sekurelStatus = kDefaultSekurelStatus;
     LinkFaults faults;
+    std::vector<uint8_t> uniqueId;      // what the unique-ID block holds (at most kUniqueIdSize bytes)
     std::unique_ptr<BoardFlash> flash;  // none: flash windows read as plain memory
     ProgramFactory programs;            // none, or no program for an entry: the image just keeps the board busy
 };
@@ -67,6 +68,15 @@ public:
     void Reset();
     // Stops a running program for good (before the board is dumped or destroyed).
     void Shutdown();
+
+    // A jig's reset line. While held, the board is in reset: nothing runs, host
+    // bytes are lost and nothing is answered; the USB device is gone. Release starts
+    // the board: in its boot ROM when bootMode (the boot-mode pin was set), else in
+    // the firmware of its flash, whose console the boot ROM does not answer behind.
+    // Memory and flash keep their contents.
+    void HoldInReset();
+    void Release(bool bootMode);
+    bool InReset() const { return inReset_; }
 
     bool ProgramRunning() const;
     bool Halted() const { return halted_; }
@@ -109,6 +119,9 @@ private:
     void StartProgram(Channel channel, uint32_t entry);
     void StatusQuery(Channel channel, std::vector<uint8_t>* pass);
     void EndProgram(bool toRom);
+    // Stops what runs and forgets frames in flight; true when the USB device must re-enumerate.
+    bool StopRunning();
+    ProgramContext ContextFor(uint32_t entry);
     void SendWord(Channel channel, uint32_t word);
     void Send(Channel channel, const uint8_t* data, size_t n);
     void Log(const std::string& line) const;
@@ -133,6 +146,7 @@ private:
     std::atomic<unsigned> uartBaud_;
     std::atomic<bool> silent_ = false;
     bool halted_ = false;  // a program stopped without handing the board back
+    bool inReset_ = false;
 
     std::unique_ptr<Program> program_;
     Channel programChannel_ = Channel::Serial;

@@ -7,9 +7,9 @@ namespace vsim {
 namespace {
 
 constexpr std::array<CpuTraits, 3> kTraits = {{
-    {"VireoB", 0xA0000000, 1, 1, 10},
-    {"VireoC_TO1", 0x80000000, 0, 2, 12},
-    {"VireoC_TO2", 0x80000000, 0, 1, 10},
+    {"VireoB", 0xA0000000, 1, 1, 10, 0xD800C000},
+    {"VireoC_TO1", 0x80000000, 0, 2, 12, 0xB800C000},
+    {"VireoC_TO2", 0x80000000, 0, 1, 10, 0xB800C000},
 }};
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <new>
 
+#include "core/cpu.h"
 #include "flash/board_flash.h"
 
 namespace vsim {
@@ -58,7 +59,14 @@ void SparseMemory::Read(uint32_t addr, uint8_t* out, size_t n) const {
     }
 }
 
-BusMemory::BusMemory(uint32_t ramBase, size_t ramSize, BoardFlash* flash) : ram_(ramBase, ramSize), flash_(flash) {}
+BusMemory::BusMemory(uint32_t ramBase, size_t ramSize, BoardFlash* flash)
+    : ram_(ramBase, ramSize), flash_(flash), uniqueIdBase_(TraitsOf(Cpu::VireoC_TO2).uniqueIdBase) {}
+
+void BusMemory::SetUniqueId(uint32_t base, const std::vector<uint8_t>& id) {
+    uniqueIdBase_ = base;
+    uniqueId_ = {};
+    std::copy_n(id.begin(), std::min(id.size(), kUniqueIdSize), uniqueId_.begin());
+}
 
 size_t BusMemory::Load(uint32_t addr, const uint8_t* data, size_t n) {
     size_t refused = 0;
@@ -71,7 +79,7 @@ size_t BusMemory::Load(uint32_t addr, const uint8_t* data, size_t n) {
             chunk = std::min(n, ToPageEnd(addr));
             if (flash_ && flash_->Claims(addr))
                 refused += chunk;
-            else
+            else if (!InUniqueId(addr))  // fuses are not written by a load
                 sparse_.Write(addr, data, chunk);
         }
         addr += static_cast<uint32_t>(chunk);  // the bus wraps at 4 GiB
@@ -86,6 +94,7 @@ void BusMemory::WriteRegister(uint32_t addr, uint32_t value, unsigned bytes) {
         flash_->BusWrite(addr, value, bytes);
         return;
     }
+    if (InUniqueId(addr)) return;  // read-only
     uint8_t le[4];
     for (unsigned i = 0; i < bytes; ++i) le[i] = static_cast<uint8_t>(value >> (8 * i));
     for (unsigned i = 0; i < bytes; ++i) {
@@ -104,6 +113,9 @@ void BusMemory::Read(uint32_t addr, uint8_t* out, size_t n, unsigned unit) {
         if (size_t span = ram_.Span(addr); span > 0) {
             chunk = std::min(n, span);
             std::memcpy(out, ram_.Data() + (addr - ram_.Base()), chunk);
+        } else if (InUniqueId(addr)) {
+            chunk = std::min(n, ToPageEnd(addr));
+            std::memcpy(out, uniqueId_.data() + (addr - uniqueIdBase_), chunk);
         } else if (flash_ && flash_->Claims(addr)) {
             chunk = n >= unit ? unit : 1;
             uint32_t v = flash_->BusRead(addr, static_cast<unsigned>(chunk));

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <memory>
 #include <unordered_map>
+#include <vector>
 
 namespace vsim {
 
@@ -54,6 +55,10 @@ class BusMemory {
 public:
     BusMemory(uint32_t ramBase, size_t ramSize, BoardFlash* flash);
 
+    // The unique-ID block: one read-only 4 KiB page at `base` whose first bytes are
+    // `id` (at most 64) and the rest zero. Writes and loads there change nothing.
+    void SetUniqueId(uint32_t base, const std::vector<uint8_t>& id);
+
     // A write-file payload. Bytes aimed at a flash window are not written (flash
     // takes only its command sequences); the count of such bytes is returned.
     size_t Load(uint32_t addr, const uint8_t* data, size_t n);
@@ -68,9 +73,13 @@ public:
     const SparseMemory& Registers() const { return sparse_; }
 
 private:
+    bool InUniqueId(uint32_t addr) const { return addr - uniqueIdBase_ < SparseMemory::kPageSize; }
+
     Ram ram_;
     SparseMemory sparse_;
     BoardFlash* flash_;
+    uint32_t uniqueIdBase_ = 0;
+    std::array<uint8_t, SparseMemory::kPageSize> uniqueId_{};
 };
 
 }  // namespace vsim

@@ -224,3 +224,21 @@ TEST_F(NetLink, AServerThatDiesIsGoneNotATimeout) {
 }
 
 }  // namespace
+
+namespace {
+
+// ser2net in front of a pty has no lines to drive: the library must not take its
+// silence, or an answer that DTR stayed as it was, for a jig that acted.
+TEST_F(NetLink, Rfc2217LineControlThatTheServerCannotDoIsAnError) {
+    ASSERT_TRUE(Start("VireoC_TO2"));
+    Link link(Open(1));
+    ASSERT_TRUE(link.IsOpen());
+    const Error error = link.SetControlLine(bootwire::ControlLine::Dtr, false);
+    EXPECT_NE(error, Error::Ok);
+    EXPECT_NE(link.ErrorDetail().find("DTR off"), std::string::npos) << link.ErrorDetail();
+    // The line itself still works.
+    uint32_t word = 0;
+    EXPECT_EQ(link.GetStatus(&word), Error::Ok) << link.ErrorDetail();
+}
+
+}  // namespace

@@ -84,6 +84,10 @@ inline constexpr size_t kApplicationHeadSize = 1024;
 // Called with the number of payload bytes that just left the host.
 using SendObserver = std::function<void(size_t bytes)>;
 
+// The modem-control lines a host drives on a serial port; jigs wire them to a
+// board's reset and boot-mode pins.
+enum class ControlLine { Dtr, Rts };
+
 // A byte pipe to one target. Both calls are bounded in time; a target that stops
 // reading or answering makes them fail instead of hanging.
 class BOOTWIRE_EXPORT Transport {
@@ -104,6 +108,9 @@ public:
     // a serial line at 115200 baud moves 4 KiB in about 0.4 s. 0: send whole (USB,
     // where 64 KiB take milliseconds).
     virtual size_t StopSlice() const { return 0; }
+    // Raises (on) or drops a modem-control line. Links that have none (USB, raw
+    // TCP, a pseudo-terminal) answer Error::Unsupported and say why.
+    virtual Error SetControlLine(ControlLine line, bool on);
     // The detail of the last failure, as the operating system or driver gave it.
     const std::string& LastDetail() const { return lastDetail_; }
 
@@ -255,6 +262,8 @@ public:
     void SetStopToken(std::stop_token stop);
     // The line's speed (serial ports); Error::Unsupported where there is none.
     Error SetLineSpeed(int baud);
+    // Raises or drops DTR or RTS on the port (see Transport::SetControlLine).
+    Error SetControlLine(ControlLine line, bool on);
 
     // Writes one register. Processor codes other than 0 and 1 require the first word to be the ack.
     Error WriteRegister(uint32_t address, uint32_t value, uint8_t format, int processorCode,
