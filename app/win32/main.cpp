@@ -1,9 +1,10 @@
 // sealbench.exe: the desktop workbench on Windows. main() prepares the process as
 // the platform wants it (OLE for the file dialogs, the common controls), builds the
 // main window with the pages and runs it modally; the program ends with it.
+#include <windows.h>
+// After windows.h, which they build on.
 #include <commctrl.h>
 #include <ole2.h>
-#include <windows.h>
 
 #include <cstdio>
 #include <cstring>
