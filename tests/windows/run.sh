@@ -10,7 +10,10 @@
 #      silent board and a board that goes away, a missing port;
 #   4. the signing run with a stand-in sekurel_build.exe that records its arguments;
 #   5. the file tools' atomic writes: failures leave no file and no temporary (a
-#      failed replace is tested in files_core_tests, which can hold a file open).
+#      failed replace is tested in files_core_tests, which can hold a file open);
+#   6. the window (sealbench.exe's Win32 code) driven through its controls on an
+#      Xvfb display: a FLASHING run to a board linked as COM18 (its flash compared
+#      with the image), closing during a run on a paced board.
 #
 # Usage: tests/windows/run.sh [WINDOWS_BUILD [LINUX_BUILD]]   (default out/windows, out/default)
 # Needs the windows preset built, vireo-sim in LINUX_BUILD and scripts/package-windows.sh's zip
@@ -29,6 +32,7 @@ export WINEPREFIX="$work/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml
 sims=()
 cleanup() {
     for pid in "${sims[@]}"; do kill "$pid" 2>/dev/null || true; done
+    [ -n "${XVFB_PID:-}" ] && kill "$XVFB_PID" 2>/dev/null || true
     wineserver -k 2>/dev/null || true # this prefix's server only
     [ -n "${KEEP_WINE_WORK:-}" ] && echo "kept $work" || rm -rf "$work"
 }
@@ -363,12 +367,54 @@ status=0
 wine "$cli" srec "Z:$files/in.bin" "Z:$files/ok.s19" >/dev/null 2>&1 || status=$?
 check "srec succeeds and leaves only its output" bash -c "[ $status = 0 ] && [ '$(listing)' = 'in.bin ok.s19 ' ]"
 
+# A path that starts with "/" is a value, not a Windows-style option (Wine takes it
+# as a path on its Z: drive).
+status=0
+wine "$cli" srec "$files/in.bin" "$files/slash.s19" >"$work/slash.cli" 2>&1 || status=$?
+check "srec takes paths that start with /" bash -c "[ $status = 0 ] && [ -s '$files/slash.s19' ]"
+rm -f "$files/slash.s19"
+
 unicode="$work/unicode"
 mkdir -p "$unicode"
 cp "$files/in.bin" "$unicode/Über in.bin"
 status=0
 wine "$cli" srec "Z:$unicode/Über in.bin" "Z:$unicode/Ölfeld ✓.s19" >/dev/null 2>&1 || status=$?
 check "file names outside the ANSI code page arrive whole" bash -c "[ $status = 0 ] && [ -s '$unicode/Ölfeld ✓.s19' ]"
+
+# ---- 6. the window -----------------------------------------------------------
+step "the window"
+if [ -f "$win/bin/sealbench_window_tests.exe" ]; then
+    # Wine needs an X server to make windows; Xvfb picks a free display and names it.
+    Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
+    XVFB_PID=$!
+    for _ in $(seq 100); do [ -s "$work/display" ] && break || sleep 0.1; done
+    export DISPLAY=":$(cat "$work/display")"
+    image "$work/data/window.bin" 100000
+    com=18
+    start_sim window --cpu VireoC_TO2 --dump-flash "$work/window.flash"
+    window_pid=$SIM_PID
+    com=19
+    start_sim paced --cpu VireoC_TO2 --pace
+    for n in 18 19; do
+        wine reg add 'HKLM\HARDWARE\DEVICEMAP\SERIALCOMM' /v "\\Device\\Serial$n" /t REG_SZ /d "COM$n" /f \
+            >/dev/null 2>&1
+    done
+    status=0
+    SEALBENCH_TEST_COM=18 SEALBENCH_TEST_PACED_COM=19 SEALBENCH_TEST_IMAGE="Z:$work/data/window.bin" \
+        timeout 300 wine "$win/bin/sealbench_window_tests.exe" --gtest_brief=1 >"$work/window.log" 2>&1 || status=$?
+    if [ $status = 0 ] && ! grep -q 'SKIPPED' "$work/window.log"; then
+        pass "the window ($(grep -o '[0-9]* tests\? from [0-9]* test suites\? ran' "$work/window.log" | head -n1))"
+    else
+        fail "the window (exit $status)"
+        cat "$work/window.log"
+    fi
+    stop_sim
+    SIM_PID=$window_pid
+    stop_sim
+    check "the window's FLASHING run: the board's NOR holds the image" same_start "$work/data/window.bin" "$work/window.flash"
+else
+    fail "the window: no sealbench_window_tests.exe in $win/bin"
+fi
 
 step "done: $failures failure(s)"
 [ $failures -eq 0 ]
