@@ -13,7 +13,10 @@
 #      failed replace is tested in files_core_tests, which can hold a file open);
 #   6. the window (sealbench.exe's Win32 code) driven through its controls on an
 #      Xvfb display: a FLASHING run to a board linked as COM18 (its flash compared
-#      with the image), closing during a run on a paced board.
+#      with the image), closing during a run on a paced board;
+#   7. the installer: msiexec /i into a prefix of its own, the installed programs
+#      against the virtual board (a flash; the window shown), msiexec /x removing
+#      every file it installed.
 #
 # Usage: tests/windows/run.sh [WINDOWS_BUILD [LINUX_BUILD]]   (default out/windows, out/default)
 # Needs the windows preset built, vireo-sim in LINUX_BUILD and scripts/package-windows.sh's zip
@@ -34,6 +37,7 @@ cleanup() {
     for pid in "${sims[@]}"; do kill "$pid" 2>/dev/null || true; done
     [ -n "${XVFB_PID:-}" ] && kill "$XVFB_PID" 2>/dev/null || true
     wineserver -k 2>/dev/null || true # this prefix's server only
+    WINEPREFIX="$work/msi-prefix" wineserver -k 2>/dev/null || true
     [ -n "${KEEP_WINE_WORK:-}" ] && echo "kept $work" || rm -rf "$work"
 }
 trap cleanup EXIT
@@ -110,9 +114,11 @@ word_at() { # the little-endian word at byte OFFSET of FILE, as the CLI prints i
 # ---- 1. the package in the fresh prefix ---------------------------------------
 step "package"
 zip=$(ls "$win"/package/sealbench-*-windows-x64.zip 2>/dev/null | head -n1 || true)
-if [ -z "$zip" ]; then
+msi=$(ls "$win"/package/sealbench-*-windows-x64.msi 2>/dev/null | head -n1 || true)
+if [ -z "$zip" ] || [ -z "$msi" ]; then
     "$root/scripts/package-windows.sh" "$win" >/dev/null
     zip=$(ls "$win"/package/sealbench-*-windows-x64.zip | head -n1)
+    msi=$(ls "$win"/package/sealbench-*-windows-x64.msi | head -n1)
 fi
 unpacked="$WINEPREFIX/drive_c/Sealbench"
 mkdir -p "$unpacked"
@@ -383,12 +389,12 @@ check "file names outside the ANSI code page arrive whole" bash -c "[ $status = 
 
 # ---- 6. the window -----------------------------------------------------------
 step "the window"
+# Wine needs an X server to make windows; Xvfb picks a free display and names it.
+Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
+XVFB_PID=$!
+for _ in $(seq 100); do [ -s "$work/display" ] && break || sleep 0.1; done
+export DISPLAY=":$(cat "$work/display")"
 if [ -f "$win/bin/sealbench_window_tests.exe" ]; then
-    # Wine needs an X server to make windows; Xvfb picks a free display and names it.
-    Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
-    XVFB_PID=$!
-    for _ in $(seq 100); do [ -s "$work/display" ] && break || sleep 0.1; done
-    export DISPLAY=":$(cat "$work/display")"
     image "$work/data/window.bin" 100000
     com=18
     start_sim window --cpu VireoC_TO2 --dump-flash "$work/window.flash"
@@ -415,6 +421,73 @@ if [ -f "$win/bin/sealbench_window_tests.exe" ]; then
 else
     fail "the window: no sealbench_window_tests.exe in $win/bin"
 fi
+
+# ---- 7. the installer ----------------------------------------------------------
+step "the installer"
+(
+    export WINEPREFIX="$work/msi-prefix"
+    mkdir -p "$WINEPREFIX"
+    wineserver -p >/dev/null 2>&1
+    wineboot -i >/dev/null 2>&1
+    files_of() { find "$WINEPREFIX/drive_c" -type f ! -path '*/windows/Installer/*' | sort; }
+    files_of >"$work/msi.before"
+    failed=0
+    status=0
+    wine msiexec /i "$(winepath -w "$msi")" /qn >"$work/msi.install" 2>&1 || status=$?
+    program="$WINEPREFIX/drive_c/Program Files/Sealbench"
+    if [ $status = 0 ] && [ -f "$program/sealbench.exe" ] && [ -f "$program/sealbench-cli.exe" ] &&
+        [ -f "$program/libbootwire.dll" ] && [ -f "$program/include/bootwire/bootwire.h" ] &&
+        [ -f "$program/lib/libbootwire.dll.a" ] && [ -f "$program/sealbench-winusb.inf" ] &&
+        [ -f "$program/README.txt" ] && [ -f "$program/LICENSE.txt" ] &&
+        find "$WINEPREFIX/drive_c" -name Sealbench.lnk | grep -q 'Start Menu'; then
+        echo "  ok    msiexec /i installs the programs, the texts, the INF and the Start menu entry"
+    else
+        echo "  FAIL  msiexec /i (exit $status)"
+        cat "$work/msi.install"
+        failed=1
+    fi
+    image "$work/data/msi.bin" 40000
+    com=20
+    start_sim msi --cpu VireoC_TO2 --dump-flash "$work/msi.flash"
+    if wine "$program/sealbench-cli.exe" flash "Z:$work/data/msi.bin" --port $com --cpu VireoC_TO2 \
+        >"$work/msi.cli" 2>&1 && last_line_is "$work/msi.cli" "Flashing Completed" && stop_sim &&
+        same_start "$work/data/msi.bin" "$work/msi.flash"; then
+        echo "  ok    the installed sealbench-cli flashes the virtual board"
+    else
+        echo "  FAIL  the installed sealbench-cli flashes the virtual board"
+        cat "$work/msi.cli"
+        failed=1
+    fi
+    wine "$program/sealbench.exe" >"$work/msi.window" 2>&1 &
+    window=$!
+    shown=0
+    for _ in $(seq 300); do
+        xwininfo -root -tree 2>/dev/null | grep -q '"Sealbench"' && shown=1 && break
+        sleep 0.1
+    done
+    kill "$window" 2>/dev/null || true
+    wait "$window" 2>/dev/null || true
+    if [ $shown = 1 ]; then
+        echo "  ok    the installed sealbench.exe shows its window"
+    else
+        echo "  FAIL  the installed sealbench.exe shows its window"
+        failed=1
+    fi
+    wineserver -w  # the window's process has ended before its files go
+    status=0
+    wine msiexec /x "$(winepath -w "$msi")" /qn >"$work/msi.remove" 2>&1 || status=$?
+    files_of >"$work/msi.after"
+    if [ $status = 0 ] && cmp -s "$work/msi.before" "$work/msi.after" && [ ! -e "$program" ]; then
+        echo "  ok    msiexec /x removes every file it installed"
+    else
+        echo "  FAIL  msiexec /x (exit $status) left:"
+        diff "$work/msi.before" "$work/msi.after" || true
+        failed=1
+    fi
+    kill "$SIM_PID" 2>/dev/null || true
+    wineserver -k 2>/dev/null || true
+    exit $failed
+) || failures=$((failures + 1))
 
 step "done: $failures failure(s)"
 [ $failures -eq 0 ]
