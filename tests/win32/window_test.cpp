@@ -18,6 +18,9 @@
 #include "app/win32/sealbench_dlg.h"
 #include "app/win32/sealbench_ids.h"
 #include "download/win32/page_debug_ids.h"
+#include "grid/win32/grid_ctrl.h"
+#include "hwc/win32/page_hwc.h"
+#include "hwc/win32/page_hwc_ids.h"
 #include "tests/win32/window_driver.h"
 
 namespace sealbench::test {
@@ -94,10 +97,13 @@ TEST_F(WindowTest, OpensInTheSpecifiedInitialState) {
     for (const auto& unshown : window_->UnshownPages()) EXPECT_EQ(unshown->hwnd(), nullptr);
     EXPECT_GE(window_->UnshownPages().size(), 2u);
 
+    // The empty entry and COM1 to COM6, with the ports the system lists, each once, sorted.
     const std::vector<std::string> ports = Entries(main_, IDC_PORT_LIST);
-    ASSERT_GE(ports.size(), 7u);
-    EXPECT_EQ(std::vector<std::string>(ports.begin(), ports.begin() + 7),
-              (std::vector<std::string>{"", "COM1", "COM2", "COM3", "COM4", "COM5", "COM6"}));
+    ASSERT_FALSE(ports.empty());
+    EXPECT_EQ(ports.front(), "");
+    for (const char* port : {"COM1", "COM2", "COM3", "COM4", "COM5", "COM6"})
+        EXPECT_EQ(std::count(ports.begin(), ports.end(), port), 1) << port;
+    EXPECT_TRUE(std::adjacent_find(ports.begin(), ports.end()) == ports.end());
     EXPECT_EQ(Entries(main_, IDC_TYPE_LIST), (std::vector<std::string>{"VireoB", "VireoC_TO1", "VireoC_TO2"}));
     EXPECT_EQ(SendDlgItemMessageA(main_, IDC_PORT_LIST, CB_GETCURSEL, 0, 0), CB_ERR);
     EXPECT_EQ(SendDlgItemMessageA(main_, IDC_TYPE_LIST, CB_GETCURSEL, 0, 0), CB_ERR);
@@ -299,6 +305,60 @@ TEST_F(WindowTest, ClosingDuringARunAsksThenStopsTheRun) {
 TEST_F(WindowTest, EnterClosesTheIdleWindowAtOnce) {
     SendMessageA(main_, WM_COMMAND, IDOK, 0);
     EXPECT_FALSE(IsWindow(main_));
+}
+
+}  // namespace
+}  // namespace sealbench::test
+
+namespace sealbench::test {
+namespace {
+
+// The grid's in-place editing, on the HWC page's record grid.
+TEST(GridTest, EditsACellInPlaceAndOffersADropDownCell) {
+    win32::CSealbenchDlg window;
+    const HWND main = window.Create(nullptr);
+    ASSERT_NE(main, nullptr);
+    win32::CPage_HWC hwc;
+    const HWND page = hwc.Create(main);
+    ASSERT_NE(page, nullptr);
+    Type(page, IDC_HWC_ADDRESS, "1");
+    Type(page, IDC_HWC_DATA, "ABC");
+    Click(page, IDC_HWC_ADD);
+    win32::CGridCtrl& grid = hwc.Grid();
+    ASSERT_EQ(grid.GetRowCount(), 2);
+    EXPECT_EQ(grid.GetItemText(1, 0), "00000001");
+    EXPECT_EQ(grid.GetItemText(1, 1), "00000ABC");
+
+    const HWND list = grid.ListView();
+    auto select = [&](int row) {
+        ListView_SetItemState(list, row, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
+    };
+    select(0);
+    SendMessageA(list, WM_CHAR, 'x', 0);
+    EXPECT_EQ(grid.Editor(), nullptr) << "the header row is read-only";
+
+    select(1);
+    SendMessageA(list, WM_CHAR, '7', 0);  // typing starts the edit with that character
+    ASSERT_NE(grid.Editor(), nullptr);
+    SendMessageA(grid.Editor(), WM_KEYDOWN, VK_ESCAPE, 0);
+    EXPECT_EQ(grid.Editor(), nullptr);
+    EXPECT_EQ(grid.GetItemText(1, 0), "00000001") << "Escape restores the old text";
+    SendMessageA(list, WM_CHAR, '7', 0);
+    ASSERT_NE(grid.Editor(), nullptr);
+    SendMessageA(grid.Editor(), WM_CHAR, '2', 0);
+    SendMessageA(grid.Editor(), WM_KEYDOWN, VK_RETURN, 0);
+    EXPECT_EQ(grid.GetItemText(1, 0), "72") << "Enter stores the text";
+
+    grid.SetComboCell(1, 1, {"img.crt", "csf.crt"}, false);
+    ASSERT_TRUE(grid.BeginEdit(1, 1));
+    char name[32] = {};
+    GetClassNameA(grid.Editor(), name, sizeof name);
+    EXPECT_STREQ(name, "ComboBox");
+    EXPECT_EQ(SendMessageA(grid.Editor(), CB_GETCOUNT, 0, 0), 2);
+    SendMessageA(grid.Editor(), CB_SETCURSEL, 1, 0);
+    grid.EndEdit(true);
+    EXPECT_EQ(grid.GetItemText(1, 1), "csf.crt");
+    DestroyWindow(main);
 }
 
 }  // namespace

@@ -61,6 +61,13 @@ last_line_is() { [ "$(grep -vE '^(Flashed|Downloaded) [0-9]' "$1" | tail -n1 | t
 start=$(date +%s)
 step() { echo "[$(($(date +%s) - start))s] $*"; }
 
+# Wine needs an X server to make windows, from the prefix's first program on (its
+# desktop is made then); Xvfb picks a free display and names it.
+Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
+XVFB_PID=$!
+for _ in $(seq 100); do [ -s "$work/display" ] && break || sleep 0.1; done
+export DISPLAY=":$(cat "$work/display")"
+
 step "creating the Wine prefix"
 # One server for the whole run: a server that ended between two programs would be
 # started again, and its start-up takes seconds and renews the prefix's COM links.
@@ -389,11 +396,6 @@ check "file names outside the ANSI code page arrive whole" bash -c "[ $status = 
 
 # ---- 6. the window -----------------------------------------------------------
 step "the window"
-# Wine needs an X server to make windows; Xvfb picks a free display and names it.
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
-XVFB_PID=$!
-for _ in $(seq 100); do [ -s "$work/display" ] && break || sleep 0.1; done
-export DISPLAY=":$(cat "$work/display")"
 if [ -f "$win/bin/sealbench_window_tests.exe" ]; then
     image "$work/data/window.bin" 100000
     com=18
