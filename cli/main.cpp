@@ -39,6 +39,10 @@ int main(int argc, char** argv) {
     cli::FailOnLostOutput();
     CLI::App app{"Sealbench command line: talk to a Vireo boot ROM, flash boards, author secure-boot files."};
     app.name("sealbench-cli");
+    // On Windows CLI11 would read "/data/in.bin" as an option "/data"; a path that
+    // starts with a slash (MSYS2, Cygwin, Wine, any root-relative path) is a value.
+    // Subcommands copy this from the app when they are made, so it comes first.
+    app.allow_windows_style_options(false);
     app.require_subcommand(1);
     app.set_help_all_flag("--help-all", "Show the help of every command");
     app.set_version_flag("-V,--version", std::string("sealbench-cli ") + sealbench::kProjectVersion);

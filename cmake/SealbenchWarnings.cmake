@@ -7,7 +7,8 @@ function(sealbench_warnings target)
 endfunction()
 
 # A toolkit-free core of its folder (the folder's sources, linked to `deps`), with
-# its Qt page in qt/ when the window is built. Usage:
+# its Qt page in qt/ when the Qt window is built and its Win32 page in win32/ when
+# the Windows window is. Usage:
 #   sealbench_core(NAME sources... LINK deps...)
 function(sealbench_core name)
   cmake_parse_arguments(PARSE_ARGV 1 core "" "" "LINK")
@@ -17,5 +18,8 @@ function(sealbench_core name)
   sealbench_warnings(${name})
   if(SEALBENCH_GUI AND EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/qt/CMakeLists.txt)
     add_subdirectory(qt)
+  endif()
+  if(SEALBENCH_WIN32_GUI AND EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/win32/CMakeLists.txt)
+    add_subdirectory(win32)
   endif()
 endfunction()

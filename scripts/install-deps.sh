@@ -8,11 +8,11 @@ packages=(
   libusb-1.0-0-dev libcli11-dev libgtest-dev libgmock-dev zlib1g-dev
   gcc-arm-none-eabi libnewlib-arm-none-eabi binutils-arm-none-eabi
   libunicorn-dev
-  qt6-base-dev xvfb xauth
+  qt6-base-dev xvfb xauth x11-utils
   clang libclang-rt-14-dev
   binutils hyperfine
   ser2net python3-labgrid python3-pytest
-  g++-mingw-w64-x86-64-posix libz-mingw-w64-dev googletest wine wine64
+  g++-mingw-w64-x86-64-posix libz-mingw-w64-dev googletest wine wine64 wixl imagemagick
   umockdev libumockdev-dev
   dpkg-dev fakeroot lintian desktop-file-utils appstream bash-completion man-db groff-base
 )

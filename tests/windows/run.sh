@@ -10,7 +10,13 @@
 #      silent board and a board that goes away, a missing port;
 #   4. the signing run with a stand-in sekurel_build.exe that records its arguments;
 #   5. the file tools' atomic writes: failures leave no file and no temporary (a
-#      failed replace is tested in files_core_tests, which can hold a file open).
+#      failed replace is tested in files_core_tests, which can hold a file open);
+#   6. the window (sealbench.exe's Win32 code) driven through its controls on an
+#      Xvfb display: a FLASHING run to a board linked as COM18 (its flash compared
+#      with the image), closing during a run on a paced board;
+#   7. the installer: msiexec /i into a prefix of its own, the installed programs
+#      against the virtual board (a flash; the window shown), msiexec /x removing
+#      every file it installed.
 #
 # Usage: tests/windows/run.sh [WINDOWS_BUILD [LINUX_BUILD]]   (default out/windows, out/default)
 # Needs the windows preset built, vireo-sim in LINUX_BUILD and scripts/package-windows.sh's zip
@@ -29,7 +35,9 @@ export WINEPREFIX="$work/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml
 sims=()
 cleanup() {
     for pid in "${sims[@]}"; do kill "$pid" 2>/dev/null || true; done
+    [ -n "${XVFB_PID:-}" ] && kill "$XVFB_PID" 2>/dev/null || true
     wineserver -k 2>/dev/null || true # this prefix's server only
+    WINEPREFIX="$work/msi-prefix" wineserver -k 2>/dev/null || true
     [ -n "${KEEP_WINE_WORK:-}" ] && echo "kept $work" || rm -rf "$work"
 }
 trap cleanup EXIT
@@ -52,6 +60,13 @@ last_line_is() { [ "$(grep -vE '^(Flashed|Downloaded) [0-9]' "$1" | tail -n1 | t
 
 start=$(date +%s)
 step() { echo "[$(($(date +%s) - start))s] $*"; }
+
+# Wine needs an X server to make windows, from the prefix's first program on (its
+# desktop is made then); Xvfb picks a free display and names it.
+Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
+XVFB_PID=$!
+for _ in $(seq 100); do [ -s "$work/display" ] && break || sleep 0.1; done
+export DISPLAY=":$(cat "$work/display")"
 
 step "creating the Wine prefix"
 # One server for the whole run: a server that ended between two programs would be
@@ -106,9 +121,11 @@ word_at() { # the little-endian word at byte OFFSET of FILE, as the CLI prints i
 # ---- 1. the package in the fresh prefix ---------------------------------------
 step "package"
 zip=$(ls "$win"/package/sealbench-*-windows-x64.zip 2>/dev/null | head -n1 || true)
-if [ -z "$zip" ]; then
+msi=$(ls "$win"/package/sealbench-*-windows-x64.msi 2>/dev/null | head -n1 || true)
+if [ -z "$zip" ] || [ -z "$msi" ]; then
     "$root/scripts/package-windows.sh" "$win" >/dev/null
     zip=$(ls "$win"/package/sealbench-*-windows-x64.zip | head -n1)
+    msi=$(ls "$win"/package/sealbench-*-windows-x64.msi | head -n1)
 fi
 unpacked="$WINEPREFIX/drive_c/Sealbench"
 mkdir -p "$unpacked"
@@ -363,12 +380,116 @@ status=0
 wine "$cli" srec "Z:$files/in.bin" "Z:$files/ok.s19" >/dev/null 2>&1 || status=$?
 check "srec succeeds and leaves only its output" bash -c "[ $status = 0 ] && [ '$(listing)' = 'in.bin ok.s19 ' ]"
 
+# A path that starts with "/" is a value, not a Windows-style option (Wine takes it
+# as a path on its Z: drive).
+status=0
+wine "$cli" srec "$files/in.bin" "$files/slash.s19" >"$work/slash.cli" 2>&1 || status=$?
+check "srec takes paths that start with /" bash -c "[ $status = 0 ] && [ -s '$files/slash.s19' ]"
+rm -f "$files/slash.s19"
+
 unicode="$work/unicode"
 mkdir -p "$unicode"
 cp "$files/in.bin" "$unicode/Über in.bin"
 status=0
 wine "$cli" srec "Z:$unicode/Über in.bin" "Z:$unicode/Ölfeld ✓.s19" >/dev/null 2>&1 || status=$?
 check "file names outside the ANSI code page arrive whole" bash -c "[ $status = 0 ] && [ -s '$unicode/Ölfeld ✓.s19' ]"
+
+# ---- 6. the window -----------------------------------------------------------
+step "the window"
+if [ -f "$win/bin/sealbench_window_tests.exe" ]; then
+    image "$work/data/window.bin" 100000
+    com=18
+    start_sim window --cpu VireoC_TO2 --dump-flash "$work/window.flash"
+    window_pid=$SIM_PID
+    com=19
+    start_sim paced --cpu VireoC_TO2 --pace
+    for n in 18 19; do
+        wine reg add 'HKLM\HARDWARE\DEVICEMAP\SERIALCOMM' /v "\\Device\\Serial$n" /t REG_SZ /d "COM$n" /f \
+            >/dev/null 2>&1
+    done
+    status=0
+    SEALBENCH_TEST_COM=18 SEALBENCH_TEST_PACED_COM=19 SEALBENCH_TEST_IMAGE="Z:$work/data/window.bin" \
+        timeout 300 wine "$win/bin/sealbench_window_tests.exe" --gtest_brief=1 >"$work/window.log" 2>&1 || status=$?
+    if [ $status = 0 ] && ! grep -q 'SKIPPED' "$work/window.log"; then
+        pass "the window ($(grep -o '[0-9]* tests\? from [0-9]* test suites\? ran' "$work/window.log" | head -n1))"
+    else
+        fail "the window (exit $status)"
+        cat "$work/window.log"
+    fi
+    stop_sim
+    SIM_PID=$window_pid
+    stop_sim
+    check "the window's FLASHING run: the board's NOR holds the image" same_start "$work/data/window.bin" "$work/window.flash"
+else
+    fail "the window: no sealbench_window_tests.exe in $win/bin"
+fi
+
+# ---- 7. the installer ----------------------------------------------------------
+step "the installer"
+(
+    export WINEPREFIX="$work/msi-prefix"
+    mkdir -p "$WINEPREFIX"
+    wineserver -p >/dev/null 2>&1
+    wineboot -i >/dev/null 2>&1
+    # Wine writes its own system folder as it goes (caches, .pnf files); the package puts nothing there.
+    files_of() { find "$WINEPREFIX/drive_c" -type f ! -path '*/drive_c/windows/*' | sort; }
+    files_of >"$work/msi.before"
+    failed=0
+    status=0
+    wine msiexec /i "$(winepath -w "$msi")" /qn >"$work/msi.install" 2>&1 || status=$?
+    program="$WINEPREFIX/drive_c/Program Files/Sealbench"
+    if [ $status = 0 ] && [ -f "$program/sealbench.exe" ] && [ -f "$program/sealbench-cli.exe" ] &&
+        [ -f "$program/libbootwire.dll" ] && [ -f "$program/include/bootwire/bootwire.h" ] &&
+        [ -f "$program/lib/libbootwire.dll.a" ] && [ -f "$program/sealbench-winusb.inf" ] &&
+        [ -f "$program/README.txt" ] && [ -f "$program/LICENSE.txt" ] &&
+        find "$WINEPREFIX/drive_c" -name Sealbench.lnk | grep -q 'Start Menu'; then
+        echo "  ok    msiexec /i installs the programs, the texts, the INF and the Start menu entry"
+    else
+        echo "  FAIL  msiexec /i (exit $status)"
+        cat "$work/msi.install"
+        failed=1
+    fi
+    image "$work/data/msi.bin" 40000
+    com=20
+    start_sim msi --cpu VireoC_TO2 --dump-flash "$work/msi.flash"
+    if wine "$program/sealbench-cli.exe" flash "Z:$work/data/msi.bin" --port $com --cpu VireoC_TO2 \
+        >"$work/msi.cli" 2>&1 && last_line_is "$work/msi.cli" "Flashing Completed" && stop_sim &&
+        same_start "$work/data/msi.bin" "$work/msi.flash"; then
+        echo "  ok    the installed sealbench-cli flashes the virtual board"
+    else
+        echo "  FAIL  the installed sealbench-cli flashes the virtual board"
+        cat "$work/msi.cli"
+        failed=1
+    fi
+    wine "$program/sealbench.exe" >"$work/msi.window" 2>&1 &
+    window=$!
+    shown=0
+    for _ in $(seq 300); do
+        xwininfo -root -tree 2>/dev/null | grep -q '"Sealbench"' && shown=1 && break
+        sleep 0.1
+    done
+    kill "$window" 2>/dev/null || true
+    wait "$window" 2>/dev/null || true
+    if [ $shown = 1 ]; then
+        echo "  ok    the installed sealbench.exe shows its window"
+    else
+        echo "  FAIL  the installed sealbench.exe shows its window"
+        failed=1
+    fi
+    status=0
+    wine msiexec /x "$(winepath -w "$msi")" /qn >"$work/msi.remove" 2>&1 || status=$?
+    files_of >"$work/msi.after"
+    if [ $status = 0 ] && cmp -s "$work/msi.before" "$work/msi.after" && [ ! -e "$program" ]; then
+        echo "  ok    msiexec /x removes every file it installed"
+    else
+        echo "  FAIL  msiexec /x (exit $status) left:"
+        diff "$work/msi.before" "$work/msi.after" || true
+        failed=1
+    fi
+    kill "$SIM_PID" 2>/dev/null || true
+    wineserver -k 2>/dev/null || true
+    exit $failed
+) || failures=$((failures + 1))
 
 step "done: $failures failure(s)"
 [ $failures -eq 0 ]

@@ -1,0 +1,20 @@
+#include "app/win32/file_pages.h"
+
+#include "convert/win32/page_convert.h"
+#include "hwc/win32/page_hwc.h"
+
+namespace sealbench::win32 {
+namespace {
+
+template <class Page>
+CSealbenchDlg::ExtraPage PageOf(const char* label) {
+    return {label, [] { return std::unique_ptr<CPageDialog>(std::make_unique<Page>()); }};
+}
+
+}  // namespace
+
+std::vector<CSealbenchDlg::ExtraPage> FilePages() {
+    return {PageOf<CPage_HWC>("HWC"), PageOf<CPage_Convert>("Convert")};
+}
+
+}  // namespace sealbench::win32

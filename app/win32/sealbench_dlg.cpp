@@ -1,0 +1,287 @@
+#include "app/win32/sealbench_dlg.h"
+
+#include <bootwire/bootwire.h>
+#include <commctrl.h>
+
+#include <algorithm>
+
+#include "app/win32/about_dlg.h"
+#include "app/win32/boards_page.h"
+#include "app/win32/sealbench_ids.h"
+#include "download/page_model.h"
+#include "ui/win32/win32_ui.h"
+
+namespace sealbench::win32 {
+namespace {
+
+constexpr int kDownloadPageId = 0;
+constexpr int kBoardsPageId = 100;
+constexpr const char* kProcessorNames[] = {"VireoB", "VireoC_TO1", "VireoC_TO2"};
+constexpr const char* kStopAndClose = "A run is in progress.\nStop it and close Sealbench?";
+// How long a stopped run may take to end before the window goes regardless.
+constexpr auto kStopLimit = std::chrono::seconds(5);
+
+std::string ComboText(HWND combo, int index) {
+    const LRESULT length = SendMessageA(combo, CB_GETLBTEXTLEN, static_cast<WPARAM>(index), 0);
+    if (length == CB_ERR) return {};
+    std::string text(static_cast<size_t>(length) + 1, '\0');
+    SendMessageA(combo, CB_GETLBTEXT, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(text.data()));
+    text.resize(static_cast<size_t>(length));
+    return text;
+}
+
+}  // namespace
+
+CSealbenchDlg::CSealbenchDlg(std::vector<ExtraPage> extraPages, bool showExtraPages)
+    : CPageDialog(IDD_SEALBENCH_DIALOG), extraPages_(std::move(extraPages)), showExtraPages_(showExtraPages) {}
+
+CSealbenchDlg::~CSealbenchDlg() {
+    // The pages and their runs go before the board they may be talking to.
+    tabs_.RemoveAllPages();
+    if (icon_ != nullptr) DestroyIcon(icon_);
+    if (smallIcon_ != nullptr) DestroyIcon(smallIcon_);
+}
+
+bool CSealbenchDlg::OnInitDialog() {
+    tabs_.Attach(Item(IDC_TAB_HOST));
+    RefreshPorts();
+    for (const char* name : kProcessorNames)
+        SendMessageA(Item(IDC_TYPE_LIST), CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(name));
+    SendMessageA(Item(IDC_PORT_LIST), CB_SETCURSEL, static_cast<WPARAM>(-1), 0);
+    SendMessageA(Item(IDC_TYPE_LIST), CB_SETCURSEL, static_cast<WPARAM>(-1), 0);
+    usb_ = false;
+
+    char about[128] = {};
+    if (LoadStringA(GetModuleHandleA(nullptr), IDS_ABOUTBOX, about, sizeof about) > 0) {
+        HMENU system = GetSystemMenu(hwnd(), FALSE);
+        AppendMenuA(system, MF_SEPARATOR, 0, nullptr);
+        AppendMenuA(system, MF_STRING, IDM_ABOUTBOX, about);
+    }
+    const HINSTANCE instance = GetModuleHandleA(nullptr);
+    icon_ = static_cast<HICON>(LoadImageA(instance, MAKEINTRESOURCEA(IDR_MAINFRAME), IMAGE_ICON,
+                                          GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON), 0));
+    smallIcon_ = static_cast<HICON>(LoadImageA(instance, MAKEINTRESOURCEA(IDR_MAINFRAME), IMAGE_ICON,
+                                               GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), 0));
+    SendMessageA(hwnd(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon_));
+    SendMessageA(hwnd(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon_));
+
+    auto page = std::make_unique<CPage_Debug>([this] { return board_.Chosen(usb_); }, session_);
+    page_ = page.get();
+    page_->SetBusyChanged([this](bool busy) { EnableChoices(!busy); });
+    tabs_.AddPage("Download", kDownloadPageId, std::move(page));
+    for (size_t i = 0; i < extraPages_.size(); ++i) {
+        if (showExtraPages_)
+            tabs_.AddPage(extraPages_[i].label, static_cast<int>(i) + 1, extraPages_[i].create());
+        else
+            unshownPages_.push_back(extraPages_[i].create());
+    }
+    if (!showExtraPages_) {
+        unshownPages_.push_back(std::make_unique<CPageDialog>(IDD_IMAGE_COMBINE));
+        unshownPages_.push_back(std::make_unique<CPageDialog>(IDD_DEBUG));
+    }
+    page_->InitialState();
+    Layout();
+
+    usb_ = board_.OpenUsbDevice().ok;
+    if (usb_) {
+        EnableItem(hwnd(), IDC_PORT_LIST, false);
+        EnableItem(hwnd(), IDC_USB, false);
+        SetChecked(hwnd(), IDC_USB, true);
+    }
+    session_.bannerPending = true;
+    return true;
+}
+
+void CSealbenchDlg::RefreshPorts() {
+    const HWND list = Item(IDC_PORT_LIST);
+    const int selected = static_cast<int>(SendMessageA(list, CB_GETCURSEL, 0, 0));
+    const std::string chosen = selected >= 0 ? ComboText(list, selected) : std::string();
+    std::vector<std::string> names{"", "COM1", "COM2", "COM3", "COM4", "COM5", "COM6"};
+    for (const bootwire::PortInfo& port : bootwire::ListSerialPorts()) {
+        if (std::find(names.begin(), names.end(), port.name) == names.end()) names.push_back(port.name);
+    }
+    SendMessageA(list, CB_RESETCONTENT, 0, 0);
+    for (const std::string& name : names) SendMessageA(list, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(name.c_str()));
+    if (selected >= 0) {
+        const LRESULT again =
+            SendMessageA(list, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(chosen.c_str()));
+        SelectPortEntry(again == CB_ERR ? 0 : static_cast<int>(again));
+        if (again != CB_ERR && portIndex_ > 0) portIndex_ = static_cast<int>(again);
+    }
+}
+
+void CSealbenchDlg::SelectPortEntry(int index) {
+    SendMessageA(Item(IDC_PORT_LIST), CB_SETCURSEL, static_cast<WPARAM>(index), 0);
+}
+
+void CSealbenchDlg::OnSerialPortChanged() {
+    const int index = static_cast<int>(SendMessageA(Item(IDC_PORT_LIST), CB_GETCURSEL, 0, 0));
+    if (index < 0) {
+        SelectPortEntry(0);
+        return;
+    }
+    const PortChoice choice = ChoosePort(index, page_->Processor());
+    if (!choice.open) {
+        if (!choice.message.empty()) ShowMessage(hwnd(), choice.message, MB_OK | MB_ICONWARNING);
+        SelectPortEntry(0);
+        return;
+    }
+    portIndex_ = index;
+    const std::string text = ComboText(Item(IDC_PORT_LIST), index);
+    const OpenResult opened = board_.OpenSerialPort(text, page_->Processor());
+    if (!opened.ok) {
+        ShowMessage(hwnd(), "Cannot Open " + text + "\n" + opened.reason, MB_OK | MB_ICONWARNING);
+        SelectPortEntry(0);
+    }
+}
+
+void CSealbenchDlg::OnTypeChanged() {
+    const int index = static_cast<int>(SendMessageA(Item(IDC_TYPE_LIST), CB_GETCURSEL, 0, 0));
+    if (index >= 0) page_->SelectProcessor(index);
+}
+
+void CSealbenchDlg::OnUsbClicked() {
+    const OpenResult opened = board_.OpenUsbDevice();
+    usb_ = opened.ok;
+    if (usb_) {
+        // From here on the channel is USB until the program ends.
+        EnableItem(hwnd(), IDC_PORT_LIST, false);
+        EnableItem(hwnd(), IDC_USB, false);
+        SetChecked(hwnd(), IDC_USB, true);
+    } else {
+        SetChecked(hwnd(), IDC_USB, false);
+        ShowMessage(hwnd(), std::string(kNoUsbMessage) + "\n" + opened.reason, MB_OK | MB_ICONWARNING);
+    }
+}
+
+void CSealbenchDlg::EnableChoices(bool idle) {
+    // A run keeps its board: nothing may reopen or retype it until the run ends.
+    EnableItem(hwnd(), IDC_PORT_LIST, idle && !usb_);
+    EnableItem(hwnd(), IDC_USB, idle && !usb_);
+    EnableItem(hwnd(), IDC_TYPE_LIST, idle);
+}
+
+void CSealbenchDlg::OnAbout() {
+    CAboutDlg about;
+    about.RunModal(hwnd());
+}
+
+void CSealbenchDlg::OpenBoardsPage() {
+    int index = tabs_.GetPageIndex(kBoardsPageId);
+    if (index < 0) {
+        CBoardsPage::WindowSide side;
+        side.settings = [this] { return page_->CurrentSettings(); };
+        side.downloadBusy = [this] { return page_->Busy(); };
+        side.board = &board_;
+        side.session = &session_;
+        auto boards = std::make_unique<CBoardsPage>(std::move(side));
+        boards_ = boards.get();
+        index = tabs_.AddPage("Boards", kBoardsPageId, std::move(boards));
+    }
+    tabs_.ActivatePage(index);
+}
+
+void CSealbenchDlg::RequestClose(int result) {
+    const bool running = page_->Busy() || (boards_ != nullptr && boards_->Running());
+    if (running) {
+        if (ShowMessage(hwnd(), kStopAndClose, MB_YESNO | MB_ICONQUESTION) != IDYES) return;
+        EnableWindow(hwnd(), FALSE);
+        page_->StopForClose([this] { board_.Stop(); }, kStopLimit);
+        if (boards_ != nullptr) boards_->StopAll();
+    }
+    EndPage(result);
+}
+
+void CSealbenchDlg::Layout() {
+    RECT client;
+    GetClientRect(hwnd(), &client);
+    RECT tab;
+    GetWindowRect(Item(IDC_TAB_HOST), &tab);
+    MapWindowPoints(nullptr, hwnd(), reinterpret_cast<POINT*>(&tab), 2);
+    const int margin = tab.left;
+    SetWindowPos(Item(IDC_TAB_HOST), nullptr, margin, tab.top, std::max<LONG>(client.right - 2 * margin, 0),
+                 std::max<LONG>(client.bottom - tab.top - margin, 0), SWP_NOZORDER | SWP_NOACTIVATE);
+    tabs_.PlaceCurrentPage();
+}
+
+void CSealbenchDlg::PaintIcon() {
+    PAINTSTRUCT paint;
+    HDC dc = BeginPaint(hwnd(), &paint);
+    SendMessageA(hwnd(), WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
+    RECT client;
+    GetClientRect(hwnd(), &client);
+    const int x = (client.right - GetSystemMetrics(SM_CXICON) + 1) / 2;
+    const int y = (client.bottom - GetSystemMetrics(SM_CYICON) + 1) / 2;
+    DrawIcon(dc, x, y, icon_);
+    EndPaint(hwnd(), &paint);
+}
+
+bool CSealbenchDlg::OnCommand(int id, int code, HWND control) {
+    switch (id) {
+        case IDC_PORT_LIST:
+            if (code == CBN_DROPDOWN) RefreshPorts();
+            if (code == CBN_SELCHANGE) OnSerialPortChanged();
+            return true;
+        case IDC_TYPE_LIST:
+            if (code == CBN_SELCHANGE) OnTypeChanged();
+            return true;
+        case IDC_USB:
+            if (code == BN_CLICKED) OnUsbClicked();
+            return true;
+        case IDOK:
+        case IDCANCEL:
+        case IDM_CLOSE:
+            RequestClose(id == IDOK ? IDOK : IDCANCEL);
+            return true;
+        case IDM_MINIMIZE:
+            ShowWindow(hwnd(), SW_MINIMIZE);
+            return true;
+        case IDM_MAXIMIZE:
+            ShowWindow(hwnd(), IsZoomed(hwnd()) ? SW_RESTORE : SW_MAXIMIZE);
+            return true;
+        case IDM_BOARDS:
+            OpenBoardsPage();
+            return true;
+        case IDM_FAST_FLASHING: {
+            const bool on = !page_->FastSerialFlashing();
+            page_->SetFastSerialFlashing(on);
+            CheckMenuItem(GetMenu(hwnd()), IDM_FAST_FLASHING, MF_BYCOMMAND | (on ? MF_CHECKED : MF_UNCHECKED));
+            return true;
+        }
+        case IDM_ABOUT:
+            OnAbout();
+            return true;
+        default:
+            return CPageDialog::OnCommand(id, code, control);
+    }
+}
+
+bool CSealbenchDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR* result) {
+    switch (message) {
+        case WM_SYSCOMMAND:
+            // Commands 0x10 to 0x1F are all the about item.
+            if ((wParam & 0xFFF0) != IDM_ABOUTBOX) return false;
+            OnAbout();
+            break;
+        case WM_SIZE:
+            Layout();
+            break;
+        case WM_NOTIFY:
+            if (reinterpret_cast<const NMHDR*>(lParam)->idFrom != IDC_TAB_HOST) return false;
+            tabs_.OnNotify(*reinterpret_cast<const NMHDR*>(lParam));
+            break;
+        case WM_PAINT:
+            if (!IsIconic(hwnd())) return false;
+            PaintIcon();
+            break;
+        case WM_QUERYDRAGICON:
+            *result = reinterpret_cast<INT_PTR>(icon_);
+            return true;
+        default:
+            return false;
+    }
+    *result = TRUE;
+    return true;
+}
+
+}  // namespace sealbench::win32

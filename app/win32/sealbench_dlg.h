@@ -1,0 +1,79 @@
+// CSealbenchDlg (Win32): the main window, a dialog titled "Sealbench". At the top
+// the connection and processor choices ("Serial Port:", "USB", "Type of Vireo:"),
+// below them the tab host with the "Download" page; the Window menu and the system
+// menu's about item. It owns the board that its choices open and the session of
+// the program run, and hands the page the board when the user acts.
+#pragma once
+
+#include <windows.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/win32/tab_page_ctrl.h"
+#include "download/session.h"
+#include "download/win32/page_debug.h"
+#include "download/win32/page_debug_run.h"
+#include "ui/win32/page_dialog.h"
+
+namespace sealbench::win32 {
+
+class CBoardsPage;
+
+class CSealbenchDlg : public CPageDialog {
+public:
+    // A page beside "Download" that --all-pages shows; the window constructs it anyway.
+    struct ExtraPage {
+        std::string label;
+        std::function<std::unique_ptr<CPageDialog>()> create;
+    };
+
+    // With showExtraPages false the extra pages and the two placeholder dialogs are
+    // constructed but get no window and no tab, as in the program's normal configuration.
+    explicit CSealbenchDlg(std::vector<ExtraPage> extraPages = {}, bool showExtraPages = false);
+    ~CSealbenchDlg() override;
+
+    CPage_Debug* DownloadPage() const { return page_; }
+    CTabPageCtrl& TabHost() { return tabs_; }
+    const std::vector<std::unique_ptr<CPageDialog>>& UnshownPages() const { return unshownPages_; }
+    bool UsbChannel() const { return usb_; }
+    // The Window menu's "Boards": adds the "Boards" tab when it is not there yet and shows it.
+    void OpenBoardsPage();
+
+protected:
+    bool OnInitDialog() override;
+    bool OnCommand(int id, int code, HWND control) override;
+    bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR* result) override;
+
+private:
+    void RefreshPorts();
+    void OnSerialPortChanged();
+    void OnTypeChanged();
+    void OnUsbClicked();
+    void OnAbout();
+    // Close box, Esc and Enter: during a run, asks first and stops it.
+    void RequestClose(int result);
+    void EnableChoices(bool idle);
+    void Layout();
+    void PaintIcon();
+    void SelectPortEntry(int index);
+    HWND Item(int id) const { return GetDlgItem(hwnd(), id); }
+
+    // Declared first, so that the pages (whose runs use it) go before it.
+    CWindowBoard board_;
+    Session session_;
+    std::vector<ExtraPage> extraPages_;
+    bool showExtraPages_;
+    std::vector<std::unique_ptr<CPageDialog>> unshownPages_;
+    CTabPageCtrl tabs_;
+    CPage_Debug* page_ = nullptr;  // owned by the tab host
+    CBoardsPage* boards_ = nullptr;
+    bool usb_ = false;
+    int portIndex_ = -1;
+    HICON icon_ = nullptr;
+    HICON smallIcon_ = nullptr;
+};
+
+}  // namespace sealbench::win32

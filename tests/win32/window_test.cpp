@@ -1,0 +1,372 @@
+// The Win32 window through its own controls, as a user's clicks drive it: the
+// initial state, the enable and check rules, the checks of "Execute" and the
+// messages of the choices, a full FLASHING run to the virtual board over a COM port,
+// and closing the window during a run.
+//
+// tests/windows/run.sh starts the virtual boards and names them: SEALBENCH_TEST_COM
+// (a board for the flashing run, whose flash run.sh compares with
+// SEALBENCH_TEST_IMAGE), SEALBENCH_TEST_PACED_COM (a board at the real line's speed).
+#include <windows.h>
+// After windows.h, which they build on.
+#include <commctrl.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <memory>
+
+#include "app/win32/sealbench_dlg.h"
+#include "app/win32/sealbench_ids.h"
+#include "download/win32/page_debug_ids.h"
+#include "grid/win32/grid_ctrl.h"
+#include "hwc/win32/page_hwc.h"
+#include "hwc/win32/page_hwc_ids.h"
+#include "tests/win32/window_driver.h"
+
+namespace sealbench::test {
+namespace {
+
+using namespace std::chrono_literals;
+using win32::CSealbenchDlg;
+
+std::string Env(const char* name) {
+    const char* value = std::getenv(name);
+    return value == nullptr ? std::string() : value;
+}
+
+class WindowTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        window_ = std::make_unique<CSealbenchDlg>();
+        main_ = window_->Create(nullptr);
+        ASSERT_NE(main_, nullptr);
+        ShowWindow(main_, SW_SHOW);
+        page_ = window_->DownloadPage()->hwnd();
+    }
+    void TearDown() override {
+        if (IsWindow(main_)) DestroyWindow(main_);
+        window_.reset();
+    }
+
+    bool Idle(std::chrono::milliseconds limit = 60s) {
+        return PumpUntil([this] { return !window_->DownloadPage()->Busy(); }, limit);
+    }
+    void Execute() {
+        Click(page_, IDC_EXECUTE);
+        ASSERT_TRUE(Idle());
+    }
+    // The status log's lines.
+    std::vector<std::string> Log() {
+        std::vector<std::string> lines;
+        std::string text = Text(page_, IDC_STATUS_LOG);
+        size_t start = 0;
+        for (size_t end = text.find("\r\n"); end != std::string::npos; end = text.find("\r\n", start)) {
+            lines.push_back(text.substr(start, end - start));
+            start = end + 2;
+        }
+        if (start < text.size()) lines.push_back(text.substr(start));
+        return lines;
+    }
+    void ChoosePort(const std::string& name) {
+        const int entry = FindEntry(main_, IDC_PORT_LIST, name);
+        ASSERT_GE(entry, 0) << name << " is not in \"Serial Port:\"";
+        Choose(main_, IDC_PORT_LIST, entry);
+    }
+    void PrepareFlashing(const std::string& port, const std::string& image) {
+        Choose(main_, IDC_TYPE_LIST, 2);  // VireoC_TO2
+        ChoosePort(port);
+        ASSERT_EQ(SendDlgItemMessageA(main_, IDC_PORT_LIST, CB_GETCURSEL, 0, 0), FindEntry(main_, IDC_PORT_LIST, port));
+        Click(page_, IDC_FLASHING);
+        Type(page_, IDC_IMAGE, image);
+    }
+
+    std::unique_ptr<CSealbenchDlg> window_;
+    HWND main_ = nullptr;
+    HWND page_ = nullptr;
+};
+
+TEST_F(WindowTest, OpensInTheSpecifiedInitialState) {
+    char title[64] = {};
+    GetWindowTextA(main_, title, sizeof title);
+    EXPECT_STREQ(title, "Sealbench");
+    std::string label;
+    ASSERT_EQ(window_->TabHost().GetPageCount(), 1);
+    ASSERT_TRUE(window_->TabHost().GetPageLabel(0, &label));
+    EXPECT_EQ(label, "Download");
+    // Four pages where the build has them, and the two placeholders: constructed, never shown.
+    for (const auto& unshown : window_->UnshownPages()) EXPECT_EQ(unshown->hwnd(), nullptr);
+    EXPECT_GE(window_->UnshownPages().size(), 2u);
+
+    // The empty entry and COM1 to COM6, with the ports the system lists, each once, sorted.
+    const std::vector<std::string> ports = Entries(main_, IDC_PORT_LIST);
+    ASSERT_FALSE(ports.empty());
+    EXPECT_EQ(ports.front(), "");
+    for (const char* port : {"COM1", "COM2", "COM3", "COM4", "COM5", "COM6"})
+        EXPECT_EQ(std::count(ports.begin(), ports.end(), port), 1) << port;
+    EXPECT_TRUE(std::adjacent_find(ports.begin(), ports.end()) == ports.end());
+    EXPECT_EQ(Entries(main_, IDC_TYPE_LIST), (std::vector<std::string>{"VireoB", "VireoC_TO1", "VireoC_TO2"}));
+    EXPECT_EQ(SendDlgItemMessageA(main_, IDC_PORT_LIST, CB_GETCURSEL, 0, 0), CB_ERR);
+    EXPECT_EQ(SendDlgItemMessageA(main_, IDC_TYPE_LIST, CB_GETCURSEL, 0, 0), CB_ERR);
+    EXPECT_FALSE(Checked(main_, IDC_USB));
+    EXPECT_TRUE(Enabled(main_, IDC_USB));
+    EXPECT_FALSE(Visible(main_, IDOK));
+    EXPECT_FALSE(Visible(main_, IDCANCEL));
+
+    HMENU system = GetSystemMenu(main_, FALSE);
+    const int last = GetMenuItemCount(system) - 1;
+    char item[64] = {};
+    GetMenuStringA(system, static_cast<UINT>(last), item, sizeof item, MF_BYPOSITION);
+    EXPECT_STREQ(item, "&About VireoB_Sealbench...");
+    EXPECT_EQ(GetMenuItemID(system, last), static_cast<UINT>(IDM_ABOUTBOX));
+    MENUITEMINFOA separator{};
+    separator.cbSize = sizeof separator;
+    separator.fMask = MIIM_FTYPE;
+    GetMenuItemInfoA(system, static_cast<UINT>(last - 1), TRUE, &separator);
+    EXPECT_TRUE(separator.fType & MFT_SEPARATOR);
+
+    EXPECT_TRUE(Checked(page_, IDC_DOWNLOAD_ONLY));
+    EXPECT_FALSE(Checked(page_, IDC_FLASHING));
+    EXPECT_TRUE(Checked(page_, IDC_DDR));
+    EXPECT_TRUE(Checked(page_, IDC_DEFAULT_BOX));
+    EXPECT_EQ(Text(page_, IDC_DEFAULT_BOX), "RAM Appl Start at 0x80004000");
+    EXPECT_EQ(Text(page_, IDC_ADDRESS_LABEL), "RAM Appl Start at 0x");
+    EXPECT_EQ(Text(page_, IDC_FLASH_TYPE), "NOR (S71WS256ND0)");
+    EXPECT_EQ(Text(page_, IDC_PROGRESS_LABEL), "Status:");
+    for (int id : {IDC_FLASH_TYPE, IDC_ADDRESS, IDC_PARTITION, IDC_FLASH_LIB, IDC_FLASH_LIB_BROWSE, IDC_MEM_INIT_FILE,
+                   IDC_MEM_INIT_BROWSE})
+        EXPECT_FALSE(Enabled(page_, id)) << id;
+    // The debug controls are part of the page, made without the visible style.
+    for (int id : {IDC_READ_ADDRESS, IDC_READ_LABEL, IDC_READ, IDC_SEKUREL, IDC_MEM_INIT, IDC_DEBUG_FRAME}) {
+        EXPECT_NE(GetDlgItem(page_, id), nullptr) << id;
+        EXPECT_FALSE(Visible(page_, id)) << id;
+    }
+    EXPECT_EQ(Text(page_, IDC_SEKUREL), "Check Sekurel Status");
+    EXPECT_EQ(Text(page_, IDC_MEM_INIT), "Mem Init?");
+    EXPECT_EQ(Text(page_, IDC_DEBUG_FRAME), "For debug only on development or Sekurel disable type silicon");
+
+    // The manifest brings in the common controls of version 6.
+    ACTCTX_SECTION_KEYED_DATA redirect{};
+    redirect.cbSize = sizeof redirect;
+    ASSERT_TRUE(
+        FindActCtxSectionStringA(0, nullptr, ACTIVATION_CONTEXT_SECTION_DLL_REDIRECTION, "comctl32.dll", &redirect));
+    char path[MAX_PATH] = {};
+    GetModuleFileNameA(GetModuleHandleA("comctl32.dll"), path, sizeof path);
+    EXPECT_NE(std::string(path).find("6.0."), std::string::npos) << path;
+}
+
+TEST_F(WindowTest, FlashingAndFlashTypeEnableAndCaptionTheControls) {
+    Choose(main_, IDC_TYPE_LIST, 2);
+    Click(page_, IDC_FLASHING);
+    EXPECT_FALSE(Checked(page_, IDC_DOWNLOAD_ONLY));
+    EXPECT_TRUE(Checked(page_, IDC_FLASHING));
+    EXPECT_TRUE(Enabled(page_, IDC_FLASH_TYPE));
+    EXPECT_EQ(Text(page_, IDC_DEFAULT_BOX), "Flash Start at 0xA0000000");
+    EXPECT_EQ(Text(page_, IDC_ADDRESS_LABEL), "Flash Start at 0x");
+
+    struct Case {
+        int index;
+        const char* caption;
+        const char* label;
+        bool defaultBox, defaultEnabled, address, flashLib, partition;
+    };
+    const Case cases[] = {
+        {2, "NO default!", "Flash Start at 0x", false, false, true, true, false},
+        {1, "Flash offset 0x00000000", "Flash offset 0x", true, true, false, false, true},
+        {0, "Flash Start at 0xA0000000", "Flash Start at 0x", true, true, false, false, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.caption);
+        Choose(page_, IDC_FLASH_TYPE, c.index);
+        EXPECT_EQ(Text(page_, IDC_DEFAULT_BOX), c.caption);
+        EXPECT_EQ(Text(page_, IDC_ADDRESS_LABEL), c.label);
+        EXPECT_EQ(Checked(page_, IDC_DEFAULT_BOX), c.defaultBox);
+        EXPECT_EQ(Enabled(page_, IDC_DEFAULT_BOX), c.defaultEnabled);
+        EXPECT_EQ(Enabled(page_, IDC_ADDRESS), c.address);
+        EXPECT_EQ(Enabled(page_, IDC_FLASH_LIB), c.flashLib);
+        EXPECT_EQ(Enabled(page_, IDC_FLASH_LIB_BROWSE), c.flashLib);
+        EXPECT_EQ(Enabled(page_, IDC_PARTITION), c.partition);
+    }
+    // "with CSF HWC" on NOR locks the address, also once the default box is unchecked.
+    Click(page_, IDC_SECURE);
+    Click(page_, IDC_DEFAULT_BOX);
+    EXPECT_FALSE(Enabled(page_, IDC_ADDRESS));
+    // The memory-init boxes exclude each other; the script field opens when neither is ticked.
+    Click(page_, IDC_SDRAM);
+    EXPECT_FALSE(Checked(page_, IDC_DDR));
+    Click(page_, IDC_SDRAM);
+    EXPECT_TRUE(Enabled(page_, IDC_MEM_INIT_FILE));
+    Choose(main_, IDC_TYPE_LIST, 0);  // VireoB has no SDRAM preset
+    EXPECT_FALSE(Enabled(page_, IDC_SDRAM));
+}
+
+TEST_F(WindowTest, ExecuteAndTheChoicesReportTheSpecifiedMessages) {
+    Execute();
+    EXPECT_EQ(Log(), (std::vector<std::string>{"Please select the Vireo version!"}));
+
+    {
+        MessageBoxAnswer answer(IDOK);
+        Choose(main_, IDC_PORT_LIST, 3);
+        EXPECT_EQ(answer.Text(), "Please select the Vireo version");
+    }
+    EXPECT_EQ(SendDlgItemMessageA(main_, IDC_PORT_LIST, CB_GETCURSEL, 0, 0), 0);
+
+    Choose(main_, IDC_TYPE_LIST, 0);
+    Click(page_, IDC_FLASHING);
+    Choose(page_, IDC_FLASH_TYPE, 1);
+    Execute();
+    EXPECT_EQ(Log().back(), "VireoB not support NAND flash yet!");
+
+    Choose(main_, IDC_TYPE_LIST, 2);
+    Choose(page_, IDC_FLASH_TYPE, 0);
+    Execute();
+    const std::vector<std::string> log = Log();
+    ASSERT_GE(log.size(), 4u);
+    EXPECT_EQ(log[log.size() - 2], "VireoC Sealbench ver 1.3s");
+    EXPECT_EQ(log.back(), "Error! - Please select the Com port");
+
+    {
+        // The empty entry names no port: the specified message, then why.
+        MessageBoxAnswer answer(IDOK);
+        Choose(main_, IDC_PORT_LIST, 0);
+        const std::string text = answer.Text();
+        EXPECT_EQ(text.substr(0, text.find('\n')), "Cannot Open ");
+        EXPECT_GT(text.size(), text.find('\n') + 1) << "no reason on the second line";
+    }
+    {
+        MessageBoxAnswer answer(IDOK);
+        Click(main_, IDC_USB);
+        const std::string text = answer.Text();
+        EXPECT_EQ(text.rfind("No USB detected!\nPlease check your USB connection and Try again\n", 0), 0u) << text;
+        EXPECT_FALSE(Checked(main_, IDC_USB));
+    }
+}
+
+TEST_F(WindowTest, FlashesTheVirtualBoardOverItsComPort) {
+    const std::string com = Env("SEALBENCH_TEST_COM");
+    const std::string image = Env("SEALBENCH_TEST_IMAGE");
+    ASSERT_FALSE(com.empty() || image.empty()) << "run by tests/windows/run.sh, which starts the board";
+    ASSERT_NO_FATAL_FAILURE(PrepareFlashing("COM" + com, image));
+    TextRecorder captions(GetDlgItem(page_, IDC_PROGRESS_LABEL));
+    Click(page_, IDC_EXECUTE);
+    // A run keeps its board: the choices stay locked until it ends.
+    ASSERT_TRUE(PumpUntil([&] { return captions.Saw("Downloading:"); }, 60s)) << Text(page_, IDC_STATUS_LOG);
+    EXPECT_FALSE(Enabled(main_, IDC_PORT_LIST));
+    EXPECT_FALSE(Enabled(main_, IDC_USB));
+    EXPECT_FALSE(Enabled(main_, IDC_TYPE_LIST));
+    EXPECT_FALSE(Enabled(page_, IDC_EXECUTE));
+    ASSERT_TRUE(Idle(120s));
+    EXPECT_TRUE(Enabled(main_, IDC_PORT_LIST));
+    EXPECT_TRUE(Enabled(main_, IDC_TYPE_LIST));
+
+    const std::vector<std::string> log = Log();
+    ASSERT_GE(log.size(), 3u);
+    EXPECT_EQ(log[0], "VireoC Sealbench ver 1.3s");
+    EXPECT_EQ(log[1], "UART is using");
+    EXPECT_EQ(log.back(), "Flashing Completed");
+    // The label showed the run's stages, download first. A fast board may finish a
+    // flash stage between two status polls, so only the first two are sure to show.
+    const std::vector<std::string> stages{
+        "Downloading:", "Start Flashing:", "Flash Erase:", "Flash Program:", "Flash Verify:"};
+    std::vector<std::string> seen;
+    for (const std::string& caption : captions.Texts())  // "Execute" first puts back "Status:"
+        if (caption != "Status:" && (seen.empty() || seen.back() != caption)) seen.push_back(caption);
+    ASSERT_GE(seen.size(), 2u);
+    EXPECT_EQ(seen[0], "Downloading:");
+    EXPECT_EQ(seen[1], "Start Flashing:");
+    std::string shown;
+    for (const std::string& caption : seen) shown += caption + " ";
+    auto at = stages.begin();
+    for (const std::string& caption : seen) {
+        at = std::find(at, stages.end(), caption);
+        EXPECT_NE(at, stages.end()) << shown;
+    }
+}
+
+TEST_F(WindowTest, ClosingDuringARunAsksThenStopsTheRun) {
+    const std::string com = Env("SEALBENCH_TEST_PACED_COM");
+    const std::string image = Env("SEALBENCH_TEST_IMAGE");
+    ASSERT_FALSE(com.empty() || image.empty()) << "run by tests/windows/run.sh, which starts the board";
+    ASSERT_NO_FATAL_FAILURE(PrepareFlashing("COM" + com, image));
+    TextRecorder captions(GetDlgItem(page_, IDC_PROGRESS_LABEL));
+    TextRecorder log(GetDlgItem(page_, IDC_STATUS_LOG));
+    Click(page_, IDC_EXECUTE);
+    ASSERT_TRUE(PumpUntil([&] { return captions.Saw("Downloading:"); }, 60s)) << Text(page_, IDC_STATUS_LOG);
+    {
+        // Esc, Enter and the close box are the dialog's Cancel and OK.
+        MessageBoxAnswer answer(IDNO);
+        SendMessageA(main_, WM_COMMAND, IDCANCEL, 0);
+        EXPECT_EQ(answer.Text(), "A run is in progress.\nStop it and close Sealbench?");
+    }
+    EXPECT_TRUE(IsWindow(main_));
+    EXPECT_TRUE(window_->DownloadPage()->Busy());
+    {
+        MessageBoxAnswer answer(IDYES);
+        SendMessageA(main_, WM_COMMAND, IDOK, 0);
+        EXPECT_FALSE(answer.Text().empty());
+    }
+    EXPECT_FALSE(IsWindow(main_));
+    EXPECT_TRUE(log.Saw("stopped")) << "the log does not say the run was stopped";
+    EXPECT_FALSE(log.Saw("Flashing Completed"));
+}
+
+TEST_F(WindowTest, EnterClosesTheIdleWindowAtOnce) {
+    SendMessageA(main_, WM_COMMAND, IDOK, 0);
+    EXPECT_FALSE(IsWindow(main_));
+}
+
+}  // namespace
+}  // namespace sealbench::test
+
+namespace sealbench::test {
+namespace {
+
+// The grid's in-place editing, on the HWC page's record grid.
+TEST(GridTest, EditsACellInPlaceAndOffersADropDownCell) {
+    win32::CSealbenchDlg window;
+    const HWND main = window.Create(nullptr);
+    ASSERT_NE(main, nullptr);
+    win32::CPage_HWC hwc;
+    const HWND page = hwc.Create(main);
+    ASSERT_NE(page, nullptr);
+    Type(page, IDC_HWC_ADDRESS, "1");
+    Type(page, IDC_HWC_DATA, "ABC");
+    Click(page, IDC_HWC_ADD);
+    win32::CGridCtrl& grid = hwc.Grid();
+    ASSERT_EQ(grid.GetRowCount(), 2);
+    EXPECT_EQ(grid.GetItemText(1, 0), "00000001");
+    EXPECT_EQ(grid.GetItemText(1, 1), "00000ABC");
+
+    const HWND list = grid.ListView();
+    auto select = [&](int row) {
+        ListView_SetItemState(list, row, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
+    };
+    select(0);
+    SendMessageA(list, WM_CHAR, 'x', 0);
+    EXPECT_EQ(grid.Editor(), nullptr) << "the header row is read-only";
+
+    select(1);
+    SendMessageA(list, WM_CHAR, '7', 0);  // typing starts the edit with that character
+    ASSERT_NE(grid.Editor(), nullptr);
+    SendMessageA(grid.Editor(), WM_KEYDOWN, VK_ESCAPE, 0);
+    EXPECT_EQ(grid.Editor(), nullptr);
+    EXPECT_EQ(grid.GetItemText(1, 0), "00000001") << "Escape restores the old text";
+    SendMessageA(list, WM_CHAR, '7', 0);
+    ASSERT_NE(grid.Editor(), nullptr);
+    SendMessageA(grid.Editor(), WM_CHAR, '2', 0);
+    SendMessageA(grid.Editor(), WM_KEYDOWN, VK_RETURN, 0);
+    EXPECT_EQ(grid.GetItemText(1, 0), "72") << "Enter stores the text";
+
+    grid.SetComboCell(1, 1, {"img.crt", "csf.crt"}, false);
+    ASSERT_TRUE(grid.BeginEdit(1, 1));
+    char name[32] = {};
+    GetClassNameA(grid.Editor(), name, sizeof name);
+    EXPECT_STREQ(name, "ComboBox");
+    EXPECT_EQ(SendMessageA(grid.Editor(), CB_GETCOUNT, 0, 0), 2);
+    SendMessageA(grid.Editor(), CB_SETCURSEL, 1, 0);
+    grid.EndEdit(true);
+    EXPECT_EQ(grid.GetItemText(1, 1), "csf.crt");
+    DestroyWindow(main);
+}
+
+}  // namespace
+}  // namespace sealbench::test
