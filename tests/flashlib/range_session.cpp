@@ -1,0 +1,111 @@
+#include "range_session.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <thread>
+
+#include "download/fast_compress.h"
+
+namespace rangetest {
+
+namespace fastwire = sealbench::fastwire;
+using Clock = std::chrono::steady_clock;
+using fastwire::Frame;
+using std::chrono::milliseconds;
+
+std::optional<Message> RangeSession::Ask(const std::vector<uint8_t>& frame, Reply want) {
+    line_.send(frame);
+    return Await(want);
+}
+
+std::optional<Message> RangeSession::Await(Reply want, milliseconds limit, Reply also) {
+    const auto deadline = Clock::now() + limit;
+    for (;;) {
+        while (auto m = scanner_.Next()) {
+            if (m->kind == want || m->kind == also || m->kind == Reply::Error) return m;
+        }
+        const auto left = std::chrono::duration_cast<milliseconds>(deadline - Clock::now());
+        if (left.count() <= 0) return std::nullopt;
+        const std::vector<uint8_t> bytes = line_.receive(left);
+        scanner_.Add(bytes.data(), bytes.size());
+    }
+}
+
+bool RangeSession::Start(int baud, const std::function<void()>& switchPort) {
+    const auto hello = Ask(fastwire::EncodeFrame(Frame::Hello, 0, fastwire::kRangesVersion), Reply::Hello);
+    if (!hello || hello->kind != Reply::Hello || hello->seq != fastwire::kRangesVersion) return false;
+    const auto speed = Ask(fastwire::EncodeFrame(Frame::Speed, 0, static_cast<uint32_t>(baud)), Reply::Speed);
+    if (!speed || speed->kind != Reply::Speed) return false;
+    if (switchPort) switchPort();
+    scanner_.Clear();
+    for (int attempt = 0; attempt < 4; ++attempt) {
+        line_.send(fastwire::EncodeFrame(Frame::Sync, 0, 0x5A5A0000u + static_cast<uint32_t>(attempt)));
+        if (auto m = Await(Reply::Sync, milliseconds(500)); m && m->kind == Reply::Sync) return true;
+    }
+    return false;
+}
+
+std::optional<Message> RangeSession::Range(uint32_t address, uint32_t size, uint32_t partitionEnd, uint32_t blockSize) {
+    seq_ = 0;
+    return Ask(fastwire::EncodeRange(address, size, partitionEnd, blockSize), Reply::Range);
+}
+
+std::vector<uint64_t> RangeSession::Digests(uint32_t first, uint16_t count) {
+    const auto m = Ask(fastwire::EncodeDigests(first, count), Reply::Digests);
+    if (!m || m->kind != Reply::Digests || m->value != first) return {};
+    return m->digests;
+}
+
+std::optional<Message> RangeSession::Write(uint32_t index, std::span<const uint8_t> data, bool stored) {
+    const std::vector<uint8_t> payload = stored ? std::vector<uint8_t>(data.begin(), data.end()) : Deflate(data);
+    return Ask(fastwire::EncodeWrite(seq_++, index, stored, payload), Reply::Accepted);
+}
+
+bool RangeSession::Stream(std::span<const uint8_t> image) {
+    sealbench::BlockCompressor compressor(image, fastwire::kMaxRangeBlock);
+    sealbench::StreamBlock block;
+    while (compressor.Next(&block)) {
+        const uint32_t argument = block.size | (block.stored ? fastwire::kStoredFlag : 0);
+        const auto m = Ask(fastwire::EncodeFrame(Frame::Block, seq_++, argument, block.payload), Reply::Accepted);
+        if (!m || m->kind != Reply::Accepted) return false;
+    }
+    return compressor.Error().empty();
+}
+
+std::optional<Message> RangeSession::Finish() {
+    const auto deadline = Clock::now() + kAnswerLimit;
+    while (Clock::now() < deadline) {
+        line_.send(fastwire::EncodeFrame(Frame::Finish, 0, 0));
+        // Progress while the library writes or reads back: ask again a little later.
+        auto m = Await(Reply::Done, milliseconds(1000), Reply::Progress);
+        if (m && m->kind != Reply::Progress) return m;
+        std::this_thread::sleep_for(milliseconds(20));
+    }
+    return std::nullopt;
+}
+
+bool RangeSession::Quit(const std::function<void()>& switchPort) {
+    const auto speed = Ask(fastwire::EncodeFrame(Frame::Speed, 0, fastwire::kRomBaud), Reply::Speed);
+    if (!speed || speed->kind != Reply::Speed) return false;
+    if (switchPort) switchPort();
+    scanner_.Clear();
+    const auto quit = Ask(fastwire::EncodeFrame(Frame::Quit, 0, 0), Reply::Quit);
+    return quit && quit->kind == Reply::Quit;
+}
+
+std::vector<uint8_t> Deflate(std::span<const uint8_t> data) {
+    z_stream z{};
+    if (deflateInit2(&z, 9, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK) return {};
+    std::vector<uint8_t> out(deflateBound(&z, static_cast<uLong>(data.size())));
+    z.next_in = const_cast<Bytef*>(data.data());
+    z.avail_in = static_cast<uInt>(data.size());
+    z.next_out = out.data();
+    z.avail_out = static_cast<uInt>(out.size());
+    const int result = deflate(&z, Z_FINISH);
+    out.resize(result == Z_STREAM_END ? z.total_out : 0);
+    deflateEnd(&z);
+    return out;
+}
+
+}  // namespace rangetest
