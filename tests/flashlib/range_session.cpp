@@ -27,7 +27,7 @@ std::optional<Message> RangeSession::Await(Reply want, milliseconds limit, Reply
         }
         const auto left = std::chrono::duration_cast<milliseconds>(deadline - Clock::now());
         if (left.count() <= 0) return std::nullopt;
-        const std::vector<uint8_t> bytes = line_.receive(left);
+        const std::vector<uint8_t> bytes = line_.receive(scanner_.Missing(), left);
         scanner_.Add(bytes.data(), bytes.size());
     }
 }
@@ -90,8 +90,13 @@ bool RangeSession::Quit(const std::function<void()>& switchPort) {
     if (!speed || speed->kind != Reply::Speed) return false;
     if (switchPort) switchPort();
     scanner_.Clear();
-    const auto quit = Ask(fastwire::EncodeFrame(Frame::Quit, 0, 0), Reply::Quit);
-    return quit && quit->kind == Reply::Quit;
+    // The library switches once its answer has left: a goodbye sent at once may
+    // meet it at the old rate, garbled. A host sends it again.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        line_.send(fastwire::EncodeFrame(Frame::Quit, 0, 0));
+        if (auto m = Await(Reply::Quit, milliseconds(1000)); m && m->kind == Reply::Quit) return true;
+    }
+    return false;
 }
 
 std::vector<uint8_t> Deflate(std::span<const uint8_t> data) {

@@ -20,8 +20,9 @@ using sealbench::fastwire::Reply;
 
 struct ByteLine {
     std::function<void(const std::vector<uint8_t>&)> send;
-    // What arrived within the time-out (empty when nothing did).
-    std::function<std::vector<uint8_t>(std::chrono::milliseconds timeout)> receive;
+    // What arrived within the time-out (empty when nothing did); `want` bytes
+    // would complete what is being waited for.
+    std::function<std::vector<uint8_t>(size_t want, std::chrono::milliseconds timeout)> receive;
 };
 
 // Far longer than any answer takes on a loaded machine; reaching it means a hang.

@@ -46,7 +46,7 @@ protected:
                                                  board_.Running().HostBytes(Channel::Serial, frame.data(),
                                                                             frame.size());
                                              },
-                                             [this](std::chrono::milliseconds timeout) {
+                                             [this](size_t, std::chrono::milliseconds timeout) {
                                                  auto bytes = board_.ReceivedFrom(Channel::Serial, seen_, timeout);
                                                  seen_ += bytes.size();
                                                  return bytes;
