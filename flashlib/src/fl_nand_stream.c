@@ -95,16 +95,33 @@ static int read_page(const struct nand_stream* s, uint32_t page, uint8_t* to) {
     return 0;
 }
 
-static int nand_scan(struct fl_ctx* ctx, void* state, uint32_t offset, uint32_t size, fl_feed feed, void* digest) {
+/* Up to four bytes of one data word, from byte `from` of it. */
+static void digest_word_bytes(const struct nand_stream* s, struct fl_digest* d, uint32_t from, uint32_t n) {
+    const uint32_t word = fl_read32(s->nand.regs + NAND_DATA);
+    uint8_t bytes[4];
+    uint32_t k;
+    for (k = 0; k < n; ++k) bytes[k] = (uint8_t)(word >> (8 * (from + k)));
+    fl_digest_bytes(d, bytes, n);
+}
+
+static int nand_scan(struct fl_ctx* ctx, void* state, uint32_t offset, uint32_t size, struct fl_digest* d) {
     const struct nand_stream* s = state;
-    uint8_t page[NAND_PAGE];
     uint32_t done = 0;
     while (done < size) {
         const uint32_t at = offset + done;
         const uint32_t column = at & (NAND_PAGE - 1);
         const uint32_t n = size - done < NAND_PAGE - column ? size - done : NAND_PAGE - column;
-        if (read_page(s, page_of(s, at), page) != 0) return -1;
-        feed(digest, page + column, n);
+        const uint32_t lead = column & 3u ? 4u - (column & 3u) : 0;
+        uint32_t k, left = n;
+        if (nand_open_page(&s->nand, page_of(s, at)) != 0) return -1;
+        for (k = 0; k < column / 4; ++k) fl_read32(s->nand.regs + NAND_DATA);
+        if (lead) {
+            digest_word_bytes(s, d, column & 3u, lead < left ? lead : left);
+            left -= lead < left ? lead : left;
+        }
+        /* The data register gives the page's words one after the other. */
+        fl_digest_bus(d, s->nand.regs + NAND_DATA, 0, left / 4);
+        if (left & 3u) digest_word_bytes(s, d, 0, left & 3u);
         done += n;
         if (fl_stream_tick(ctx, done)) return -1;
     }

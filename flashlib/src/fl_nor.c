@@ -7,6 +7,33 @@
 
 #define NOR_CFI_QUERY 0x55u
 
+int nor_wait(struct fl_ctx* ctx, uint32_t addr, uint32_t timeout_us) {
+    uint32_t start = 0;
+    unsigned polls;
+    for (polls = 1;; ++polls) {
+        uint16_t first = fl_read16(addr);
+        uint16_t second = fl_read16(addr);
+        if (!((first ^ second) & NOR_DQ6)) return 0;
+        if (second & NOR_DQ5) {
+            first = fl_read16(addr);
+            second = fl_read16(addr);
+            if (!((first ^ second) & NOR_DQ6)) return 0;
+            break;
+        }
+        /* Most operations end within a few polls; the clock and the host are
+         * looked at only when one takes longer. */
+        if (polls % NOR_POLLS_PER_LOOK == 0) {
+            fl_service(ctx);
+            if (polls == NOR_POLLS_PER_LOOK)
+                start = fl_now_us(ctx);
+            else if (fl_now_us(ctx) - start > timeout_us)
+                break;
+        }
+    }
+    fl_write16(addr & ~1u, 0xF0);
+    return -1;
+}
+
 static unsigned log2_of(uint32_t value) {
     unsigned shift = 0;
     while ((1u << shift) < value && shift < 31) ++shift;

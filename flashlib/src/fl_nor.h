@@ -55,33 +55,10 @@ FL_INLINE void nor_leave_bypass(uint32_t base) {
 }
 
 /* Polls the toggle bit until the embedded algorithm ends; DQ5 or the time limit
- * end a stuck operation, and a reset returns the part to reading. */
-FL_INLINE int nor_wait(struct fl_ctx* ctx, uint32_t addr, uint32_t timeout_us) {
-    uint32_t start = 0;
-    unsigned polls;
-    for (polls = 1;; ++polls) {
-        uint16_t first = fl_read16(addr);
-        uint16_t second = fl_read16(addr);
-        if (!((first ^ second) & NOR_DQ6)) return 0;
-        if (second & NOR_DQ5) {
-            first = fl_read16(addr);
-            second = fl_read16(addr);
-            if (!((first ^ second) & NOR_DQ6)) return 0;
-            break;
-        }
-        /* Most operations end within a few polls; the clock and the host are
-         * looked at only when one takes longer. */
-        if (polls % NOR_POLLS_PER_LOOK == 0) {
-            fl_service(ctx);
-            if (polls == NOR_POLLS_PER_LOOK)
-                start = fl_now_us(ctx);
-            else if (fl_now_us(ctx) - start > timeout_us)
-                break;
-        }
-    }
-    fl_write16(addr & ~1u, 0xF0);
-    return -1;
-}
+ * end a stuck operation, and a reset returns the part to reading. Out of line:
+ * one copy instead of one per caller is worth more over the slow line than the
+ * call costs the board. */
+int nor_wait(struct fl_ctx* ctx, uint32_t addr, uint32_t timeout_us);
 
 /* One word in bypass mode; 0, or it did not program. */
 FL_INLINE int nor_program_word(struct fl_ctx* ctx, uint32_t base, uint32_t offset, uint16_t value) {

@@ -11,7 +11,6 @@
 #define NOR_STREAM_WORDS 256u
 /* Bytes read between two looks at the report channel. */
 #define NOR_READ_STRIDE 1024u
-#define NOR_SCAN_CHUNK 64u
 
 struct nor_stream {
     struct nor_geometry geometry;
@@ -106,49 +105,53 @@ static int nor_step(struct fl_ctx* ctx, void* state, uint32_t available, uint32_
     return result;
 }
 
-/* Reads [addr, addr + size) over the bus into `to`, words where they are aligned. */
-static void nor_read(uint32_t addr, uint8_t* to, uint32_t size) {
-    uint32_t k = 0;
-    while (k < size) {
-        if (((addr + k) & 3u) == 0 && size - k >= 4) {
-            const uint32_t word = fl_read32(addr + k);
-            to[k] = (uint8_t)word;
-            to[k + 1] = (uint8_t)(word >> 8);
-            to[k + 2] = (uint8_t)(word >> 16);
-            to[k + 3] = (uint8_t)(word >> 24);
-            k += 4;
-        } else {
-            to[k] = fl_read8(addr + k);
-            ++k;
-        }
+/* Bytes one at a time: the ends of a span that are not whole aligned words. */
+static void digest_bytes(struct fl_digest* d, uint32_t addr, uint32_t size) {
+    while (size--) {
+        const uint8_t byte = fl_read8(addr++);
+        fl_digest_bytes(d, &byte, 1);
     }
 }
 
-static int nor_scan(struct fl_ctx* ctx, void* state, uint32_t offset, uint32_t size, fl_feed feed, void* digest) {
+static int nor_scan(struct fl_ctx* ctx, void* state, uint32_t offset, uint32_t size, struct fl_digest* d) {
     const struct nor_stream* s = state;
-    const uint32_t addr = s->job.base + s->job.start + offset;
-    uint8_t chunk[NOR_SCAN_CHUNK];
-    uint32_t done = 0;
-    while (done < size) {
-        const uint32_t n = size - done < NOR_SCAN_CHUNK ? size - done : NOR_SCAN_CHUNK;
-        nor_read(addr + done, chunk, n);
-        feed(digest, chunk, n);
-        done += n;
-        if ((done & (NOR_READ_STRIDE - 1u)) == 0 && fl_stream_tick(ctx, done)) return -1;
+    const uint32_t first = s->job.base + s->job.start + offset;
+    const uint32_t end = first + size;
+    uint32_t addr = first;
+    const uint32_t lead = (4u - (addr & 3u)) & 3u;
+    digest_bytes(d, addr, lead < size ? lead : size);
+    addr += lead < size ? lead : size;
+    while (end - addr >= 4) {
+        const uint32_t words = (end - addr) / 4 < NOR_READ_STRIDE / 4 ? (end - addr) / 4 : NOR_READ_STRIDE / 4;
+        fl_digest_bus(d, addr, 4, words);
+        addr += 4 * words;
+        if (fl_stream_tick(ctx, addr - first)) return -1;
     }
+    digest_bytes(d, addr, end - addr);
     return 0;
+}
+
+/* Reads words into RAM a word at a time: four times fewer stores than bytes. */
+static void nor_read_words(uint32_t addr, uint32_t* to, uint32_t words) {
+    while (words--) {
+        *to++ = fl_read32(addr);
+        addr += 4;
+    }
 }
 
 /* Takes a copy of the sector holding a device offset. */
 static void nor_open(struct fl_ctx* ctx, struct nor_stream* s, uint32_t offset) {
+    /* Sectors are whole words, and the copies are word aligned (the work area). */
+    uint32_t* was = (uint32_t*)s->was;
+    uint32_t* now = (uint32_t*)s->now;
     uint32_t at, k;
     nor_sector(&s->geometry, offset, &s->open_start, &s->open_size);
     for (at = 0; at < s->open_size; at += NOR_READ_STRIDE) {
         const uint32_t n = s->open_size - at < NOR_READ_STRIDE ? s->open_size - at : NOR_READ_STRIDE;
-        nor_read(s->job.base + s->open_start + at, s->was + at, n);
+        nor_read_words(s->job.base + s->open_start + at, was + at / 4, n / 4);
         fl_service(ctx);
     }
-    for (k = 0; k < s->open_size; ++k) s->now[k] = s->was[k];
+    for (k = 0; k < s->open_size / 4; ++k) now[k] = was[k];
     s->open = 1;
 }
 

@@ -8,56 +8,6 @@
  * one far less often (DATASHEET.md says why it was chosen). */
 #include "fl_stream_wire.h"
 
-#define CRC64_POLY_LOW 0xD7870F42u
-#define CRC64_POLY_HIGH 0xC96C5795u
-
-/* A 64-bit CRC kept in two halves: the core has no 64-bit registers. */
-struct crc64 {
-    const uint32_t* low;
-    const uint32_t* high;
-    uint32_t lo, hi;
-};
-
-static void crc64_tables(uint32_t* low, uint32_t* high) {
-    uint32_t n;
-    for (n = 0; n < 256; ++n) {
-        uint32_t lo = n, hi = 0;
-        unsigned k;
-        for (k = 0; k < 8; ++k) {
-            const uint32_t carry = lo & 1u;
-            lo = (lo >> 1) | (hi << 31);
-            hi >>= 1;
-            if (carry) {
-                lo ^= CRC64_POLY_LOW;
-                hi ^= CRC64_POLY_HIGH;
-            }
-        }
-        low[n] = lo;
-        high[n] = hi;
-    }
-}
-
-static void feed_crc64(void* digest, const uint8_t* data, uint32_t size) {
-    struct crc64* c = digest;
-    const uint32_t* low = c->low;
-    const uint32_t* high = c->high;
-    uint32_t lo = c->lo, hi = c->hi;
-    while (size--) {
-        const uint32_t i = (lo ^ *data++) & 0xFFu;
-        lo = ((lo >> 8) | (hi << 24)) ^ low[i];
-        hi = (hi >> 8) ^ high[i];
-    }
-    c->lo = lo;
-    c->hi = hi;
-}
-
-static void feed_crc32(void* digest, const uint8_t* data, uint32_t size) {
-    struct fl_stream* s = digest;
-    uint32_t crc = s->digest;
-    while (size--) crc = fl_wire_crc_byte(s, crc, *data++);
-    s->digest = crc;
-}
-
 static void put32(uint8_t* p, uint32_t value) {
     p[0] = (uint8_t)value;
     p[1] = (uint8_t)(value >> 8);
@@ -78,10 +28,12 @@ unsigned fl_range_flush(struct fl_ctx* ctx, struct fl_stream* s) {
 }
 
 int fl_range_crc(struct fl_ctx* ctx, struct fl_stream* s, uint32_t size) {
+    struct fl_digest d;
+    uint32_t unused;
     int result;
-    s->digest = 0xFFFFFFFFu;
-    result = s->device->scan(ctx, s->job, 0, size, feed_crc32, s);
-    s->digest = ~s->digest;
+    fl_digest_start(&d, s->crc32_table, 0);
+    result = s->device->scan(ctx, s->job, 0, size, &d);
+    fl_digest_end(&d, &s->digest, &unused);
     return result;
 }
 
@@ -164,30 +116,25 @@ static void serve_digests(struct fl_ctx* ctx, struct fl_stream* s) {
     const uint32_t first = s->request_argument;
     const uint32_t count = s->request_seq;
     uint8_t* list = s->work + FL_WORK_DIGESTS;
-    struct crc64 c;
-    uint32_t i;
+    struct fl_digest d;
+    uint32_t i, lo, hi;
     if (!s->selected || count == 0 || count > FL_DIGESTS_MAX || first >= s->blocks || count > s->blocks - first) {
         refuse(ctx, s);
         return;
     }
     if (flushed(ctx, s) != 0) return;
-    c.low = (const uint32_t*)(s->work + FL_WORK_TABLES + 0x400u);
-    c.high = c.low + 256;
-    if (!s->crc64_ready) {
-        crc64_tables((uint32_t*)c.low, (uint32_t*)c.high);
-        s->crc64_ready = 1;
-    }
     ctx->state = FL_STATE_VERIFYING;
     s->tick_base = 0;
     for (i = 0; i < count; ++i) {
         const uint32_t size = fl_range_block_size(s, first + i);
-        c.lo = c.hi = 0xFFFFFFFFu;
-        if (s->device->scan(ctx, s->job, (first + i) << s->block_shift, size, feed_crc64, &c) != 0) {
+        fl_digest_start(&d, s->crc64_low, s->crc64_high);
+        if (s->device->scan(ctx, s->job, (first + i) << s->block_shift, size, &d) != 0) {
             if (!s->abort) fl_stream_fail(ctx, s, FL_STATE_VERIFY_ERROR, FL_REASON_FLASH);
             return;
         }
-        put32(list + 8 * i, ~c.lo);
-        put32(list + 8 * i + 4, ~c.hi);
+        fl_digest_end(&d, &lo, &hi);
+        put32(list + 8 * i, lo);
+        put32(list + 8 * i + 4, hi);
         s->tick_base += size;
     }
     fl_wire_reply_tail(ctx, FL_MSG_DIGESTS, count, first, list, 8 * count);

@@ -17,6 +17,7 @@
 #ifndef FL_STREAM_H
 #define FL_STREAM_H
 
+#include "fl_digest.h"
 #include "fl_internal.h"
 
 /* Largest block payload; blocks the host may send ahead of the library's answer;
@@ -33,8 +34,7 @@
 #define FL_WORK_KEPT 0u /* kept bytes of the partly covered sectors at both ends of a span */
 #define FL_WORK_RECEIVE (FL_WORK_KEPT + 2u * FL_SECTOR_MAX)
 #define FL_WORK_DECODED (FL_WORK_RECEIVE + FL_STREAM_BUFFERS * FL_STREAM_MAX_PAYLOAD) /* one ranged block */
-#define FL_WORK_TABLES (FL_WORK_DECODED + FL_STREAM_MAX_PAYLOAD)                      /* CRC tables */
-#define FL_WORK_DIGESTS (FL_WORK_TABLES + 0x1000u)
+#define FL_WORK_DIGESTS (FL_WORK_DECODED + FL_STREAM_MAX_PAYLOAD)
 #define FL_WORK_DEVICE (FL_WORK_DIGESTS + 0x1000u) /* the device's own: sector copies, block map */
 #define FL_WORK_SIZE (FL_WORK_DEVICE + 2u * FL_SECTOR_MAX)
 
@@ -58,9 +58,6 @@ struct fl_erased {
     uint32_t skipped;
 };
 
-/* Takes the span's bytes as a scan reads them, for a digest. */
-typedef void (*fl_feed)(void* digest, const uint8_t* data, uint32_t size);
-
 /* A flash job's operations. Offsets are bytes from the start of the selected span
  * (NAND: as the span's good blocks hold them). Every function that returns a
  * state code returns 0 when it went well. */
@@ -75,9 +72,9 @@ struct fl_device {
      * keeps *written (image bytes in flash) and ctx->state (erasing or
      * programming) up to date. */
     int (*step)(struct fl_ctx* ctx, void* job, uint32_t available, uint32_t* written);
-    /* Feeds [offset, offset + size) as the flash holds it; nonzero when the flash
-     * could not be read or the session told it to stop. */
-    int (*scan)(struct fl_ctx* ctx, void* job, uint32_t offset, uint32_t size, fl_feed feed, void* digest);
+    /* Takes [offset, offset + size) as the flash holds it into a digest; nonzero
+     * when the flash could not be read or the session told it to stop. */
+    int (*scan)(struct fl_ctx* ctx, void* job, uint32_t offset, uint32_t size, struct fl_digest* digest);
     /* Puts bytes at an offset: the sector or block is copied to RAM, changed
      * there, and written back by flush or when a write reaches another one. */
     unsigned (*write)(struct fl_ctx* ctx, void* job, uint32_t offset, const uint8_t* data, uint32_t size);

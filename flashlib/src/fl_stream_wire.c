@@ -12,24 +12,12 @@
 /* Bytes taken per call, so that flash work goes on while the host sends. */
 #define RX_BUDGET 1024u
 
-/* Computed at start-up rather than stored: 1 KiB less to load over the slow line. */
-void fl_wire_init(struct fl_stream* s, uint32_t* table) {
-    uint32_t n;
-    for (n = 0; n < 256; ++n) {
-        uint32_t c = n;
-        unsigned k;
-        for (k = 0; k < 8; ++k) c = (c & 1u) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-        table[n] = c;
-    }
-    s->crc_table = table;
-}
-
 uint32_t fl_wire_crc_byte(const struct fl_stream* s, uint32_t crc, uint8_t byte) {
-    return s->crc_table[(crc ^ byte) & 0xFFu] ^ (crc >> 8);
+    return s->crc32_table[(crc ^ byte) & 0xFFu] ^ (crc >> 8);
 }
 
 uint32_t fl_stream_crc(const struct fl_ctx* ctx, uint32_t crc, const uint8_t* data, uint32_t size) {
-    const uint32_t* table = ctx->stream->crc_table;
+    const uint32_t* table = ctx->stream->crc32_table;
     crc = ~crc;
     while (size--) crc = table[(crc ^ *data++) & 0xFFu] ^ (crc >> 8);
     return ~crc;
@@ -186,7 +174,7 @@ void fl_wire_timers(struct fl_ctx* ctx, struct fl_stream* s, uint32_t now) {
 /* A payload's bytes with the receiver's state in registers: a store to RAM is
  * costly on the emulated board, and this loop takes nearly every byte. */
 static unsigned payload(struct fl_ctx* ctx, struct fl_stream* s, unsigned budget) {
-    const uint32_t* table = s->crc_table;
+    const uint32_t* table = s->crc32_table;
     const uint32_t status = ctx->fifo + FL_FIFO_STATUS;
     const uint32_t data = ctx->fifo + FL_FIFO_DATA;
     uint8_t* to = s->body;

@@ -81,7 +81,9 @@ enum fl_phase {
 enum fl_mode { FL_MODE_IDLE, FL_MODE_SEQUENTIAL, FL_MODE_BLOCKS };
 
 struct fl_stream {
-    const uint32_t* crc_table;
+    uint32_t crc32_table[256];
+    uint32_t crc64_low[256];
+    uint32_t crc64_high[256];
 
     /* Receiver. */
     uint8_t header[FL_FRAME_HEADER];
@@ -138,7 +140,6 @@ struct fl_stream {
     unsigned serving;   /* the kind of the request being served; 0: none */
     int abort;          /* the host ends the session: stop what may stop */
     uint32_t tick_base; /* progress of a request before its current piece of work */
-    int crc64_ready;
 
     /* Session. */
     enum fl_phase phase;
@@ -154,7 +155,6 @@ struct fl_stream {
 };
 
 /* fl_stream_wire.c */
-void fl_wire_init(struct fl_stream* s, uint32_t* table);
 uint32_t fl_wire_crc_byte(const struct fl_stream* s, uint32_t crc, uint8_t byte);
 void fl_wire_reply(struct fl_ctx* ctx, unsigned kind, unsigned seq, unsigned state, unsigned reason, uint32_t value);
 /* A message followed by `size` bytes and their CRC-32. */

@@ -28,10 +28,6 @@ constexpr uint32_t kBlock = 4096;
 constexpr uint32_t kImageSize = 1u << 20;
 constexpr uint32_t kFlashAddress = kNorBase + 0x100000;
 
-void Put32(uint8_t* at, uint32_t value) {
-    for (int i = 0; i < 4; ++i) at[i] = static_cast<uint8_t>(value >> (8 * i));
-}
-
 struct Board {
     bool paced;
 };
@@ -62,42 +58,12 @@ protected:
     // The boot ROM loads the library's code and a parameter block that asks for
     // streaming and names no image; then a version 2 session at 921600 baud.
     RangeSession Load() {
-        const auto library = flashlib::BuiltinFlashLibrary(flashlib::BuiltinLibrary::NorVireoC);
-        std::vector<uint8_t> area(library.begin(), library.end());
-        area.resize(0x10000, 0);
-        uint8_t* params = area.data() + flashlib::kParameterBlockOffset;
-        Put32(params + 0x00, kNorBase);
-        Put32(params + 0x08, fastwire::kStreamRequest);
-        Put32(params + 0x10, kRamBase + 0x10000);
-        Put32(params + 0x14, kNorBase);
-        // The code after its head, the parameter block, then the head as the
-        // application the boot ROM starts: nothing else crosses the slow line.
-        constexpr uint32_t kHead = bootwire::kApplicationHeadSize;
-        const uint32_t code = flashlib::kCodeOffset;
-        const size_t tail = library.size() - code - kHead;
-        EXPECT_EQ(
-            link_.FileDownload(bootwire::FileType::Image, kRamBase + code + kHead, area.data() + code + kHead, tail),
-            bootwire::Error::Ok)
-            << link_.ErrorDetail();
-        EXPECT_EQ(link_.FileDownload(bootwire::FileType::Image, kRamBase + flashlib::kParameterBlockOffset, params, 32),
-                  bootwire::Error::Ok)
-            << link_.ErrorDetail();
-        EXPECT_EQ(link_.FileDownload(bootwire::FileType::Application, kRamBase + code, area.data() + code, kHead),
-                  bootwire::Error::Ok)
-            << link_.ErrorDetail();
-        EXPECT_EQ(link_.CompleteEndResponse(), bootwire::Error::Ok) << link_.ErrorDetail();
+        std::string error;
+        EXPECT_TRUE(LoadStreaming(link_, flashlib::BuiltinFlashLibrary(flashlib::BuiltinLibrary::NorVireoC), kRamBase,
+                                  kNorBase, &error))
+            << error;
         bootwire::Transport* t = link_.transport();
-        RangeSession session(ByteLine{[t](const std::vector<uint8_t>& frame) {
-                                          EXPECT_EQ(t->Send(frame.data(), frame.size(), nullptr), bootwire::Error::Ok);
-                                      },
-                                      [t](size_t want, std::chrono::milliseconds timeout) {
-                                          std::vector<uint8_t> bytes(want);
-                                          size_t got = 0;
-                                          t->SetReceiveTimeoutLimit(static_cast<int>(timeout.count()) + 1);
-                                          t->Receive(bytes.data(), want, &got);
-                                          bytes.resize(got);
-                                          return bytes;
-                                      }});
+        RangeSession session(SerialLine(t));
         EXPECT_TRUE(session.Start(921600, [t] { t->SetLineSpeed(921600); }));
         return session;
     }

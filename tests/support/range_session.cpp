@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "download/fast_compress.h"
+#include "flashlib/images.h"
 
 namespace rangetest {
 
@@ -97,6 +98,43 @@ bool RangeSession::Quit(const std::function<void()>& switchPort) {
         if (auto m = Await(Reply::Quit, milliseconds(1000)); m && m->kind == Reply::Quit) return true;
     }
     return false;
+}
+
+ByteLine SerialLine(bootwire::Transport* t) {
+    return ByteLine{[t](const std::vector<uint8_t>& frame) { t->Send(frame.data(), frame.size(), nullptr); },
+                    [t](size_t want, milliseconds timeout) {
+                        std::vector<uint8_t> bytes(want);
+                        size_t got = 0;
+                        t->SetReceiveTimeoutLimit(static_cast<int>(timeout.count()) + 1);
+                        t->Receive(bytes.data(), want, &got);
+                        bytes.resize(got);
+                        return bytes;
+                    }};
+}
+
+bool LoadStreaming(bootwire::Link& link, std::span<const uint8_t> library, uint32_t ramBase, uint32_t flashAddress,
+                   std::string* error) {
+    std::vector<uint8_t> area(library.begin(), library.end());
+    area.resize(0x10000, 0);
+    uint8_t* params = area.data() + flashlib::kParameterBlockOffset;
+    auto put = [&](uint32_t offset, uint32_t value) {
+        for (int i = 0; i < 4; ++i) params[offset + i] = static_cast<uint8_t>(value >> (8 * i));
+    };
+    put(0x00, flashAddress);
+    put(0x08, fastwire::kStreamRequest);
+    put(0x10, ramBase + 0x10000);
+    put(0x14, flashAddress);
+    constexpr uint32_t kHead = bootwire::kApplicationHeadSize;
+    const uint32_t code = flashlib::kCodeOffset;
+    bootwire::Error e = link.FileDownload(bootwire::FileType::Image, ramBase + code + kHead, area.data() + code + kHead,
+                                          library.size() - code - kHead);
+    if (e == bootwire::Error::Ok)
+        e = link.FileDownload(bootwire::FileType::Image, ramBase + flashlib::kParameterBlockOffset, params, 32);
+    if (e == bootwire::Error::Ok)
+        e = link.FileDownload(bootwire::FileType::Application, ramBase + code, area.data() + code, kHead);
+    if (e == bootwire::Error::Ok) e = link.CompleteEndResponse();
+    if (e != bootwire::Error::Ok) *error = link.ErrorDetail();
+    return e == bootwire::Error::Ok;
 }
 
 std::vector<uint8_t> Deflate(std::span<const uint8_t> data) {

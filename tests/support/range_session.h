@@ -4,11 +4,14 @@
 // byte line (the in-process board, or the real vireo-sim process's pty).
 #pragma once
 
+#include <bootwire/bootwire.h>
+
 #include <chrono>
 #include <cstdint>
 #include <functional>
 #include <optional>
 #include <span>
+#include <string>
 #include <vector>
 
 #include "download/fast_wire.h"
@@ -57,6 +60,16 @@ private:
     sealbench::fastwire::MessageScanner scanner_;
     uint16_t seq_ = 0;
 };
+
+// The serial transport as a byte line.
+ByteLine SerialLine(bootwire::Transport* transport);
+
+// Has the boot ROM load a built-in library in streaming mode with no image of its
+// own (the code after its head, the parameter block, then the head as the
+// application) and start it. The board's RAM base and the flash address the
+// parameter block names; false with the link's detail when a load failed.
+bool LoadStreaming(bootwire::Link& link, std::span<const uint8_t> library, uint32_t ramBase, uint32_t flashAddress,
+                   std::string* error);
 
 // A block's own raw deflate stream, as a host makes it for a ranged write.
 std::vector<uint8_t> Deflate(std::span<const uint8_t> data);
