@@ -88,6 +88,8 @@ static void serve_range(struct fl_ctx* ctx, struct fl_stream* s) {
     s->announced = s->available = s->written = s->verified = 0;
     s->image_size = 0;
     s->selected = 0;
+    s->block_shift = 0;
+    s->blocks = 0;
     s->mode = FL_MODE_IDLE;
     s->error = s->reason = 0;
     s->phase = FL_PHASE_STREAM;
@@ -180,7 +182,8 @@ static void serve_finish(struct fl_ctx* ctx, struct fl_stream* s) {
         if (!s->abort) fl_stream_fail(ctx, s, FL_STATE_VERIFY_ERROR, FL_REASON_FLASH);
         return;
     }
-    s->phase = FL_PHASE_DONE;
+    /* Blocks that came meanwhile make the digest old: they are written next. */
+    if (s->queued == 0) s->phase = FL_PHASE_DONE;
     s->completed = 1;
     ctx->state = FL_STATE_DONE;
     fl_wire_reply(ctx, FL_MSG_DONE, s->expected, FL_STATE_DONE, 0, s->digest);

@@ -133,7 +133,8 @@ static void block(struct fl_ctx* ctx, struct fl_stream* s, unsigned kind, uint16
     if (taken < 0 || s->full[taken]) return;
     if (kind == FL_FRAME_WRITE) {
         /* Once a stream in order is done, blocks may change it. */
-        if ((s->mode == FL_MODE_SEQUENTIAL && s->phase != FL_PHASE_DONE) || s->block_shift == 0 || size >= s->blocks) {
+        if ((s->mode == FL_MODE_SEQUENTIAL && s->phase != FL_PHASE_DONE) || !s->selected || s->block_shift == 0 ||
+            size >= s->blocks) {
             fl_wire_reply(ctx, FL_MSG_ERROR, seq, ctx->state, FL_REASON_REQUEST, s->written);
             return;
         }

@@ -165,17 +165,20 @@ TEST_P(Ranges, TwoRangesInOneSession) {
 
 TEST_P(Ranges, RequestsThatDoNotFitAreAnsweredWithTheirReason) {
     Begin(BuiltinLibrary::NorVireoC);
-    auto refused = S().Range(Nor(0x1000), 0x1000, 0, 3000);
-    EXPECT_EQ(refused->reason, static_cast<uint8_t>(fastwire::Reason::Request)) << "not a power of two";
-    refused = S().Range(Nor(NorFlash::kSize - 0x1000), 0x2000, 0, k4K);
+    const auto request = static_cast<uint8_t>(fastwire::Reason::Request);
+    ASSERT_EQ(S().Range(Nor(0x1000), 0x3000, 0, k4K)->kind, Reply::Range);
+    EXPECT_TRUE(S().Digests(2, 2).empty()) << "block 3 is not in the range";
+    EXPECT_EQ(S().Write(3, RandomImage(k4K))->reason, request);
+    EXPECT_EQ(S().Digests(0, 3).size(), 3u) << "the session goes on";
+
+    EXPECT_EQ(S().Range(Nor(0x1000), 0x1000, 0, 3000)->reason, request) << "not a power of two";
+    const auto refused = S().Range(Nor(NorFlash::kSize - 0x1000), 0x2000, 0, k4K);
     EXPECT_EQ(refused->kind, Reply::Error);
     EXPECT_EQ(refused->state, kStateEraseError);
     EXPECT_EQ(refused->reason, static_cast<uint8_t>(fastwire::Reason::Job)) << "past the end of the part";
-    ASSERT_EQ(S().Range(Nor(0x1000), 0x3000, 0, k4K)->kind, Reply::Range);
-    EXPECT_TRUE(S().Digests(2, 2).empty()) << "block 3 is not in the range";
-    const auto write = S().Write(3, RandomImage(k4K));
-    EXPECT_EQ(write->reason, static_cast<uint8_t>(fastwire::Reason::Request));
-    EXPECT_EQ(S().Digests(0, 3).size(), 3u) << "the session goes on";
+    // A refused range leaves none in use, not the one before it.
+    EXPECT_EQ(S().Write(0, RandomImage(k4K))->reason, request);
+    EXPECT_TRUE(S().Digests(0, 1).empty());
     End();
     EXPECT_EQ(board_.Flash().Nor().Writes(), 0u);
 }
