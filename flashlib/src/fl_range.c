@@ -65,6 +65,19 @@ static int flushed(struct fl_ctx* ctx, struct fl_stream* s) {
     return result ? -1 : 0;
 }
 
+/* A request that reads or changes the range in use: refused when there is none or
+ * it does not fit, else the range's writes go to the flash first. 0, or answered. */
+static int ready(struct fl_ctx* ctx, struct fl_stream* s, int fits, unsigned state) {
+    if (!s->selected || !fits) {
+        refuse(ctx, s);
+        return -1;
+    }
+    if (flushed(ctx, s) != 0) return -1;
+    ctx->state = state;
+    s->tick_base = 0;
+    return 0;
+}
+
 static unsigned log2_block(uint32_t size) {
     unsigned shift;
     for (shift = FL_BLOCK_SHIFT_MIN; shift <= FL_BLOCK_SHIFT_MAX; ++shift) {
@@ -120,13 +133,9 @@ static void serve_digests(struct fl_ctx* ctx, struct fl_stream* s) {
     uint8_t* list = s->work + FL_WORK_DIGESTS;
     struct fl_digest d;
     uint32_t i, lo, hi;
-    if (!s->selected || count == 0 || count > FL_DIGESTS_MAX || first >= s->blocks || count > s->blocks - first) {
-        refuse(ctx, s);
+    if (ready(ctx, s, count != 0 && count <= FL_DIGESTS_MAX && first < s->blocks && count <= s->blocks - first,
+              FL_STATE_VERIFYING) != 0)
         return;
-    }
-    if (flushed(ctx, s) != 0) return;
-    ctx->state = FL_STATE_VERIFYING;
-    s->tick_base = 0;
     for (i = 0; i < count; ++i) {
         const uint32_t size = fl_range_block_size(s, first + i);
         fl_digest_start(&d, s->crc64_low, s->crc64_high);
@@ -146,13 +155,7 @@ static void serve_erase(struct fl_ctx* ctx, struct fl_stream* s) {
     struct fl_erased erased = {0, 0, 0, 0};
     uint8_t tail[16];
     unsigned result;
-    if (!s->selected) {
-        refuse(ctx, s);
-        return;
-    }
-    if (flushed(ctx, s) != 0) return;
-    ctx->state = FL_STATE_ERASING;
-    s->tick_base = 0;
+    if (ready(ctx, s, 1, FL_STATE_ERASING) != 0) return;
     result = s->device->erase(ctx, s->job, &erased);
     if (result) {
         fl_stream_fail(ctx, s, result, FL_REASON_FLASH);
@@ -171,13 +174,7 @@ static void serve_erase(struct fl_ctx* ctx, struct fl_stream* s) {
 
 /* The range's CRC-32 once its writes are in flash, answered as Done. */
 static void serve_finish(struct fl_ctx* ctx, struct fl_stream* s) {
-    if (!s->selected) {
-        refuse(ctx, s);
-        return;
-    }
-    if (flushed(ctx, s) != 0) return;
-    ctx->state = FL_STATE_VERIFYING;
-    s->tick_base = 0;
+    if (ready(ctx, s, 1, FL_STATE_VERIFYING) != 0) return;
     if (fl_range_crc(ctx, s, s->span_size) != 0) {
         if (!s->abort) fl_stream_fail(ctx, s, FL_STATE_VERIFY_ERROR, FL_REASON_FLASH);
         return;
