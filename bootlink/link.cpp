@@ -4,8 +4,8 @@
 #include <cstring>
 #include <string>
 
-#include "link_impl.h"
 #include "control_lines.h"
+#include "link_impl.h"
 #include "protocol.h"
 
 namespace bootwire {

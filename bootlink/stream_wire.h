@@ -1,8 +1,9 @@
 // The host's side of the wire of the built-in flash libraries' streaming mode
-// (flashlib/DATASHEET.md "Streaming mode"): the frames the host sends, the messages
-// the library answers, the CRC-32 both use and the rates the board's UART can make.
-// Pure functions, no link. The library's side is its own C code, so that neither
-// side can hide a mistake of the other. Internal to Bootwire (stream_session.cpp).
+// (flashlib/DATASHEET.md "Streaming mode" and "Ranges"): the frames the host sends,
+// the messages the library answers, the CRC-32 both use, the CRC-64 of ranged
+// blocks and the rates the board's UART can make. Pure functions, no link. The
+// library's side is its own C code, so that neither side can hide a mistake of the
+// other. Internal to Bootwire (stream_session.cpp).
 #pragma once
 
 #include <bootwire/bootwire.h>
@@ -31,6 +32,14 @@ inline constexpr size_t kFrameHeaderSize = 12;
 inline constexpr size_t kFrameTrailerSize = 4;
 inline constexpr size_t kMessageSize = 16;
 inline constexpr uint16_t kProtocolVersion = 1;
+// Hello's argument asks for this version: ranges, block digests, ranged writes, erase.
+inline constexpr uint16_t kRangesVersion = 2;
+inline constexpr size_t kRangePayloadSize = 12;
+// Ranged blocks are a power of two of these sizes; one request lists at most
+// kMaxDigests of their digests.
+inline constexpr uint32_t kMinRangeBlock = 512;
+inline constexpr uint32_t kMaxRangeBlock = 16384;
+inline constexpr uint16_t kMaxDigests = 512;
 // Block argument: the decoded size, and this flag when the payload is the data itself.
 inline constexpr uint32_t kStoredFlag = 0x80000000;
 
@@ -41,6 +50,11 @@ enum class Frame : uint8_t {
     Block = 'B',   // sequence number, argument (size | stored flag), payload
     Finish = 'F',  // where are you: progress, or the digest when done
     Quit = 'Q',    // the session ends; the library returns to the boot ROM
+    // Version 2.
+    Range = 'R',    // argument: block size; payload: address, size, partition end
+    Digests = 'C',  // seq: how many; argument: the first block
+    Write = 'W',    // seq: sequence number; argument: block index (| stored flag); payload
+    Erase = 'E',    // erase the range's sectors or blocks
 };
 
 enum class Reply : uint8_t {
@@ -54,6 +68,10 @@ enum class Reply : uint8_t {
     Done = 'D',      // value: CRC-32 of the flash range written
     Error = 'E',     // state: 0xB1/0xB2/0xB3; reason: why
     Quit = 'Q',
+    // Version 2.
+    Range = 'G',    // the range is in use; value: its number of blocks
+    Digests = 'L',  // seq: how many; value: the first block; digests follow
+    Erased = 'X',   // value: sectors or blocks erased; the extent follows
 };
 
 // Why a block was rejected or the library failed.
@@ -67,6 +85,15 @@ enum class Reason : uint8_t {
     Data = 6,
     Speed = 7,
     HostSilent = 8,
+    Request = 9,
+};
+
+// What an erase covered: NOR bus addresses or NAND offsets, one past the end.
+struct Erased {
+    uint32_t start = 0;
+    uint32_t end = 0;
+    uint32_t units = 0;    // sectors or blocks erased
+    uint32_t skipped = 0;  // bad blocks between them
 };
 
 struct Message {
@@ -75,6 +102,8 @@ struct Message {
     uint8_t state = 0;
     uint8_t reason = 0;
     uint32_t value = 0;
+    std::vector<uint64_t> digests;  // Digests: one per block
+    Erased erased;                  // Erased
 };
 
 // CRC-32 as zlib computes it (IEEE 802.3), continuing from `crc`.
@@ -83,16 +112,37 @@ uint32_t Crc32(std::span<const uint8_t> data, uint32_t crc = 0);
 // The UART's divisor for a rate; nullopt when no divisor makes it exactly.
 std::optional<uint32_t> UartDivisor(int baud);
 
+// CRC-64 as xz computes it (ECMA-182 polynomial, reflected), continuing from `crc`:
+// the digest of a ranged block.
+uint64_t Crc64(std::span<const uint8_t> data, uint64_t crc = 0);
+// The digest of a ranged block of `size` bytes that are all erased (0xFF).
+uint64_t ErasedDigest(uint32_t size);
+
 std::vector<uint8_t> EncodeFrame(Frame kind, uint16_t seq, uint32_t argument, std::span<const uint8_t> payload = {});
+// Version 2's frames. address: NOR bus address or NAND offset; partitionEnd: its
+// last byte, 0 for the end of the device.
+std::vector<uint8_t> EncodeRange(uint32_t address, uint32_t size, uint32_t partitionEnd, uint32_t blockSize);
+std::vector<uint8_t> EncodeDigests(uint32_t first, uint16_t count);
+// payload: the block's own raw deflate stream, or (stored) its bytes.
+std::vector<uint8_t> EncodeWrite(uint16_t seq, uint32_t index, bool stored, std::span<const uint8_t> payload);
 
 // A message from its 16 bytes; nullopt when the start byte or the CRC is wrong.
+// Digests and Erased are followed by a tail (TailSize bytes and their CRC-32),
+// which this does not read.
 std::optional<Message> DecodeMessage(std::span<const uint8_t> bytes);
+// Bytes that follow a message before its tail's CRC-32: 0 for most kinds;
+// nullopt when the header announces more than a library sends.
+std::optional<size_t> TailSize(const Message& m);
+// Takes a tail (TailSize bytes, then their CRC-32) into the message; false when
+// the CRC is wrong.
+bool DecodeTail(std::span<const uint8_t> tail, Message* m);
 
 // Words for a reason code, for diagnostics.
 std::string ReasonText(uint8_t reason);
 
-// Collects what arrives on the line and finds the messages in it; bytes that
-// cannot start a valid message (noise, a damaged message) are skipped.
+// Collects what arrives on the line and finds the messages in it (with their
+// tails); bytes that cannot start a valid message (noise, a damaged message or
+// tail) are skipped.
 class MessageScanner {
 public:
     void Add(const uint8_t* data, size_t n);

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <iostream>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -44,6 +45,7 @@ struct Options {
     std::optional<int> usbTcp;
     bool pace = false;
     std::string dumpFlash;
+    std::string stats;
     std::vector<std::string> faults;
     std::string sekurel;
     std::string flashlib = "emulate";
@@ -85,7 +87,7 @@ std::string Footer() {
     return "\n" + vsim::FaultHelp() + vsim::UsbDeviceFaultHelp() + JigHelp() +
            "\n"
            "Signals:\n"
-           "  SIGINT, SIGTERM  end the board (writing --dump-flash first); exit status 0\n"
+           "  SIGINT, SIGTERM  end the board (writing --dump-flash and --stats first); exit status 0\n"
            "  SIGUSR1          reset the board to its boot ROM, as its reset button does: a\n"
            "                   started application stops and the USB device re-enumerates\n"
            "                   (for example: kill -USR1 <pid>); with --jig it restarts the\n"
@@ -93,6 +95,11 @@ std::string Footer() {
            "  SIGUSR2          unplug the USB cable (--usb-socket, --usb-tcp): the socket\n"
            "                   goes and a connected host loses the device; the next SIGUSR2\n"
            "                   plugs it in again and the board powers up, its flash kept\n"
+           "\n"
+           "--stats FILE is a JSON object: \"programs\", one entry per program the board\n"
+           "started (\"entry\", and \"stream_blocks\" and \"stream_payload_bytes\": the Block\n"
+           "and Write frames of fast serial flashing it received with a good CRC, and their\n"
+           "payload bytes, as the board itself counts them), and the totals of both.\n"
            "\n"
            "The first line of standard output is \"serial: PATH\" (the pty to open); with\n"
            "--usb-socket or --usb-tcp the second is \"usb: ADDRESS\" (set BOOTWIRE_USB_SIM=ADDRESS\n"
@@ -123,7 +130,7 @@ int Usage(const std::string& message) {
 }
 
 // Written beside the target and renamed over it, so a reader never sees half a dump.
-bool WriteDump(const std::string& path, const std::vector<uint8_t>& bytes, std::string* error) {
+bool WriteDump(const std::string& path, std::span<const uint8_t> bytes, std::string* error) {
     std::string temp = path + ".XXXXXX";
     int fd = ::mkstemp(temp.data());
     if (fd < 0) {
@@ -149,6 +156,23 @@ bool WriteDump(const std::string& path, const std::vector<uint8_t>& bytes, std::
         return false;
     }
     return true;
+}
+
+std::string StatsJson(const std::vector<vsim::ProgramStreamStats>& programs) {
+    std::string text = "{\"programs\": [";
+    uint64_t blocks = 0, payload = 0;
+    char entry[16];
+    for (size_t i = 0; i < programs.size(); ++i) {
+        const vsim::ProgramStreamStats& p = programs[i];
+        std::snprintf(entry, sizeof entry, "0x%08X", p.entry);
+        text += std::string(i ? ", " : "") + "{\"entry\": \"" + entry +
+                "\", \"stream_blocks\": " + std::to_string(p.blocks) +
+                ", \"stream_payload_bytes\": " + std::to_string(p.payloadBytes) + "}";
+        blocks += p.blocks;
+        payload += p.payloadBytes;
+    }
+    return text + "], \"stream_blocks\": " + std::to_string(blocks) +
+           ", \"stream_payload_bytes\": " + std::to_string(payload) + "}\n";
 }
 
 }  // namespace
@@ -181,6 +205,9 @@ int main(int argc, char** argv) {
                  "program changes its divisor; 10 bits a byte, 12 on VireoC_TO1)");
     app.add_option("--dump-flash", options.dumpFlash,
                    "On SIGINT/SIGTERM write the flash contents to FILE (NOR: whole array; NAND: page data)")
+        ->type_name("FILE");
+    app.add_option("--stats", options.stats,
+                   "On SIGINT/SIGTERM write what the board's programs received to FILE (JSON; see below)")
         ->type_name("FILE");
     app.add_option("--fault", options.faults, "Inject a fault (repeatable; see below)")->type_name("SPEC");
     app.add_option("--sekurel", options.sekurel,
@@ -320,6 +347,16 @@ int main(int argc, char** argv) {
                 return kExitFailure;
             }
             LogLine("flash written to " + options.dumpFlash + " (" + std::to_string(bytes.size()) + " bytes)");
+        }
+        if (!options.stats.empty()) {
+            const std::string json = StatsJson(board.StreamStats());
+            std::string error;
+            if (!WriteDump(options.stats, std::span(reinterpret_cast<const uint8_t*>(json.data()), json.size()),
+                           &error)) {
+                LogLine(error);
+                vsim::FlushLog(kLogFlushLimit);
+                return kExitFailure;
+            }
         }
     } catch (const std::exception& e) {
         LogLine(e.what());

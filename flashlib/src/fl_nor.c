@@ -2,48 +2,36 @@
  * The sector map comes from the part's CFI table, so the same code serves any
  * sector layout. Sectors that the image covers only partly keep their other
  * bytes: those are saved to RAM behind the image before the erase and written
- * back with the image. In streaming mode sectors are erased as the image reaches
- * them and words are programmed as soon as their bytes have been decoded. */
-#include "fl_internal.h"
-#include "fl_stream.h"
+ * back with the image. Streaming mode is in fl_nor_stream.c. */
+#include "fl_nor.h"
 
-#define NOR_UNLOCK1 0x555u
-#define NOR_UNLOCK2 0x2AAu
 #define NOR_CFI_QUERY 0x55u
-#define NOR_DQ6 0x40u
-#define NOR_DQ5 0x20u
-#define NOR_MAX_REGIONS 4u
 
-#define NOR_ERASE_TIMEOUT_US 10000000u
-#define NOR_PROGRAM_TIMEOUT_US 50000u
-/* Words (programmed or skipped) between two looks at the report channel. */
-#define NOR_SERVICE_STRIDE 16u
-#define NOR_POLLS_PER_LOOK 16u
-/* Words programmed per streaming step, between two rounds of the session. */
-#define NOR_STREAM_WORDS 256u
-
-struct nor_geometry {
-    uint32_t size;
-    unsigned regions;
-    uint32_t count[NOR_MAX_REGIONS];
-    unsigned shift[NOR_MAX_REGIONS]; /* log2 of the sector size */
-};
-
-struct nor_job {
-    uint32_t base;  /* bus address of the part */
-    uint32_t first; /* device offsets: first byte of the first sector touched */
-    uint32_t start; /* the image */
-    uint32_t end;
-    uint32_t last; /* one past the last sector touched */
-    const uint8_t* image;
-    const uint8_t* saved; /* [first, start) then [end, last) */
-};
-
-FL_INLINE void nor_command(uint32_t base, uint32_t word, uint16_t value) { fl_write16(base + (word << 1), value); }
-
-FL_INLINE void nor_unlock(uint32_t base) {
-    nor_command(base, NOR_UNLOCK1, 0xAA);
-    nor_command(base, NOR_UNLOCK2, 0x55);
+int nor_wait(struct fl_ctx* ctx, uint32_t addr, uint32_t timeout_us) {
+    uint32_t start = 0;
+    unsigned polls;
+    for (polls = 1;; ++polls) {
+        uint16_t first = fl_read16(addr);
+        uint16_t second = fl_read16(addr);
+        if (!((first ^ second) & NOR_DQ6)) return 0;
+        if (second & NOR_DQ5) {
+            first = fl_read16(addr);
+            second = fl_read16(addr);
+            if (!((first ^ second) & NOR_DQ6)) return 0;
+            break;
+        }
+        /* Most operations end within a few polls; the clock and the host are
+         * looked at only when one takes longer. */
+        if (polls % NOR_POLLS_PER_LOOK == 0) {
+            fl_service(ctx);
+            if (polls == NOR_POLLS_PER_LOOK)
+                start = fl_now_us(ctx);
+            else if (fl_now_us(ctx) - start > timeout_us)
+                break;
+        }
+    }
+    fl_write16(addr & ~1u, 0xF0);
+    return -1;
 }
 
 static unsigned log2_of(uint32_t value) {
@@ -52,7 +40,7 @@ static unsigned log2_of(uint32_t value) {
     return shift;
 }
 
-static int nor_query(uint32_t base, struct nor_geometry* geometry) {
+int nor_query(uint32_t base, struct nor_geometry* geometry) {
     uint32_t total = 0;
     unsigned i;
     fl_write16(base, 0xF0);
@@ -80,8 +68,7 @@ static int nor_query(uint32_t base, struct nor_geometry* geometry) {
     return total == geometry->size ? 0 : -1;
 }
 
-/* Start and size of the sector holding a device offset. */
-static void nor_sector(const struct nor_geometry* geometry, uint32_t offset, uint32_t* start, uint32_t* size) {
+void nor_sector(const struct nor_geometry* geometry, uint32_t offset, uint32_t* start, uint32_t* size) {
     uint32_t region = 0;
     unsigned i;
     *start = 0;
@@ -97,52 +84,13 @@ static void nor_sector(const struct nor_geometry* geometry, uint32_t offset, uin
     }
 }
 
-/* Polls the toggle bit until the embedded algorithm ends; DQ5 or the time limit
- * end a stuck operation, and a reset returns the part to reading. */
-FL_INLINE int nor_wait(struct fl_ctx* ctx, uint32_t addr, uint32_t timeout_us) {
-    uint32_t start = 0;
-    unsigned polls;
-    for (polls = 1;; ++polls) {
-        uint16_t first = fl_read16(addr);
-        uint16_t second = fl_read16(addr);
-        if (!((first ^ second) & NOR_DQ6)) return 0;
-        if (second & NOR_DQ5) {
-            first = fl_read16(addr);
-            second = fl_read16(addr);
-            if (!((first ^ second) & NOR_DQ6)) return 0;
-            break;
-        }
-        /* Most operations end within a few polls; the clock and the host are
-         * looked at only when one takes longer. */
-        if (polls % NOR_POLLS_PER_LOOK == 0) {
-            fl_service(ctx);
-            if (polls == NOR_POLLS_PER_LOOK)
-                start = fl_now_us(ctx);
-            else if (fl_now_us(ctx) - start > timeout_us)
-                break;
-        }
-    }
-    fl_write16(addr & ~1u, 0xF0);
-    return -1;
-}
-
-FL_INLINE uint8_t nor_source(const struct nor_job* job, uint32_t offset) {
-    if (offset < job->start) return job->saved[offset - job->first];
-    if (offset < job->end) return job->image[offset - job->start];
-    return job->saved[(job->start - job->first) + (offset - job->end)];
-}
-
-FL_INLINE uint16_t nor_source16(const struct nor_job* job, uint32_t offset) {
-    return (uint16_t)(nor_source(job, offset) | (nor_source(job, offset + 1) << 8));
-}
-
 /* Image bytes that lie before `offset` of the job's span. */
 FL_INLINE uint32_t nor_image_done(const struct nor_job* job, uint32_t offset) {
     if (offset <= job->start) return 0;
     return offset < job->end ? offset - job->start : job->end - job->start;
 }
 
-static int nor_erase_sector(struct fl_ctx* ctx, uint32_t base, uint32_t start) {
+int nor_erase_sector(struct fl_ctx* ctx, uint32_t base, uint32_t start) {
     nor_unlock(base);
     nor_command(base, NOR_UNLOCK1, 0x80);
     nor_unlock(base);
@@ -162,13 +110,11 @@ static int nor_erase(struct fl_ctx* ctx, const struct nor_job* job, const struct
     return 0;
 }
 
-/* Programs in unlock bypass mode: two bus cycles a word instead of four. */
 static int nor_program(struct fl_ctx* ctx, const struct nor_job* job) {
     uint32_t offset;
     unsigned words = 0;
     int result = 0;
-    nor_unlock(job->base);
-    nor_command(job->base, NOR_UNLOCK1, 0x20);
+    nor_enter_bypass(job->base);
     for (offset = job->first; offset < job->last; offset += 2) {
         const uint16_t value = nor_source16(job, offset);
         if (++words % NOR_SERVICE_STRIDE == 0) {
@@ -176,15 +122,12 @@ static int nor_program(struct fl_ctx* ctx, const struct nor_job* job) {
             fl_service(ctx);
         }
         if (value == 0xFFFF) continue;
-        fl_write16(job->base, 0xA0);
-        fl_write16(job->base + offset, value);
-        if (nor_wait(ctx, job->base + offset, NOR_PROGRAM_TIMEOUT_US) != 0) {
+        if (nor_program_word(ctx, job->base, offset, value) != 0) {
             result = -1;
             break;
         }
     }
-    fl_write16(job->base, 0x90);
-    fl_write16(job->base, 0x00);
+    nor_leave_bypass(job->base);
     return result;
 }
 
@@ -201,140 +144,57 @@ static int nor_verify(struct fl_ctx* ctx, const struct nor_job* job) {
     return 0;
 }
 
-/* Checks the job against the device and RAM, and saves the kept bytes of partly
- * covered sectors behind the image. 0, or the state code that refuses the job;
- * *free_ram is the first RAM address past what the job uses. */
-static unsigned nor_prepare(struct fl_ctx* ctx, struct nor_job* job, struct nor_geometry* geometry,
-                            uint32_t* free_ram) {
+unsigned nor_check(struct fl_ctx* ctx, uint32_t address, uint32_t size, uint32_t partition_end, struct nor_job* job,
+                   struct nor_geometry* geometry) {
     const struct fl_board* board = ctx->board;
-    const struct fl_params* params = &ctx->params;
-    uint32_t sector, size, head, tail, saved, i;
-
     job->base = board->nor_base;
-    if (params->flash_address - board->nor_base >= board->nor_size || (params->flash_address & 1) ||
-        params->image_size > board->nor_base + board->nor_size - params->flash_address)
+    if (address - board->nor_base >= board->nor_size || (address & 1) ||
+        size > board->nor_base + board->nor_size - address)
         return FL_STATE_ERASE_ERROR;
-    if (params->partition_end != 0 && (params->partition_end < params->flash_address ||
-                                       params->image_size - 1 > params->partition_end - params->flash_address))
+    if (partition_end != 0 && (partition_end < address || size - 1 > partition_end - address))
         return FL_STATE_ERASE_ERROR;
-    if (!fl_ram_holds(ctx, params->image_address, params->image_size)) return FL_STATE_ERASE_ERROR;
     if (nor_query(job->base, geometry) != 0 || geometry->size < board->nor_size) return FL_STATE_ERASE_ERROR;
-
-    job->start = params->flash_address - board->nor_base;
-    job->end = job->start + params->image_size;
-    nor_sector(geometry, job->start, &job->first, &size);
-    nor_sector(geometry, job->end - 1, &sector, &size);
-    job->last = sector + size;
-    job->image = fl_ram(params->image_address);
-    head = job->start - job->first;
-    tail = job->last - job->end;
-    saved = (params->image_address + params->image_size + 3) & ~3u;
-    if (!fl_ram_holds(ctx, saved, head + tail)) return FL_STATE_ERASE_ERROR;
-    {
-        uint8_t* keep = fl_ram(saved);
-        for (i = 0; i < head; ++i) keep[i] = fl_read8(job->base + job->first + i);
-        for (i = 0; i < tail; ++i) keep[head + i] = fl_read8(job->base + job->end + i);
-        job->saved = keep;
-    }
-    *free_ram = (saved + head + tail + 3) & ~3u;
+    job->start = address - board->nor_base;
+    job->end = job->start + size;
     return 0;
 }
 
-struct nor_stream {
-    struct nor_job job;
-    struct nor_geometry geometry;
-    uint32_t next;   /* device offset of the next word to program */
-    uint32_t erased; /* the sectors below this device offset are erased */
-    int bypass;
-};
-
-static void nor_leave_bypass(struct nor_stream* s) {
-    if (!s->bypass) return;
-    fl_write16(s->job.base, 0x90);
-    fl_write16(s->job.base, 0x00);
-    s->bypass = 0;
+void nor_cover(const struct nor_geometry* geometry, struct nor_job* job) {
+    uint32_t sector, size;
+    nor_sector(geometry, job->start, &job->first, &size);
+    nor_sector(geometry, job->end - 1, &sector, &size);
+    job->last = sector + size;
 }
 
-static int nor_stream_step(struct fl_ctx* ctx, void* state, uint32_t available, uint32_t* written) {
-    struct nor_stream* s = state;
-    const struct nor_job* job = &s->job;
-    /* A word may be programmed once both its bytes are there; the kept bytes behind
-     * the image only go with its last word. */
-    const uint32_t limit = available == ctx->params.image_size ? job->last : ((job->start + available) & ~1u);
-    /* In a local, not in *s: a store to RAM a word is costly on the emulated board. */
-    uint32_t next = s->next;
-    unsigned words;
-    int result = FL_SINK_WORKED;
-    if (next >= job->last) {
-        nor_leave_bypass(s);
-        return FL_SINK_FINISHED;
-    }
-    if (next >= limit) return FL_SINK_WAITING;
-    if (next >= s->erased) {
-        uint32_t start, size;
-        nor_leave_bypass(s);
-        nor_sector(&s->geometry, next, &start, &size);
-        ctx->state = FL_STATE_ERASING;
-        if (nor_erase_sector(ctx, job->base, start) != 0) return FL_STATE_ERASE_ERROR;
-        s->erased = start + size;
-        /* One erase a step: the receiver catches up before programming goes on. */
-        return FL_SINK_WORKED;
-    }
-    if (!s->bypass) {
-        nor_unlock(job->base);
-        nor_command(job->base, NOR_UNLOCK1, 0x20);
-        s->bypass = 1;
-    }
-    ctx->state = FL_STATE_PROGRAMMING;
-    for (words = 0; words < NOR_STREAM_WORDS && next < limit && next < s->erased; ++words) {
-        const uint16_t value = nor_source16(job, next);
-        if (words % NOR_SERVICE_STRIDE == NOR_SERVICE_STRIDE - 1) fl_service(ctx);
-        if (value != 0xFFFF) {
-            fl_write16(job->base, 0xA0);
-            fl_write16(job->base + next, value);
-            if (nor_wait(ctx, job->base + next, NOR_PROGRAM_TIMEOUT_US) != 0) {
-                nor_leave_bypass(s);
-                result = FL_STATE_PROGRAM_ERROR;
-                break;
-            }
-        }
-        next += 2;
-    }
-    s->next = next;
-    if (next > job->start) *written = next >= job->end ? job->end - job->start : next - job->start;
-    return result;
-}
-
-static uint32_t nor_stream_digest(struct fl_ctx* ctx, void* state) {
-    const struct nor_stream* s = state;
-    return fl_stream_digest_bus(ctx, s->job.base + s->job.start, s->job.end - s->job.start);
-}
-
-static unsigned nor_stream_run(struct fl_ctx* ctx) {
-    static const struct fl_sink sink = {nor_stream_step, nor_stream_digest};
-    struct nor_stream s = {0};
-    uint32_t scratch = 0;
-    unsigned refused = FL_STATE_ERASE_ERROR;
-    if (ctx->params.image_size != 0) refused = nor_prepare(ctx, &s.job, &s.geometry, &scratch);
-    if (!refused && !fl_ram_holds(ctx, scratch, FL_STREAM_SCRATCH)) refused = FL_STATE_ERASE_ERROR;
-    s.next = s.job.first;
-    s.erased = s.job.first;
-    return fl_stream_run(ctx, &sink, &s, refused, scratch);
+void nor_keep(struct nor_job* job, uint8_t* kept) {
+    const uint32_t head = job->start - job->first;
+    uint32_t i;
+    for (i = 0; i < head; ++i) kept[i] = fl_read8(job->base + job->first + i);
+    for (i = 0; i < job->last - job->end; ++i) kept[head + i] = fl_read8(job->base + job->end + i);
+    job->saved = kept;
 }
 
 unsigned fl_nor_run(struct fl_ctx* ctx) {
+    const struct fl_params* params = &ctx->params;
     struct nor_geometry geometry;
     struct nor_job job;
-    uint32_t free_ram;
+    uint32_t saved;
     unsigned refused;
 
-    if (ctx->params.stream) return nor_stream_run(ctx);
-    if (ctx->params.image_size == 0) {
+    if (params->stream) return fl_nor_stream_run(ctx);
+    if (params->image_size == 0) {
         ctx->state = FL_STATE_VERIFYING;
         return FL_STATE_DONE;
     }
-    refused = nor_prepare(ctx, &job, &geometry, &free_ram);
+    refused = nor_check(ctx, params->flash_address, params->image_size, params->partition_end, &job, &geometry);
     if (refused) return refused;
+    if (!fl_ram_holds(ctx, params->image_address, params->image_size)) return FL_STATE_ERASE_ERROR;
+    nor_cover(&geometry, &job);
+    /* The kept bytes of partly covered sectors go right behind the image. */
+    saved = (params->image_address + params->image_size + 3) & ~3u;
+    if (!fl_ram_holds(ctx, saved, (job.start - job.first) + (job.last - job.end))) return FL_STATE_ERASE_ERROR;
+    job.image = fl_ram(params->image_address);
+    nor_keep(&job, fl_ram(saved));
     fl_service(ctx);
 
     if (nor_erase(ctx, &job, &geometry) != 0) return FL_STATE_ERASE_ERROR;

@@ -12,22 +12,12 @@
 /* Bytes taken per call, so that flash work goes on while the host sends. */
 #define RX_BUDGET 1024u
 
-void fl_wire_init(struct fl_stream* s) {
-    uint32_t n;
-    for (n = 0; n < 256; ++n) {
-        uint32_t c = n;
-        unsigned k;
-        for (k = 0; k < 8; ++k) c = (c & 1u) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-        s->crc_table[n] = c;
-    }
-}
-
 uint32_t fl_wire_crc_byte(const struct fl_stream* s, uint32_t crc, uint8_t byte) {
-    return s->crc_table[(crc ^ byte) & 0xFFu] ^ (crc >> 8);
+    return s->crc32_table[(crc ^ byte) & 0xFFu] ^ (crc >> 8);
 }
 
 uint32_t fl_stream_crc(const struct fl_ctx* ctx, uint32_t crc, const uint8_t* data, uint32_t size) {
-    const uint32_t* table = ctx->stream->crc_table;
+    const uint32_t* table = ctx->stream->crc32_table;
     crc = ~crc;
     while (size--) crc = table[(crc ^ *data++) & 0xFFu] ^ (crc >> 8);
     return ~crc;
@@ -56,6 +46,16 @@ void fl_wire_reply(struct fl_ctx* ctx, unsigned kind, unsigned seq, unsigned sta
     for (i = 0; i < FL_MESSAGE_SIZE; ++i) fl_send_byte(ctx, m[i]);
 }
 
+void fl_wire_reply_tail(struct fl_ctx* ctx, unsigned kind, unsigned seq, uint32_t value, const uint8_t* tail,
+                        uint32_t size) {
+    uint8_t crc[4];
+    uint32_t i;
+    fl_wire_reply(ctx, kind, seq, ctx->state, 0, value);
+    for (i = 0; i < size; ++i) fl_send_byte(ctx, tail[i]);
+    put32(crc, fl_stream_crc(ctx, 0, tail, size));
+    for (i = 0; i < 4; ++i) fl_send_byte(ctx, crc[i]);
+}
+
 void fl_wire_set_divisor(struct fl_ctx* ctx, uint32_t divisor) {
     const uint32_t start = fl_now_us(ctx);
     /* Bytes still in the transmitter would leave at the new rate: let them go first. */
@@ -65,11 +65,21 @@ void fl_wire_set_divisor(struct fl_ctx* ctx, uint32_t divisor) {
     fl_write32(ctx->fifo + FL_UART_DIVISOR, divisor);
 }
 
+/* The kinds of version 2 are damaged frames to a host that did not ask for it. */
 static int header_ok(const struct fl_stream* s) {
     const uint32_t length = fl_get32(s->header + 4);
+    const int ranges = s->version >= FL_STREAM_RANGES;
     switch (s->header[1]) {
+        case FL_FRAME_WRITE:
+            if (!ranges) return 0;
+            /* fall through */
         case FL_FRAME_BLOCK:
             return length != 0 && length <= FL_STREAM_MAX_PAYLOAD;
+        case FL_FRAME_RANGE:
+            return ranges && length == FL_RANGE_PAYLOAD;
+        case FL_FRAME_DIGESTS:
+        case FL_FRAME_ERASE:
+            return ranges && length == 0;
         case FL_FRAME_HELLO:
         case FL_FRAME_SPEED:
         case FL_FRAME_SYNC:
@@ -118,10 +128,12 @@ void fl_wire_byte(struct fl_ctx* ctx, struct fl_stream* s, uint8_t byte) {
         }
         s->body_left = fl_get32(s->header + 4);
         s->body_at = 0;
-        s->body_buffer = s->header[1] == FL_FRAME_BLOCK ? fl_stream_free_buffer(s) : -1;
+        s->body_buffer =
+            s->header[1] == FL_FRAME_BLOCK || s->header[1] == FL_FRAME_WRITE ? fl_stream_free_buffer(s) : -1;
         s->body = s->body_buffer >= 0 ? s->buffer[s->body_buffer] : 0;
+        if (s->header[1] == FL_FRAME_RANGE) s->body = s->range_payload;
         s->in_place = 0;
-        if (s->body && in_place(s)) {
+        if (s->body && s->header[1] == FL_FRAME_BLOCK && s->mode != FL_MODE_BLOCKS && in_place(s)) {
             /* A stored block goes straight to its place in the image: no copy later.
              * Should it arrive damaged, nothing counts it as decoded. */
             s->body = s->image + s->announced;
@@ -162,7 +174,7 @@ void fl_wire_timers(struct fl_ctx* ctx, struct fl_stream* s, uint32_t now) {
 /* A payload's bytes with the receiver's state in registers: a store to RAM is
  * costly on the emulated board, and this loop takes nearly every byte. */
 static unsigned payload(struct fl_ctx* ctx, struct fl_stream* s, unsigned budget) {
-    const uint32_t* table = s->crc_table;
+    const uint32_t* table = s->crc32_table;
     const uint32_t status = ctx->fifo + FL_FIFO_STATUS;
     const uint32_t data = ctx->fifo + FL_FIFO_DATA;
     uint8_t* to = s->body;

@@ -159,6 +159,12 @@ void Board::Shutdown() {
 
 bool Board::ProgramRunning() const { return program_ != nullptr; }
 
+std::vector<ProgramStreamStats> Board::StreamStats() const {
+    std::vector<ProgramStreamStats> stats;
+    for (const auto& [entry, witness] : witnesses_) stats.push_back({entry, witness.Blocks(), witness.PayloadBytes()});
+    return stats;
+}
+
 void Board::RomBytes(Channel channel, const uint8_t* data, size_t n) {
     ChannelState& state = channels_[static_cast<int>(channel)];
     while (n > 0) {
@@ -335,6 +341,7 @@ void Board::StartProgram(Channel channel, uint32_t entry) {
     ProgramContext context = ContextFor(entry);
     programChannel_ = channel;
     programUsedUsb_ = channel == Channel::Usb;
+    witnesses_.emplace_back(entry, StreamWitness{});
     programEnded_ = false;
     if (programs_) program_ = programs_(context);
     if (!program_) {
@@ -351,6 +358,7 @@ void Board::ProgramBytes(Channel channel, const uint8_t* data, size_t n) {
     // status faults work whatever program runs. Bytes that might start a query are
     // held back until it is clear whether they are one.
     ChannelState& state = channels_[static_cast<int>(channel)];
+    if (channel == Channel::Serial && !witnesses_.empty()) witnesses_.back().second.Bytes(data, n);
     if (faults_.statusSilent.empty() && faults_.statusWords.empty()) {
         // Nothing to intercept: count the queries, but hold nothing back, so that a
         // program waiting for a lone byte that happens to start a query still gets it.

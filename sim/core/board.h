@@ -21,6 +21,7 @@
 #include "core/memory.h"
 #include "core/program.h"
 #include "core/protocol.h"
+#include "core/stream_witness.h"
 #include "flash/board_flash.h"
 
 namespace vsim {
@@ -38,6 +39,13 @@ struct BoardLinks {
     // True when every byte for the host on the serial line has left the board (the
     // UART's transmitter is idle); unset: always.
     std::function<bool()> serialSent;
+};
+
+// What one program the board ran received in the streaming mode's blocks.
+struct ProgramStreamStats {
+    uint32_t entry = 0;
+    uint64_t blocks = 0;
+    uint64_t payloadBytes = 0;
 };
 
 struct BoardConfig {
@@ -90,6 +98,9 @@ public:
     BusMemory& Memory() { return memory_; }
     BoardFlash* Flash() { return flash_.get(); }
     uint64_t RegisterWrites() const { return registerWrites_; }
+    // Every program started so far, in order, with what its serial line carried in
+    // blocks (counted by the board's own StreamWitness).
+    std::vector<ProgramStreamStats> StreamStats() const;
     uint64_t StatusQueries() const { return statusQueries_; }
 
 private:
@@ -149,6 +160,7 @@ private:
     bool inReset_ = false;
 
     std::unique_ptr<Program> program_;
+    std::vector<std::pair<uint32_t, StreamWitness>> witnesses_;  // entry of each program started
     Channel programChannel_ = Channel::Serial;
     std::atomic<bool> programUsedUsb_ = false;
     std::atomic<bool> programEnded_ = false;

@@ -25,6 +25,8 @@ constexpr uint64_t kNeverReached = 0xFFFFFFFF;
 // Stop() repeats its request until the thread notices, since a request that comes
 // before the emulation starts is lost.
 constexpr auto kStopRetry = std::chrono::milliseconds(5);
+// CPSR's T bit: the core executes Thumb instructions.
+constexpr uint32_t kThumbBit = 1u << 5;
 
 const char* AccessName(uc_mem_type type) {
     switch (type) {
@@ -218,9 +220,12 @@ private:
         uc_emu_stop(uc);
     }
 
-    static void CountBlock(uc_engine*, uint64_t, uint32_t size, void* user) {
-        // ARM state only: four bytes an instruction.
-        static_cast<EmulatedProgram*>(user)->stats_->instructions.fetch_add(size / 4, std::memory_order_relaxed);
+    static void CountBlock(uc_engine* uc, uint64_t, uint32_t size, void* user) {
+        // Four bytes an instruction in ARM state, two in Thumb state (a BL pair counts twice).
+        uint32_t cpsr = 0;
+        uc_reg_read(uc, UC_ARM_REG_CPSR, &cpsr);
+        const uint32_t width = (cpsr & kThumbBit) ? 2 : 4;
+        static_cast<EmulatedProgram*>(user)->stats_->instructions.fetch_add(size / width, std::memory_order_relaxed);
     }
 
     BoardBus bus_;

@@ -71,6 +71,57 @@ TEST(FastWire, MessagesAreFoundInNoiseAndDamagedOnesSkipped) {
     EXPECT_FALSE(DecodeMessage(unknown)) << "a kind the host does not know";
 }
 
+std::vector<uint8_t> Bytes(const std::string& text) { return {text.begin(), text.end()}; }
+
+TEST(FastWire, RangeFramesAndTheBlockDigestAreLaidOutAsTheDatasheetSays) {
+    const auto range = EncodeRange(0xA0021000, 0x30000, 0, 4096);
+    const std::vector<uint8_t> head = {0xF5, 'R',  0,    0,    12, 0, 0, 0, 0x00, 0x10, 0, 0,   // block size 4096
+                                       0x00, 0x10, 0x02, 0xA0, 0,  0, 3, 0, 0,    0,    0, 0};  // address, size, end
+    ASSERT_EQ(range.size(), head.size() + 4);
+    EXPECT_TRUE(std::equal(head.begin(), head.end(), range.begin()));
+    const auto digests = EncodeDigests(7, 300);
+    EXPECT_EQ(std::vector<uint8_t>(digests.begin(), digests.begin() + 12),
+              (std::vector<uint8_t>{0xF5, 'C', 0x2C, 0x01, 0, 0, 0, 0, 7, 0, 0, 0}));
+    const uint8_t data[] = {1, 2, 3};
+    const auto write = EncodeWrite(5, 9, true, data);
+    EXPECT_EQ(write[1], 'W');
+    EXPECT_EQ(write[11], 0x80) << "the stored flag";
+    // CRC-64 as xz computes it: its check value, and the erased 4 KiB block.
+    EXPECT_EQ(Crc64(Bytes("123456789")), 0x995DC9BBDF1939FAull);
+    EXPECT_EQ(Crc64(Bytes("56789"), Crc64(Bytes("1234"))), 0x995DC9BBDF1939FAull) << "continues like zlib's crc32";
+    EXPECT_EQ(ErasedDigest(4096), Crc64(std::vector<uint8_t>(4096, 0xFF)));
+}
+
+// A message with a tail (digests), found among noise and a damaged copy of itself.
+TEST(FastWire, MessagesWithATailAreFoundWholeAndDamagedTailsSkipped) {
+    auto list = MessageBytes(Reply::Digests, 2, 0xA3, 40);
+    const std::vector<uint8_t> tail = {1, 0, 0, 0, 0, 0, 0, 0x80, 2, 0, 0, 0, 0, 0, 0, 0};
+    list.insert(list.end(), tail.begin(), tail.end());
+    const uint32_t crc = Crc32(tail);
+    for (int i = 0; i < 4; ++i) list.push_back(static_cast<uint8_t>(crc >> (8 * i)));
+    auto damaged = list;
+    damaged[20] ^= 1;
+    std::vector<uint8_t> line = {0x11};
+    line.insert(line.end(), damaged.begin(), damaged.end());
+    line.insert(line.end(), list.begin(), list.end());
+
+    MessageScanner scanner;
+    std::optional<Message> found;
+    for (uint8_t b : line) {
+        scanner.Add(&b, 1);
+        if ((found = scanner.Next())) break;
+        ASSERT_GE(scanner.Missing(), 1u);
+    }
+    ASSERT_TRUE(found);
+    EXPECT_EQ(found->kind, Reply::Digests);
+    EXPECT_EQ(found->value, 40u);
+    EXPECT_EQ(found->digests, (std::vector<uint64_t>{0x8000000000000001ull, 2}));
+    EXPECT_FALSE(scanner.Next()) << "the damaged copy yields nothing";
+
+    auto tooMany = MessageBytes(Reply::Digests, kMaxDigests + 1, 0, 0);
+    EXPECT_EQ(TailSize(*DecodeMessage(tooMany)), std::nullopt);
+}
+
 TEST(FastWire, RatesAreExactDivisorsOfTheUartClock) {
     EXPECT_EQ(UartDivisor(921600), 1u);
     EXPECT_EQ(UartDivisor(460800), 2u);

@@ -152,6 +152,16 @@ public:
         return received_[static_cast<int>(channel)].size();
     }
 
+    // What the program sent on a channel from byte `from` on, once there is any
+    // (empty when nothing came within the time-out).
+    std::vector<uint8_t> ReceivedFrom(Channel channel, size_t from, std::chrono::milliseconds timeout) {
+        std::unique_lock lock(mutex_);
+        auto& bytes = received_[static_cast<int>(channel)];
+        changed_.wait_for(lock, timeout, [&] { return bytes.size() > from; });
+        if (bytes.size() <= from) return {};
+        return std::vector<uint8_t>(bytes.begin() + static_cast<ptrdiff_t>(from), bytes.end());
+    }
+
     std::vector<uint8_t> Nor(uint32_t offset, size_t size) const {
         std::vector<uint8_t> out(size);
         for (size_t i = 0; i < size; ++i) out[i] = flash_->Nor().Peek(offset + static_cast<uint32_t>(i));
