@@ -10,6 +10,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QStyle>
 #include <limits>
 
 #include "ui/file_filter.h"
@@ -103,9 +104,12 @@ void CPage_Debug::ConnectHandlers() {
             progressBar_->setValue(0);
             progressBar_->setFormat(QString());
             progressBar_->setToolTip(QString());
+            ShowFailedBar(false);
+            runSummary_->clear();
         },
         Qt::QueuedConnection);
     connect(this, &CPage_Debug::diagnostic, progressBar_, &QWidget::setToolTip, Qt::QueuedConnection);
+    connect(this, &CPage_Debug::runSummary, runSummary_, &QLabel::setText, Qt::QueuedConnection);
     connect(this, &CPage_Debug::runFinished, this, &CPage_Debug::OnRunFinished, Qt::QueuedConnection);
     connect(this, &CPage_Debug::launchReturned, this, &CPage_Debug::OnLaunchReturned, Qt::QueuedConnection);
 }
@@ -263,9 +267,20 @@ void CPage_Debug::OnLaunchReturned(bool started) {
     BecomeIdle();
 }
 
-void CPage_Debug::OnRunFinished() {
+void CPage_Debug::OnRunFinished(bool success) {
+    ShowFailedBar(!success);
     runEndedSeen_ = true;
     BecomeIdle();
+}
+
+void CPage_Debug::ShowFailedBar(bool failed) {
+    QPalette palette = progressBar_->style()->standardPalette();
+    if (failed) {
+        palette.setColor(QPalette::Highlight, QColor(192, 0, 0));
+        // The stage reached stays in the caption; the bar says the run did not end well.
+        progressBar_->setFormat(QStringLiteral("Failed  ") + progressBar_->format());
+    }
+    progressBar_->setPalette(palette);
 }
 
 void CPage_Debug::BecomeIdle() {
@@ -314,5 +329,9 @@ void CPage_Debug::SetProgressFigures(const sealbench::ProgressFigures& figures) 
 void CPage_Debug::ResetProgress() { emit progressReset(); }
 
 void CPage_Debug::Diagnostic(std::string_view text) { emit diagnostic(ToQString(text)); }
+
+void CPage_Debug::Summary(const sealbench::RunSummary& summary) {
+    emit runSummary(ToQString(sealbench::SummaryText(summary)));
+}
 
 void CPage_Debug::RunEnded(bool success) { emit runFinished(success); }

@@ -72,6 +72,7 @@ public:
     void SetProgressFigures(const sealbench::ProgressFigures& figures) override;
     void ResetProgress() override;
     void Diagnostic(std::string_view text) override;
+    void Summary(const sealbench::RunSummary& summary) override;
     void RunEnded(bool success) override;
 
 signals:
@@ -84,6 +85,8 @@ signals:
     void progressText(const QString& text);
     void progressReset();
     void diagnostic(const QString& text);
+    // What the run did as a whole, under the bar ("Flashed 256 KiB ... in 0:27 ...").
+    void runSummary(const QString& text);
     void runFinished(bool success);
     // The launcher thread is done: `started` tells whether a run's tasks are going.
     void launchReturned(bool started);
@@ -110,7 +113,9 @@ private:
     // Runs `job` on the launcher thread; returns false while another job or run is busy.
     bool Launch(std::function<bool()> job);
     void OnLaunchReturned(bool started);
-    void OnRunFinished();
+    void OnRunFinished(bool success);
+    // A failed run must not look like a finished one: the bar says so in red.
+    void ShowFailedBar(bool failed);
     // The launcher and the run are both over: the page may start another.
     void BecomeIdle();
     void ShowLogLine(const QString& line);
@@ -148,6 +153,7 @@ private:
     QProgressBar* progressBar_ = nullptr;
     QPlainTextEdit* statusLog_ = nullptr;
     QPushButton* executeButton_ = nullptr;
+    QLabel* runSummary_ = nullptr;
     QGroupBox* debugFrame_ = nullptr;
     QLineEdit* readAddressEdit_ = nullptr;
     QPushButton* readButton_ = nullptr;

@@ -92,6 +92,9 @@ void CPage_Debug::BuildLayout() {
     statusLog_->setTabChangesFocus(true);  // Tab moves on to "Execute", as in every other field
     statusLog_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     statusLog_->setMinimumHeight(120);
+    runSummary_ = Named(new QLabel(image), "runSummary");
+    runSummary_->setWordWrap(true);
+    runSummary_->setTextInteractionFlags(Qt::TextSelectableByMouse);
     executeButton_ = Named(new QPushButton(QStringLiteral("Execute"), image), "executeButton");
     executeButton_->setAutoDefault(false);
 
@@ -107,6 +110,7 @@ void CPage_Debug::BuildLayout() {
     imageGrid->addWidget(progressLabel_, 3, 0);
     imageGrid->addWidget(progressBar_, 3, 1, 1, 4);
     imageGrid->addWidget(statusLog_, 4, 0, 1, 5);
+    imageGrid->addWidget(runSummary_, 5, 0, 1, 4);
     imageGrid->addWidget(executeButton_, 5, 4);
     imageGrid->setColumnStretch(1, 1);
     imageGrid->setColumnStretch(3, 1);

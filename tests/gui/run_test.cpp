@@ -136,6 +136,10 @@ TEST_F(RunTest, FlashingNorRunsToCompletion) {
     EXPECT_TRUE(bar->isTextVisible());
     EXPECT_EQ(bar->text().left(4), "100%") << bar->text().toStdString();
     EXPECT_TRUE(bar->text().contains("64 KiB in ")) << bar->text().toStdString();
+    // Under the bar, the run as a whole: what went where, and how long it all took.
+    const QString summary = page->findChild<QLabel*>("runSummary")->text();
+    EXPECT_TRUE(summary.startsWith("Flashed 64.0 KiB") || summary.startsWith("Flashed 64 KiB"))
+        << summary.toStdString();
     // The captions follow the run's phases in their order. The progress task looks at
     // the phase when it wakes, so on a busy machine it may miss a short one.
     ASSERT_FALSE(captions.isEmpty());
@@ -320,6 +324,22 @@ TEST_F(RunTest, ARunKeepsItsBoardAndClosingTheWindowStopsIt) {
     QTest::qWait(20);  // the last queued reports
     EXPECT_TRUE(LogLines(log).contains("Error!!- Reason: The run was stopped"))
         << LogLines(log).join("\n").toStdString();
+}
+
+TEST_F(RunTest, AFailedRunDoesNotLookFinished) {
+    // The flash library reports a programming error at its third status word.
+    Start(false, {"--fault", "status-word:3:00B20000"});
+    ChooseBoard();
+    page->findChild<QCheckBox*>("flashingBox")->click();
+    page->findChild<QLineEdit*>("imageEdit")->setText(WriteImage(64 * 1024));
+    ExecuteAndWait();
+    EXPECT_EQ(LogLines(log).last(), "Error!!- Reason: Flashing Program Error");
+    EXPECT_TRUE(bar->text().startsWith("Failed")) << bar->text().toStdString();
+    EXPECT_EQ(bar->palette().color(QPalette::Highlight), QColor(192, 0, 0));
+    // The next run starts from a plain bar.
+    page->findChild<QLineEdit*>("imageEdit")->setText(folder.filePath("missing.bin"));
+    ExecuteAndWait();
+    EXPECT_FALSE(bar->text().startsWith("Failed")) << bar->text().toStdString();
 }
 
 }  // namespace
