@@ -127,16 +127,25 @@ TEST(CliCombine, CombinesAndReportsFailures) {
 
 TEST(CliSign, RunsTheToolFromPathWithoutAShell) {
     TempDir dir;
+    // The stand-in writes its output ($5) only when asked to.
     sealbench::test::WriteText(dir / "sekurel_build",
-                               "#!/bin/sh\nprintf '%s\\0' \"$@\" > \"$ARGS_FILE\"\nexit \"$TOOL_EXIT\"\n");
+                               "#!/bin/sh\nprintf '%s\\0' \"$@\" > \"$ARGS_FILE\"\n"
+                               "[ -n \"$TOOL_WRITES\" ] && printf signed > \"$5\"\n"
+                               "exit \"$TOOL_EXIT\"\n");
     ASSERT_EQ(::chmod((dir / "sekurel_build").c_str(), 0755), 0);
     std::vector<std::string> env = {"PATH=" + dir.Path() + ":" + std::getenv("PATH"), "ARGS_FILE=" + (dir / "args"),
-                                    "TOOL_EXIT=0"};
-    auto r = Cli({"sign", "my app.csf", "out;rm -rf x.bin", "--identifier", "A B"}, env);
+                                    "TOOL_EXIT=0", "TOOL_WRITES=1"};
+    const std::string out = dir / "out;rm -rf x.bin";
+    auto r = Cli({"sign", "my app.csf", out, "--identifier", "A B"}, env);
     EXPECT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_EQ(r.out, "sekurel_build --identifier=A B --fmt=BIN --output=CSF_APPL my app.csf out;rm -rf x.bin\n");
+    EXPECT_EQ(r.out, "sekurel_build --identifier=A B --fmt=BIN --output=CSF_APPL my app.csf " + out + "\n");
     EXPECT_EQ(ReadText(dir / "args"),
-              std::string("--identifier=A B\0--fmt=BIN\0--output=CSF_APPL\0my app.csf\0out;rm -rf x.bin\0", 73));
+              std::string("--identifier=A B\0--fmt=BIN\0--output=CSF_APPL\0my app.csf\0", 56) + out + '\0');
+
+    env[3] = "TOOL_WRITES=";
+    r = Cli({"sign", "a.csf", dir / "never.bin"}, env);
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("exited with status 0 but wrote no output file"), std::string::npos) << r.err;
 
     env[2] = "TOOL_EXIT=4";
     r = Cli({"sign", "a.csf", "b.bin"}, env);
