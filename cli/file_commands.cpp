@@ -240,9 +240,16 @@ void AddFileCommands(CLI::App& app, int& status) {
     srecCommand->add_option("--begin", srec->begin, "First byte of the file to convert (default 0)")->check(HexValue());
     srecCommand->add_option("--end", srec->end, "Last byte of the file to convert (default: the last)")
         ->check(HexValue());
-    srecCommand->add_option("--line-length", srec->lineLength, "Data bytes per record, 8 to 32 (default 32)");
-    srecCommand->add_option("--address-size", srec->addressSize,
-                            "Address bytes, 2 to 4 (default 2, raised when the addresses need more)");
+    // The page clamps these fields; a value typed on a command line outside the range
+    // is refused rather than silently changed.
+    srecCommand
+        ->add_option("--line-length", srec->lineLength,
+                     "Data bytes per record, 8 to 32 (default 32); another value is refused")
+        ->check(CLI::Range(kMinLineLength, kMaxLineLength));
+    srecCommand
+        ->add_option("--address-size", srec->addressSize,
+                     "Address bytes, 2 to 4 (default 2, raised when the addresses need more); another value is refused")
+        ->check(CLI::Range(kMinAddressBytes, kMaxAddressBytes));
     srecCommand->add_flag("--no-header", srec->noHeader, "No header, count and termination records");
     srecCommand->callback([srec, &status] { status = RunSrec(*srec); });
 }

@@ -193,14 +193,22 @@ TEST(CliSrec, FailuresAndWarnings) {
     r = Cli({"srec", dir / "in.bin", dir / "out.s19", "--begin", "10"});
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_NE(r.err.find("Begin address 10h is greater than file size 2h"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("(the input holds 3 bytes, at 0h to 2h)"), std::string::npos) << r.err;
 
+    // The page clamps line length and address size; the command line refuses what it would change.
     for (std::vector<std::string> bad : {std::vector<std::string>{"--offset", "0x"},
                                          {"--begin", "123456789"},
                                          {"--end", "zz"},
-                                         {"--line-length", "x"}}) {
+                                         {"--line-length", "x"},
+                                         {"--line-length", "40"},
+                                         {"--line-length", "4"},
+                                         {"--address-size", "7"},
+                                         {"--address-size", "1"}}) {
         std::vector<std::string> args = {"srec", dir / "in.bin", dir / "bad.s19"};
         args.insert(args.end(), bad.begin(), bad.end());
-        EXPECT_EQ(Cli(args).exitCode, 2) << bad[0];
+        auto refused = Cli(args);
+        EXPECT_EQ(refused.exitCode, 2) << bad[0] << " " << bad[1];
+        EXPECT_NE(refused.err.find(bad[0]), std::string::npos) << refused.err;
     }
     EXPECT_FALSE(sealbench::test::Exists(dir / "bad.s19"));
 }
