@@ -74,12 +74,12 @@ TEST(CliCsf, WritesTheWorkedExample) {
 TEST(CliCsf, OptionsAfterTheOutputAndProductTypeAndUid) {
     TempDir dir;
     auto r = Cli({"csf", "--key", "k.crt", dir / "out.csf", "--code", "7", "--super-root", "s", "--csf-key", "c",
-                  "--block", "a,0x10,16,", "--type", "product", "--uid", "0x99"});
+                  "--block", "a,0x10,1f0,", "--type", "product", "--uid", "0x99"});
     EXPECT_EQ(r.exitCode, 0) << r.err;
     auto lines = sealbench::test::CrLfLines(ReadText(dir / "out.csf"));
     EXPECT_EQ(lines[11], "TYPE SEKUREL_PRODUCT");
     EXPECT_EQ(lines[12], "UID 0x99");
-    EXPECT_EQ(lines[23], "BLOCK1 a 0x10 16");
+    EXPECT_EQ(lines[23], "BLOCK1 a 0x10 0x1f0");  // plain hexadecimal, like every address here
     EXPECT_EQ(lines.back(), "CODE_SIG_VERIFY SEKUREL_RSA_SHA1 KEY2");
 }
 
