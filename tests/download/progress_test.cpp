@@ -113,6 +113,29 @@ TEST(ProgressTracker, EveryFlashingStageIsShownInOrderAndEndsFull) {
     EXPECT_EQ(view.positions().back(), 0x10000);
 }
 
+// The first word a poll caught was already programming, and the last look came
+// after the worker had ended: a built-in library still erased and verified.
+TEST(ProgressTracker, BuiltInStagesBetweenTwoLooksAreShownToo) {
+    sealtest::RecordingView view;
+    ProgressTracker tracker(view);
+    RunSnapshot s = At(kStateProgramming, kStageDownloading | kStageFlashing | kStageProgramming, 0ms);
+    s.imageSize = 0x10000;
+    s.progressInWord = true;
+    s.lastWord = 0x00A20010;
+    s.statusWords = 1;
+    tracker.Update(s);
+    s.phase = kPhaseFinished;
+    s.succeeded = true;
+    s.now += 1s;
+    tracker.Update(s);
+    EXPECT_TRUE(tracker.Finished());
+    EXPECT_EQ(view.captions(), (std::vector<std::string>{"Downloading:", "Start Flashing:", "Flash Erase:",
+                                                         "Flash Program:", "Flash Verify:"}));
+    for (const ProgressFigures& f : LastPerCaption(view.figures())) {
+        EXPECT_TRUE(f.finished) << f.caption;
+    }
+}
+
 TEST(ProgressTracker, AFailedRunKeepsWhatItReached) {
     sealtest::RecordingView view;
     ProgressTracker tracker(view);
