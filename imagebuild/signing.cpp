@@ -22,10 +22,12 @@ struct OutputStamp {
     fs::file_time_type written{};
 };
 
-OutputStamp StampOf(const std::string& path) {
+OutputStamp StampOf(const std::string& text) {
     OutputStamp stamp;
     std::error_code error;
-    if (path.empty() || !fs::is_regular_file(path, error)) {
+    // The fields are UTF-8 on every platform, whatever the Windows code page.
+    const fs::path path(std::u8string(text.begin(), text.end()));
+    if (text.empty() || !fs::is_regular_file(path, error)) {
         return stamp;
     }
     stamp.size = fs::file_size(path, error);
