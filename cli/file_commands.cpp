@@ -244,6 +244,8 @@ void AddFileCommands(CLI::App& app, int& status) {
     signCommand->add_option("CSF", sign->csfPath, "CSF text file")->required();
     signCommand->add_option("OUT", sign->outputPath, "Signed CSF binary to produce")->required();
     signCommand->add_option("--identifier", sign->identifier, "Identifier passed to the tool");
+    signCommand->footer(
+        "Exit status 1 when the tool cannot be started, fails, or exits 0 without writing a new, non-empty OUT.");
     signCommand->callback([sign, &status] { status = RunSign(*sign); });
 
     auto srec = std::make_shared<SrecCommandOptions>();
