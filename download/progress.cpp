@@ -148,14 +148,16 @@ void ProgressTracker::Update(const RunSnapshot& state) {
     if ((state.progressInWord || state.measured) && (stages & kStageFlashing) != 0) {
         // A built-in library erases, programs and verifies, in that order, before it
         // reports completion: a stage that ran between two polls still happened, so
-        // a later stage (or the run's good end) means the earlier ones ran.
+        // a later stage (or the run's good end) means the earlier ones ran. Streaming
+        // (fast serial flashing) erases each sector as the image reaches it, within
+        // its programming, and has no erase stage of its own.
         if (state.phase == kStateCompleted || (state.phase == kPhaseFinished && state.succeeded)) {
             stages |= kStageVerifying;
         }
         if ((stages & kStageVerifying) != 0) {
             stages |= kStageProgramming;
         }
-        if ((stages & kStageProgramming) != 0) {
+        if ((stages & kStageProgramming) != 0 && !state.measured) {
             stages |= kStageErasing;
         }
     }
