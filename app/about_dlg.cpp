@@ -7,6 +7,8 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "common/version.h"
+
 QIcon SealbenchIcon() {
     QIcon icon;
     icon.addFile(QStringLiteral(":/sealbench/icons/sealbench-48.png"), QSize(48, 48));
@@ -24,9 +26,15 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
 
     auto* version = new QLabel(QStringLiteral("Vireo Sealbench ver 2.0"), this);
     auto* supported = new QLabel(QStringLiteral("Supported: VireoB, VireoC"), this);
+    // "ver 2.0" is the workbench's own name for itself; which build this is, and what
+    // a bug report should name, is the version every program's --version prints.
+    auto* build = new QLabel(QStringLiteral("Program version: sealbench %1").arg(sealbench::kProjectVersion), this);
+    build->setObjectName(QStringLiteral("aboutProgramVersion"));
+    build->setToolTip(QStringLiteral("The version of this build, as \"sealbench --version\" prints it"));
     auto* lines = new QVBoxLayout;
     lines->addWidget(version);
     lines->addWidget(supported);
+    lines->addWidget(build);
 
     auto* ok = new QPushButton(QStringLiteral("OK"), this);
     ok->setDefault(true);

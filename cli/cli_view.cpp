@@ -14,6 +14,9 @@ namespace {
 constexpr size_t kCaptionWidth = 16;
 constexpr size_t kWidestBar = 40;
 constexpr size_t kNarrowestBar = 10;
+// What the figures keep beside the bar ("256 KiB in 0:27  348 KiB/s"), so that the
+// bar is as wide on every line of one terminal whatever the figures say.
+constexpr size_t kFiguresRoom = 28;
 
 }  // namespace
 
@@ -34,20 +37,20 @@ std::string BarLine(std::string_view caption, double fraction, const ProgressFig
     if (counted || (figures != nullptr && figures->finished)) {
         std::snprintf(percent, sizeof percent, " %3d%%", figures->Percent());
     }
-    // Room for the bar comes first, down to its narrowest; the figures take the rest.
     size_t fixed = head.size() + 3 + 5;  // " [" "]" and the per cent
-    std::string text;
-    if (figures != nullptr && width > fixed + kNarrowestBar + 2) {
-        text = FiguresText(*figures, width - fixed - kNarrowestBar - 2);
-    }
-    size_t textWidth = text.empty() ? 0 : text.size() + 2;
     if (width < fixed + kNarrowestBar) {
         // Too narrow for a bar: the caption and the per cent, cut to fit.
         std::string line = std::string(caption) + percent;
         line.resize(std::min(line.size(), width));
         return line;
     }
-    size_t barWidth = std::min(kWidestBar, width - fixed - textWidth);
+    // The bar's width follows the terminal alone; the figures take what is left.
+    size_t spare = width - fixed;
+    size_t barWidth = std::clamp(spare > kFiguresRoom + 2 ? spare - kFiguresRoom - 2 : 0, kNarrowestBar, kWidestBar);
+    std::string text;
+    if (figures != nullptr && spare > barWidth + 2) {
+        text = FiguresText(*figures, spare - barWidth - 2);
+    }
     fraction = std::clamp(fraction, 0.0, 1.0);
     auto filled = static_cast<size_t>(fraction * static_cast<double>(barWidth));
     std::string bar(filled, '#');
@@ -107,7 +110,11 @@ void CliView::PrintPlain(const ProgressFigures& figures) {
         lastTenth_ = -1;
     }
     // Tenths only grow within a stage, and only a stage that is over shows 100 %:
-    // all bytes sent is not yet an answer.
+    // all bytes sent is not yet an answer. Nor is it 90 %: the stage's next line is
+    // its end, 100 % or the error.
+    if (!figures.finished && figures.Counted() && figures.done >= figures.total) {
+        return;
+    }
     int tenth = figures.finished ? 10 : std::min(figures.Percent() / 10, 9);
     if (tenth <= lastTenth_) {
         return;

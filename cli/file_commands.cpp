@@ -77,8 +77,18 @@ struct CsfCommandOptions {
     std::string uid = std::string(kCsfGenericUid);
 };
 
+// START and LENGTH of a block are hexadecimal like every other address on the
+// command line; the CSF gets them with the "0x" that the page's cells start with.
+std::string BlockHex(const std::string& field, const std::string& argument, size_t number, const char* what) {
+    if (!ParseHexStrict(field)) {
+        throw UsageError("--block " + argument + ": Block " + std::to_string(number) + ": the " + what +
+                         " must be hexadecimal, 1 to 8 digits with or without 0x, not \"" + field + "\"");
+    }
+    return WithoutHexPrefix(field).size() == field.size() ? "0x" + field : field;
+}
+
 // FILE,START,LENGTH,KEYNAME, split at the last three commas so that a file
-// name may hold commas; KEYNAME may be empty. START and LENGTH must be numbers.
+// name may hold commas; KEYNAME may be empty.
 CsfBlock ParseBlock(const std::string& text, size_t number) {
     size_t third = text.rfind(',');
     size_t second = third == std::string::npos || third == 0 ? std::string::npos : text.rfind(',', third - 1);
@@ -88,6 +98,10 @@ CsfBlock ParseBlock(const std::string& text, size_t number) {
     }
     CsfBlock block{FileNameOfPath(text.substr(0, first)), text.substr(first + 1, second - first - 1),
                    text.substr(second + 1, third - second - 1), text.substr(third + 1)};
+    if (!block.fileName.empty()) {
+        block.start = BlockHex(block.start, text, number, "starting address");
+        block.length = BlockHex(block.length, text, number, "bytes to sign");
+    }
     if (auto refusal = CheckCsfBlock(block, number)) {
         throw UsageError("--block " + text + ": " + *refusal);
     }
@@ -209,7 +223,8 @@ void AddFileCommands(CLI::App& app, int& status) {
     OneValueEach(csfCommand->add_option("--key", csf->keys, "Further key certificate, repeatable; the first is KEY2"));
     OneValueEach(csfCommand->add_option(
         "--block", csf->blocks,
-        "FILE,START,LENGTH,KEYNAME, repeatable; KEYNAME is the file name (after the last backslash) of a --key"));
+        "FILE,START,LENGTH,KEYNAME, repeatable; START and LENGTH hexadecimal (0x optional); KEYNAME is the file "
+        "name (after the last backslash) of a --key"));
     csfCommand->add_option("--type", csf->type, "engineering (default) or product")
         ->check(CLI::IsMember({"engineering", "product"}));
     csfCommand->add_option("--uid", csf->uid, "Value of the UID line (default SEKUREL_GENERIC_UID)");
@@ -229,6 +244,8 @@ void AddFileCommands(CLI::App& app, int& status) {
     signCommand->add_option("CSF", sign->csfPath, "CSF text file")->required();
     signCommand->add_option("OUT", sign->outputPath, "Signed CSF binary to produce")->required();
     signCommand->add_option("--identifier", sign->identifier, "Identifier passed to the tool");
+    signCommand->footer(
+        "Exit status 1 when the tool cannot be started, fails, or exits 0 without writing a new, non-empty OUT.");
     signCommand->callback([sign, &status] { status = RunSign(*sign); });
 
     auto srec = std::make_shared<SrecCommandOptions>();
@@ -240,9 +257,16 @@ void AddFileCommands(CLI::App& app, int& status) {
     srecCommand->add_option("--begin", srec->begin, "First byte of the file to convert (default 0)")->check(HexValue());
     srecCommand->add_option("--end", srec->end, "Last byte of the file to convert (default: the last)")
         ->check(HexValue());
-    srecCommand->add_option("--line-length", srec->lineLength, "Data bytes per record, 8 to 32 (default 32)");
-    srecCommand->add_option("--address-size", srec->addressSize,
-                            "Address bytes, 2 to 4 (default 2, raised when the addresses need more)");
+    // The page clamps these fields; a value typed on a command line outside the range
+    // is refused rather than silently changed.
+    srecCommand
+        ->add_option("--line-length", srec->lineLength,
+                     "Data bytes per record, 8 to 32 (default 32); another value is refused")
+        ->check(CLI::Range(kMinLineLength, kMaxLineLength));
+    srecCommand
+        ->add_option("--address-size", srec->addressSize,
+                     "Address bytes, 2 to 4 (default 2, raised when the addresses need more); another value is refused")
+        ->check(CLI::Range(kMinAddressBytes, kMaxAddressBytes));
     srecCommand->add_flag("--no-header", srec->noHeader, "No header, count and termination records");
     srecCommand->callback([srec, &status] { status = RunSrec(*srec); });
 }

@@ -317,7 +317,11 @@ Result<SRecordReport> ConvertFile(SRecordOptions& options, const SRecordRequest&
         }
         outcome.warned = !haveData;
         if (outcome.warned && !request.writeWhenOutsideInput) {
-            Report(outcome, log, "Nothing was written to " + options.outputPath + "\n");
+            // The warnings above name the last byte's place "file size": say what the file holds.
+            Report(outcome, log,
+                   "Nothing was written to " + options.outputPath +
+                       Format(" (the input holds %" PRIu64 " bytes, at 0h to %" PRIX64 "h)\n",
+                              static_cast<uint64_t>(info.st_size), last));
             return Failed(std::move(outcome), FailureKind::Input);
         }
     }

@@ -31,6 +31,7 @@ enum class SignStatus {
     NotStarted,  // refused files, not found on PATH, not executable, or no process could be made
     Failed,      // exited with a non-zero status
     Killed,      // ended by a signal
+    NoOutput,    // exited with status 0 but left no new, non-empty output file
 };
 
 // How the tool's run ended; a failure's message is a sentence for the user.
@@ -45,8 +46,10 @@ struct SignResult {
 std::optional<std::string> RefuseSignFiles(const SignRequest& request);
 
 // Checks the files (RefuseSignFiles), starts the tool found on PATH and waits for
-// it to end. The tool inherits the
-// standard streams and the current folder.
+// it to end. The tool inherits the standard streams and the current folder. An exit
+// status of 0 is a success only when the tool wrote the output file: a tool that
+// forgot it, or wrote nothing into it, must not send the user on to the combine
+// with a missing or stale signed CSF.
 SignResult RunSigningTool(const SignRequest& request);
 
 }  // namespace sealbench

@@ -5,13 +5,13 @@
 #include <csignal>
 #include <cstring>
 
-#include "imagebuild/signing.h"
+#include "imagebuild/signing_process.h"
 
 extern char** environ;
 
 namespace sealbench {
 
-SignResult RunSigningTool(const SignRequest& request) {
+SignResult RunSigningProcess(const SignRequest& request) {
     std::vector<std::string> arguments = SignArguments(request);
     std::vector<char*> argv;
     for (std::string& argument : arguments) {
@@ -20,11 +20,6 @@ SignResult RunSigningTool(const SignRequest& request) {
     argv.push_back(nullptr);
 
     SignResult result;
-    if (auto refusal = RefuseSignFiles(request)) {
-        result.status = SignStatus::NotStarted;
-        result.outcome = Outcome::Failure(FailureKind::Input, *refusal);
-        return result;
-    }
     pid_t pid = 0;
     int error = ::posix_spawnp(&pid, kSigningTool, nullptr, nullptr, argv.data(), environ);
     if (error != 0) {

@@ -6,7 +6,7 @@
 #include <cstdio>
 
 #include "common/win32_support.h"
-#include "imagebuild/signing.h"
+#include "imagebuild/signing_process.h"
 #include "imagebuild/windows_quoting.h"
 
 namespace sealbench {
@@ -94,7 +94,7 @@ SignResult Ended(SignStatus status, int code, std::string message) {
 
 }  // namespace
 
-SignResult RunSigningTool(const SignRequest& request) {
+SignResult RunSigningProcess(const SignRequest& request) {
     const std::string tool = kSigningTool;
     Found found = FindOnPath(Widen(tool));
     if (found.program.empty() && !found.script.empty()) {

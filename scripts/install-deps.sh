@@ -1,13 +1,22 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that building, testing and benchmarking need.
 # Safe to run again: apt-get skips what is already there.
+# Usage: scripts/install-deps.sh [demo]
+#   demo: only what the main job needs (scripts/demo.sh builds sealbench-cli and
+#   vireo-sim and flashes a virtual board); without it, everything.
 set -euo pipefail
 
-packages=(
+# The command line, the library, the built-in flash programs (the ARM compiler and
+# its libgcc; they need no C library) and the virtual board's emulated core.
+demo_packages=(
   build-essential cmake ninja-build pkg-config git
-  libusb-1.0-0-dev libcli11-dev libgtest-dev libgmock-dev zlib1g-dev
-  gcc-arm-none-eabi libnewlib-arm-none-eabi binutils-arm-none-eabi
+  libusb-1.0-0-dev libcli11-dev zlib1g-dev
+  gcc-arm-none-eabi binutils-arm-none-eabi
   libunicorn-dev
+)
+packages=(
+  "${demo_packages[@]}"
+  libgtest-dev libgmock-dev libnewlib-arm-none-eabi
   qt6-base-dev xvfb xauth x11-utils
   clang libclang-rt-14-dev
   binutils hyperfine
@@ -16,6 +25,15 @@ packages=(
   umockdev libumockdev-dev
   dpkg-dev fakeroot lintian desktop-file-utils appstream bash-completion man-db groff-base
 )
+
+case "${1:-}" in
+  "") ;;
+  demo) packages=("${demo_packages[@]}") ;;
+  *)
+    echo "usage: $0 [demo]" >&2
+    exit 2
+    ;;
+esac
 
 missing=()
 for p in "${packages[@]}"; do

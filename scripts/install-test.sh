@@ -43,6 +43,10 @@ done
 if [ -x "$bin/sealbench" ]; then
   [ "$(sealbench --version)" = "sealbench $version" ] || fail "sealbench --version: $(sealbench --version)"
 fi
+if [ -x "$bin/vireo-usb-umockdev" ]; then
+  [ "$(vireo-usb-umockdev --version)" = "vireo-usb-umockdev $version" ] ||
+    fail "vireo-usb-umockdev --version: $(vireo-usb-umockdev --version)"
+fi
 
 # Starts the unpacked vireo-sim with the given options; sets $port.
 start_board() {

@@ -145,10 +145,21 @@ void ProgressTracker::Update(const RunSnapshot& state) {
         {Stage::Programming, kStageProgramming}, {Stage::Verifying, kStageVerifying},
     };
     unsigned stages = state.stagesSeen;
-    if (state.phase == kStateCompleted && (state.progressInWord || state.measured)) {
-        // A built-in library erases, programs and verifies before it reports
-        // completion; a stage that ran between two polls still happened.
-        stages |= kStageErasing | kStageProgramming | kStageVerifying;
+    if ((state.progressInWord || state.measured) && (stages & kStageFlashing) != 0) {
+        // A built-in library erases, programs and verifies, in that order, before it
+        // reports completion: a stage that ran between two polls still happened, so
+        // a later stage (or the run's good end) means the earlier ones ran. Streaming
+        // (fast serial flashing) erases each sector as the image reaches it, within
+        // its programming, and has no erase stage of its own.
+        if (state.phase == kStateCompleted || (state.phase == kPhaseFinished && state.succeeded)) {
+            stages |= kStageVerifying;
+        }
+        if ((stages & kStageVerifying) != 0) {
+            stages |= kStageProgramming;
+        }
+        if ((stages & kStageProgramming) != 0 && !state.measured) {
+            stages |= kStageErasing;
+        }
     }
     for (auto [stage, bit] : kOrder) {
         if ((stages & bit) != 0 && stage > stage_) {

@@ -29,7 +29,7 @@ def value_kind(option, cpus, faults, has_ports):
     if not option.value:
         return None
     if names & PORT_OPTIONS:
-        return "_sealbench_ports" + (' sealbench-cli "$prev"' if has_ports else "")
+        return "_sealbench_ports" + (' sealbench-cli "$prev"' if has_ports else ' "" "$prev"')
     if names & CPU_OPTIONS:
         return f"COMPREPLY=($(compgen -W {quote(cpus)} -- \"$cur\"))"
     if "--fault" in names and faults:
@@ -39,7 +39,10 @@ def value_kind(option, cpus, faults, has_ports):
         arm = f"COMPREPLY=($(compgen -W {quote(words)} -- \"$cur\"))"
         return arm + ("; _filedir" if free else "")
     # A value that names a file gets file names; numbers, names and codes get nothing.
-    if re.search(r"file|path|image|certificate|script|librar|folder|director", option.value + " " + option.text, re.I):
+    if re.search(r":HEX\b|\bINT\b", option.value):
+        return ":"
+    if re.search(r"file|path|image|certificate|script|librar|folder|director|binary", option.value + " " + option.text,
+                 re.I):
         return "_filedir"
     return ":"
 
@@ -56,12 +59,13 @@ def cpu_types(*helps):
 
 PORTS = r"""
 # Ports the program itself lists for this option (a line: name, option, what it
-# is), else the serial devices.
+# is), else, for a serial port, the serial devices. A USB location is never a file.
 _sealbench_ports() {
     local ports
     [[ -n ${1-} ]] && ports=$("$1" ports 2>/dev/null |
         awk -v o="$2" '$2 ~ /^-/ { if ($2 == o) print $1; next } { print $1 }')
-    [[ -z $ports ]] && ports=$(compgen -G '/dev/tty[A-Z]*[0-9]*' | grep -v '^/dev/ttyS[0-9]\{2,\}')
+    [[ -z $ports && $2 != --usb-device ]] &&
+        ports=$(compgen -G '/dev/tty[A-Z]*[0-9]*' | grep -v '^/dev/ttyS[0-9]\{2,\}')
     COMPREPLY=($(compgen -W "$ports" -- "$cur"))
 }
 """
@@ -90,8 +94,14 @@ def completion(program, cpus):
 {PORTS}
 {func}() {{
     local cur prev words cword split
-    _init_completion -s || return
+    # A colon stays inside the word (sim:NAME, status-word:N), so the word before
+    # it is still the option; readline's own split at the colon is undone at the end.
+    _init_completion -s -n : || return
+    {func}_words
+    __ltrim_colon_completions "$cur"
+}}
 
+{func}_words() {{
     local command="" i
     local commands={quote(commands)}
     for ((i = 1; i < cword; i++)); do

@@ -71,7 +71,10 @@ class Help:
         result = []
         for entry in self.entries("Options"):
             names, value = [], []
-            for word in re.split(r",\s*|\s+", entry.term):
+            # CLI11 appends what an option excludes or needs ("--usb Excludes: --port"):
+            # those are other options' names, not this one's value.
+            term = re.split(r"\s+(?:Excludes|Needs):", entry.term)[0]
+            for word in re.split(r",\s*|\s+", term):
                 if not value and OPTION_NAME.match(word):
                     names.append(word)
                 elif word not in ("REQUIRED", "..."):

@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "common/version.h"
 #include "umockdev_usb.h"
 
 namespace {
@@ -64,6 +65,7 @@ int main(int argc, char** argv) {
     std::vector<std::string> faultSpecs;
     CLI::App app{"vireo-usb-umockdev: the virtual board's USB boot device in a umockdev test bed"};
     app.name("vireo-usb-umockdev");
+    app.set_version_flag("-V,--version", std::string("vireo-usb-umockdev ") + sealbench::kProjectVersion);
     app.add_option("--board-socket", boardSocket, "The board's USB socket (vireo-sim --usb-socket)")
         ->required()
         ->type_name("PATH");

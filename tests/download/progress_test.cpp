@@ -40,6 +40,25 @@ std::vector<ProgressFigures> LastPerCaption(const std::vector<ProgressFigures>& 
     return last;
 }
 
+// A built-in library's first status word, 16 KiB of a 64 KiB image programmed.
+RunSnapshot BuiltInProgramming() {
+    RunSnapshot s = At(kStateProgramming, kStageDownloading | kStageFlashing | kStageProgramming, 0ms);
+    s.imageSize = 0x10000;
+    s.progressInWord = true;
+    s.lastWord = 0x00A20010;
+    s.statusWords = 1;
+    return s;
+}
+
+// The worker's end as the next look sees it, a second later.
+void EndRun(ProgressTracker& tracker, RunSnapshot s, bool succeeded) {
+    s.phase = kPhaseFinished;
+    s.succeeded = succeeded;
+    s.now += 1s;
+    tracker.Update(s);
+    EXPECT_TRUE(tracker.Finished());
+}
+
 // No figure of a stage ever goes back.
 void ExpectNeverBack(const std::vector<ProgressFigures>& all) {
     std::map<std::string, uint64_t> done;
@@ -113,6 +132,21 @@ TEST(ProgressTracker, EveryFlashingStageIsShownInOrderAndEndsFull) {
     EXPECT_EQ(view.positions().back(), 0x10000);
 }
 
+// The first word a poll caught was already programming, and the last look came
+// after the worker had ended: a built-in library still erased and verified.
+TEST(ProgressTracker, BuiltInStagesBetweenTwoLooksAreShownToo) {
+    sealtest::RecordingView view;
+    ProgressTracker tracker(view);
+    RunSnapshot s = BuiltInProgramming();
+    tracker.Update(s);
+    EndRun(tracker, s, true);
+    EXPECT_EQ(view.captions(), (std::vector<std::string>{"Downloading:", "Start Flashing:", "Flash Erase:",
+                                                         "Flash Program:", "Flash Verify:"}));
+    for (const ProgressFigures& f : LastPerCaption(view.figures())) {
+        EXPECT_TRUE(f.finished) << f.caption;
+    }
+}
+
 TEST(ProgressTracker, AFailedRunKeepsWhatItReached) {
     sealtest::RecordingView view;
     ProgressTracker tracker(view);
@@ -120,11 +154,7 @@ TEST(ProgressTracker, AFailedRunKeepsWhatItReached) {
     s.bytesToSend = 1000;
     s.bytesSent = 400;
     tracker.Update(s);
-    s.phase = kPhaseFinished;
-    s.succeeded = false;
-    s.now += 1s;
-    tracker.Update(s);
-    EXPECT_TRUE(tracker.Finished());
+    EndRun(tracker, s, false);
     EXPECT_EQ(view.positions().back(), 400);
     EXPECT_FALSE(view.figures().back().finished);
     EXPECT_EQ(view.figures().back().Percent(), 40);
@@ -133,11 +163,7 @@ TEST(ProgressTracker, AFailedRunKeepsWhatItReached) {
 TEST(ProgressTracker, BuiltInLibraryWordsMoveTheBarByBytesAndNeverBack) {
     sealtest::RecordingView view;
     ProgressTracker tracker(view);
-    RunSnapshot s = At(kStateProgramming, kStageDownloading | kStageFlashing | kStageProgramming, 0ms);
-    s.imageSize = 0x10000;
-    s.progressInWord = true;
-    s.lastWord = 0x00A20010;  // 16 KiB programmed
-    s.statusWords = 1;
+    RunSnapshot s = BuiltInProgramming();  // 16 KiB programmed
     tracker.Update(s);
     EXPECT_EQ(view.positions().back(), 0x4000);
     EXPECT_EQ(view.figures().back().done, 0x4000u);

@@ -74,12 +74,12 @@ TEST(CliCsf, WritesTheWorkedExample) {
 TEST(CliCsf, OptionsAfterTheOutputAndProductTypeAndUid) {
     TempDir dir;
     auto r = Cli({"csf", "--key", "k.crt", dir / "out.csf", "--code", "7", "--super-root", "s", "--csf-key", "c",
-                  "--block", "a,0x10,16,", "--type", "product", "--uid", "0x99"});
+                  "--block", "a,0x10,1f0,", "--type", "product", "--uid", "0x99"});
     EXPECT_EQ(r.exitCode, 0) << r.err;
     auto lines = sealbench::test::CrLfLines(ReadText(dir / "out.csf"));
     EXPECT_EQ(lines[11], "TYPE SEKUREL_PRODUCT");
     EXPECT_EQ(lines[12], "UID 0x99");
-    EXPECT_EQ(lines[23], "BLOCK1 a 0x10 16");
+    EXPECT_EQ(lines[23], "BLOCK1 a 0x10 0x1f0");  // plain hexadecimal, like every address here
     EXPECT_EQ(lines.back(), "CODE_SIG_VERIFY SEKUREL_RSA_SHA1 KEY2");
 }
 
@@ -127,16 +127,25 @@ TEST(CliCombine, CombinesAndReportsFailures) {
 
 TEST(CliSign, RunsTheToolFromPathWithoutAShell) {
     TempDir dir;
+    // The stand-in writes its output ($5) only when asked to.
     sealbench::test::WriteText(dir / "sekurel_build",
-                               "#!/bin/sh\nprintf '%s\\0' \"$@\" > \"$ARGS_FILE\"\nexit \"$TOOL_EXIT\"\n");
+                               "#!/bin/sh\nprintf '%s\\0' \"$@\" > \"$ARGS_FILE\"\n"
+                               "[ -n \"$TOOL_WRITES\" ] && printf signed > \"$5\"\n"
+                               "exit \"$TOOL_EXIT\"\n");
     ASSERT_EQ(::chmod((dir / "sekurel_build").c_str(), 0755), 0);
     std::vector<std::string> env = {"PATH=" + dir.Path() + ":" + std::getenv("PATH"), "ARGS_FILE=" + (dir / "args"),
-                                    "TOOL_EXIT=0"};
-    auto r = Cli({"sign", "my app.csf", "out;rm -rf x.bin", "--identifier", "A B"}, env);
+                                    "TOOL_EXIT=0", "TOOL_WRITES=1"};
+    const std::string out = dir / "out;rm -rf x.bin";
+    auto r = Cli({"sign", "my app.csf", out, "--identifier", "A B"}, env);
     EXPECT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_EQ(r.out, "sekurel_build --identifier=A B --fmt=BIN --output=CSF_APPL my app.csf out;rm -rf x.bin\n");
+    EXPECT_EQ(r.out, "sekurel_build --identifier=A B --fmt=BIN --output=CSF_APPL my app.csf " + out + "\n");
     EXPECT_EQ(ReadText(dir / "args"),
-              std::string("--identifier=A B\0--fmt=BIN\0--output=CSF_APPL\0my app.csf\0out;rm -rf x.bin\0", 73));
+              std::string("--identifier=A B\0--fmt=BIN\0--output=CSF_APPL\0my app.csf\0", 56) + out + '\0');
+
+    env[3] = "TOOL_WRITES=";
+    r = Cli({"sign", "a.csf", dir / "never.bin"}, env);
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("exited with status 0 but wrote no output file"), std::string::npos) << r.err;
 
     env[2] = "TOOL_EXIT=4";
     r = Cli({"sign", "a.csf", "b.bin"}, env);
@@ -184,14 +193,22 @@ TEST(CliSrec, FailuresAndWarnings) {
     r = Cli({"srec", dir / "in.bin", dir / "out.s19", "--begin", "10"});
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_NE(r.err.find("Begin address 10h is greater than file size 2h"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("(the input holds 3 bytes, at 0h to 2h)"), std::string::npos) << r.err;
 
+    // The page clamps line length and address size; the command line refuses what it would change.
     for (std::vector<std::string> bad : {std::vector<std::string>{"--offset", "0x"},
                                          {"--begin", "123456789"},
                                          {"--end", "zz"},
-                                         {"--line-length", "x"}}) {
+                                         {"--line-length", "x"},
+                                         {"--line-length", "40"},
+                                         {"--line-length", "4"},
+                                         {"--address-size", "7"},
+                                         {"--address-size", "1"}}) {
         std::vector<std::string> args = {"srec", dir / "in.bin", dir / "bad.s19"};
         args.insert(args.end(), bad.begin(), bad.end());
-        EXPECT_EQ(Cli(args).exitCode, 2) << bad[0];
+        auto refused = Cli(args);
+        EXPECT_EQ(refused.exitCode, 2) << bad[0] << " " << bad[1];
+        EXPECT_NE(refused.err.find(bad[0]), std::string::npos) << refused.err;
     }
     EXPECT_FALSE(sealbench::test::Exists(dir / "bad.s19"));
 }

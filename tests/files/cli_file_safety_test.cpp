@@ -164,9 +164,9 @@ TEST(CliCsfFields, ControlCharactersAndMalformedBlocksWriteNothing) {
          "Key 3 holds a control character"},
         {{"--code", "1", root, "s.der", "--block", "a\tb,0x0,0x4,k1"}, 1, "Block 1 holds a control character"},
         {{"--code", "1", root, "s.der", "--block", ",,,k1"}, 2, "the file name is empty"},
-        {{"--code", "1", root, "s.der", "--block", "img,zz,-1,k1"}, 2, "the starting address must be a number"},
-        {{"--code", "1", root, "s.der", "--block", "img,0x10,-1,k1"}, 2, "the bytes to sign must be a number"},
-        {{"--code", "1", root, "s.der", "--block", "img,0x,4,k1"}, 2, "the starting address must be a number"},
+        {{"--code", "1", root, "s.der", "--block", "img,zz,-1,k1"}, 2, "the starting address must be hexadecimal"},
+        {{"--code", "1", root, "s.der", "--block", "img,0x10,-1,k1"}, 2, "the bytes to sign must be hexadecimal"},
+        {{"--code", "1", root, "s.der", "--block", "img,0x,4,k1"}, 2, "the starting address must be hexadecimal"},
     };
     for (const Case& c : cases) {
         auto r = run(c.fields);
@@ -175,7 +175,7 @@ TEST(CliCsfFields, ControlCharactersAndMalformedBlocksWriteNothing) {
     }
     EXPECT_TRUE(dir.Entries().empty());
 
-    auto r = run({"--code", "0x1", root, "s.der", "--block", "img,4096,0X400,k1", "--block", "img,0x0,1,"});
+    auto r = run({"--code", "0x1", root, "s.der", "--block", "img,1000,0X400,k1", "--block", "img,0x0,1,"});
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(sealbench::test::CrLfLines(ReadText(dir / "out.csf")).size(), 32u);
 }

@@ -1,7 +1,8 @@
 // Stands in for sekurel_build in the Windows tests: writes the arguments it was
 // given, as the C runtime split its command line, UTF-8 and NUL-terminated, to the
-// file named by SEKUREL_STAND_IN_ARGS, then exits with SEKUREL_STAND_IN_EXIT
-// (default 0).
+// file named by SEKUREL_STAND_IN_ARGS, writes a few bytes to its last argument
+// (the output file) when SEKUREL_STAND_IN_OUTPUT is set, then exits with
+// SEKUREL_STAND_IN_EXIT (default 0).
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -21,6 +22,13 @@ int wmain(int argc, wchar_t** argv) {
             std::fputc('\0', out);
         }
         std::fclose(out);
+    }
+    const wchar_t* output = _wgetenv(L"SEKUREL_STAND_IN_OUTPUT");
+    if (output && *output && argc > 1) {
+        if (FILE* signedCsf = _wfopen(argv[argc - 1], L"wb")) {
+            std::fputs("signed", signedCsf);
+            std::fclose(signedCsf);
+        }
     }
     const wchar_t* code = _wgetenv(L"SEKUREL_STAND_IN_EXIT");
     return code ? static_cast<int>(std::wcstoul(code, nullptr, 0)) : 0;

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <filesystem>
 
 #include "file_test_support.h"
 
@@ -21,7 +22,8 @@ TEST(SignCommand, LineKeepsFieldsVerbatim) {
 }
 
 // Puts a stand-in sekurel_build first on PATH for the test's life. The stand-in
-// writes its arguments, NUL-terminated, to args.bin and then runs `tail`.
+// writes its arguments, NUL-terminated, to args.bin and then runs `tail`; $5 is
+// the output file.
 class StandInTool : public ::testing::Test {
 protected:
     void Install(const std::string& tail) {
@@ -51,22 +53,53 @@ protected:
 };
 
 TEST_F(StandInTool, EachFieldArrivesAsOneArgumentWhateverItHolds) {
-    Install("exit 0");
+    Install("printf signed > \"$5\"");
     std::string marker = dir_ / "injected";
-    SignRequest request{"id; touch " + marker + " $(touch " + marker + ")", "my dir/app 1.csf", "out \"q\".bin"};
+    SignRequest request{"id; touch " + marker + " $(touch " + marker + ")", "my dir/app 1.csf", dir_ / "out \"q\".bin"};
     SignResult result = RunSigningTool(request);
     EXPECT_EQ(result.status, SignStatus::Ok) << result.outcome.message;
     EXPECT_EQ(RecordedArguments(),
               (std::vector<std::string>{"--identifier=" + request.identifier, "--fmt=BIN", "--output=CSF_APPL",
-                                        "my dir/app 1.csf", "out \"q\".bin"}));
+                                        "my dir/app 1.csf", request.outputPath}));
     EXPECT_FALSE(test::Exists(marker));
 }
 
 TEST_F(StandInTool, EmptyFieldsStayEmptyArguments) {
     Install("exit 0");
-    EXPECT_EQ(RunSigningTool({}).status, SignStatus::Ok);
+    EXPECT_EQ(RunSigningTool({}).status, SignStatus::NoOutput);
     EXPECT_EQ(RecordedArguments(),
               (std::vector<std::string>{"--identifier=", "--fmt=BIN", "--output=CSF_APPL", "", ""}));
+}
+
+// Exit status 0 alone proves nothing: the signed CSF must be there, hold bytes, and
+// be new when a file of that name was there before.
+TEST_F(StandInTool, ExitZeroCountsOnlyWithAFreshOutputFile) {
+    struct Case {
+        const char* tail;
+        bool oldFile;
+        SignStatus expected;
+        const char* says;
+    } cases[] = {
+        {"exit 0", false, SignStatus::NoOutput, "wrote no output file"},
+        {": > \"$5\"", false, SignStatus::NoOutput, "empty"},
+        {"exit 0", true, SignStatus::NoOutput, "still holds what it held before"},
+        {"printf signed > \"$5\"", true, SignStatus::Ok, ""},
+        {"printf signed > \"$5\"", false, SignStatus::Ok, ""},
+    };
+    for (const Case& c : cases) {
+        std::string out = dir_ / "signed.bin";
+        std::filesystem::remove(out);
+        if (c.oldFile) {
+            test::WriteText(out, "older signature");
+        }
+        Install(c.tail);
+        SignResult result = RunSigningTool({"ID", "a.csf", out});
+        EXPECT_EQ(result.status, c.expected) << c.tail << " / old file: " << c.oldFile;
+        EXPECT_NE(result.outcome.message.find(c.says), std::string::npos) << result.outcome.message;
+        if (c.expected != SignStatus::Ok) {
+            EXPECT_NE(result.outcome.message.find(out), std::string::npos) << result.outcome.message;
+        }
+    }
 }
 
 TEST_F(StandInTool, NonZeroExitAndSignalAreFailures) {

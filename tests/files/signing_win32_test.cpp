@@ -42,6 +42,7 @@ protected:
         SetVariable("PATH", oldPath_);
         SetVariable("SEKUREL_STAND_IN_ARGS", "");
         SetVariable("SEKUREL_STAND_IN_EXIT", "");
+        SetVariable("SEKUREL_STAND_IN_OUTPUT", "");
     }
 
     std::vector<std::string> RecordedArguments() {
@@ -63,23 +64,33 @@ protected:
     std::string oldPath_;
 };
 
+// The stand-in writes no output file here, so each run ends as NoOutput: only the
+// arguments are looked at.
 TEST_F(StandInToolWin32, EachFieldArrivesAsOneArgumentWhateverItHolds) {
     SignRequest request{"id \"quoted\" & echo | more ^ %PATH% !x!", "C:\\my dir\\app 1.csf", "out dir\\"};
     SignResult result = RunSigningTool(request);
-    EXPECT_EQ(result.status, SignStatus::Ok) << result.outcome.message;
+    EXPECT_EQ(result.status, SignStatus::NoOutput) << result.outcome.message;
     EXPECT_EQ(RecordedArguments(), Expected(request));
 
     request = {"a\\\\\"b\\", "\\\\server\\share\\x.csf", "trailing\\\\"};
-    ASSERT_EQ(RunSigningTool(request).status, SignStatus::Ok);
+    ASSERT_EQ(RunSigningTool(request).status, SignStatus::NoOutput);
     EXPECT_EQ(RecordedArguments(), Expected(request));
 
     request = {"\xc3\x9c", "C:\\tmp\\\xc3\xa4 \xe2\x82\xac.csf", "tab\there"};
-    ASSERT_EQ(RunSigningTool(request).status, SignStatus::Ok);
+    ASSERT_EQ(RunSigningTool(request).status, SignStatus::NoOutput);
     EXPECT_EQ(RecordedArguments(), Expected(request));
 }
 
+TEST_F(StandInToolWin32, ExitZeroCountsOnlyWithTheOutputFile) {
+    const std::string out = dir_ / "\xc3\xa4 signed.bin";
+    EXPECT_EQ(RunSigningTool({"ID", "a.csf", out}).status, SignStatus::NoOutput);
+    SetVariable("SEKUREL_STAND_IN_OUTPUT", "1");
+    SignResult result = RunSigningTool({"ID", "a.csf", out});
+    EXPECT_EQ(result.status, SignStatus::Ok) << result.outcome.message;
+}
+
 TEST_F(StandInToolWin32, EmptyFieldsStayEmptyArguments) {
-    EXPECT_EQ(RunSigningTool({}).status, SignStatus::Ok);
+    EXPECT_EQ(RunSigningTool({}).status, SignStatus::NoOutput);
     EXPECT_EQ(RecordedArguments(),
               (std::vector<std::string>{"--identifier=", "--fmt=BIN", "--output=CSF_APPL", "", ""}));
 }

@@ -8,6 +8,7 @@
 #include <QLineEdit>
 #include <QTest>
 #include <cstdlib>
+#include <filesystem>
 
 #include "fake_prompts.h"
 #include "file_test_support.h"
@@ -24,13 +25,19 @@ protected:
         const char* path = std::getenv("PATH");
         oldPath = path ? path : "";
         ::setenv("PATH", (tools.Path() + ":" + oldPath).c_str(), 1);
+        oldFolder = std::filesystem::current_path();
+        std::filesystem::current_path(tools.Path());
     }
-    void TearDown() override { ::setenv("PATH", oldPath.c_str(), 1); }
+    void TearDown() override {
+        ::setenv("PATH", oldPath.c_str(), 1);
+        std::filesystem::current_path(oldFolder);
+    }
 
-    // A stand-in signing tool that records its arguments, one a line.
+    // A stand-in signing tool that records its arguments, one a line, and writes
+    // its output file ($5, in the current folder, which SetUp makes `tools`).
     void InstallTool() {
-        sealbench::test::WriteText(tools / "sekurel_build",
-                                   "#!/bin/sh\nprintf '%s\\n' \"$@\" > '" + (tools / "args") + "'\n");
+        sealbench::test::WriteText(tools / "sekurel_build", "#!/bin/sh\nprintf '%s\\n' \"$@\" > '" + (tools / "args") +
+                                                                "'\nprintf signed > \"$5\"\n");
         ASSERT_EQ(::chmod((tools / "sekurel_build").c_str(), 0755), 0);
     }
     QString Args() { return QString::fromStdString(sealbench::test::ReadText(tools / "args")); }
@@ -39,6 +46,7 @@ protected:
     sealbench::test::FakeUser user;
     sealbench::test::TempDir tools;
     std::string oldPath;
+    std::filesystem::path oldFolder;
 };
 
 TEST_F(BuildPage, OpensWithTheDefaultPresetAndDisabledFields) {

@@ -12,6 +12,7 @@
 
 #include "app/about_dlg.h"
 #include "app/tab_page_ctrl.h"
+#include "common/version.h"
 
 namespace {
 
@@ -207,6 +208,7 @@ TEST(AboutBox, TitleLinesAndOk) {
     }
     EXPECT_TRUE(texts.contains("Vireo Sealbench ver 2.0"));
     EXPECT_TRUE(texts.contains("Supported: VireoB, VireoC"));
+    EXPECT_TRUE(texts.contains(QStringLiteral("Program version: sealbench ") + sealbench::kProjectVersion));
     auto* icon = about.findChild<QLabel*>("aboutIcon");
     ASSERT_NE(icon, nullptr);
     EXPECT_FALSE(icon->pixmap().isNull()) << "the program icon comes from the resources";

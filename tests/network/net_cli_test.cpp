@@ -1,11 +1,14 @@
 // sealbench-cli with --port rfc2217://... and socket://...: the real ser2net in
 // front of the real vireo-sim, the status lines, exit codes and the flash the
 // board holds afterwards.
+#include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -217,6 +220,45 @@ TEST_F(NetCli, RefusedConnectionIsAClearError) {
     auto malformed = RunCli({"read", "0x80000000", "--cpu", "VireoC_TO2", "--port", "rfc2217://127.0.0.1"});
     EXPECT_EQ(malformed.status, 1);
     EXPECT_NE(malformed.err.find("rfc2217://HOST:PORT"), std::string::npos) << malformed.err;
+}
+
+// ser2net answers a connection it cannot serve with a line of text and hangs up:
+// that line is the error, never an answer word or a board that went away.
+TEST_F(NetCli, Ser2netRefusalOverRawTcpIsReportedAsTheServersWords) {
+    SimProcess sim("VireoC_TO2");
+    ASSERT_TRUE(sim.ok()) << sim.error();
+    Ser2netProcess held(sim.serial(), Ser2netProcess::Kind::Raw, "115200n81", 0, false);
+    ASSERT_TRUE(held.ok()) << held.error();
+    Ser2netProcess missing("/dev/sealbench-no-such-tty", Ser2netProcess::Kind::Raw);
+    ASSERT_TRUE(missing.ok()) << missing.error();
+
+    // Another client already holds the first server's port.
+    const int holder = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(held.port()));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::connect(holder, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+
+    struct Case {
+        std::vector<std::string> args;
+        std::string says;
+    } cases[] = {
+        {{"read", "0x80000000", "--port", held.Url()}, "\"Port already in use\": another client is connected"},
+        {{"download", File("image.bin", 4096, 7), "--port", missing.Url(), "--progress", "none"},
+         "\"Device open failure"},
+    };
+    for (Case& c : cases) {
+        c.args.insert(c.args.end(), {"--cpu", "VireoC_TO2"});
+        auto run = RunCli(c.args);
+        // At open the refusal follows "Cannot Open" on stderr; at the first answer it is the status log's error line.
+        const std::string said = run.out + run.err;
+        EXPECT_EQ(run.status, 1) << said;
+        EXPECT_NE(said.find("the server refused the connection with " + c.says), std::string::npos) << said;
+        EXPECT_EQ(said.find("went away"), std::string::npos) << said;
+        EXPECT_EQ(said.find("Register/Memory"), std::string::npos) << said;
+    }
+    ::close(holder);
 }
 
 TEST_F(NetCli, Ser2netKilledMidDownloadEndsTheRunWithinTheBound) {

@@ -75,7 +75,8 @@ std::string Ser2netProcess::Executable() {
     return {};
 }
 
-Ser2netProcess::Ser2netProcess(const std::string& device, Kind kind, const std::string& line, int bufferSize)
+Ser2netProcess::Ser2netProcess(const std::string& device, Kind kind, const std::string& line, int bufferSize,
+                               bool kickOldUser)
     : kind_(kind) {
     const std::string exe = Executable();
     if (exe.empty()) {
@@ -91,7 +92,7 @@ Ser2netProcess::Ser2netProcess(const std::string& device, Kind kind, const std::
             << "  accepter: " << (kind == Kind::Rfc2217 ? "telnet(rfc2217),tcp" : "tcp") << ",127.0.0.1,0\n"
             << "  connector: serialdev," << device << "," << line << ",local\n"
             << "  options:\n"
-            << "    kickolduser: true\n";
+            << "    kickolduser: " << (kickOldUser ? "true" : "false") << "\n";
         if (bufferSize > 0) {
             out << "    chardelay: false\n"
                 << "    net-to-dev-bufsize: " << bufferSize << "\n"

@@ -16,8 +16,11 @@ public:
     // `line` is ser2net's line setting for the device when a client connects
     // ("115200n81"); RFC 2217 clients change it. `bufferSize` sets ser2net's
     // buffers both ways and turns off its wait for more characters before it
-    // forwards an answer (0: its defaults, 64 bytes and the wait).
-    Ser2netProcess(const std::string& device, Kind kind, const std::string& line = "115200n81", int bufferSize = 0);
+    // forwards an answer (0: its defaults, 64 bytes and the wait). With
+    // `kickOldUser` a new client takes the port from the one connected before;
+    // without it the newcomer is refused.
+    Ser2netProcess(const std::string& device, Kind kind, const std::string& line = "115200n81", int bufferSize = 0,
+                   bool kickOldUser = true);
     ~Ser2netProcess();
     Ser2netProcess(const Ser2netProcess&) = delete;
     Ser2netProcess& operator=(const Ser2netProcess&) = delete;
