@@ -54,7 +54,13 @@ Error Link::Impl::SendPayload(const uint8_t* data, size_t size) {
     if (!transport) {
         return Fail(Error::NotOpen, "no port or device is open");
     }
-    const SendObserver* sent = observer ? &observer : nullptr;
+    // What left the host of a slice that failed counts too: the message says how far
+    // the data got, as the caller's own count of sent bytes does.
+    size_t moved = 0;
+    const SendObserver counted = [this, &moved](size_t bytes) {
+        moved += bytes;
+        if (observer) observer(bytes);
+    };
     // A slow line is fed in slices, so that a stop ends a 64 KiB send in well under a second.
     const size_t slice = transport->StopSlice() > 0 ? transport->StopSlice() : kMaxSendSize;
     for (size_t offset = 0; offset < size;) {
@@ -62,10 +68,11 @@ Error Link::Impl::SendPayload(const uint8_t* data, size_t size) {
             return e;
         }
         size_t n = std::min({kMaxSendSize, slice, size - offset});
-        Error error = transport->Send(data + offset, n, sent);
+        moved = 0;
+        Error error = transport->Send(data + offset, n, &counted);
         if (error != Error::Ok) {
-            return Fail(error, "the target did not take the data (" + std::to_string(offset) + " of " +
-                                   std::to_string(size) + " bytes sent)");
+            return Fail(error, "the target did not take the data (" + std::to_string(offset + std::min(moved, n)) +
+                                   " of " + std::to_string(size) + " bytes sent)");
         }
         offset += n;
     }

@@ -191,6 +191,18 @@ TEST_F(ProtocolTest, FailuresStopTheDownload) {
     EXPECT_EQ(t->sends.size(), 3u);
     EXPECT_NE(link.ErrorDetail().find("65536 of 200000"), std::string::npos) << link.ErrorDetail();
 
+    // Bytes of the failing send that did leave count, as the sender's observer counted them.
+    uint64_t observed = 0;
+    link.SetSendObserver([&](size_t n) { observed += n; });
+    t->sends.clear();
+    t->AnswerWord(kWordAck);
+    t->failSendAt = 2;
+    t->failedSendTook = 40960 - 16384;
+    EXPECT_EQ(link.ImageDownload(0x80004000, image.data(), image.size()), Error::Timeout);
+    EXPECT_NE(link.ErrorDetail().find(std::to_string(observed) + " of 200000"), std::string::npos)
+        << link.ErrorDetail() << " after " << observed;
+    link.SetSendObserver({});
+
     // A header nobody answers ends the download before any data is sent.
     auto quiet = std::make_unique<ScriptedTransport>();
     ScriptedTransport* sent = quiet.get();

@@ -16,6 +16,7 @@ public:
     std::vector<std::vector<uint8_t>> sends;
     std::deque<uint8_t> answers;
     size_t failSendAt = SIZE_MAX;  // index of the send that fails
+    size_t failedSendTook = 0;     // bytes the failing send still reports as sent
 
     void AnswerWord(uint32_t word) {
         for (int i = 0; i < 4; ++i) {
@@ -27,6 +28,9 @@ public:
     Error Send(const uint8_t* data, size_t n, const SendObserver* sent) override {
         if (sends.size() == failSendAt) {
             sends.emplace_back();
+            if (sent && failedSendTook > 0) {
+                (*sent)(std::min(failedSendTook, n));
+            }
             return Fail(Error::Timeout, "scripted failure");
         }
         sends.emplace_back(data, data + n);
