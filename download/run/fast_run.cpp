@@ -112,6 +112,9 @@ Outcome StreamFailure(const bootwire::Link& link, bootwire::Error error, const b
     std::string hint;
     if (error == bootwire::Error::Gone) {
         hint = SilentBoardHint(error);
+    } else if (report.reached == bootwire::StreamStage::Connecting && error == bootwire::Error::NoAnswer &&
+               !report.slowerMayHelp) {
+        hint = std::string(kNeverAnsweredHint);  // the library did not say hello: it may not run on this board
     }
     return Outcome::Failure(FailureKind::Target, text, hint, diagnostic);
 }

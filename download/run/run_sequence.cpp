@@ -111,6 +111,10 @@ Outcome PollFlashing(bootwire::Link& link, const RunPlan& plan, RunObserver& obs
     PauseUnlessStopped(stop, kFlashingStartPause);
     Clock::time_point start = Clock::now();
     Clock::time_point lastWord = start;
+    // A built-in library answers from its start: one that never does never ran, and
+    // may be another processor's. A user's library may take its time.
+    const bool builtin = plan.flashType == FlashType::Nor || plan.flashType == FlashType::Nand;
+    bool answered = false;
     while (true) {
         if (stop.stop_requested()) {
             return Reason(std::string(kStoppedText), FailureKind::Stopped);
@@ -128,10 +132,12 @@ Outcome PollFlashing(bootwire::Link& link, const RunPlan& plan, RunObserver& obs
             if (now - lastWord >= plan.statusSilenceLimit) {
                 auto seconds = std::chrono::duration_cast<std::chrono::seconds>(plan.statusSilenceLimit).count();
                 // The board did answer until now: the library is stuck or the board was reset.
-                std::string hint = error == bootwire::Error::Gone
-                                       ? SilentBoardHint(error)
-                                       : "the flash library fell silent while flashing: the flash may be partly "
-                                         "written; reset the board into boot-ROM download mode and flash again";
+                std::string hint = error == bootwire::Error::Gone ? SilentBoardHint(error)
+                                   : !answered && builtin
+                                       ? std::string(kNeverAnsweredHint)
+                                       : "the flash library fell silent while flashing: the flash may be "
+                                         "partly written; reset the board into boot-ROM download mode and "
+                                         "flash again";
                 return Outcome::Failure(FailureKind::Target,
                                         Format("The flash library stopped answering: no status word for %u s",
                                                static_cast<uint32_t>(seconds)),
@@ -141,6 +147,7 @@ Outcome PollFlashing(bootwire::Link& link, const RunPlan& plan, RunObserver& obs
             continue;
         }
         lastWord = now;
+        answered = true;
         observer.StatusWord(word);
         switch (static_cast<int16_t>(word >> 16)) {
             case kStateCompleted:

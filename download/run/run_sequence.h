@@ -86,6 +86,12 @@ private:
 // happened and what to do. Empty for other failures (a wrong answer says more by itself).
 std::string SilentBoardHint(bootwire::Error error);
 
+// The hint after a flash library that never answered: it did not start, most often
+// because the processor type chosen is not the board's.
+inline constexpr std::string_view kNeverAnsweredHint =
+    "the flash library never answered: is the processor type right? A flash library built for another Vireo "
+    "processor does not start on this board; reset the board into boot-ROM download mode and try again";
+
 // The reason a run ends with when it was stopped on request.
 inline constexpr std::string_view kStoppedText = "The run was stopped";
 // A failure of `link` as the run's outcome: `text` with the hint and the link's

@@ -265,6 +265,18 @@ TEST_F(SimRun, FlashLibraryThatStopsAnswering) {
     EXPECT_NE(hint.find("the flash library fell silent while flashing"), std::string::npos) << hint;
 }
 
+TEST_F(SimRun, ABuiltInLibraryThatNeverAnswersAsksWhetherTheProcessorIsRight) {
+    // VireoB's library, loaded for VireoB's RAM, on a VireoC board: it never starts.
+    Start("VireoC_TO2");
+    settings_.processor = ProcessorType::VireoB;
+    Image(Pattern(0x4000, 5));
+    Flashing(FlashType::Nor);
+    settings_.memoryInit = {false, false, ""};
+    auto [line, hint] = RunFailing();
+    EXPECT_EQ(line, "Error!!- Reason: The flash library stopped answering: no status word for 3 s");
+    EXPECT_EQ(hint, std::string(kNeverAnsweredHint));
+}
+
 TEST_F(SimRun, ABoardThatIsGoneEndsThePollingAtOnce) {
     for (bool usb : {false, true}) {
         SCOPED_TRACE(usb ? "USB socket" : "pty");
