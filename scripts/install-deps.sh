@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config git
-  libusb-1.0-0-dev libcli11-dev libgtest-dev libgmock-dev zlib1g-dev
+  libusb-1.0-0-dev libcli11-dev libtomlplusplus-dev libgtest-dev libgmock-dev zlib1g-dev
   gcc-arm-none-eabi libnewlib-arm-none-eabi binutils-arm-none-eabi
   libunicorn-dev
   qt6-base-dev xvfb xauth x11-utils
