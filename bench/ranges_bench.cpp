@@ -7,8 +7,6 @@
 // every figure pays for at 115200 baud.
 //
 // Usage: ranges_bench [fast]   (fast: without the normal run, about 100 s)
-#include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -28,10 +26,6 @@ extern char** environ;
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-double Since(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
-
 std::string Write(const std::string& path, const std::vector<uint8_t>& bytes) {
     std::ofstream(path, std::ios::binary)
         .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
@@ -41,20 +35,7 @@ std::string Write(const std::string& path, const std::vector<uint8_t>& bytes) {
 // sealbench-cli with `args` against `port`, as a user runs it: seconds, or -1 when it failed.
 double Cli(std::vector<std::string> args, const std::string& port) {
     args.insert(args.end(), {"--cpu", "VireoC_TO2", "--port", port, "--progress", "none"});
-    const auto start = Clock::now();
-    const pid_t pid = bench::SpawnCli(args, false);
-    if (pid < 0) return -1;
-    int status = 0;
-    while (waitpid(pid, &status, WNOHANG) == 0) {
-        if (Since(start) > 600) {
-            kill(pid, SIGKILL);
-            waitpid(pid, &status, 0);
-            return -1;
-        }
-        usleep(20000);
-    }
-    const double seconds = Since(start);
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? seconds : -1;
+    return bench::TimedCli(std::move(args));
 }
 
 std::unique_ptr<sealtest::SimProcess> PacedBoard() {

@@ -33,6 +33,16 @@ struct BOOTWIRE_NO_EXPORT Link::Impl {
     // The detail of a stop, once it was asked for; Error::Ok otherwise.
     Error CheckStop();
 
+    // While it lives, a stream may change the receive limit and the send observer;
+    // both go back as they were when it ends, whatever happened.
+    struct StreamGuard {
+        Impl& link;
+        ~StreamGuard() {
+            link.observer = {};
+            if (link.transport) link.transport->SetReceiveTimeoutLimit(link.receiveLimitMs);
+        }
+    };
+
     // Streaming mode (stream_flash.cpp): checks the job and the port's speeds, then
     // has the boot ROM load the library with `block` as its parameter block and
     // start it. `progress` and `report` follow the load.

@@ -43,6 +43,9 @@ private:
     std::string error_;
 };
 
+// `data` as a raw deflate stream of its own (RFC 1951, no header), finished; empty
+// when deflate failed.
+std::vector<uint8_t> DeflateRaw(std::span<const uint8_t> data, int level = 9);
 // One ranged block as a raw deflate stream of its own (it cannot refer to other
 // blocks), or nullopt when deflate does not make it smaller: it then goes stored.
 std::optional<std::vector<uint8_t>> DeflateAlone(std::span<const uint8_t> data, int level = 9);

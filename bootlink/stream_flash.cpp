@@ -121,14 +121,7 @@ Error Link::StreamFlash(const StreamJob& job, const StreamObserver& observer, St
     if (job.image.empty()) {
         return link.Fail(Error::Unsupported, "a stream needs a flash library, its parameter block and an image");
     }
-    // The receive limit and the send observer go back as they were, whatever happens.
-    struct Reset {
-        Impl& link;
-        ~Reset() {
-            link.observer = {};
-            if (link.transport) link.transport->SetReceiveTimeoutLimit(link.receiveLimitMs);
-        }
-    } reset{link};
+    Impl::StreamGuard guard{link};
     // Only the library's code and its block cross the slow line; the image stays on the host.
     StreamProgress progress;
     progress.imageSize = job.image.size();

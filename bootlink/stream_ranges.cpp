@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <chrono>
 #include <optional>
+#include <string_view>
 
 #include "link_impl.h"
 #include "stream_load.h"
@@ -104,6 +105,13 @@ std::string Hex(uint32_t value) {
     return text;
 }
 
+// A failure of the session's own making: the reason alone, without what the port
+// last said (it has nothing to do with it).
+Error Refuse(std::string& detail, Error error, std::string reason) {
+    detail = std::move(reason);
+    return error;
+}
+
 }  // namespace
 
 bool Link::RangesOpen() const { return impl_->ranges != nullptr; }
@@ -115,13 +123,7 @@ Error Link::OpenRanges(const StreamJob& job, const StreamObserver& observer, Str
     stream::Ranges& ranges = *owned;
     ranges.observer = observer;
     ranges.progress.imageSize = job.image.size();
-    struct Reset {
-        Impl& link;
-        ~Reset() {
-            link.observer = {};
-            if (link.transport) link.transport->SetReceiveTimeoutLimit(link.receiveLimitMs);
-        }
-    } reset{link};
+    Impl::StreamGuard guard{link};
     const std::vector<uint8_t> block =
         stream::StreamParameterBlock(job.parameterBlock, static_cast<uint32_t>(job.image.size()));
     Error e = link.LoadStreaming(*this, job, block, ranges.progress, ranges.report, ranges.observer);
@@ -138,9 +140,9 @@ Error Link::OpenRanges(const StreamJob& job, const StreamObserver& observer, Str
             ranges.firstVersion = true;
             ranges.firstRange = {GetWord(block, 0x00), static_cast<uint32_t>(job.image.size()), GetWord(block, 0x04)};
             if (job.image.empty()) {
-                e = link.Fail(Error::Unsupported,
-                              "The flash library on the board speaks only the first version of fast serial "
-                              "flashing, which cannot compare, verify or erase ranges");
+                e = Refuse(link.detail, Error::Unsupported,
+                           "The flash library on the board speaks only the first version of fast serial "
+                           "flashing, which cannot compare, verify or erase ranges");
             }
         }
     }
@@ -214,20 +216,37 @@ Error Failed(std::string& detail, stream::Ranges& ranges, RangeReport& report) {
     return failure.error;
 }
 
-// The session a request may use; nullptr with the reason in `detail`.
-stream::Ranges* Usable(stream::Ranges* ranges, bool transport, std::string& detail, Error* error) {
-    if (!ranges || !transport) {
-        detail = "no session of ranges is open on this link";
-        *error = Error::NotOpen;
-        return nullptr;
+// What every request of a session begins with: the report to fill (the caller's,
+// or one of its own), emptied, and the session it may use; without one, the error
+// and its reason in `detail`. `firstVersion`: why a library of version 1 cannot
+// serve the request, empty when it can; `image`: the image the request takes, if any.
+struct RequestStart {
+    RequestStart(RangeReport* out, stream::Ranges* open, bool transport, std::string& detail,
+                 std::string_view firstVersion, const std::span<const uint8_t>* image)
+        : report(out ? *out : scratch) {
+        report = {};
+        if (image && (image->empty() || image->size() > kMaxRangeImage)) {
+            error = Refuse(detail, Error::Unsupported, "a range takes an image of 1 byte to 32 MiB");
+        } else if (!open || !transport) {
+            detail = "no session of ranges is open on this link";
+            error = Error::NotOpen;
+        } else if (open->broken != Error::Ok) {
+            detail = open->brokenDetail;
+            error = open->broken;
+        } else if (open->firstVersion && !firstVersion.empty()) {
+            detail = "The flash library on the board speaks only the first version of fast serial flashing, " +
+                     std::string(firstVersion);
+            error = Error::Unsupported;
+        } else {
+            ranges = open;
+        }
     }
-    if (ranges->broken != Error::Ok) {
-        detail = ranges->brokenDetail;
-        *error = ranges->broken;
-        return nullptr;
-    }
-    return ranges;
-}
+
+    RangeReport scratch;
+    RangeReport& report;
+    stream::Ranges* ranges = nullptr;
+    Error error = Error::Ok;
+};
 
 // The digests of every block of the range in use, compared with the image's.
 bool DifferingBlocks(stream::Ranges& ranges, std::span<const uint8_t> image, std::vector<uint32_t>* differing) {
@@ -254,17 +273,11 @@ bool DifferingBlocks(stream::Ranges& ranges, std::span<const uint8_t> image, std
 
 Error Link::WriteRange(const FlashRange& range, std::span<const uint8_t> image, const RangeWrite& how,
                        RangeReport* reportOut) {
-    RangeReport scratch;
-    RangeReport& report = reportOut ? *reportOut : scratch;
-    report = {};
     Impl& link = *impl_;
-    Error error = Error::Ok;
-    stream::Ranges* usable = Usable(link.ranges.get(), link.transport != nullptr, link.detail, &error);
-    if (!usable) return error;
-    if (image.empty() || image.size() > kMaxRangeImage) {
-        return link.Fail(Error::Unsupported, "a range takes an image of 1 byte to 32 MiB");
-    }
-    stream::Ranges& ranges = *usable;
+    RequestStart start(reportOut, link.ranges.get(), link.transport != nullptr, link.detail, {}, &image);
+    if (!start.ranges) return start.error;
+    RangeReport& report = start.report;
+    stream::Ranges& ranges = *start.ranges;
     stream::Session& session = *ranges.session;
     RangeCall call(ranges, link.stop, link.transport.get(), link.receiveLimitMs, report);
     StreamProgress& progress = ranges.progress;
@@ -296,9 +309,9 @@ Error Link::WriteRange(const FlashRange& range, std::span<const uint8_t> image, 
     if (ranges.firstVersion) {
         const FlashRange& first = ranges.firstRange;
         if (whole.address != first.address || whole.size != first.size || whole.partitionEnd != first.partitionEnd) {
-            return link.Fail(Error::Unsupported,
-                             "The flash library on the board speaks only the first version of fast serial "
-                             "flashing: it writes the image its parameter block names, once");
+            return Refuse(link.detail, Error::Unsupported,
+                          "The flash library on the board speaks only the first version of fast serial "
+                          "flashing: it writes the image its parameter block names, once");
         }
         ranges.firstRange = {};
         report.blocksDiffering = report.blocksSent = blocks;
@@ -360,7 +373,7 @@ Error Link::WriteRange(const FlashRange& range, std::span<const uint8_t> image, 
                                                     Hex(range.address + still.front() * kRangeBlockSize));
                 report.libraryState = 0xB3;
                 report.payloadBytes = ranges.report.compressedBytes - compressedBefore;
-                return link.Fail(Error::Rejected, "Flashing Verifying Error\n");
+                return Refuse(link.detail, Error::Rejected, "Flashing Verifying Error\n");
             }
         }
     }
@@ -376,7 +389,7 @@ Error Link::WriteRange(const FlashRange& range, std::span<const uint8_t> image, 
         ranges.report.diagnostics.push_back("the flash holds CRC-32 " + Hex(report.flashCrc) + " where the image has " +
                                             Hex(report.imageCrc) + " (" + std::to_string(image.size()) + " bytes)");
         report.libraryState = 0xB3;
-        return link.Fail(Error::Rejected, "Flashing Verifying Error\n");
+        return Refuse(link.detail, Error::Rejected, "Flashing Verifying Error\n");
     }
     progress.bytesProgrammed = image.size();
     progress.stage = StreamStage::Finished;
@@ -385,22 +398,12 @@ Error Link::WriteRange(const FlashRange& range, std::span<const uint8_t> image, 
 }
 
 Error Link::VerifyRange(const FlashRange& range, std::span<const uint8_t> image, RangeReport* reportOut) {
-    RangeReport scratch;
-    RangeReport& report = reportOut ? *reportOut : scratch;
-    report = {};
     Impl& link = *impl_;
-    Error error = Error::Ok;
-    stream::Ranges* usable = Usable(link.ranges.get(), link.transport != nullptr, link.detail, &error);
-    if (!usable) return error;
-    stream::Ranges& ranges = *usable;
-    if (ranges.firstVersion) {
-        return link.Fail(Error::Unsupported,
-                         "The flash library on the board speaks only the first version of fast serial flashing, "
-                         "which cannot compare the flash with an image");
-    }
-    if (image.empty() || image.size() > kMaxRangeImage) {
-        return link.Fail(Error::Unsupported, "a range takes an image of 1 byte to 32 MiB");
-    }
+    RequestStart start(reportOut, link.ranges.get(), link.transport != nullptr, link.detail,
+                       "which cannot compare the flash with an image", &image);
+    if (!start.ranges) return start.error;
+    RangeReport& report = start.report;
+    stream::Ranges& ranges = *start.ranges;
     stream::Session& session = *ranges.session;
     RangeCall call(ranges, link.stop, link.transport.get(), link.receiveLimitMs, report);
     ranges.progress.imageSize = image.size();
@@ -414,12 +417,12 @@ Error Link::VerifyRange(const FlashRange& range, std::span<const uint8_t> image,
     report.blocksDiffering = static_cast<uint32_t>(differing.size());
     const uint32_t end = whole.address + whole.size;
     for (uint32_t index : differing) {
-        const uint32_t start = whole.address + index * kRangeBlockSize;
-        const uint32_t stop = std::min(end, start + kRangeBlockSize);
-        if (!report.differing.empty() && report.differing.back().end == start) {
-            report.differing.back().end = stop;
+        const uint32_t from = whole.address + index * kRangeBlockSize;
+        const uint32_t to = std::min(end, from + kRangeBlockSize);
+        if (!report.differing.empty() && report.differing.back().end == from) {
+            report.differing.back().end = to;
         } else {
-            report.differing.push_back({start, stop});
+            report.differing.push_back({from, to});
         }
     }
     if (differing.empty()) {
@@ -442,20 +445,13 @@ Error Link::VerifyRange(const FlashRange& range, std::span<const uint8_t> image,
 }
 
 Error Link::EraseRange(const FlashRange& range, RangeReport* reportOut) {
-    RangeReport scratch;
-    RangeReport& report = reportOut ? *reportOut : scratch;
-    report = {};
     Impl& link = *impl_;
-    Error error = Error::Ok;
-    stream::Ranges* usable = Usable(link.ranges.get(), link.transport != nullptr, link.detail, &error);
-    if (!usable) return error;
-    stream::Ranges& ranges = *usable;
-    if (ranges.firstVersion) {
-        return link.Fail(Error::Unsupported,
-                         "The flash library on the board speaks only the first version of fast serial flashing, "
-                         "which cannot erase a range");
-    }
-    if (range.size == 0) return link.Fail(Error::Unsupported, "an erase needs a range of 1 byte or more");
+    RequestStart start(reportOut, link.ranges.get(), link.transport != nullptr, link.detail,
+                       "which cannot erase a range", nullptr);
+    if (!start.ranges) return start.error;
+    if (range.size == 0) return Refuse(link.detail, Error::Unsupported, "an erase needs a range of 1 byte or more");
+    RangeReport& report = start.report;
+    stream::Ranges& ranges = *start.ranges;
     stream::Session& session = *ranges.session;
     RangeCall call(ranges, link.stop, link.transport.get(), link.receiveLimitMs, report);
     ranges.progress.imageSize = range.size;
