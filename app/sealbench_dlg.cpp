@@ -5,6 +5,7 @@
 #include <QAction>
 #include <QActionGroup>
 #include <QCheckBox>
+#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
@@ -186,6 +187,15 @@ void CSealbenchDlg::BuildLayout() {
         rateGroup->addAction(item);
         connect(item, &QAction::triggered, this, [this, rate] { page_->SetFastBaud(rate); });
     }
+    window->addSeparator();
+    // The built-in flash library's ranges, on the Download page's settings.
+    QAction* verify = window->addAction(QStringLiteral("Verify"), this, [this] { page_->Verify(); });
+    verify->setObjectName(QStringLiteral("verifyAction"));
+    QAction* erase = window->addAction(QStringLiteral("Erase"), this, &CSealbenchDlg::OnErase);
+    erase->setObjectName(QStringLiteral("eraseAction"));
+    layoutAction_ = window->addAction(QStringLiteral("Flash layout..."), this, &CSealbenchDlg::OnFlashLayout);
+    layoutAction_->setObjectName(QStringLiteral("layoutAction"));
+    layoutAction_->setCheckable(true);
     window->addSeparator();
     QAction* about = window->addAction(QStringLiteral("&About VireoB_Sealbench..."), this, &CSealbenchDlg::OnAbout);
     about->setObjectName(QStringLiteral("aboutAction"));
@@ -445,6 +455,25 @@ void CSealbenchDlg::AddVirtualBoardReset(std::function<bool()> reset) {
 void CSealbenchDlg::OnAbout() {
     CAboutDlg about(this);
     about.exec();
+}
+
+void CSealbenchDlg::OnErase() {
+    QMessageBox box(QMessageBox::Question, QStringLiteral("Sealbench"),
+                    QStringLiteral("Erase the flash where the image would go?\nThe sectors or blocks that cover it "
+                                   "lose everything they hold."),
+                    QMessageBox::Yes | QMessageBox::No, this);
+    box.setObjectName(QStringLiteral("eraseConfirm"));
+    box.setDefaultButton(QMessageBox::No);
+    if (box.exec() == QMessageBox::Yes) page_->Erase();
+}
+
+void CSealbenchDlg::OnFlashLayout() {
+    // Checked means a layout is chosen; the click that unchecks it drops it.
+    QString path = layoutAction_->isChecked() ? page_->ChooseLayoutFile() : QString();
+    page_->SetLayout(path.toStdString());
+    layoutAction_->setChecked(!path.isEmpty());
+    layoutAction_->setText(path.isEmpty() ? QStringLiteral("Flash layout...")
+                                          : QStringLiteral("Flash layout: %1").arg(QFileInfo(path).fileName()));
 }
 
 void CSealbenchDlg::ShowMessage(const QString& text) {

@@ -98,6 +98,10 @@ private:
     void OnTypeChanged(int index);
     void OnUsbClicked();
     void OnAbout();
+    // The Window menu's "Erase", after the user confirmed it.
+    void OnErase();
+    // The Window menu's "Flash layout...": chooses a layout file, or drops the one chosen.
+    void OnFlashLayout();
     void ShowMessage(const QString& text);
     void SelectPortEntry(int index);
     // Opens the window's board: its link on success, else the reason as the message
@@ -126,6 +130,7 @@ private:
 
     QMenuBar* menuBar_ = nullptr;
     QMenu* windowMenu_ = nullptr;
+    QAction* layoutAction_ = nullptr;
     CPortComboBox* portList_ = nullptr;
     QComboBox* typeList_ = nullptr;
     QCheckBox* usbBox_ = nullptr;

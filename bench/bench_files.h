@@ -3,9 +3,12 @@
 #pragma once
 
 #include <fcntl.h>
+#include <signal.h>
 #include <spawn.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -45,6 +48,27 @@ inline pid_t SpawnCli(std::vector<std::string> args, bool quietErrors = true) {
     if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid = -1;
     posix_spawn_file_actions_destroy(&actions);
     return pid;
+}
+
+// Runs sealbench-cli with `args` (output as SpawnCli sends it) to its end, killed
+// after `limit` seconds: the seconds it took, or -1 when it failed.
+inline double TimedCli(std::vector<std::string> args, double limit = 600) {
+    using Clock = std::chrono::steady_clock;
+    const auto start = Clock::now();
+    auto since = [&] { return std::chrono::duration<double>(Clock::now() - start).count(); };
+    const pid_t pid = SpawnCli(std::move(args), false);
+    if (pid < 0) return -1;
+    int status = 0;
+    while (waitpid(pid, &status, WNOHANG) == 0) {
+        if (since() > limit) {
+            kill(pid, SIGKILL);
+            waitpid(pid, &status, 0);
+            return -1;
+        }
+        usleep(20000);
+    }
+    const double seconds = since();
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? seconds : -1;
 }
 
 }  // namespace bench

@@ -51,21 +51,7 @@ double CpuSeconds() {
 
 // sealbench-cli flash, as a user runs it; seconds, or -1 when it failed.
 double NormalRun(const std::string& port, const std::string& image) {
-    const auto start = Clock::now();
-    const pid_t pid =
-        bench::SpawnCli({"flash", image, "--cpu", "VireoC_TO2", "--port", port, "--progress", "none"}, false);
-    if (pid < 0) return -1;
-    int status = 0;
-    while (waitpid(pid, &status, WNOHANG) == 0) {
-        if (Since(start) > 600) {
-            kill(pid, SIGKILL);
-            waitpid(pid, &status, 0);
-            return -1;
-        }
-        usleep(50000);
-    }
-    const double seconds = Since(start);
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? seconds : -1;
+    return bench::TimedCli({"flash", image, "--cpu", "VireoC_TO2", "--port", port, "--progress", "none"});
 }
 
 struct FastRun {

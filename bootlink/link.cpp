@@ -126,6 +126,7 @@ Link::~Link() = default;
 void Link::Attach(std::unique_ptr<Transport> transport) {
     // The old transport closes its port before the new one is used, so an exclusive
     // port can be chosen again.
+    impl_->ranges.reset();  // its goodbye goes over the old transport
     impl_->transport.reset();
     impl_->transport = std::move(transport);
     if (impl_->transport && impl_->receiveLimitMs > 0) {
@@ -133,7 +134,10 @@ void Link::Attach(std::unique_ptr<Transport> transport) {
     }
 }
 
-void Link::Detach() { impl_->transport.reset(); }
+void Link::Detach() {
+    impl_->ranges.reset();
+    impl_->transport.reset();
+}
 
 bool Link::IsOpen() const { return impl_->transport != nullptr; }
 

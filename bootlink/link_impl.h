@@ -8,8 +8,13 @@
 #include <memory>
 #include <stop_token>
 #include <string>
+#include <vector>
 
 namespace bootwire {
+
+namespace stream {
+struct Ranges;
+}
 
 struct BOOTWIRE_NO_EXPORT Link::Impl {
     std::unique_ptr<Transport> transport;
@@ -27,6 +32,25 @@ struct BOOTWIRE_NO_EXPORT Link::Impl {
     Error Fail(Error error, std::string what);
     // The detail of a stop, once it was asked for; Error::Ok otherwise.
     Error CheckStop();
+
+    // While it lives, a stream may change the receive limit and the send observer;
+    // both go back as they were when it ends, whatever happened.
+    struct StreamGuard {
+        Impl& link;
+        ~StreamGuard() {
+            link.observer = {};
+            if (link.transport) link.transport->SetReceiveTimeoutLimit(link.receiveLimitMs);
+        }
+    };
+
+    // Streaming mode (stream_flash.cpp): checks the job and the port's speeds, then
+    // has the boot ROM load the library with `block` as its parameter block and
+    // start it. `progress` and `report` follow the load.
+    Error LoadStreaming(Link& link, const StreamJob& job, const std::vector<uint8_t>& block, StreamProgress& progress,
+                        StreamReport& report, const StreamObserver& observer);
+    // The open session of ranges (stream_ranges.cpp); it ends the session when it
+    // goes, before the transport does (declared after it).
+    std::unique_ptr<stream::Ranges, void (*)(stream::Ranges*)> ranges{nullptr, nullptr};
 };
 
 }  // namespace bootwire

@@ -72,4 +72,24 @@ bool BlockCompressor::Next(StreamBlock* block) {
     return true;
 }
 
+std::vector<uint8_t> DeflateRaw(std::span<const uint8_t> data, int level) {
+    z_stream z{};
+    if (deflateInit2(&z, level, Z_DEFLATED, -15, 9, Z_DEFAULT_STRATEGY) != Z_OK) return {};
+    std::vector<uint8_t> out(deflateBound(&z, static_cast<uLong>(data.size())));
+    z.next_in = const_cast<Bytef*>(data.data());
+    z.avail_in = static_cast<uInt>(data.size());
+    z.next_out = out.data();
+    z.avail_out = static_cast<uInt>(out.size());
+    const int result = deflate(&z, Z_FINISH);
+    out.resize(result == Z_STREAM_END ? z.total_out : 0);
+    deflateEnd(&z);
+    return out;
+}
+
+std::optional<std::vector<uint8_t>> DeflateAlone(std::span<const uint8_t> data, int level) {
+    std::vector<uint8_t> out = data.empty() ? std::vector<uint8_t>() : DeflateRaw(data, level);
+    if (out.empty() || out.size() >= data.size()) return std::nullopt;
+    return out;
+}
+
 }  // namespace bootwire::stream

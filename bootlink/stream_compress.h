@@ -2,12 +2,13 @@
 // the whole image, flushed at the end of every block so that each block decodes
 // on its own once the blocks before it have (the library's window is the image
 // it has decoded so far). A block that deflate cannot make smaller goes stored,
-// as the data itself.
+// as the data itself. The blocks of ranged writes are deflated one by one.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -41,5 +42,12 @@ private:
     size_t offset_ = 0;
     std::string error_;
 };
+
+// `data` as a raw deflate stream of its own (RFC 1951, no header), finished; empty
+// when deflate failed.
+std::vector<uint8_t> DeflateRaw(std::span<const uint8_t> data, int level = 9);
+// One ranged block as a raw deflate stream of its own (it cannot refer to other
+// blocks), or nullopt when deflate does not make it smaller: it then goes stored.
+std::optional<std::vector<uint8_t>> DeflateAlone(std::span<const uint8_t> data, int level = 9);
 
 }  // namespace bootwire::stream

@@ -129,7 +129,8 @@ bool Session::Send(const std::vector<uint8_t>& frame) {
 
 Session::Wait Session::Await(milliseconds limit, Message* message) {
     const auto deadline = Clock::now() + limit;
-    uint8_t buffer[kMessageSize];
+    // A message's tail (the digests of version 2) arrives in pieces of this.
+    uint8_t buffer[1024];
     for (;;) {
         if (auto found = scanner_.Next()) {
             *message = *found;
@@ -139,7 +140,7 @@ Session::Wait Session::Await(milliseconds limit, Message* message) {
         if (left.count() <= 0 || linkLost_) return linkLost_ ? Wait::LinkLost : Wait::TimedOut;
         transport_.SetReceiveTimeoutLimit(static_cast<int>(left.count()));
         size_t got = 0;
-        const Error e = transport_.Receive(buffer, scanner_.Missing(), &got);
+        const Error e = transport_.Receive(buffer, std::min(scanner_.Missing(), sizeof buffer), &got);
         scanner_.Add(buffer, got);
         if (e != Error::Ok && e != Error::Timeout && e != Error::NoAnswer) {
             linkLost_ = true;
@@ -159,22 +160,23 @@ bool Session::LibraryError(const Message& m) {
     return Fail(Error::Rejected, StateText(m.state), detail + ")");
 }
 
-bool Session::Hello() {
+bool Session::Hello(uint16_t version) {
     Message m;
     for (int attempt = 0; attempt < kHelloAttempts; ++attempt) {
-        if (!Send(EncodeFrame(Frame::Hello, 0, 0))) return false;
+        if (!Send(EncodeFrame(Frame::Hello, 0, version > kProtocolVersion ? version : 0))) return false;
         const auto deadline = Clock::now() + kHelloWait;
         for (;;) {
             const Wait w = Await(std::chrono::duration_cast<milliseconds>(deadline - Clock::now()), &m);
             if (w == Wait::LinkLost) return false;
             if (w == Wait::TimedOut) break;
             if (m.kind != Reply::Hello) continue;
-            if (m.seq != kProtocolVersion) {
-                return Fail(
-                    Error::UnexpectedWord,
-                    "The flash library on the board does not speak this version of fast serial flashing",
-                    "it speaks version " + std::to_string(m.seq) + ", Sealbench " + std::to_string(kProtocolVersion));
+            // A library answers with the highest version both speak.
+            if (m.seq < kProtocolVersion || m.seq > std::max(version, kProtocolVersion)) {
+                return Fail(Error::UnexpectedWord,
+                            "The flash library on the board does not speak this version of fast serial flashing",
+                            "it speaks version " + std::to_string(m.seq) + ", Sealbench " + std::to_string(version));
             }
+            version_ = m.seq;
             if (m.state >= kStateEraseError) return LibraryError(m);
             if (m.value == 0) return Fail(Error::UnexpectedWord, "The flash library offered no room for blocks");
             blockSize_ = std::min<size_t>(m.value, kLargestBlock);
@@ -273,7 +275,7 @@ bool Session::ChangeSpeed(int baud) {
 bool Session::AwaitDigest(uint32_t* digest) {
     Message m;
     auto lastChange = Clock::now();
-    uint64_t lastValue = progress_.bytesProgrammed;
+    uint64_t lastValue = progress_.bytesProgrammed - std::min(progress_.bytesProgrammed, progressBase_);
     int lastState = 0;
     for (;;) {
         if (Stopped()) return Fail(Error::Stopped, "Flashing stopped; the flash holds part of the image");
@@ -295,7 +297,7 @@ bool Session::AwaitDigest(uint32_t* digest) {
                 lastValue = m.value;
                 lastState = m.state;
                 Follow(m.state);
-                progress_.bytesProgrammed = m.value;
+                progress_.bytesProgrammed = progressBase_ + m.value;
                 Report();
             }
             // Asked again after a pause, not at once: the library has work to do.
@@ -320,15 +322,12 @@ bool Session::Resend(std::deque<InFlight>& inFlight, int* attempts) {
     return true;
 }
 
-bool Session::Stream(std::span<const uint8_t> image) {
-    if (progress_.stage < StreamStage::Erasing) progress_.stage = StreamStage::Programming;
-    Report();
-    BlockCompressor compressor(image, blockSize_);
+bool Session::SendBlocks(const BlockSource& source, uint16_t firstSeq) {
     std::deque<InFlight> inFlight;
-    uint16_t next = 0;
+    uint16_t next = firstSeq;
     // Blocks below `allowed` may be sent: the library answers a block only when it
     // has room for the window behind it.
-    uint16_t allowed = kWindow;
+    uint16_t allowed = static_cast<uint16_t>(firstSeq + kWindow);
     bool more = true;
     int attempts = 1;  // sends of the oldest block in flight
     Clock::time_point deadline{};
@@ -341,21 +340,18 @@ bool Session::Stream(std::span<const uint8_t> image) {
     Message m;
     for (;;) {
         if (Stopped()) return Fail(Error::Stopped, "Flashing stopped; the flash holds part of the image");
-        StreamBlock block;
         while (more && inFlight.size() < kWindow && static_cast<uint16_t>(allowed - next) - 1u < 0x8000u) {
-            if (!(more = compressor.Next(&block))) break;
-            const uint32_t argument = block.size | (block.stored ? kStoredFlag : 0);
-            inFlight.push_back({next, block.size, EncodeFrame(Frame::Block, next, argument, block.payload)});
-            report_.compressedBytes += block.payload.size();
+            InFlight block;
+            if (!(more = source(next, &block))) break;
+            inFlight.push_back(std::move(block));
             ++report_.blocks;
             if (inFlight.size() == 1) attempts = 1;
             if (!Send(inFlight.back().frame)) return false;
             rearm();
             ++next;
         }
-        if (!compressor.Error().empty())
-            return Fail(Error::Io, "The image could not be compressed", compressor.Error());
-        if (inFlight.empty()) break;
+        if (failure_.error != Error::Ok) return false;  // the source could not make a block
+        if (inFlight.empty()) return true;
 
         const Wait w = Await(std::chrono::duration_cast<milliseconds>(deadline - Clock::now()), &m);
         if (w == Wait::LinkLost) return false;
@@ -383,7 +379,7 @@ bool Session::Stream(std::span<const uint8_t> image) {
                 if (static_cast<uint16_t>(m.seq + 1 + kWindow - allowed) - 1u < 0x8000u) {
                     allowed = static_cast<uint16_t>(m.seq + 1 + kWindow);
                 }
-                progress_.bytesProgrammed = std::max<uint64_t>(progress_.bytesProgrammed, m.value);
+                progress_.bytesProgrammed = std::max<uint64_t>(progress_.bytesProgrammed, progressBase_ + m.value);
                 Follow(m.state);
                 Report();
                 break;
@@ -401,18 +397,37 @@ bool Session::Stream(std::span<const uint8_t> image) {
                 break;
         }
     }
+}
+
+bool Session::Stream(std::span<const uint8_t> image) {
+    if (progress_.stage < StreamStage::Erasing) progress_.stage = StreamStage::Programming;
+    Report();
+    BlockCompressor compressor(image, blockSize_);
+    const bool sent = SendBlocks([&](uint16_t seq, InFlight* out) {
+        StreamBlock block;
+        if (!compressor.Next(&block)) {
+            if (!compressor.Error().empty()) Fail(Error::Io, "The image could not be compressed", compressor.Error());
+            return false;
+        }
+        const uint32_t argument = block.size | (block.stored ? kStoredFlag : 0);
+        *out = {seq, block.size, EncodeFrame(Frame::Block, seq, argument, block.payload)};
+        report_.compressedBytes += block.payload.size();
+        return true;
+    });
+    if (!sent) return false;
 
     uint32_t digest = 0;
-    report_.imageCrc = Crc32(image);
+    const uint32_t imageCrc = Crc32(image);
+    report_.imageCrc = imageCrc;
     if (!AwaitDigest(&digest)) return false;
     report_.flashCrc = digest;
-    if (digest != report_.imageCrc) {
+    if (digest != imageCrc) {
         if (failure_.error == Error::Ok) report_.libraryState = kStateVerifyError;
         return Fail(Error::Rejected, StateText(kStateVerifyError),
-                    "the flash holds CRC-32 " + Hex(digest) + " where the image has " + Hex(report_.imageCrc) + " (" +
+                    "the flash holds CRC-32 " + Hex(digest) + " where the image has " + Hex(imageCrc) + " (" +
                         std::to_string(image.size()) + " bytes)");
     }
-    progress_.bytesProgrammed = image.size();
+    progress_.bytesProgrammed = progressBase_ + image.size();
     return true;
 }
 

@@ -15,6 +15,8 @@ void AddLinkCommands(CLI::App& app, int& status);
 void AddDumpCommand(CLI::App& app, int& status);
 // download, flash, mem-init
 void AddRunCommands(CLI::App& app, int& status);
+// verify, erase
+void AddRangeCommands(CLI::App& app, int& status);
 // hwc, csf, combine, sign, srec
 void AddFileCommands(CLI::App& app, int& status);
 // ports

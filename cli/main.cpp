@@ -51,6 +51,7 @@ int main(int argc, char** argv) {
     cli::AddLinkCommands(app, status);
     cli::AddDumpCommand(app, status);
     cli::AddRunCommands(app, status);
+    cli::AddRangeCommands(app, status);
     cli::AddFileCommands(app, status);
     cli::AddPortsCommand(app, status);
 

@@ -15,6 +15,7 @@
 #include "download/plan/run_plan.h"
 #include "download/run/runner.h"
 #include "options.h"
+#include "run_common.h"
 #include "several_boards.h"
 
 namespace sealbench::cli {
@@ -29,51 +30,32 @@ struct RunCommandOptions {
     std::string flashLib;
     std::string partitionSize;
     bool fast = false;
+    bool full = false;
+    std::string layout;
     int baud = -1;  // -1: not given
     BoardOptions boards;
 };
 
-MemoryInitChoice MemoryInitOf(const std::string& mode) {
-    if (mode == "ddr") return {true, false, {}};
-    if (mode == "sdram") return {false, true, {}};
-    if (mode == "none") return {false, false, {}};
-    // The page runs a script it cannot open as "nothing to do"; on a command line
-    // the path was given on purpose, so whatever keeps it from being read stops the
-    // command, with the reason, before the board is touched.
-    std::error_code error;
-    if (std::filesystem::status(mode, error).type() == std::filesystem::file_type::not_found) {
-        throw UsageError("--mem-init: no such memory-init script: " + mode +
-                         " (use ddr, sdram, none or the path of a script)");
-    }
-    if (auto refusal = RefuseNonRegularInput(mode)) {
-        throw UsageError("--mem-init: " + *refusal);
-    }
-    std::FILE* script = std::fopen(mode.c_str(), "rb");
-    if (script == nullptr) {
-        throw UsageError("--mem-init: cannot read the memory-init script " + mode + ": " + std::strerror(errno));
-    }
-    std::fclose(script);
-    return {false, false, mode, true};
-}
-
-// The settings the page would hold for these options.
-RunSettings SettingsOf(const ConnectionOptions& options) {
-    RunSettings settings;
-    settings.processor = RequireProcessor(options);
-    settings.memoryInit = MemoryInitOf(options.memInit);
-    return settings;
-}
-
 // Fast serial flashing takes over a serial line with a built-in library; whatever
 // else was asked for with it is refused before the board is touched.
 void CheckFastOptions(const RunCommandOptions& o, const RunSettings& settings) {
+    const bool usb = o.connection.usb || o.boards.usbAll || !o.boards.usbDevices.empty();
+    if (!o.layout.empty()) {
+        // A layout is always written in one session of the built-in library.
+        if (std::optional<std::string> refused = RefuseRanges(settings, usb, o.connection.port, "--layout")) {
+            throw UsageError(*refused);
+        }
+        return;
+    }
     if (!o.fast) {
         if (o.baud != -1) {
             throw UsageError("--baud sets the rate of fast serial flashing: use it with --fast");
         }
+        if (o.full) {
+            throw UsageError("--full sends every block in fast serial flashing: use it with --fast");
+        }
         return;
     }
-    const bool usb = o.connection.usb || o.boards.usbAll || !o.boards.usbDevices.empty();
     if (std::optional<std::string> refused = RefuseFastSerial(settings, usb, o.connection.port)) {
         if (o.baud != -1 && CheckFastBaud(o.baud)) {
             throw UsageError("--baud " + std::to_string(o.baud) + ": " + *refused);
@@ -82,23 +64,8 @@ void CheckFastOptions(const RunCommandOptions& o, const RunSettings& settings) {
     }
 }
 
-// The boards the command names, one or several, each planned, opened and run by a
-// BoardRun of its own: a missing image or a wrong address is refused before a port
-// is opened or a memory initialisation is spent.
 int Run(const CLI::App& command, const RunCommandOptions& o, const RunSettings& settings) {
-    std::vector<BoardAddress> boards = BoardsOf(command, o.connection, o.boards);
-    ProgressMode mode = ProgressModeOf(o.connection.progress);
-    if ((o.boards.usbAll || (o.connection.usb && o.boards.retry > 0)) && boards.empty()) {
-        return kExitFailed;
-    }
-    if (boards.empty()) {
-        if (std::optional<BoardAddress> board = BoardOf(o.connection)) {
-            boards.push_back(*board);
-        } else {
-            boards.push_back({});  // no port: "Execute" says "Please select the Com port"
-        }
-    }
-    return RunBoards(boards, settings, o.boards.retry, mode);
+    return RunOnBoards(command, o.connection, o.boards, settings);
 }
 
 int RunDownload(const CLI::App& command, const RunCommandOptions& o) {
@@ -115,9 +82,14 @@ int RunDownload(const CLI::App& command, const RunCommandOptions& o) {
 }
 
 int RunFlash(const CLI::App& command, const RunCommandOptions& o) {
-    FlashType type = o.flashType == "nand"   ? FlashType::Nand
-                     : o.flashType == "user" ? FlashType::UserInput
-                                             : FlashType::Nor;
+    FlashType type = FlashTypeOf(o.flashType);
+    if (o.image.empty() == o.layout.empty()) {
+        throw UsageError(o.image.empty() ? "flash needs an IMAGE or --layout FILE"
+                                         : "flash takes an IMAGE or --layout FILE, not both");
+    }
+    if (!o.layout.empty() && (!o.address.empty() || !o.partitionSize.empty())) {
+        throw UsageError("--layout names where each image goes: leave out --address and --partition-size");
+    }
     if (type == FlashType::UserInput && o.flashLib.empty()) {
         throw UsageError("--flash-type user needs --flash-lib FILE");
     }
@@ -131,8 +103,10 @@ int RunFlash(const CLI::App& command, const RunCommandOptions& o) {
     s.useDefaultAddress = o.address.empty() && type != FlashType::UserInput;
     s.addressText = o.address;
     s.secure = o.secure;
-    s.fastSerial = o.fast;
+    s.fastSerial = o.fast || !o.layout.empty();
     s.fastBaud = o.baud != -1 ? o.baud : bootwire::kStreamDefaultBaud;
+    s.everyBlock = o.full;
+    s.layoutPath = o.layout;
     CheckFastOptions(o, s);
     return Run(command, o, s);
 }
@@ -178,7 +152,7 @@ void AddRunCommands(CLI::App& app, int& status) {
     download->callback([download, options, &status] { status = RunDownload(*download, *options); });
 
     CLI::App* flash = app.add_subcommand("flash", "Program the board's flash (FLASHING)");
-    flash->add_option("IMAGE", options->image, "Image to write to flash")->required();
+    flash->add_option("IMAGE", options->image, "Image to write to flash (or --layout FILE)");
     flash->add_option("--flash-type", options->flashType, "nor (default) | nand | user")
         ->check(CLI::IsMember({"nor", "nand", "user"}));
     flash->add_option("--flash-lib", options->flashLib, "Flash library file (with --flash-type user)");
@@ -189,6 +163,14 @@ void AddRunCommands(CLI::App& app, int& status) {
                     "Fast serial flashing: the built-in library streams the image compressed at --baud and "
                     "verifies it (serial port only)");
     flash->add_option("--baud", options->baud, "Rate of --fast: 921600 (default) | 460800 | 230400 | 115200");
+    flash->add_flag("--full", options->full,
+                    "With --fast: send every block; without it only the blocks whose content differs from the flash "
+                    "go, so a run that was cut off resumes where it stopped");
+    flash
+        ->add_option("--layout", options->layout,
+                     "A TOML file naming several images and where each goes, written in one session of the "
+                     "built-in library (fast serial flashing)")
+        ->type_name("FILE");
     AddConnectionOptions(flash, options->connection);
     AddBoardOptions(flash, options->boards);
     flash->callback([flash, options, &status] { status = RunFlash(*flash, *options); });

@@ -1,6 +1,6 @@
 # What the Windows cross build takes from the build machine instead of packages
-# for the target: CLI11's headers (header-only, so the host's copy serves) and
-# GoogleTest compiled from Debian's source package.
+# for the target: CLI11's and toml++'s headers (header-only, so the host's copy
+# serves) and GoogleTest compiled from Debian's source package.
 
 # Windows 10 API level; no min/max macros to trip over std::min.
 add_compile_definitions(_WIN32_WINNT=0x0A00 WINVER=0x0A00 NOMINMAX WIN32_LEAN_AND_MEAN)
@@ -20,6 +20,13 @@ file(MAKE_DIRECTORY ${sealbench_cli11_root})
 file(CREATE_LINK ${SEALBENCH_CLI11_DIR}/CLI ${sealbench_cli11_root}/CLI SYMBOLIC)
 add_library(CLI11::CLI11 INTERFACE IMPORTED)
 target_include_directories(CLI11::CLI11 SYSTEM INTERFACE ${sealbench_cli11_root})
+# toml++ the same way: Debian's build is a Linux library, but its headers are the
+# whole parser when compiled header-only.
+find_path(SEALBENCH_TOMLPP_DIR toml++/toml.h PATHS /usr/include NO_CMAKE_FIND_ROOT_PATH NO_DEFAULT_PATH REQUIRED)
+file(CREATE_LINK ${SEALBENCH_TOMLPP_DIR}/toml++ ${sealbench_cli11_root}/toml++ SYMBOLIC)
+add_library(tomlplusplus::tomlplusplus INTERFACE IMPORTED)
+target_include_directories(tomlplusplus::tomlplusplus SYSTEM INTERFACE ${sealbench_cli11_root})
+target_compile_definitions(tomlplusplus::tomlplusplus INTERFACE TOML_HEADER_ONLY=1)
 
 if(BUILD_TESTING)
   set(SEALBENCH_GOOGLETEST_SOURCE /usr/src/googletest CACHE PATH "GoogleTest sources to build for Windows")

@@ -10,7 +10,7 @@ set -euo pipefail
 # its libgcc; they need no C library) and the virtual board's emulated core.
 demo_packages=(
   build-essential cmake ninja-build pkg-config git
-  libusb-1.0-0-dev libcli11-dev zlib1g-dev
+  libusb-1.0-0-dev libcli11-dev libtomlplusplus-dev zlib1g-dev
   gcc-arm-none-eabi binutils-arm-none-eabi
   libunicorn-dev
 )

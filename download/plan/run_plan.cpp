@@ -96,6 +96,15 @@ std::optional<std::string> RefuseFastSerial(const RunSettings& s, bool usb, std:
     return CheckFastBaud(s.fastBaud);
 }
 
+std::optional<std::string> RefuseRanges(const RunSettings& s, bool usb, std::string_view port, std::string_view what) {
+    RunSettings fast = s;
+    fast.fastSerial = true;
+    if (std::optional<std::string> refused = RefuseFastSerial(fast, usb, port)) {
+        return std::string(what) + " works through fast serial flashing, and " + *refused;
+    }
+    return std::nullopt;
+}
+
 std::string PlannedRun::RefusalLine() const {
     switch (step) {
         case PlanStep::Processor:
@@ -125,7 +134,7 @@ std::optional<PlannedRun> RefuseFiles(const RunSettings& s) {
         s.flashType == FlashType::Nor || s.flashType == FlashType::Nand || s.flashType == FlashType::UserInput;
     if (s.operation == OperationType::DownloadOnly) {
         files.push_back({&s.imagePath, "The image file", "Can't open image file!"});
-    } else if (s.operation == OperationType::Flashing && knownLibrary) {
+    } else if ((s.operation == OperationType::Flashing || s.operation == OperationType::Verify) && knownLibrary) {
         // The worker asks for a flash library before it looks at the image.
         if (s.flashType == FlashType::UserInput) {
             files.push_back({&s.flashLibPath, "The flash library", "Can't open the Flash Library"});
@@ -145,6 +154,23 @@ std::optional<PlannedRun> RefuseFiles(const RunSettings& s) {
         }
     }
     return std::nullopt;
+}
+
+// Why `length` bytes from `address` do not lie in the flash the plan writes to;
+// nullopt when they do.
+std::optional<std::string> OutsideFlash(const RunPlan& plan, uint32_t address, uint64_t length, const char* what) {
+    const bool nand = plan.flashType == FlashType::Nand;
+    const uint64_t first = nand ? 0 : plan.preset->norFlashStart;
+    const uint64_t end = first + (nand ? kNandFlashSize : kNorFlashSize);
+    if (address >= first && address + length <= end) {
+        return std::nullopt;
+    }
+    char text[160];
+    std::snprintf(text, sizeof text,
+                  "The range to %s (0x%08X, 0x%llX bytes) must lie in the %s flash, %s0x%08llX to 0x%08llX", what,
+                  address, static_cast<unsigned long long>(length), nand ? "NAND" : "NOR", nand ? "offsets " : "",
+                  static_cast<unsigned long long>(first), static_cast<unsigned long long>(end - 1));
+    return std::string(text);
 }
 
 // The checks in their order; the first that fails ends them.
@@ -180,7 +206,9 @@ PlannedRun Checked(const RunSettings& s, const RunChannel& channel) {
         return Refuse(PlanStep::Page, "The address must have at most 8 hexadecimal digits");
     }
     std::optional<uint32_t> partition = ReadHexField(s.partitionSizeText);
-    bool nandFlashing = s.operation == OperationType::Flashing && s.flashType == FlashType::Nand;
+    const bool flashLike = s.operation == OperationType::Flashing || s.operation == OperationType::Verify ||
+                           s.operation == OperationType::Erase;
+    bool nandFlashing = flashLike && s.flashType == FlashType::Nand;
     if (nandFlashing && !partition) {
         return Refuse(PlanStep::Page, "The partition size must have at most 8 hexadecimal digits");
     }
@@ -194,7 +222,50 @@ PlannedRun Checked(const RunSettings& s, const RunChannel& channel) {
         plan.address = *typed;
     }
 
-    if (s.operation == OperationType::DownloadOnly || s.operation == OperationType::Flashing) {
+    const bool layout = s.operation == OperationType::Flashing && !s.layoutPath.empty();
+    // Verify, Erase and layouts work through the built-in library's ranges.
+    const bool ranged = layout || s.operation == OperationType::Verify || s.operation == OperationType::Erase;
+    if (ranged) {
+        const char* what = s.operation == OperationType::Verify  ? "Verify"
+                           : s.operation == OperationType::Erase ? "Erase"
+                                                                 : "A layout";
+        if (std::optional<std::string> refused = RefuseRanges(s, channel.usb, channel.port, what)) {
+            return Refuse(PlanStep::Page, *refused);
+        }
+        if (!HaveBuiltinFlashLibraries()) {
+            return Refuse(PlanStep::Page, "The built-in flash library is not available in this build");
+        }
+    }
+    if (layout) {
+        Result<FlashLayout> loaded = LoadLayout(s.layoutPath, s.flashType);
+        if (!loaded.Ok()) {
+            return Refuse(PlanStep::Page, loaded.outcome.message, loaded.outcome.detail);
+        }
+        plan.layout = std::move(loaded.value);
+        plan.imagePath.clear();
+        plan.imageSize = static_cast<size_t>(plan.layout->TotalBytes());
+        const LayoutImage& first = plan.layout->images.front();
+        plan.address = s.flashType == FlashType::Nor ? plan.preset->norFlashStart + first.offset : first.offset;
+        if (!plan.layout->memInitScript.empty()) {
+            plan.memoryInit = {false, false, plan.layout->memInitScript, true};
+        }
+    } else if (s.operation == OperationType::Erase) {
+        std::optional<uint32_t> length = ReadHexField(s.eraseLengthText);
+        if (!s.eraseLengthText.empty() && (!length || *length == 0)) {
+            return Refuse(PlanStep::Page, "The length to erase must be 1 to 8 hexadecimal digits, not 0");
+        }
+        if (s.eraseLengthText.empty()) {
+            // The window erases where its image would go.
+            length = static_cast<uint32_t>(FileSizeOf(s.imagePath).value_or(0));
+            if (*length == 0) {
+                return Refuse(PlanStep::File, "Can't open the Image File", FileProblem(s.imagePath, "The image file"));
+            }
+        }
+        plan.eraseLength = *length;
+        if (std::optional<std::string> outside = OutsideFlash(plan, plan.address, plan.eraseLength, "erase")) {
+            return Refuse(PlanStep::Page, *outside);
+        }
+    } else if (s.operation != OperationType::None) {
         if (std::optional<size_t> size = FileSizeOf(s.imagePath)) {
             if (*size > kMaxImageSize) {
                 return Refuse(PlanStep::Page, ImageTooLargeText());
@@ -210,13 +281,19 @@ PlannedRun Checked(const RunSettings& s, const RunChannel& channel) {
         if (std::optional<PlannedRun> files = RefuseFiles(s)) {
             return *files;
         }
+        if (s.operation == OperationType::Verify) {
+            if (std::optional<std::string> outside = OutsideFlash(plan, plan.address, plan.imageSize, "verify")) {
+                return Refuse(PlanStep::Page, *outside);
+            }
+        }
     }
 
     // The fast mode serves what it can and leaves the rest to the normal run, as the
     // window's menu item does; a rate the board cannot make is refused.
     const bool builtin = s.flashType == FlashType::Nor || s.flashType == FlashType::Nand;
-    plan.fastSerial = s.fastSerial && s.operation == OperationType::Flashing && builtin && !channel.usb && !s.secure;
-    if (plan.fastSerial) {
+    plan.fastSerial =
+        ranged || (s.fastSerial && s.operation == OperationType::Flashing && builtin && !channel.usb && !s.secure);
+    if (plan.fastSerial && !ranged) {
         if (std::optional<std::string> refused = RefuseFastSerial(s, false, channel.port)) {
             refused->front() = static_cast<char>(std::toupper(static_cast<unsigned char>(refused->front())));
             return Refuse(PlanStep::Page, *refused);

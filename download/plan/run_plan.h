@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "common/outcome.h"
+#include "download/plan/flash_layout.h"
 #include "download/plan/presets.h"
 #include "download/plan/run_settings.h"
 
@@ -31,7 +32,12 @@ struct RunPlan : FlashingChoices {
     bool secure = false;  // "with CSF HWC"
     MemoryInitChoice memoryInit;
     // fastSerial: the run streams the image through the built-in library (FLASHING,
-    // serial port, asked for, a built-in library, no HWC and CSF).
+    // serial port, asked for, a built-in library, no HWC and CSF; always for Verify,
+    // Erase and a layout).
+    // FLASHING a layout: its images, checked (imagePath is empty, imageSize their sum
+    // and address the first's flash address).
+    std::optional<FlashLayout> layout;
+    uint32_t eraseLength = 0;  // Erase: bytes from `address`
 };
 
 // What the run will talk to, as far as the plan must know: whether a port or
@@ -71,6 +77,12 @@ PlannedRun PlanRun(const RunSettings& settings, RunChannel channel);
 // make, a network port without line control); nullopt when it can. A command line
 // refuses such options as bad usage before it plans.
 std::optional<std::string> RefuseFastSerial(const RunSettings& settings, bool usb, std::string_view port = {});
+
+// Why Verify, Erase or a layout cannot run with these settings over this channel
+// (they work through the built-in library's ranges, like fast serial flashing);
+// nullopt when they can. `what` names the operation ("verify").
+std::optional<std::string> RefuseRanges(const RunSettings& settings, bool usb, std::string_view port,
+                                        std::string_view what);
 
 // Whether the board's UART makes the rate (115200 up to 921600, an exact divisor of
 // its clock): the reason, or nullopt.

@@ -15,7 +15,9 @@ class Link;
 
 namespace sealbench {
 
-enum class OperationType { None, DownloadOnly, Flashing };
+// Verify and Erase work through the built-in flash library's ranges (fast serial
+// flashing's session): they compare the flash with the image, or erase a range.
+enum class OperationType { None, DownloadOnly, Flashing, Verify, Erase };
 
 // The "Memory Init" group: the DDR and SDRAM boxes and the script field.
 struct MemoryInitChoice {
@@ -47,6 +49,9 @@ struct FlashingChoices {
     int fastBaud = 921600;
     // How the front end names the rate, for the advice to choose a lower one.
     std::string rateChoice = "--baud";
+    // Fast serial flashing sends only the blocks whose content differs from the
+    // flash; with this, every block (one deflate stream, nothing compared first).
+    bool everyBlock = false;
 
     // How long the flash library may stay silent before the run gives up on it.
     std::chrono::milliseconds statusSilenceLimit{20000};
@@ -68,6 +73,13 @@ struct RunSettings : FlashingChoices {
     std::string partitionSizeText;  // NAND only
     bool secure = false;            // "with CSF HWC"
     MemoryInitChoice memoryInit;
+    // FLASHING: a layout file (download/plan/flash_layout.h) that names several
+    // images, written in one session of the built-in library; the image, address and
+    // partition fields are not used then.
+    std::string layoutPath;
+    // Erase: how many bytes from the address (hexadecimal); the sectors or blocks
+    // that cover them are erased.
+    std::string eraseLengthText;
 };
 
 }  // namespace sealbench

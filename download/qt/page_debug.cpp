@@ -175,7 +175,28 @@ sealbench::RunSettings CPage_Debug::Settings() {
     settings.fastBaud = fastBaud_;
     // The advice after a failed fast run names the window's own choice.
     settings.rateChoice = "rate (Window menu, Fast serial flashing rate)";
+    if (settings.operation == sealbench::OperationType::Flashing) settings.layoutPath = layoutPath_;
     return settings;
+}
+
+bool CPage_Debug::Verify() {
+    sealbench::RunSettings settings = Settings();
+    settings.operation = sealbench::OperationType::Verify;
+    settings.layoutPath.clear();
+    return Launch([this, settings, board = board_()] { return runner_->Execute(settings, board); });
+}
+
+bool CPage_Debug::Erase() {
+    sealbench::RunSettings settings = Settings();
+    settings.operation = sealbench::OperationType::Erase;
+    settings.layoutPath.clear();
+    settings.eraseLengthText.clear();  // where the image would go
+    return Launch([this, settings, board = board_()] { return runner_->Execute(settings, board); });
+}
+
+QString CPage_Debug::ChooseLayoutFile() {
+    return ChooseFile(QStringLiteral("Please select the Flash Layout:"),
+                      QStringLiteral("Layout files(*.toml)|*.toml|All Files(*.*)|*.*||"));
 }
 
 QString CPage_Debug::ChooseFile(const QString& title, const QString& filter) {

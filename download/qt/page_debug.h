@@ -14,6 +14,7 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <string>
 #include <thread>
 
 #include "download/page/page_model.h"
@@ -55,6 +56,18 @@ public:
     // The rate of fast serial flashing (the Window menu's choice).
     void SetFastBaud(int baud) { fastBaud_ = baud; }
     int FastBaud() const { return fastBaud_; }
+
+    // The Window menu's "Verify" and "Erase": the page's current settings, compared
+    // with the flash (nothing written) or erased where the image would go, through
+    // the built-in flash library over the serial port. False while the page is busy.
+    bool Verify();
+    bool Erase();
+    // The Window menu's "Flash layout...": FLASHING runs (here and on the Boards page)
+    // write the images this TOML file names instead of the image field; empty: none.
+    void SetLayout(std::string path) { layoutPath_ = std::move(path); }
+    const std::string& Layout() const { return layoutPath_; }
+    // Asks for a layout file; empty when none was chosen.
+    QString ChooseLayoutFile();
 
     // True from "Execute" (or a debug button) until the page may start another run.
     bool Busy() const { return busy_; }
@@ -128,6 +141,7 @@ private:
     bool busy_ = false;
     bool fastSerial_ = false;
     int fastBaud_ = bootwire::kStreamDefaultBaud;
+    std::string layoutPath_;
     bool closing_ = false;
     bool launchDone_ = true;
     bool runEndedSeen_ = true;

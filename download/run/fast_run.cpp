@@ -6,6 +6,7 @@
 
 #include "download/plan/download_layout.h"
 #include "download/plan/flash_libraries.h"
+#include "download/run/range_run.h"
 
 namespace sealbench {
 namespace {
@@ -15,67 +16,6 @@ std::string Hex(uint32_t value) {
     std::snprintf(text, sizeof text, "0x%08" PRIX32, value);
     return text;
 }
-
-// Follows the stream's reports and passes on each change once.
-class ProgressRelay {
-public:
-    explicit ProgressRelay(RunObserver& observer) : observer_(observer) {}
-
-    void operator()(const bootwire::StreamProgress& p) {
-        if (!started_) {
-            started_ = true;
-            observer_.DownloadStarted(p.loadSize, static_cast<uint32_t>(p.imageSize));
-        }
-        if (p.loadBytes > sent_) {
-            observer_.BytesSent(static_cast<size_t>(p.loadBytes - sent_));
-            sent_ = p.loadBytes;
-        }
-        if (p.stage >= bootwire::StreamStage::Connecting && !flashing_) {
-            flashing_ = true;
-            observer_.FlashingDownloadDone();
-            observer_.FlashingStarted();
-            observer_.FlashWritten(0);
-        }
-        if (!flashing_) {
-            return;
-        }
-        const unsigned stage = StageOf(p.stage);
-        if (stage != 0 && (stagesSeen_ & stage) == 0) {
-            stagesSeen_ |= stage;
-            // Each stage counts from nothing, and the count is back at nothing before
-            // the stage shows, so that no look sees the last stage's count in it.
-            written_ = 0;
-            observer_.FlashWritten(0);
-            observer_.StageEntered(stage);
-        }
-        // While verifying the count starts again: the bytes read back.
-        if (p.bytesProgrammed != written_) {
-            written_ = p.bytesProgrammed;
-            observer_.FlashWritten(written_);
-        }
-    }
-
-private:
-    static unsigned StageOf(bootwire::StreamStage stage) {
-        switch (stage) {
-            case bootwire::StreamStage::Erasing:
-                return kStageErasing;
-            case bootwire::StreamStage::Programming:
-                return kStageProgramming;
-            case bootwire::StreamStage::Verifying:
-                return kStageVerifying;
-            default:
-                return 0;
-        }
-    }
-
-    RunObserver& observer_;
-    bool started_ = false;
-    bool flashing_ = false;
-    unsigned stagesSeen_ = 0;
-    uint64_t sent_ = 0;
-    uint64_t written_ = 0;
-};
 
 std::string Joined(const std::vector<std::string>& lines) {
     std::string text;
@@ -163,24 +103,8 @@ Outcome StreamOutcome(const bootwire::Link& link, bootwire::Error error, const b
     return outcome;
 }
 
-Outcome FastFlashing(bootwire::Link& link, const RunPlan& plan, RunObserver& observer,
-                     bootwire::StreamReport* reportOut) {
-    std::vector<uint8_t> image(plan.imageSize);
-    if (plan.imageSize == 0 || !ReadWholeFile(plan.imagePath, image.data(), image.size())) {
-        return Outcome::Failure(FailureKind::File, "Can't open the Image File",
-                                FileProblem(plan.imagePath, "The image file"));
-    }
-    // Only the library and its parameter block cross the slow line; the image stays on the host.
-    std::optional<BuiltinStream> stream =
-        MakeBuiltinStream(plan.processor, plan.flashType, plan.address, plan.partitionSize, image, plan.fastBaud);
-    if (!stream) {
-        return Outcome::Failure(FailureKind::File, "The built-in flash library is not available in this build");
-    }
-    ProgressRelay relay(observer);
-    bootwire::StreamReport report;
-    const bootwire::Error error = link.StreamFlash(stream->job, std::ref(relay), &report);
-    if (reportOut) *reportOut = report;
-    return StreamOutcome(link, error, report, plan.fastBaud, plan.rateChoice, image.size());
+Outcome FastFlashing(bootwire::Link& link, const RunPlan& plan, RunObserver& observer) {
+    return RangedRun(link, plan, observer);
 }
 
 }  // namespace sealbench

@@ -1,7 +1,7 @@
 // A FLASHING run of the plan in fast serial mode: the image is read from its file
-// and streamed by the link (bootwire's Link::StreamFlash); what the stream reports
-// becomes the observer's reports of a run (download bytes, stages, bytes in flash),
-// so that the status log and the progress bar follow it as they follow any run.
+// and goes through the built-in library's session of ranges (range_run.h), which
+// sends only the blocks that differ from the flash; the pieces it shares with
+// Link::StreamFlash (the job of a built-in library, the texts of a stream's end).
 #pragma once
 
 #include <bootwire/bootwire.h>
@@ -22,8 +22,7 @@ namespace sealbench {
 // The whole fast run. On success the outcome's message is "Flashing Completed\n"
 // and its detail the line that says the image was verified; a failure's message is
 // the run's reason, its diagnostic what the port and the library said.
-Outcome FastFlashing(bootwire::Link& link, const RunPlan& plan, RunObserver& observer,
-                     bootwire::StreamReport* report = nullptr);
+Outcome FastFlashing(bootwire::Link& link, const RunPlan& plan, RunObserver& observer);
 
 // A stream of `image` through the built-in library of the processor and flash type,
 // to `flashAddress` (NOR: bus address; NAND: offset, `partitionSize` 0 to the end of

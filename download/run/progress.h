@@ -41,6 +41,8 @@ struct RunSnapshot {
     ProgressClock::time_point now{};  // when the state was read; the epoch: now
     bool measured = false;            // the run counts the bytes in flash: the bar follows them
     uint64_t bytesWritten = 0;        // while measured
+    uint32_t blocks = 0;              // runs that compare blocks: the images' blocks
+    uint32_t blocksSkipped = 0;       // and those the flash held already
 };
 
 // The image bytes a built-in flash library reports done in its stage: the low half

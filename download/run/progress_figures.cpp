@@ -146,14 +146,18 @@ std::string SummaryText(const RunSummary& s) {
                       std::min(s.bytesSent, s.bytesToSend), s.bytesToSend) +
                (s.flashTouched ? "; the flash may hold part of the image" : "");
     }
-    std::string text = std::string(s.flashing ? "Flashed " : "Downloaded ") + FormatBytes(s.imageBytes) +
-                       Printf(" (%" PRIu64 " bytes) ", s.imageBytes) + (s.flashing ? "to " : "into ") + where + " in " +
-                       FormatDuration(s.elapsed);
+    const std::string verb = !s.verb.empty() ? s.verb : s.flashing ? "Flashed" : "Downloaded";
+    const std::string preposition = !s.preposition.empty() ? s.preposition : s.flashing ? "to" : "into";
+    std::string text = verb + " " + FormatBytes(s.imageBytes) + Printf(" (%" PRIu64 " bytes) ", s.imageBytes) +
+                       preposition + " " + where + " in " + FormatDuration(s.elapsed);
     if (seconds > 0 && s.imageBytes > 0) {
         text += " (" + FormatRate(static_cast<double>(s.imageBytes) / seconds) + ")";
     }
     if (!s.verified.empty()) {
         text += "; " + s.verified;
+    }
+    if (s.blocks > 0 && s.flashing) {
+        text += Printf("; %u of %u blocks already in flash, skipped", s.blocksSkipped, s.blocks);
     }
     return text;
 }

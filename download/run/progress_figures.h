@@ -76,6 +76,12 @@ struct RunSummary {
     std::chrono::milliseconds elapsed{0};
     std::string verified;       // what confirmed the result; empty after a failure
     bool flashTouched = false;  // the flash library ran: a failure may leave part of the image
+    // What the run did, when it is not a download or flashing ("Compared", "Erased")
+    // and the word before the target ("with", "of").
+    std::string verb;
+    std::string preposition;
+    uint32_t blocks = 0;         // runs that compare blocks first: the images' blocks
+    uint32_t blocksSkipped = 0;  // and those already in flash, not sent
 };
 
 // "Flashed 2.00 MiB (2097152 bytes) to NOR flash at 0xa0000000 in 1:23 (25.1 KiB/s);

@@ -267,6 +267,9 @@ Outcome RunSequence(bootwire::Link& link, const RunPlan& plan, bool usb, RunObse
                 return FastFlashing(link, plan, observer);
             }
             return Flashing(link, plan, usb, observer, stop);
+        case OperationType::Verify:
+        case OperationType::Erase:
+            return FastFlashing(link, plan, observer);  // through the library's ranges, as --fast
         default:
             return Reason("Type of Operation Undefined", FailureKind::Input);
     }

@@ -56,6 +56,11 @@ public:
     // Image bytes in flash so far (while verifying: read back so far). Only runs
     // that can count them report it; the others' progress follows status words.
     virtual void FlashWritten(uint64_t) {}
+    // Runs that compare the flash block by block first: how many blocks the images
+    // have, and how many of them the flash held already (not sent).
+    virtual void BlocksCompared(uint32_t /*blocks*/, uint32_t /*skipped*/) {}
+    // A status-log line the run writes while it goes on (one per image of a layout).
+    virtual void StatusLine(std::string_view /*line*/) {}
     // What the library said about a failure, for stderr or a tooltip.
     virtual void Diagnostic(std::string_view text) = 0;
 };

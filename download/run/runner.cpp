@@ -1,5 +1,7 @@
 #include "download/run/runner.h"
 
+#include <algorithm>
+
 #include "common/hex_text.h"
 #include "download/memory/memory_init.h"
 #include "download/plan/run_plan.h"
@@ -26,9 +28,9 @@ RunSummary SummaryOf(const RunPlan& plan, bool success, uint64_t sent, uint64_t 
                      std::chrono::milliseconds elapsed) {
     RunSummary s;
     s.success = success;
-    s.flashing = plan.operation == OperationType::Flashing;
+    s.flashing = plan.operation != OperationType::DownloadOnly;
     s.address = plan.address;
-    s.imageBytes = plan.imageSize;
+    s.imageBytes = plan.operation == OperationType::Erase ? plan.eraseLength : plan.imageSize;
     s.bytesSent = sent;
     s.bytesToSend = toSend;
     s.elapsed = elapsed;
@@ -46,6 +48,15 @@ RunSummary SummaryOf(const RunPlan& plan, bool success, uint64_t sent, uint64_t 
     }
     if (s.flashing && ProgressInWord(plan)) {
         s.verified = "verified by the flash library's read-back";
+    }
+    if (plan.operation == OperationType::Verify) {
+        s.verb = "Compared";
+        s.preposition = "with";
+        s.verified = "by the flash library's block digests";
+    } else if (plan.operation == OperationType::Erase) {
+        s.verb = "Erased";
+        s.preposition = "of";
+        s.verified = "the sectors or blocks that cover it";
     }
     if (!success) {
         s.verified.clear();
@@ -267,17 +278,28 @@ void Runner::Worker(RunPlan plan, bootwire::Link* link, bool usb, std::stop_toke
         changed_.wait_for(lock, kTrackerEndWait, [this] { return trackerDone_ || closing_; });
         last = state_;
     }
-    // A success's detail (the fast run's verification) comes before the success itself.
-    if (outcome.Ok() && !outcome.detail.empty()) {
-        Log(outcome.detail);
+    // A success's detail (the fast run's verification) comes before the success
+    // itself; each of its lines is a line of the log.
+    auto logDetail = [&] {
+        for (size_t at = 0; at < outcome.detail.size();) {
+            const size_t end = std::min(outcome.detail.find('\n', at), outcome.detail.size());
+            Log(outcome.detail.substr(at, end - at));
+            at = end + 1;
+        }
+    };
+    if (outcome.Ok()) {
+        logDetail();
     }
     Log(outcome.Ok() ? outcome.message : "Error!!- Reason: " + outcome.message);
-    if (!outcome.Ok() && !outcome.detail.empty()) {
-        Log(outcome.detail);
+    if (!outcome.Ok()) {
+        logDetail();
     }
     if (last.bytesToSend > 0) {
         RunSummary summary = SummaryOf(plan, outcome.Ok(), last.bytesSent, last.bytesToSend, elapsed);
-        summary.flashTouched = (last.stagesSeen & kStageFlashing) != 0;
+        // Verify reads the flash and writes nothing.
+        summary.flashTouched = (last.stagesSeen & kStageFlashing) != 0 && plan.operation != OperationType::Verify;
+        summary.blocks = last.blocks;
+        summary.blocksSkipped = last.blocksSkipped;
         view_.Summary(summary);
     }
     TaskEnded();
@@ -337,6 +359,15 @@ void Runner::FlashWritten(uint64_t bytes) {
 }
 
 void Runner::Diagnostic(std::string_view text) { view_.Diagnostic(text); }
+
+void Runner::BlocksCompared(uint32_t blocks, uint32_t skipped) {
+    Publish([&](RunSnapshot& s) {
+        s.blocks = blocks;
+        s.blocksSkipped = skipped;
+    });
+}
+
+void Runner::StatusLine(std::string_view line) { Log(line); }
 
 void Runner::ProgressTask() {
     ProgressTracker tracker(view_);

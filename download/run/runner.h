@@ -90,6 +90,8 @@ private:
     void StageEntered(unsigned stage) override;
     void FlashWritten(uint64_t bytes) override;
     void Diagnostic(std::string_view text) override;
+    void BlocksCompared(uint32_t blocks, uint32_t skipped) override;
+    void StatusLine(std::string_view line) override;
 
     RunView& view_;
     Session& session_;

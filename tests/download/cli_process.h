@@ -1,5 +1,6 @@
 // Runs sealbench-cli as a child process with a bounded wait, collecting its
-// exit status, standard output and standard error.
+// exit status, standard output and standard error; or beside the test, its output
+// read as it comes (CliChild).
 #pragma once
 
 #include <fcntl.h>
@@ -10,7 +11,10 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 extern char** environ;
@@ -110,5 +114,75 @@ inline std::vector<std::string> AsNobody() {
     CliRunOptions probe{std::chrono::seconds(30), {}, prefix};
     return RunCli({"--version"}, probe).status == 0 ? prefix : std::vector<std::string>{};
 }
+
+// sealbench-cli running beside the test, its output read as it comes.
+class CliChild {
+public:
+    // Standard output is read, standard error dropped; with `readStderr` the other way round.
+    explicit CliChild(const std::vector<std::string>& args, bool readStderr = false) {
+        int out[2];
+        if (pipe2(out, O_CLOEXEC) != 0) return;
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, out[1], readStderr ? STDERR_FILENO : STDOUT_FILENO);
+        posix_spawn_file_actions_addopen(&actions, readStderr ? STDOUT_FILENO : STDERR_FILENO, "/dev/null", O_WRONLY,
+                                         0);
+        std::vector<std::string> all{SEALBENCH_CLI_PATH};
+        all.insert(all.end(), args.begin(), args.end());
+        std::vector<char*> argv;
+        for (std::string& a : all) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
+        posix_spawn_file_actions_destroy(&actions);
+        close(out[1]);
+        fd_ = out[0];
+        reader_ = std::thread([this] {
+            char buffer[1024];
+            ssize_t n;
+            while ((n = read(fd_, buffer, sizeof buffer)) > 0) {
+                std::lock_guard lock(mutex_);
+                out_.append(buffer, static_cast<size_t>(n));
+                grew_.notify_all();
+            }
+        });
+    }
+    ~CliChild() {
+        if (pid_ > 0) {
+            kill(pid_, SIGKILL);
+            Wait(std::chrono::seconds(10));
+        }
+        if (reader_.joinable()) reader_.join();
+        close(fd_);
+    }
+
+    bool WaitForOutput(const std::string& text, std::chrono::seconds limit = std::chrono::seconds(60)) {
+        std::unique_lock lock(mutex_);
+        return grew_.wait_for(lock, limit, [&] { return out_.find(text) != std::string::npos; });
+    }
+    void Signal(int signal) { kill(pid_, signal); }
+    // The exit status, or -1 when the process did not end within `limit`.
+    int Wait(std::chrono::seconds limit) {
+        auto deadline = std::chrono::steady_clock::now() + limit;
+        int status = 0;
+        while (waitpid(pid_, &status, WNOHANG) == 0) {
+            if (std::chrono::steady_clock::now() > deadline) return -1;
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        pid_ = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    std::string Output() {
+        if (reader_.joinable()) reader_.join();
+        return out_;
+    }
+
+private:
+    pid_t pid_ = -1;
+    int fd_ = -1;
+    std::thread reader_;
+    std::mutex mutex_;
+    std::condition_variable grew_;
+    std::string out_;
+};
 
 }  // namespace sealtest

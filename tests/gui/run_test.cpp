@@ -208,6 +208,38 @@ TEST_F(RunTest, FastSerialFlashingFromTheWindowMenu) {
     EXPECT_EQ(dump.read(expected.size()), expected);
 }
 
+TEST_F(RunTest, VerifyAndEraseFromTheWindowMenuActOnThePagesSettings) {
+    Start(false);
+    ChooseBoard();
+    window->findChild<QAction*>("fastFlashingAction")->trigger();
+    page->findChild<QCheckBox*>("flashingBox")->click();
+    page->findChild<QLineEdit*>("imageEdit")->setText(WriteImage(64 * 1024));
+    ExecuteAndWait();
+    auto run = [&](const char* action) {
+        const int before = static_cast<int>(LogLines(log).size());
+        window->findChild<QAction*>(action)->trigger();
+        EXPECT_TRUE(gui_test::WaitFor([&] { return !page->Busy(); }, gui_test::kRunTimeoutMs));
+        QTest::qWait(20);  // the last queued reports
+        return LogLines(log).mid(before);
+    };
+    EXPECT_EQ(run("verifyAction").last(), "Verify Completed");
+
+    gui_test::NextModal<QMessageBox> confirm([](QMessageBox* box) {
+        EXPECT_EQ(box->objectName(), "eraseConfirm");
+        box->button(QMessageBox::Yes)->click();
+    });
+    const QStringList erased = run("eraseAction");
+    EXPECT_TRUE(confirm.Seen());
+    EXPECT_EQ(erased,
+              (QStringList{"UART is using", "Erased 0xA0000000-0xA000FFFF: 2 sectors of NOR flash", "Erase Completed"}))
+        << erased.join("|").toStdString();
+
+    const QStringList differs = run("verifyAction");
+    ASSERT_GE(differs.size(), 2) << differs.join("|").toStdString();
+    EXPECT_EQ(differs[differs.size() - 2], "Error!!- Reason: The flash differs from the image in 16 blocks of 16");
+    EXPECT_EQ(differs.last(), "differs: 0xA0000000-0xA000FFFF");
+}
+
 TEST_F(RunTest, MissingImageEndsTheRunWithItsReason) {
     Start(false);
     ChooseBoard();

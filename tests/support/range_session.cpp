@@ -1,7 +1,5 @@
 #include "range_session.h"
 
-#include <zlib.h>
-
 #include <algorithm>
 #include <thread>
 
@@ -137,18 +135,6 @@ bool LoadStreaming(bootwire::Link& link, std::span<const uint8_t> library, uint3
     return e == bootwire::Error::Ok;
 }
 
-std::vector<uint8_t> Deflate(std::span<const uint8_t> data) {
-    z_stream z{};
-    if (deflateInit2(&z, 9, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK) return {};
-    std::vector<uint8_t> out(deflateBound(&z, static_cast<uLong>(data.size())));
-    z.next_in = const_cast<Bytef*>(data.data());
-    z.avail_in = static_cast<uInt>(data.size());
-    z.next_out = out.data();
-    z.avail_out = static_cast<uInt>(out.size());
-    const int result = deflate(&z, Z_FINISH);
-    out.resize(result == Z_STREAM_END ? z.total_out : 0);
-    deflateEnd(&z);
-    return out;
-}
+std::vector<uint8_t> Deflate(std::span<const uint8_t> data) { return bootwire::stream::DeflateRaw(data); }
 
 }  // namespace rangetest

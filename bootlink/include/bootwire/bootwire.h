@@ -197,6 +197,7 @@ enum class StreamStage {
     Loading,      // the boot ROM takes the library (bytes at 115200)
     Starting,     // the boot ROM starts it
     Connecting,   // hello, the speed change and its proof
+    Comparing,    // ranges: the library hashes the range's blocks for the host to compare
     Erasing,      // blocks on the line; the library erases ahead of them
     Programming,  // blocks on the line, the flash written behind them
     Verifying,    // the library reads the flash back for its digest
@@ -231,6 +232,54 @@ struct StreamReport {
     double loadSeconds = 0;    // the boot ROM's load and start of the library
     double streamSeconds = 0;  // from the speed change to the digest
     // What the operating system or the library said along the way.
+    std::vector<std::string> diagnostics;
+};
+
+// Ranges (flashlib/DATASHEET.md, "Ranges"): one load of a built-in library serves
+// several ranges of flash in one session. The library hashes each block of a range
+// where the data is (CRC-64), so that only the blocks that differ from the image
+// cross the line; a range written is then checked by the library's CRC-32 of it.
+inline constexpr uint32_t kRangeBlockSize = 4096;
+
+// A range of flash: a NOR bus address (even), or a NAND offset (a multiple of 16
+// KiB) with the last byte of its partition; a NAND range is the bytes its good
+// blocks hold, bad blocks skipped.
+struct FlashRange {
+    uint32_t address = 0;
+    uint32_t size = 0;          // EraseRange; WriteRange and VerifyRange take the image's size
+    uint32_t partitionEnd = 0;  // NAND: the partition's last byte; 0: to the end of the device
+    bool nand = false;
+};
+
+struct RangeWrite {
+    // Every block goes, as one deflate stream, without comparing first.
+    bool everyBlock = false;
+    // After writing, the library reads the whole range back for its CRC-32; without
+    // it only the blocks written are read back (by their digests).
+    bool readBack = true;
+};
+
+// What one range request did, whatever its result.
+struct RangeReport {
+    struct Span {
+        uint32_t start = 0;
+        uint32_t end = 0;  // one past the last byte
+    };
+    uint32_t blocks = 0;           // the range's blocks of kRangeBlockSize
+    uint32_t blocksDiffering = 0;  // whose digest differed from the image's
+    uint32_t blocksSent = 0;       // written, each sent once or more
+    uint64_t payloadBytes = 0;     // their payloads, as first sent
+    bool readBack = false;         // the library's CRC-32 of the whole range was compared with the image's
+    uint32_t imageCrc = 0;
+    uint32_t flashCrc = 0;
+    // VerifyRange: the stretches of whole blocks that differ (the last cut at the
+    // range's end), as NOR bus addresses or NAND offsets.
+    std::vector<Span> differing;
+    // EraseRange: what the library erased, and the NAND blocks it skipped as bad.
+    Span erased;
+    uint32_t erasedUnits = 0;
+    uint32_t badBlocksSkipped = 0;
+    int libraryState = 0;  // Error::Rejected: the library's failed state (0xB1 erase, 0xB2 program, 0xB3 verify)
     std::vector<std::string> diagnostics;
 };
 
@@ -290,6 +339,29 @@ public:
     // stop, the line is back at 115200 baud, the library has been asked to hand the
     // board back to its boot ROM, and the send observer is cleared.
     Error StreamFlash(const StreamJob& job, const StreamObserver& observer, StreamReport* report);
+
+    // A session of ranges (serial ports only): loads job.library, says hello for
+    // ranges and changes to job.baud. job.image may name the session's first range
+    // or be empty. A library that speaks only the first version of streaming is
+    // still served when job.image names an image: WriteRange of exactly that range
+    // sends it whole, in order; any other request then answers Error::Unsupported.
+    // `observer` (kept) follows every request of the session, which lasts until
+    // CloseRanges, Detach or the link's end. A failure leaves no session open.
+    Error OpenRanges(const StreamJob& job, const StreamObserver& observer, StreamReport* report);
+    bool RangesOpen() const;
+    // Writes `image` at `range` (range.size is ignored): the blocks whose digest
+    // differs from the image's, or every block. Error::Rejected when the library
+    // failed or its CRC-32 of the range differs from the image's.
+    Error WriteRange(const FlashRange& range, std::span<const uint8_t> image, const RangeWrite& how,
+                     RangeReport* report);
+    // Compares the flash at `range` with `image` by their block digests and writes
+    // nothing. Error::Ok also when they differ: report->differing says where.
+    Error VerifyRange(const FlashRange& range, std::span<const uint8_t> image, RangeReport* report);
+    // Erases the NOR sectors or the good NAND blocks that cover `range`.
+    Error EraseRange(const FlashRange& range, RangeReport* report);
+    // Ends the session: the line goes back to 115200 baud and the library hands the
+    // board back to its boot ROM. `report` gets the session's figures. Safe without one.
+    void CloseRanges(StreamReport* report = nullptr);
 
     const std::string& ErrorDetail() const;
 
