@@ -55,6 +55,7 @@ struct Station::Slot {
     mutable std::mutex mutex;
     SlotStatus status;                     // under mutex
     std::shared_ptr<BoardStages> current;  // under mutex: the board in the slot, else the last one
+    std::vector<std::string> lastLog;      // under mutex: the status log of the last board that ended
     std::thread thread;
 };
 
@@ -88,7 +89,7 @@ std::string StageText(const SlotStatus& slot) {
 Result<std::unique_ptr<Station>> Station::Create(StationSettings settings, StationView& view) {
     Result<std::unique_ptr<Station>> result;
     std::vector<PlannedRun> plans;
-    for (const SlotPlace& place : settings.slots) {
+    for (const SlotPlace& place : settings.places) {
         RunChannel channel{true, place.IsUsb(), place.IsUsb() ? std::string() : place.text};
         PlannedRun planned = PlanRun(settings.run, channel);
         if (!planned.Ok()) {
@@ -121,7 +122,7 @@ Station::Station(StationSettings settings, StationView& view) : settings_(std::m
     presence.probe.beforeProbe = settings_.resetSequence;
     // One listing serves every USB slot; it is also what a serial slot's watcher is handed.
     usb_ = std::make_unique<UsbBoards>();
-    for (const SlotPlace& place : settings_.slots) {
+    for (const SlotPlace& place : settings_.places) {
         auto slot = std::make_unique<Slot>();
         slot->job.place = place;
         slot->job.memoryInit = RunsMemoryInit(settings_.run.memoryInit);
@@ -223,7 +224,7 @@ void Station::SlotBody(Slot& slot, std::stop_token stop) {
         record.seconds = std::chrono::duration<double>(Clock::now() - arrived).count();
         record.stages = stages->Times();
         record.toolVersion = settings_.toolVersion;
-        BoardDone(slot, std::move(record));
+        BoardDone(slot, std::move(record), stages->Log());
         if (stop.stop_requested()) break;
         setStage(SlotStage::Remove);
         if (!slot.watcher->WaitForDeparture(stop)) break;
@@ -234,7 +235,7 @@ void Station::SlotBody(Slot& slot, std::stop_token stop) {
     done_.notify_all();
 }
 
-void Station::BoardDone(Slot& slot, BoardRecord record) {
+void Station::BoardDone(Slot& slot, BoardRecord record, std::vector<std::string> log) {
     if (settings_.record) {
         if (Outcome kept = settings_.record->Append(record); !kept.Ok()) {
             std::lock_guard lock(mutex_);
@@ -252,6 +253,7 @@ void Station::BoardDone(Slot& slot, BoardRecord record) {
         status.lastOk = record.ok;
         status.lastReason = record.reason;
         status.identity = record.identity;
+        slot.lastLog = std::move(log);
     }
     if (settings_.keepRecords) {
         std::lock_guard lock(mutex_);
@@ -276,7 +278,7 @@ StationSnapshot Station::Snapshot() const {
             status.fraction = current->Fraction();
         }
         status.look = slot->watcher->LastLook();
-        snapshot.slots.push_back(std::move(status));
+        snapshot.states.push_back(std::move(status));
     }
     snapshot.totals = figures_.Totals();
     snapshot.seconds = Running().count();
@@ -287,7 +289,7 @@ StationSnapshot Station::Snapshot() const {
 std::vector<std::string> Station::SlotLog(size_t index) const {
     if (index >= slots_.size()) return {};
     std::lock_guard lock(slots_[index]->mutex);
-    return slots_[index]->current ? slots_[index]->current->Log() : std::vector<std::string>{};
+    return slots_[index]->lastLog;
 }
 
 std::chrono::duration<double> Station::Running() const {

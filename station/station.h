@@ -35,7 +35,7 @@
 namespace sealbench {
 
 struct StationSettings {
-    std::vector<SlotPlace> slots;
+    std::vector<SlotPlace> places;
     RunSettings run;  // every board's FLASHING run, the processor included
     int count = 0;    // end after this many boards; 0: until stopped
     std::optional<IdentitySpec> identity;
@@ -69,7 +69,7 @@ struct SlotStatus {
 std::string StageText(const SlotStatus& slot);
 
 struct StationSnapshot {
-    std::vector<SlotStatus> slots;
+    std::vector<SlotStatus> states;
     LineFigures::Counts totals;
     double unitsPerHour = 0;
     double seconds = 0;  // running time
@@ -102,7 +102,7 @@ public:
     bool Wait(std::chrono::milliseconds timeout);
 
     StationSnapshot Snapshot() const;
-    // The status log of the board in slot `index`, or of its last board.
+    // The status log of the last board that ended in slot `index`.
     std::vector<std::string> SlotLog(size_t index) const;
     const LineFigures& Figures() const { return figures_; }
     std::chrono::duration<double> Running() const;
@@ -120,7 +120,7 @@ private:
     Station(StationSettings settings, StationView& view);
     void SlotBody(Slot& slot, std::stop_token stop);
     bool ClaimBoard();
-    void BoardDone(Slot& slot, BoardRecord record);
+    void BoardDone(Slot& slot, BoardRecord record, std::vector<std::string> log);
     // The image as it was when the station checked it; a board must get that image.
     std::optional<std::string> ImageChanged();
 
