@@ -24,6 +24,7 @@ CStationPanel::CStationPanel(QWidget* parent) : QWidget(parent) {
     counts_ = new QLabel(this);
     counts_->setObjectName(QStringLiteral("stationCounts"));
     grid_ = new QGridLayout;
+    for (int column = 0; column < kColumns; ++column) grid_->setColumnStretch(column, 1);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(counts_);
@@ -61,6 +62,9 @@ QString CStationPanel::Start(sealbench::StationSettings settings) {
         tile.frame->setObjectName(QStringLiteral("stationTile"));
         tile.frame->setFrameShape(QFrame::StyledPanel);
         tile.place = new QLabel(QStringLiteral("<b>%1</b>").arg(FromStd(places[i].text).toHtmlEscaped()), tile.frame);
+        // A long path must not widen its column: the tiles stay one size, the path its tooltip.
+        tile.place->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+        tile.place->setToolTip(FromStd(places[i].text));
         tile.identity = new QLabel(tile.frame);
         tile.identity->setObjectName(QStringLiteral("tileIdentity"));
         tile.stage = new QLabel(tile.frame);
