@@ -43,9 +43,9 @@ T Checked(Result<T> result, const std::string& option) {
 StationSettings SettingsOf(const StationOptions& o) {
     StationSettings s;
     s.run = FlashSettingsOf(o.connection, o.flash, o.image);
-    s.slots = Checked(ParseSlotPlaces(o.slots), "--slot");
+    s.places = Checked(ParseSlotPlaces(o.slots), "--slot");
     bool serial = false;
-    for (const SlotPlace& place : s.slots) {
+    for (const SlotPlace& place : s.places) {
         CheckFastOptions(o.flash, s.run, place.IsUsb(), place.IsUsb() ? std::string() : place.text);
         serial = serial || !place.IsUsb();
     }
@@ -71,7 +71,9 @@ std::string Describe(const Station& station, const StationOptions& o) {
     std::string text = "station: " + std::to_string(o.slots.size()) + " slot" + (o.slots.size() == 1 ? "" : "s") +
                        ", image " + o.image + " (" + std::to_string(station.ImageBytes()) + " bytes, SHA-256 " +
                        station.ImageSha256() + ")";
-    text += o.count > 0 ? "; ends after " + std::to_string(o.count) + " boards or on Ctrl-C" : "; Ctrl-C ends it";
+    text += o.count > 0
+                ? "; ends after " + std::to_string(o.count) + (o.count == 1 ? " board" : " boards") + " or on Ctrl-C"
+                : "; Ctrl-C ends it";
     return text;
 }
 

@@ -44,8 +44,8 @@ std::string Fixed(double value) {
 
 std::string StationStatusLine(const StationSnapshot& snapshot, bool withPercent, size_t columns) {
     std::string line;
-    for (size_t i = 0; i < snapshot.slots.size(); ++i) {
-        line += std::to_string(i + 1) + " " + Brief(snapshot.slots[i], withPercent) + " | ";
+    for (size_t i = 0; i < snapshot.states.size(); ++i) {
+        line += std::to_string(i + 1) + " " + Brief(snapshot.states[i], withPercent) + " | ";
     }
     const LineFigures::Counts& t = snapshot.totals;
     line += "boards: " + std::to_string(t.boards) + ", passed: " + std::to_string(t.passed) +
