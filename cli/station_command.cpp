@@ -173,8 +173,9 @@ void AddStationCommand(CLI::App& app, int& status) {
         ->type_name("FILE");
     station->add_option("--junit", options->junit, "Write a JUnit XML report of the boards to FILE")->type_name("FILE");
     station
-        ->add_option("--identity", options->identity,
-                     "Read LENGTH bytes (HEX, at most 40) at ADDRESS through the boot ROM as the board's identity")
+        ->add_option(
+            "--identity", options->identity,
+            "Read LENGTH bytes (HEX, at most 40: 64 bytes) at ADDRESS through the boot ROM as the board's identity")
         ->type_name("ADDRESS:LENGTH");
     station
         ->add_option("--reset-sequence", options->resetSequence,
