@@ -68,10 +68,10 @@ int ProgramProcess::Wait(std::chrono::seconds limit) {
     if (pid_ <= 0) return status_;
     const auto deadline = std::chrono::steady_clock::now() + limit;
     int status = 0;
-    while (::waitpid(pid_, &status, WNOHANG) != pid_) {
+    while (::wait4(pid_, &status, WNOHANG, &usage_) != pid_) {
         if (std::chrono::steady_clock::now() >= deadline) {
             ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, &status, 0);
+            ::wait4(pid_, &status, 0, &usage_);
             pid_ = -1;
             return status_ = -1;
         }

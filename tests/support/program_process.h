@@ -3,6 +3,7 @@
 // for a text to appear, signals the program, and collects its exit status.
 #pragma once
 
+#include <sys/resource.h>
 #include <sys/types.h>
 
 #include <chrono>
@@ -29,6 +30,8 @@ public:
     // The exit status (128 + signal when a signal ended it); -1 when it did not end
     // within `limit` (it is then killed).
     int Wait(std::chrono::seconds limit);
+    // What the program used (CPU, peak memory), once Wait has seen it end.
+    const rusage& Usage() const { return usage_; }
 
     std::string Stdout() const;
     std::string Stderr() const;
@@ -46,6 +49,7 @@ private:
 
     pid_t pid_ = -1;
     int status_ = -1;
+    rusage usage_{};
     mutable std::mutex mutex_;
     std::condition_variable grew_;
     std::string out_;  // under mutex_
