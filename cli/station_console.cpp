@@ -22,8 +22,9 @@ std::string Brief(const SlotStatus& slot, bool withPercent) {
             return "identity";
         case SlotStage::Flashing:
             if (slot.step.empty()) return "starting";
-            return withPercent ? slot.step + " " + std::to_string(static_cast<int>(slot.fraction * 100.0)) + "%"
-                               : slot.step;
+            return withPercent && slot.counted
+                       ? slot.step + " " + std::to_string(static_cast<int>(slot.fraction * 100.0)) + "%"
+                       : slot.step;
         case SlotStage::After:
             return "after";
         case SlotStage::Remove:

@@ -51,6 +51,11 @@ double BoardStages::Fraction() const {
     return span > 0 ? std::clamp(static_cast<double>(position_ - minimum_) / static_cast<double>(span), 0.0, 1.0) : 0.0;
 }
 
+bool BoardStages::Counted() const {
+    std::lock_guard lock(mutex_);
+    return maximum_ > minimum_;
+}
+
 std::vector<std::string> BoardStages::Log() const {
     std::lock_guard lock(mutex_);
     return log_;

@@ -32,6 +32,8 @@ public:
     // The stage in progress ("" between stages) and how far its bar has come (0 to 1).
     std::string Stage() const;
     double Fraction() const;
+    // Whether the stage has a bar to measure (the memory initialisation has none).
+    bool Counted() const;
     std::vector<std::string> Log() const;
     // Why the run failed, as its log says it.
     std::string Reason() const;

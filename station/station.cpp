@@ -75,7 +75,8 @@ std::string StageText(const SlotStatus& slot) {
         case SlotStage::Identity:
             return "reading the identity";
         case SlotStage::Flashing:
-            return slot.step.empty() ? std::string("starting") : slot.step + Percent(slot.fraction);
+            if (slot.step.empty()) return "starting";
+            return slot.counted ? slot.step + Percent(slot.fraction) : slot.step;
         case SlotStage::After:
             return "after sequence";
         case SlotStage::Remove:
@@ -276,6 +277,7 @@ StationSnapshot Station::Snapshot() const {
         if (current && status.stage == SlotStage::Flashing) {
             status.step = current->Stage();
             status.fraction = current->Fraction();
+            status.counted = current->Counted();
         }
         status.look = slot->watcher->LastLook();
         snapshot.states.push_back(std::move(status));

@@ -55,6 +55,7 @@ struct SlotStatus {
     SlotStage stage = SlotStage::Empty;
     std::string step;      // the stage of the board's run while Flashing ("Flash Program"); "" before the first
     double fraction = 0;   // how far `step` has come, 0 to 1
+    bool counted = false;  // `step` has a bar (the memory initialisation has none)
     std::string identity;  // the board in the slot, else the last one's
     int boards = 0;
     int passed = 0;
