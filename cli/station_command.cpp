@@ -2,6 +2,7 @@
 // own; a board that arrives in one is flashed at once with the flash options, its
 // verdict printed as it ends, and the slot waits for it to leave before the next.
 // Everything the options can get wrong is refused before any slot is watched.
+#include <cstdlib>
 #include <iostream>
 
 #include "cli_view.h"
@@ -45,9 +46,15 @@ StationSettings SettingsOf(const StationOptions& o) {
     s.run = FlashSettingsOf(o.connection, o.flash, o.image);
     s.places = Checked(ParseSlotPlaces(o.slots), "--slot");
     bool serial = false;
+    const char* simulated = std::getenv("BOOTWIRE_USB_SIM");
     for (const SlotPlace& place : s.places) {
         CheckFastOptions(o.flash, s.run, place.IsUsb(), place.IsUsb() ? std::string() : place.text);
         serial = serial || !place.IsUsb();
+        // Without the folder no virtual board can ever appear there: the slot would wait for ever.
+        if (place.kind == SlotPlace::Kind::VirtualUsb && (simulated == nullptr || *simulated == '\0')) {
+            throw UsageError("--slot " + place.text +
+                             ": a virtual board's place needs BOOTWIRE_USB_SIM=FOLDER, the folder of its socket");
+        }
     }
     if (!o.identity.empty()) s.identity = Checked(ParseIdentitySpec(o.identity), "--identity");
     if (!o.resetSequence.empty()) s.resetSequence = Checked(ParseControlSequence(o.resetSequence), "--reset-sequence");
