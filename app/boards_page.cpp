@@ -2,14 +2,11 @@
 
 #include <bootwire/bootwire.h>
 
-#include <QDialog>
-#include <QDialogButtonBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
-#include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSet>
@@ -17,6 +14,7 @@
 #include <QVBoxLayout>
 #include <mutex>
 
+#include "app/log_dialog.h"
 #include "app/station_panel.h"
 #include "common/version.h"
 #include "download/plan/run_plan.h"
@@ -341,17 +339,6 @@ void CBoardsPage::UpdateRows() {
 
 void CBoardsPage::ShowLog(int row) {
     if (row < 0 || static_cast<size_t>(row) >= logs_.size()) return;
-    QDialog dialog(this);
-    dialog.setObjectName(QStringLiteral("boardLogDialog"));
-    dialog.setWindowTitle(table_->item(row, kBoard)->text());
-    auto* text = new QPlainTextEdit(logs_[static_cast<size_t>(row)]->Text(), &dialog);
-    text->setObjectName(QStringLiteral("boardLogText"));
-    text->setReadOnly(true);
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, &dialog);
-    connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
-    auto* layout = new QVBoxLayout(&dialog);
-    layout->addWidget(text);
-    layout->addWidget(buttons);
-    dialog.resize(560, 320);
-    dialog.exec();
+    ShowLogDialog(this, table_->item(row, kBoard)->text(), logs_[static_cast<size_t>(row)]->Text(),
+                  QStringLiteral("boardLog"));
 }

@@ -1,14 +1,13 @@
 #include "app/station_panel.h"
 
-#include <QDialog>
-#include <QDialogButtonBox>
 #include <QFrame>
 #include <QGridLayout>
 #include <QLabel>
-#include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QVBoxLayout>
+
+#include "app/log_dialog.h"
 
 namespace {
 
@@ -131,17 +130,5 @@ void CStationPanel::ShowWhy(size_t slot) {
     QStringList lines;
     lines << QStringLiteral("FAILED - ") + FromStd(snapshot.states[slot].lastReason) << QString();
     for (const std::string& line : station_->SlotLog(slot)) lines << FromStd(line);
-    QDialog dialog(this);
-    dialog.setObjectName(QStringLiteral("tileWhyDialog"));
-    dialog.setWindowTitle(FromStd(snapshot.states[slot].place));
-    auto* text = new QPlainTextEdit(lines.join(QLatin1Char('\n')), &dialog);
-    text->setObjectName(QStringLiteral("tileWhyText"));
-    text->setReadOnly(true);
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, &dialog);
-    connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
-    auto* layout = new QVBoxLayout(&dialog);
-    layout->addWidget(text);
-    layout->addWidget(buttons);
-    dialog.resize(560, 320);
-    dialog.exec();
+    ShowLogDialog(this, FromStd(snapshot.states[slot].place), lines.join(QLatin1Char('\n')), QStringLiteral("tileWhy"));
 }

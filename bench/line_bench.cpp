@@ -209,32 +209,35 @@ Rehearsal Run(const std::string& dir, const Schedule& plan, uint32_t seed) {
     return result;
 }
 
+// Each slot's boards and the time they sat in it.
+struct SlotTimes {
+    int boards = 0;
+    double busy = 0;
+};
+
+std::vector<SlotTimes> TimesBySlot(const Rehearsal& r, int slots) {
+    std::vector<SlotTimes> times(slots);
+    for (const Board& b : r.boards) {
+        times[b.slot].busy += b.seconds;
+        ++times[b.slot].boards;
+    }
+    return times;
+}
+
 // Units per hour over the time boards sat in their slots: each slot's boards over its busy time.
 double UnitsPerHour(const Rehearsal& r, int slots) {
-    std::vector<double> busy(slots, 0);
-    std::vector<int> count(slots, 0);
-    for (const Board& b : r.boards) {
-        busy[b.slot] += b.seconds;
-        ++count[b.slot];
-    }
     double units = 0;
-    for (int s = 0; s < slots; ++s) units += busy[s] > 0 ? count[s] * 3600.0 / busy[s] : 0;
+    for (const SlotTimes& t : TimesBySlot(r, slots)) units += t.busy > 0 ? t.boards * 3600.0 / t.busy : 0;
     return units;
 }
 
 // The slowest slot's mean board time over the fastest's.
 double Spread(const Rehearsal& r, int slots) {
-    std::vector<double> busy(slots, 0);
-    std::vector<int> count(slots, 0);
-    for (const Board& b : r.boards) {
-        busy[b.slot] += b.seconds;
-        ++count[b.slot];
-    }
     double fastest = 1e300, slowest = 0;
-    for (int s = 0; s < slots; ++s) {
-        if (count[s] == 0) return 0;
-        fastest = std::min(fastest, busy[s] / count[s]);
-        slowest = std::max(slowest, busy[s] / count[s]);
+    for (const SlotTimes& t : TimesBySlot(r, slots)) {
+        if (t.boards == 0) return 0;
+        fastest = std::min(fastest, t.busy / t.boards);
+        slowest = std::max(slowest, t.busy / t.boards);
     }
     return fastest > 0 ? slowest / fastest : 0;
 }
