@@ -2,13 +2,11 @@
 
 #include <bootwire/bootwire.h>
 
-#include <QDialog>
-#include <QDialogButtonBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
-#include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSet>
@@ -16,7 +14,11 @@
 #include <QVBoxLayout>
 #include <mutex>
 
+#include "app/log_dialog.h"
+#include "app/station_panel.h"
+#include "common/version.h"
 #include "download/plan/run_plan.h"
+#include "station/slot_place.h"
 
 namespace {
 
@@ -94,6 +96,16 @@ CBoardsPage::CBoardsPage(WindowSide window, std::vector<CSealbenchDlg::ExtraPort
     stopButton_ = new QPushButton(QStringLiteral("Stop"), this);
     stopButton_->setObjectName(QStringLiteral("stopBoards"));
     stopButton_->setEnabled(false);
+    stationButton_ = new QPushButton(QStringLiteral("Run as station"), this);
+    stationButton_->setObjectName(QStringLiteral("startStation"));
+    stationButton_->setToolTip(
+        QStringLiteral("Make the ticked places a station's slots: each board that arrives in one is flashed at once"));
+    identityEdit_ = new QLineEdit(this);
+    identityEdit_->setObjectName(QStringLiteral("stationIdentity"));
+    identityEdit_->setPlaceholderText(QStringLiteral("identity ADDRESS:LENGTH (optional)"));
+    station_ = new CStationPanel(this);
+    station_->setObjectName(QStringLiteral("stationPanel"));
+    station_->hide();
     messageLabel_ = new QLabel(this);
     messageLabel_->setObjectName(QStringLiteral("boardsMessage"));
     messageLabel_->setWordWrap(true);
@@ -118,6 +130,8 @@ CBoardsPage::CBoardsPage(WindowSide window, std::vector<CSealbenchDlg::ExtraPort
     auto* actions = new QHBoxLayout;
     actions->addWidget(new QLabel(QStringLiteral("Runs the Download page's settings on every ticked board."), this), 1);
     actions->addWidget(stopButton_);
+    actions->addWidget(identityEdit_);
+    actions->addWidget(stationButton_);
     actions->addWidget(flashAllButton_);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(new QLabel(QStringLiteral("Ports and USB boot devices:"), this));
@@ -125,20 +139,26 @@ CBoardsPage::CBoardsPage(WindowSide window, std::vector<CSealbenchDlg::ExtraPort
     layout->addLayout(actions);
     layout->addWidget(messageLabel_);
     layout->addWidget(table_, 2);
+    layout->addWidget(station_, 2);
 
     connect(refreshButton_, &QPushButton::clicked, this, &CBoardsPage::RefreshBoards);
     connect(flashAllButton_, &QPushButton::clicked, this, &CBoardsPage::OnFlashAll);
     connect(stopButton_, &QPushButton::clicked, this, &CBoardsPage::OnStop);
+    connect(stationButton_, &QPushButton::clicked, this, &CBoardsPage::OnStation);
+    connect(station_, &CStationPanel::ended, this, [this] { SetRunning(false); });
     connect(&timer_, &QTimer::timeout, this, &CBoardsPage::UpdateRows);
     RefreshBoards();
 }
 
 CBoardsPage::~CBoardsPage() { StopAndWait(); }
 
+bool CBoardsPage::Running() const { return (!runs_.empty() && timer_.isActive()) || station_->Running(); }
+
 void CBoardsPage::StopAndWait() {
     // Each board stops and its threads end before the views they report to go.
     for (auto& run : runs_) run->Stop();
     runs_.clear();
+    station_->StopAndWait();
     timer_.stop();
     if (released_ && window_.restore) window_.restore();
     released_ = false;
@@ -181,18 +201,14 @@ void CBoardsPage::OnFlashAll() {
         return;
     }
     const sealbench::RunSettings settings = window_.settings();
-    std::vector<sealbench::BoardAddress> boards;
-    for (int i = 0; i < candidates_->count(); ++i) {
-        const QListWidgetItem* item = candidates_->item(i);
-        if (item->checkState() != Qt::Checked) continue;
-        boards.push_back({item->data(kNameRole).toString().toStdString(), item->data(kUsbRole).toBool(),
-                          item->data(kAddressRole).toString().toStdString()});
-    }
+    const std::vector<sealbench::BoardAddress> boards = TickedBoards();
     if (boards.empty()) {
         ShowMessage(QStringLiteral("Tick the boards to flash first."));
         return;
     }
     ShowMessage({});
+    station_->hide();
+    table_->show();
     runs_.clear();
     logs_.clear();
     if (window_.release) window_.release(boards);
@@ -213,16 +229,82 @@ void CBoardsPage::OnFlashAll() {
         table_->setCellWidget(row, kLog, logButton);
     }
     for (auto& run : runs_) run->Start(settings, 0);
-    flashAllButton_->setEnabled(false);
-    refreshButton_->setEnabled(false);
-    stopButton_->setEnabled(true);
     timer_.start(kRefreshMs);
-    emit runningChanged(true);
+    SetRunning(true);
     UpdateRows();
+}
+
+std::vector<sealbench::BoardAddress> CBoardsPage::TickedBoards() const {
+    std::vector<sealbench::BoardAddress> boards;
+    for (int i = 0; i < candidates_->count(); ++i) {
+        const QListWidgetItem* item = candidates_->item(i);
+        if (item->checkState() != Qt::Checked) continue;
+        boards.push_back({item->data(kNameRole).toString().toStdString(), item->data(kUsbRole).toBool(),
+                          item->data(kAddressRole).toString().toStdString()});
+    }
+    return boards;
+}
+
+void CBoardsPage::OnStation() {
+    if (Running()) return;
+    if (window_.downloadBusy && window_.downloadBusy()) {
+        ShowMessage(QStringLiteral("The Download page is running; wait for it to end."));
+        return;
+    }
+    sealbench::StationSettings settings;
+    settings.run = window_.settings();
+    if (settings.run.operation != sealbench::OperationType::Flashing) {
+        ShowMessage(QStringLiteral("Tick FLASHING on the Download page first: a station flashes every board."));
+        return;
+    }
+    const std::vector<sealbench::BoardAddress> boards = TickedBoards();
+    std::vector<std::string> places;
+    for (const sealbench::BoardAddress& board : boards) places.push_back(board.port);
+    sealbench::Result<std::vector<sealbench::SlotPlace>> parsed = sealbench::ParseSlotPlaces(places);
+    if (boards.empty() || !parsed.Ok()) {
+        ShowMessage(boards.empty() ? QStringLiteral("Tick the places that are the station's slots first.")
+                                   : FromStd(parsed.outcome.message));
+        return;
+    }
+    settings.places = std::move(parsed.value);
+    if (!identityEdit_->text().trimmed().isEmpty()) {
+        auto identity = sealbench::ParseIdentitySpec(identityEdit_->text().trimmed().toStdString());
+        if (!identity.Ok()) {
+            ShowMessage(FromStd(identity.outcome.message));
+            return;
+        }
+        settings.identity = identity.value;
+    }
+    settings.toolVersion = sealbench::kProjectVersion;
+    if (window_.release) window_.release(boards);
+    released_ = true;
+    if (const QString refused = station_->Start(std::move(settings)); !refused.isEmpty()) {
+        if (window_.restore) window_.restore();
+        released_ = false;
+        ShowMessage(refused);
+        return;
+    }
+    ShowMessage({});
+    table_->hide();
+    station_->show();
+    SetRunning(true);
+}
+
+void CBoardsPage::SetRunning(bool running) {
+    if (!running && released_ && window_.restore) window_.restore();
+    if (!running) released_ = false;
+    flashAllButton_->setEnabled(!running);
+    stationButton_->setEnabled(!running);
+    identityEdit_->setEnabled(!running);
+    refreshButton_->setEnabled(!running);
+    stopButton_->setEnabled(running);
+    emit runningChanged(running);
+    if (!running) emit allEnded();
 }
 
 void CBoardsPage::OnStop() {
     for (auto& run : runs_) run->Stop();
+    station_->Stop();
 }
 
 void CBoardsPage::UpdateRows() {
@@ -252,28 +334,11 @@ void CBoardsPage::UpdateRows() {
     }
     if (!everyEnded) return;
     timer_.stop();
-    if (released_ && window_.restore) window_.restore();
-    released_ = false;
-    emit runningChanged(false);
-    flashAllButton_->setEnabled(true);
-    refreshButton_->setEnabled(true);
-    stopButton_->setEnabled(false);
-    emit allEnded();
+    SetRunning(false);
 }
 
 void CBoardsPage::ShowLog(int row) {
     if (row < 0 || static_cast<size_t>(row) >= logs_.size()) return;
-    QDialog dialog(this);
-    dialog.setObjectName(QStringLiteral("boardLogDialog"));
-    dialog.setWindowTitle(table_->item(row, kBoard)->text());
-    auto* text = new QPlainTextEdit(logs_[static_cast<size_t>(row)]->Text(), &dialog);
-    text->setObjectName(QStringLiteral("boardLogText"));
-    text->setReadOnly(true);
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, &dialog);
-    connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
-    auto* layout = new QVBoxLayout(&dialog);
-    layout->addWidget(text);
-    layout->addWidget(buttons);
-    dialog.resize(560, 320);
-    dialog.exec();
+    ShowLogDialog(this, table_->item(row, kBoard)->text(), logs_[static_cast<size_t>(row)]->Text(),
+                  QStringLiteral("boardLog"));
 }

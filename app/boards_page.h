@@ -6,7 +6,8 @@
 //
 // Each board is a sealbench::BoardRun with its own link and threads; a timer on the
 // GUI thread reads their state into the rows, so widgets are touched on the GUI
-// thread only.
+// thread only. "Run as station" makes the ticked places a station's slots instead
+// (CStationPanel): each board that arrives in one is flashed at once.
 #pragma once
 
 #include <QString>
@@ -19,7 +20,9 @@
 #include "app/sealbench_dlg.h"
 #include "download/board/board_run.h"
 
+class CStationPanel;
 class QLabel;
+class QLineEdit;
 class QListWidget;
 class QPushButton;
 class QTableWidget;
@@ -42,21 +45,24 @@ public:
 
     // Lists the ports and devices again, keeping the ticks of those still there.
     void RefreshBoards();
-    bool Running() const { return !runs_.empty() && timer_.isActive(); }
+    bool Running() const;
     // Stops every board and waits for them: the window is closing.
     void StopAndWait();
 
 signals:
-    // Every board of a "Flash all" has ended.
+    // Every board of a "Flash all", or every slot of a station, has ended.
     void allEnded();
-    // A "Flash all" began (true) or every board of it ended (false).
+    // A "Flash all" or a station began (true) or ended (false).
     void runningChanged(bool running);
 
 private:
     class BoardLog;
 
     void OnFlashAll();
+    void OnStation();
     void OnStop();
+    std::vector<sealbench::BoardAddress> TickedBoards() const;
+    void SetRunning(bool running);
     void UpdateRows();
     void ShowLog(int row);
     void ShowMessage(const QString& text);
@@ -72,6 +78,9 @@ private:
     QPushButton* refreshButton_ = nullptr;
     QPushButton* flashAllButton_ = nullptr;
     QPushButton* stopButton_ = nullptr;
+    QPushButton* stationButton_ = nullptr;
+    QLineEdit* identityEdit_ = nullptr;
+    CStationPanel* station_ = nullptr;
     QLabel* messageLabel_ = nullptr;
     QTableWidget* table_ = nullptr;
 };

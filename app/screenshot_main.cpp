@@ -1,7 +1,8 @@
 // sealbench-screenshot: renders the main window as a person sees it after a
 // flashing run on the virtual board, and saves it as a PNG (docs/screenshot.png);
 // with --boards, the "Boards" page in the middle of flashing several virtual boards
-// (docs/boards.png). scripts/screenshot.sh runs it under Xvfb.
+// (docs/boards.png); with --station, the page's station tiles at work
+// (docs/station.png). scripts/screenshot.sh runs it under Xvfb.
 #include <bootwire/bootwire.h>
 
 #include <QApplication>
@@ -9,6 +10,7 @@
 #include <QComboBox>
 #include <QDeadlineTimer>
 #include <QFile>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QProgressBar>
@@ -21,6 +23,7 @@
 
 #include "app/boards_page.h"
 #include "app/sealbench_app.h"
+#include "app/virtual_board.h"
 
 namespace {
 
@@ -100,16 +103,75 @@ int BoardsShot(const QString& out) {
     return Save(window, out) ? 0 : 1;
 }
 
+// Six slots: three paced boards mid-download, one that failed, one done, and one
+// place where no board is yet; the picture is taken once the quick ones have ended.
+int StationShot(const QString& out) {
+    QTemporaryDir folder;
+    const QStringList uids{"5e1b0001", "5e1b0002", "5e1b0003", "5e1b0004", "5e1b0005"};
+    std::vector<std::unique_ptr<VirtualBoard>> boards;
+    std::vector<CSealbenchDlg::ExtraPort> ports;
+    for (int i = 0; i < uids.size(); ++i) {
+        QStringList extra{QStringLiteral("--uid"), uids[i], QStringLiteral("--flashlib"), QStringLiteral("model")};
+        if (i < 3) extra << QStringLiteral("--pace");
+        if (i == 3) extra << QStringLiteral("--fault") << QStringLiteral("status-word:2:0x00B2ABCD");
+        boards.push_back(std::make_unique<VirtualBoard>());
+        boards.back()->SetExtraArguments(extra);
+        QString error;
+        if (!boards.back()->Start(VirtualBoard::ProgramBesideApplication(), QStringLiteral("VireoC_TO2"), false,
+                                  &error)) {
+            std::fprintf(stderr, "sealbench-screenshot: %s\n", qPrintable(error));
+            return 1;
+        }
+        ports.push_back({QStringLiteral("Virtual board %1 (VireoC_TO2)").arg(i + 1), boards.back()->SerialPath()});
+    }
+    ports.push_back({QStringLiteral("Slot 6 (no board yet)"), folder.filePath(QStringLiteral("slot6"))});
+    CSealbenchDlg window(ports, {}, nullptr, false);
+    window.resize(1000, 640);
+    window.show();
+    if (!QTest::qWaitForWindowExposed(&window)) return 1;
+    const QString image = folder.filePath(QStringLiteral("app.bin"));
+    if (!WriteImage(image, 96 * 1024)) return 1;
+    Choose(window.findChild<QComboBox*>(QStringLiteral("typeList")), 2);
+    CPage_Debug* page = window.DownloadPage();
+    page->findChild<QCheckBox*>(QStringLiteral("flashingBox"))->click();
+    page->findChild<QLineEdit*>(QStringLiteral("imageEdit"))->setText(image);
+
+    window.OpenBoardsPage();
+    auto* station = window.findChild<CBoardsPage*>(QStringLiteral("boardsPage"));
+    auto* list = station->findChild<QListWidget*>(QStringLiteral("boardCandidates"));
+    for (int i = 0; i < list->count(); ++i) {
+        for (const auto& port : ports) {
+            if (list->item(i)->data(Qt::UserRole + 2).toString() == port.path)
+                list->item(i)->setCheckState(Qt::Checked);
+        }
+    }
+    station->findChild<QLineEdit*>(QStringLiteral("stationIdentity"))->setText(QStringLiteral("B800C000:4"));
+    station->findChild<QPushButton*>(QStringLiteral("startStation"))->click();
+    auto* counts = station->findChild<QLabel*>(QStringLiteral("stationCounts"));
+    WaitUntil([&] { return counts->text().startsWith(QStringLiteral("boards: 2,")); }, 60000);
+    WaitUntil(
+        [&] {
+            const QList<QProgressBar*> bars = station->findChildren<QProgressBar*>();
+            return !bars.isEmpty() && bars.front()->value() > bars.front()->maximum() / 3;
+        },
+        60000);
+    QTest::qWait(300);
+    return Save(&window, out) ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     QApplication application(argc, argv);
     if (argc < 2) {
-        std::fprintf(stderr, "usage: sealbench-screenshot [--boards] OUT.png\n");
+        std::fprintf(stderr, "usage: sealbench-screenshot [--boards | --station] OUT.png\n");
         return 2;
     }
     if (QString::fromLocal8Bit(argv[1]) == QStringLiteral("--boards")) {
         return argc < 3 ? 2 : BoardsShot(QString::fromLocal8Bit(argv[2]));
+    }
+    if (QString::fromLocal8Bit(argv[1]) == QStringLiteral("--station")) {
+        return argc < 3 ? 2 : StationShot(QString::fromLocal8Bit(argv[2]));
     }
     const QString out = QString::fromLocal8Bit(argv[1]);
 

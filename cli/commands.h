@@ -21,6 +21,8 @@ void AddRangeCommands(CLI::App& app, int& status);
 void AddFileCommands(CLI::App& app, int& status);
 // ports
 void AddPortsCommand(CLI::App& app, int& status);
+// station
+void AddStationCommand(CLI::App& app, int& status);
 
 // A usage error found after parsing (a value CLI11 cannot check by itself).
 class UsageError : public std::runtime_error {

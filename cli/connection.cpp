@@ -13,6 +13,10 @@ void AddConnectionOptions(CLI::App* command, ConnectionOptions& options) {
         "Serial port: a device path (/dev/ttyUSB0), a COM number, rfc2217://HOST:PORT or socket://HOST:PORT");
     command->add_flag("--usb", options.usb, "Use the USB boot device (2b4e:7a31) instead of a serial port")
         ->excludes(port);
+    AddRunChoices(command, options);
+}
+
+void AddRunChoices(CLI::App* command, ConnectionOptions& options) {
     command->add_option("-c,--cpu", options.cpu, "Processor type: VireoB | VireoC_TO1 | VireoC_TO2");
     command->add_option("--mem-init", options.memInit,
                         "Memory initialisation: ddr (default) | sdram | none | a memory-init script");

@@ -24,6 +24,8 @@ struct ConnectionOptions {
 };
 
 void AddConnectionOptions(CLI::App* command, ConnectionOptions& options);
+// --cpu, --mem-init and --progress alone, for a command that finds its boards itself.
+void AddRunChoices(CLI::App* command, ConnectionOptions& options);
 
 // The chosen processor type; throws UsageError when --cpu is missing or unknown.
 ProcessorType RequireProcessor(const ConnectionOptions& options);

@@ -54,6 +54,7 @@ int main(int argc, char** argv) {
     cli::AddRangeCommands(app, status);
     cli::AddFileCommands(app, status);
     cli::AddPortsCommand(app, status);
+    cli::AddStationCommand(app, status);
 
     try {
         const cli::Arguments arguments(argc, argv);

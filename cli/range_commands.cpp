@@ -58,7 +58,7 @@ void AddRangeCommands(CLI::App& app, int& status) {
     CLI::App* verify = app.add_subcommand(
         "verify", "Compare the flash with an image by the flash library's block digests; nothing is written");
     verify->add_option("IMAGE", options->image, "Image the flash should hold")->required();
-    AddFlashOptions(verify, options->flash, false, "Flash start address, or the offset for NAND (default: as flash)");
+    AddRangeOptions(verify, options->flash, "Flash start address, or the offset for NAND (default: as flash)");
     AddConnectionOptions(verify, options->connection);
     AddBoardOptions(verify, options->boards);
     verify->footer(
@@ -71,7 +71,7 @@ void AddRangeCommands(CLI::App& app, int& status) {
         ->required()
         ->check(HexValue());
     erase->add_option("LENGTH", options->length, "Bytes from ADDRESS")->required()->check(HexValue());
-    AddFlashOptions(erase, options->flash, false, nullptr);
+    AddRangeOptions(erase, options->flash, nullptr);
     AddConnectionOptions(erase, options->connection);
     AddBoardOptions(erase, options->boards);
     erase->callback([erase, options, &status] { status = RunErase(*erase, *options); });

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Regenerates docs/screenshot.png (the window after a FLASHING run on the virtual
-# board) and docs/boards.png (the "Boards" page flashing six virtual boards), rendered
-# under Xvfb. Usage: scripts/screenshot.sh [build-dir]
+# board), docs/boards.png (the "Boards" page flashing six virtual boards) and
+# docs/station.png (the page's station tiles at work), rendered under Xvfb.
+# Usage: scripts/screenshot.sh [build-dir]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-out/default}
@@ -13,4 +14,5 @@ mkdir -p docs
 unset QT_QPA_PLATFORM
 xvfb-run -a -s "-screen 0 1280x1024x24" "$build/bin/sealbench-screenshot" docs/screenshot.png
 xvfb-run -a -s "-screen 0 1280x1024x24" "$build/bin/sealbench-screenshot" --boards docs/boards.png
-echo "wrote docs/screenshot.png and docs/boards.png"
+xvfb-run -a -s "-screen 0 1280x1024x24" "$build/bin/sealbench-screenshot" --station docs/station.png
+echo "wrote docs/screenshot.png, docs/boards.png and docs/station.png"

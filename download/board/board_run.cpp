@@ -7,14 +7,6 @@
 namespace sealbench {
 namespace {
 
-constexpr std::string_view kWorkerError = "Error!!- Reason: ";
-constexpr std::string_view kCheckError = "Error! - ";
-
-std::string Trimmed(std::string_view text) {
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.remove_suffix(1);
-    return std::string(text);
-}
-
 std::string FirstLine(const std::string& text) { return text.substr(0, text.find('\n')); }
 
 }  // namespace
@@ -99,8 +91,7 @@ void BoardRun::Body(RunSettings settings, int retries) {
             status_.progressMax = 0;
             status_.bytesPerSecond = 0;
             downloading_ = false;
-            lastError_.clear();
-            lastLine_.clear();
+            reason_.Clear();
         }
         success = Try(settings);
         if (success || attempt > retries || stop_.stop_requested()) {
@@ -164,21 +155,15 @@ bool BoardRun::Try(const RunSettings& settings) {
     }
     status_.bytesSent = sent;
     if (!success) {
-        status_.reason = !lastError_.empty() ? lastError_ : lastLine_;
+        status_.reason = reason_.Text();
     }
     return success;
 }
 
 void BoardRun::AppendLog(std::string_view line, int lineCount) {
     {
-        std::string text = Trimmed(line);
         std::lock_guard lock(mutex_);
-        if (text.rfind(kWorkerError, 0) == 0) {
-            lastError_ = text.substr(kWorkerError.size());
-        } else if (text.rfind(kCheckError, 0) == 0) {
-            lastError_ = text.substr(kCheckError.size());
-        }
-        lastLine_ = std::move(text);
+        reason_.Note(line);
     }
     view_.AppendLog(line, lineCount);
 }

@@ -20,6 +20,7 @@
 #include <string>
 #include <thread>
 
+#include "download/board/failure_reason.h"
 #include "download/board/open_board.h"
 #include "download/plan/run_settings.h"
 #include "download/run/run_view.h"
@@ -104,8 +105,7 @@ private:
     Clock::time_point started_;
     Clock::time_point downloadStarted_;
     bool downloading_ = false;
-    std::string lastLine_;   // the runner's last log line
-    std::string lastError_;  // the text of its last error line
+    FailureReason reason_;  // under mutex_
 
     std::thread thread_;
 };

@@ -3,7 +3,7 @@ command's options, and the values of the options that list them."""
 
 import re
 
-PORT_OPTIONS = {"--port", "-p", "--usb-device"}
+PORT_OPTIONS = {"--port", "-p", "--usb-device", "--slot"}
 CPU_OPTIONS = {"--cpu", "-c", "--simulate"}
 
 
@@ -59,11 +59,12 @@ def cpu_types(*helps):
 
 PORTS = r"""
 # Ports the program itself lists for this option (a line: name, option, what it
-# is), else, for a serial port, the serial devices. A USB location is never a file.
+# is; a station's --slot takes every kind), else, for a serial port, the serial
+# devices. A USB location is never a file.
 _sealbench_ports() {
     local ports
     [[ -n ${1-} ]] && ports=$("$1" ports 2>/dev/null |
-        awk -v o="$2" '$2 ~ /^-/ { if ($2 == o) print $1; next } { print $1 }')
+        awk -v o="$2" '$2 ~ /^-/ { if ($2 == o || o == "--slot") print $1; next } { print $1 }')
     [[ -z $ports && $2 != --usb-device ]] &&
         ports=$(compgen -G '/dev/tty[A-Z]*[0-9]*' | grep -v '^/dev/ttyS[0-9]\{2,\}')
     COMPREPLY=($(compgen -W "$ports" -- "$cur"))

@@ -47,12 +47,13 @@ expect() {
 }
 
 expect "flash" sealbench-cli fl
-expect "sekurel-status sign srec" sealbench-cli s
+expect "sekurel-status sign srec station" sealbench-cli s
 expect "VireoB VireoC_TO1 VireoC_TO2" sealbench-cli flash --cpu ""
 expect "VireoC_TO1 VireoC_TO2" sealbench-cli read 0 --cpu VireoC
 expect "nand nor" sealbench-cli flash img.bin --flash-type n
 expect "--flash-lib --flash-type" sealbench-cli flash --flash
 expect "--progress" sealbench-cli download --pro
+expect "--record --reset-sequence" sealbench-cli station img.bin --re
 expect "16 32 8" sealbench-cli write-reg 0 0 --width ""
 expect "VireoB VireoC_TO1 VireoC_TO2" vireo-sim --cpu ""
 expect "status-silent: status-word:" vireo-sim --fault status-
@@ -76,6 +77,8 @@ fi
 if command -v sealbench-cli >/dev/null && sealbench-cli ports >/dev/null 2>&1; then
   expect "$(sealbench-cli ports | awk '$2 == "--port" {print $1}' | sort | tr '\n' ' ' | sed 's/ $//')" \
     sealbench-cli flash --port ""
+  expect "$(sealbench-cli ports | awk '{print $1}' | sort | tr '\n' ' ' | sed 's/ $//')" \
+    sealbench-cli station img.bin --slot ""
 fi
 # A virtual board's USB device is offered by its location, sim:NAME; readline puts
 # back what follows the colon. No file names, also when no board is there.
