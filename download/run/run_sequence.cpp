@@ -7,6 +7,7 @@
 #include "download/plan/download_layout.h"
 #include "download/plan/flash_libraries.h"
 #include "download/run/fast_run.h"
+#include "download/run/status_words.h"
 
 namespace sealbench {
 namespace {
@@ -111,6 +112,8 @@ Outcome PollFlashing(bootwire::Link& link, const RunPlan& plan, RunObserver& obs
     PauseUnlessStopped(stop, kFlashingStartPause);
     Clock::time_point start = Clock::now();
     Clock::time_point lastWord = start;
+    const std::chrono::milliseconds silenceLimit = StatusSilenceLimit(plan, plan.flashType);
+    StatusWordCheck check(plan.flashType != FlashType::UserInput, plan.imageSize);
     while (true) {
         if (stop.stop_requested()) {
             return Reason(std::string(kStoppedText), FailureKind::Stopped);
@@ -125,8 +128,8 @@ Outcome PollFlashing(bootwire::Link& link, const RunPlan& plan, RunObserver& obs
             if (LinkIsLost(error)) {
                 return Reason("The link to the board was lost during flashing: " + link.ErrorDetail());
             }
-            if (now - lastWord >= plan.statusSilenceLimit) {
-                auto seconds = std::chrono::duration_cast<std::chrono::seconds>(plan.statusSilenceLimit).count();
+            if (now - lastWord >= silenceLimit) {
+                auto seconds = std::chrono::duration_cast<std::chrono::seconds>(silenceLimit).count();
                 // The board did answer until now: the library is stuck or the board was reset.
                 std::string hint = error == bootwire::Error::Gone
                                        ? SilentBoardHint(error)
@@ -141,6 +144,14 @@ Outcome PollFlashing(bootwire::Link& link, const RunPlan& plan, RunObserver& obs
             continue;
         }
         lastWord = now;
+        if (!check.Fits(word)) {
+            return Outcome::Failure(FailureKind::Target,
+                                    Format("The answers of the flash library went out of step: 0x%08X is no status "
+                                           "word it sends",
+                                           word),
+                                    "the flash may be partly written; reset the board into boot-ROM download mode "
+                                    "and flash again");
+        }
         observer.StatusWord(word);
         switch (static_cast<int16_t>(word >> 16)) {
             case kStateCompleted:
@@ -228,7 +239,14 @@ Outcome LinkFailure(std::string text, const bootwire::Link& link, bootwire::Erro
     if (error == bootwire::Error::Stopped) {
         return Outcome::Failure(FailureKind::Stopped, std::string(kStoppedText));
     }
-    return Outcome::Failure(FailureKind::Target, std::move(text), SilentBoardHint(error), link.ErrorDetail());
+    return Outcome::Failure(FailureKind::Target, std::move(text), FailureHint(link, error), link.ErrorDetail());
+}
+
+std::string FailureHint(const bootwire::Link& link, bootwire::Error error) {
+    if (link.ErrorDetail().starts_with(bootwire::kNotBootRomAnswer)) {
+        return bootwire::kNotBootRomAnswer;
+    }
+    return SilentBoardHint(error);
 }
 
 std::string SilentBoardHint(bootwire::Error error) {
@@ -241,6 +259,13 @@ std::string SilentBoardHint(bootwire::Error error) {
         default:
             return {};
     }
+}
+
+std::chrono::milliseconds StatusSilenceLimit(const FlashingChoices& choices, FlashType flashType) {
+    if (choices.statusSilenceLimit.count() > 0) {
+        return choices.statusSilenceLimit;
+    }
+    return flashType == FlashType::UserInput ? kUserLibrarySilence : kBuiltinLibrarySilence;
 }
 
 bool EndsRun(int code) {
