@@ -27,8 +27,7 @@ Outcome ReadMemoryBlock(bootwire::Link& link, uint32_t address, uint32_t length,
         }
         uint32_t size = std::min(kDumpPieceSize, length - done);
         if (bootwire::Error error = link.ReadData(address + done, piece, size, 32); error != bootwire::Error::Ok) {
-            return Outcome::Failure(FailureKind::Target, stoppedAt("Reading stopped"), FailureHint(link, error),
-                                    link.ErrorDetail());
+            return ReadFailure(stoppedAt("Reading stopped"), link, error);
         }
         if (std::string kept = sink({piece, size}); !kept.empty()) {
             return Outcome::Failure(FailureKind::File, stoppedAt("Writing stopped"), kept);

@@ -239,14 +239,22 @@ Outcome LinkFailure(std::string text, const bootwire::Link& link, bootwire::Erro
     if (error == bootwire::Error::Stopped) {
         return Outcome::Failure(FailureKind::Stopped, std::string(kStoppedText));
     }
-    return Outcome::Failure(FailureKind::Target, std::move(text), FailureHint(link, error), link.ErrorDetail());
+    return Outcome::Failure(FailureKind::Target, std::move(text), SilentBoardHint(error), link.ErrorDetail());
 }
 
-std::string FailureHint(const bootwire::Link& link, bootwire::Error error) {
-    if (link.ErrorDetail().starts_with(bootwire::kNotBootRomAnswer)) {
-        return bootwire::kNotBootRomAnswer;
+Outcome ReadFailure(std::string text, const bootwire::Link& link, bootwire::Error error) {
+    if (error == bootwire::Error::Stopped) {
+        return Outcome::Failure(FailureKind::Stopped, std::string(kStoppedText));
     }
-    return SilentBoardHint(error);
+    std::string_view detail = link.ErrorDetail();
+    constexpr std::string_view kNotBootRom = bootwire::kNotBootRomAnswer;
+    if (!detail.starts_with(kNotBootRom)) {
+        return Outcome::Failure(FailureKind::Target, std::move(text), SilentBoardHint(error), std::string(detail));
+    }
+    // The hint says it; the diagnostic keeps what came instead.
+    detail.remove_prefix(kNotBootRom.size());
+    while (!detail.empty() && (detail.front() == ':' || detail.front() == ' ')) detail.remove_prefix(1);
+    return Outcome::Failure(FailureKind::Target, std::move(text), std::string(kNotBootRom), std::string(detail));
 }
 
 std::string SilentBoardHint(bootwire::Error error) {
@@ -296,7 +304,7 @@ Result<uint32_t> ReadMemoryWord(bootwire::Link& link, uint32_t address) {
     bootwire::Error error = link.ReadData(address, bytes, sizeof bytes, 32);
     // The page logs what arrived even when the read failed.
     uint32_t word = bytes[0] | bytes[1] << 8 | bytes[2] << 16 | static_cast<uint32_t>(bytes[3]) << 24;
-    return {error == bootwire::Error::Ok ? Outcome::Success() : Reason("Read failed", link, error), word};
+    return {error == bootwire::Error::Ok ? Outcome::Success() : ReadFailure("Read failed", link, error), word};
 }
 
 std::string ReadMemoryLine(uint32_t address, uint32_t word) {

@@ -93,9 +93,10 @@ private:
 // The line that follows a failure when the board fell silent or went away: what
 // happened and what to do. Empty for other failures (a wrong answer says more by itself).
 std::string SilentBoardHint(bootwire::Error error);
-// The same for any failure of `link`: also a read that something other than the
-// boot ROM answered (a console, a board running its firmware) says so.
-std::string FailureHint(const bootwire::Link& link, bootwire::Error error);
+// A failed read of target memory: as a silent board's failure, but a read that
+// something other than the boot ROM answered (a console, a board running its
+// firmware) says so.
+Outcome ReadFailure(std::string text, const bootwire::Link& link, bootwire::Error error);
 
 // The reason a run ends with when it was stopped on request.
 inline constexpr std::string_view kStoppedText = "The run was stopped";
