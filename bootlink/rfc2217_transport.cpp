@@ -121,7 +121,7 @@ private:
     size_t pendingAt_ = 0;
     LineClock line_;
     Clock::duration idleLimit_ = kIdleLimit;  // how long a receive waits for a byte
-    bool negotiating_ = true;                  // until Negotiate returns
+    bool negotiating_ = true;                 // until Negotiate returns
 };
 
 Error Rfc2217Transport::Write(const tn::Bytes& bytes, std::string* detail) {

@@ -19,7 +19,7 @@ extern char** environ;
 namespace sealtest {
 
 struct CliResult {
-    int status = -1;  // exit status; -1 when it had to be killed
+    int status = -1;   // exit status; -1 when it had to be killed
     long peakKiB = 0;  // the most memory it held (resident)
     std::string out;
     std::string err;

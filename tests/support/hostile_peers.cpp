@@ -109,10 +109,10 @@ void Proxy::Serve() {
 }
 
 void Proxy::Relay(int client, int board) {
-    std::string seen;           // the client's latest bytes, for the query
-    std::string toClient;       // the board's bytes not yet passed on
+    std::string seen;      // the client's latest bytes, for the query
+    std::string toClient;  // the board's bytes not yet passed on
     int queries = 0;
-    size_t passLeft = 0;        // bytes still to pass before the stall
+    size_t passLeft = 0;  // bytes still to pass before the stall
     Clock::time_point holdUntil{};
     Clock::time_point nextByte = Clock::now();
     const auto byteTime = behaviour_.boardBytesPerSecond > 0
@@ -136,7 +136,8 @@ void Proxy::Relay(int client, int board) {
             if (passLeft > 0 && (passLeft -= release) == 0) holdUntil = Clock::now() + behaviour_.hold;
             if (byteTime > Clock::duration::zero()) nextByte = std::max(nextByte + byteTime, now);
         }
-        pollfd fds[2] = {{client, POLLIN, 0}, {board, static_cast<short>(toClient.size() < (1u << 20) ? POLLIN : 0), 0}};
+        pollfd fds[2] = {{client, POLLIN, 0},
+                         {board, static_cast<short>(toClient.size() < (1u << 20) ? POLLIN : 0), 0}};
         const int wait = toClient.empty() ? kTickMs : 1;
         if (::poll(fds, 2, wait) < 0) return;
         if (fds[0].revents) {
@@ -144,7 +145,8 @@ void Proxy::Relay(int client, int board) {
             if (n <= 0 || !SendAll(board, buffer, static_cast<size_t>(n))) return;
             if (behaviour_.stallAtQuery > 0 && queries < behaviour_.stallAtQuery) {
                 seen.append(buffer, static_cast<size_t>(n));
-                for (size_t at; queries < behaviour_.stallAtQuery && (at = seen.find(kStatusQuery)) != std::string::npos;) {
+                for (size_t at;
+                     queries < behaviour_.stallAtQuery && (at = seen.find(kStatusQuery)) != std::string::npos;) {
                     seen.erase(0, at + kStatusQuery.size());
                     if (++queries == behaviour_.stallAtQuery) {
                         passLeft = behaviour_.pass;
