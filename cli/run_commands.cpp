@@ -29,7 +29,8 @@ struct RunCommandOptions {
     std::string flashLib;
     std::string partitionSize;
     bool fast = false;
-    int baud = -1;  // -1: not given
+    int baud = -1;           // -1: not given
+    int statusTimeout = -1;  // seconds; -1: as the library needs
     BoardOptions boards;
 };
 
@@ -134,6 +135,14 @@ int RunFlash(const CLI::App& command, const RunCommandOptions& o) {
     s.fastSerial = o.fast;
     s.fastBaud = o.baud != -1 ? o.baud : bootwire::kStreamDefaultBaud;
     CheckFastOptions(o, s);
+    if (o.statusTimeout != -1) {
+        if (o.fast) {
+            throw UsageError(
+                "--status-timeout bounds the status polling of a run without --fast (a fast run's "
+                "stream keeps its own bounds)");
+        }
+        s.statusSilenceLimit = std::chrono::seconds(o.statusTimeout);
+    }
     return Run(command, o, s);
 }
 
@@ -189,6 +198,13 @@ void AddRunCommands(CLI::App& app, int& status) {
                     "Fast serial flashing: the built-in library streams the image compressed at --baud and "
                     "verifies it (serial port only)");
     flash->add_option("--baud", options->baud, "Rate of --fast: 921600 (default) | 460800 | 230400 | 115200");
+    flash
+        ->add_option("--status-timeout", options->statusTimeout,
+                     "How long the flash library may stay silent while it flashes, in seconds (default: 20 for "
+                     "the built-in libraries, which answer all along; 300 for a user's, which may not answer "
+                     "through a chip erase)")
+        ->type_name("SECONDS")
+        ->check(CLI::Range(1, 86400));
     AddConnectionOptions(flash, options->connection);
     AddBoardOptions(flash, options->boards);
     flash->callback([flash, options, &status] { status = RunFlash(*flash, *options); });

@@ -12,6 +12,7 @@
 
 #include <QString>
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <thread>
@@ -55,6 +56,10 @@ public:
     // The rate of fast serial flashing (the Window menu's choice).
     void SetFastBaud(int baud) { fastBaud_ = baud; }
     int FastBaud() const { return fastBaud_; }
+    // How long the flash library may stay silent (the Window menu's choice); 0: as
+    // the library needs.
+    void SetStatusTimeout(std::chrono::seconds timeout) { statusTimeout_ = timeout; }
+    std::chrono::seconds StatusTimeout() const { return statusTimeout_; }
 
     // True from "Execute" (or a debug button) until the page may start another run.
     bool Busy() const { return busy_; }
@@ -123,6 +128,7 @@ private:
     bool busy_ = false;
     bool fastSerial_ = false;
     int fastBaud_ = bootwire::kStreamDefaultBaud;
+    std::chrono::seconds statusTimeout_{0};
     bool closing_ = false;
     bool launchDone_ = true;
     bool runEndedSeen_ = true;

@@ -97,8 +97,8 @@ TEST_F(NetHostile, ReadAndDumpRefuseWhatIsNotTheBootRomOverEveryKindOfPort) {
             CliResult run = RunCli(args, std::chrono::seconds(60));
             EXPECT_EQ(run.status, 1) << args[0] << " " << port << "\n" << run.out << run.err;
             const Lines lines = run.OutLines();
-            EXPECT_NE(std::find(lines.begin(), lines.end(), kNotBootRom), lines.end())
-                << args[0] << " " << port << "\n" << run.out;
+            EXPECT_NE(std::find(lines.begin(), lines.end(), kNotBootRom), lines.end()) << args[0] << " " << port << "\n"
+                                                                                       << run.out;
             EXPECT_FALSE(std::filesystem::exists(out)) << port;
         }
     }
