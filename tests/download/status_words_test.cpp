@@ -1,8 +1,9 @@
 // Which status words a flash library can send, and how long it may stay silent.
+#include "download/run/status_words.h"
+
 #include <gtest/gtest.h>
 
 #include "download/run/run_sequence.h"
-#include "download/run/status_words.h"
 
 namespace sealbench {
 namespace {

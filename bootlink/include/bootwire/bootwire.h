@@ -139,6 +139,13 @@ enum class LineMode : int {
 BOOTWIRE_EXPORT std::unique_ptr<Transport> OpenSerial(const std::string& port, int lineMode, Error* error,
                                                       std::string* detail);
 
+// The names a serial port is known by, for telling whether two texts name one
+// port: a device path with its links followed; for a network port its TCP
+// endpoints ("tcp:ADDRESS:PORT" for each address the host resolves to, whatever
+// the scheme and however the port number is written). Two texts name one port
+// when their identities share one.
+BOOTWIRE_EXPORT std::vector<std::string> PortIdentities(const std::string& port);
+
 // Finds and opens the USB boot device (or the virtual board's USB socket when the
 // environment variable BOOTWIRE_USB_SIM names one). Its diagnostics go to the
 // diagnostic handler.
