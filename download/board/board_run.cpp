@@ -223,7 +223,15 @@ void BoardRun::ResetProgress() { view_.ResetProgress(); }
 
 void BoardRun::Diagnostic(std::string_view text) { view_.Diagnostic(text); }
 
-void BoardRun::Summary(const RunSummary& summary) { view_.Summary(summary); }
+void BoardRun::Summary(const RunSummary& summary) {
+    RunSummary told = summary;
+    {
+        std::lock_guard lock(mutex_);
+        status_.flashTouched = status_.flashTouched || summary.flashTouched;
+        told.flashTouched = status_.flashTouched;
+    }
+    view_.Summary(told);
+}
 
 void BoardRun::RunEnded(bool success) { view_.RunEnded(success); }
 

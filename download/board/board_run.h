@@ -43,6 +43,9 @@ struct BoardStatus {
     double bytesPerSecond = 0;             // the download's rate: so far while it runs, its whole once done
     std::chrono::milliseconds elapsed{0};  // since Start, until the end
     std::string reason;                    // why the board failed, as its log said it
+    // A try ran the flash library: unless a later try succeeded, the flash may hold
+    // part of the image, however early the last try failed.
+    bool flashTouched = false;
 };
 
 class BoardRun : private RunView {
