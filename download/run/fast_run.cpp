@@ -177,7 +177,11 @@ Outcome FastFlashing(bootwire::Link& link, const RunPlan& plan, RunObserver& obs
     bootwire::StreamReport report;
     const bootwire::Error error = link.StreamFlash(stream->job, std::ref(relay), &report);
     if (reportOut) *reportOut = report;
-    return StreamOutcome(link, error, report, plan.fastBaud, plan.rateChoice, image.size());
+    Outcome outcome = StreamOutcome(link, error, report, plan.fastBaud, plan.rateChoice, image.size());
+    if (report.libraryState == kStateEraseFailed && outcome.detail.empty()) {
+        outcome.detail = RefusedAddressHint(plan);
+    }
+    return outcome;
 }
 
 }  // namespace sealbench

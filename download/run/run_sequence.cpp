@@ -36,7 +36,7 @@ bool PauseUnlessStopped(std::stop_token stop, std::chrono::milliseconds pause) {
 }
 
 std::string Format(const char* format, uint32_t value) {
-    char text[96];
+    char text[160];
     std::snprintf(text, sizeof text, format, value);
     return text;
 }
@@ -157,7 +157,7 @@ Outcome PollFlashing(bootwire::Link& link, const RunPlan& plan, RunObserver& obs
             case kStateCompleted:
                 return Outcome::Success("Flashing Completed\n");
             case kStateEraseFailed:
-                return Reason("Flashing Erase Error\n");
+                return Outcome::Failure(FailureKind::Target, "Flashing Erase Error\n", RefusedAddressHint(plan));
             case kStateProgramFailed:
                 return Reason("Flashing Program Error\n");
             case kStateVerifyFailed:
@@ -274,6 +274,16 @@ std::chrono::milliseconds StatusSilenceLimit(const FlashingChoices& choices, Fla
         return choices.statusSilenceLimit;
     }
     return flashType == FlashType::UserInput ? kUserLibrarySilence : kBuiltinLibrarySilence;
+}
+
+std::string RefusedAddressHint(const RunPlan& plan) {
+    if (plan.flashType == FlashType::Nor && (plan.address & 1) != 0) {
+        return Format(
+            "the flash address 0x%08X is odd: the built-in library writes the NOR flash in 16-bit words, "
+            "from an even address",
+            plan.address);
+    }
+    return {};
 }
 
 bool EndsRun(int code) {

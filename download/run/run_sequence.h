@@ -42,6 +42,9 @@ bool EndsRun(int code);
 inline constexpr std::chrono::milliseconds kBuiltinLibrarySilence{20000};
 inline constexpr std::chrono::milliseconds kUserLibrarySilence{300000};
 std::chrono::milliseconds StatusSilenceLimit(const FlashingChoices& choices, FlashType flashType);
+// Why a built-in library refuses the plan's flash address when it can be told
+// from the address alone (it ends the run with an erase error); empty otherwise.
+std::string RefusedAddressHint(const RunPlan& plan);
 // One of the flash library's state codes; other words do not move the phase.
 bool IsStateCode(int code);
 
