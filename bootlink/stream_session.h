@@ -55,6 +55,7 @@ private:
         uint16_t seq;
         uint32_t size;  // image bytes
         std::vector<uint8_t> frame;
+        std::chrono::steady_clock::time_point sent;  // first sent
     };
     // Sends the blocks in flight again, from the oldest; false after too many attempts.
     bool Resend(std::deque<InFlight>& inFlight, int* attempts);

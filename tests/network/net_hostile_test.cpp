@@ -128,4 +128,40 @@ TEST_F(NetHostile, DumpHoldsNoMoreMemoryForFourGibibytesThanForOnePiece) {
     EXPECT_FALSE(std::filesystem::exists(out));
 }
 
+TEST_F(NetHostile, FastFlashingOverRfc2217GetsPastADamagedFirstBlockAsOverAPty) {
+    // Host byte 20000 lies in the stream's first block; the stream's short waits
+    // must reach the network port, or each resend waits out the port's own limit
+    // and the library gives up on the fast rate meanwhile.
+    const std::string dump = dir_ + "/flash.out";
+    SimProcess sim("VireoC_TO2", {"--fault", "corrupt:20000", "--dump-flash", dump});
+    ASSERT_TRUE(sim.ok()) << sim.error();
+    sealtest::Ser2netProcess server(sim.serial(), sealtest::Ser2netProcess::Kind::Rfc2217);
+    ASSERT_TRUE(server.ok()) << server.error();
+    const std::string image = Image(0x100000);
+    CliResult run =
+        RunCli({"flash", image, "--fast", "--cpu", "VireoC_TO2", "--progress", "none", "--port", server.Url()},
+               std::chrono::seconds(180));
+    EXPECT_EQ(run.status, 0) << run.out << run.err;
+    ASSERT_FALSE(run.OutLines().empty());
+    EXPECT_EQ(run.OutLines().back(), "Flashing Completed");
+    EXPECT_TRUE(sim.WaitForStderr("fault: host byte 20000 corrupted"));
+    ASSERT_EQ(sim.Stop(), 0);
+    EXPECT_TRUE(FlashHolds(dump, image));
+}
+
+TEST_F(NetHostile, FastFlashingThroughAStarvedLinkEndsWithAdviceThatFitsIt) {
+    // Once the library is loaded, the board's bytes reach the host one a second.
+    SimProcess sim("VireoC_TO2", {"--rfc2217", "0"});
+    ASSERT_TRUE(sim.ok()) << sim.error();
+    const std::string board = Rfc2217Of(sim);
+    ASSERT_FALSE(board.empty());
+    sealtest::Proxy proxy(PortOf(board), {.boardBytesPerSecond = 1, .starveAfterClientBytes = 13300});
+    CliResult run = RunCli({"flash", Image(0x100000), "--fast", "--cpu", "VireoC_TO2", "--progress", "none", "--port",
+                            "rfc2217://127.0.0.1:" + std::to_string(proxy.port())},
+                           std::chrono::seconds(180));
+    EXPECT_EQ(run.status, 1) << run.out << run.err;
+    EXPECT_NE(run.out.find("the link is too slow for fast serial flashing"), std::string::npos) << run.out << run.err;
+    EXPECT_EQ(run.out.find("Try a lower"), std::string::npos) << run.out;
+}
+
 }  // namespace

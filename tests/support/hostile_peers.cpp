@@ -112,6 +112,7 @@ void Proxy::Relay(int client, int board) {
     std::string seen;      // the client's latest bytes, for the query
     std::string toClient;  // the board's bytes not yet passed on
     int queries = 0;
+    size_t fromClient = 0;
     size_t passLeft = 0;  // bytes still to pass before the stall
     Clock::time_point holdUntil{};
     Clock::time_point nextByte = Clock::now();
@@ -122,19 +123,20 @@ void Proxy::Relay(int client, int board) {
     while (!stop_) {
         const auto now = Clock::now();
         // What may go to the client now.
+        const bool starving = byteTime > Clock::duration::zero() && fromClient >= behaviour_.starveAfterClientBytes;
         size_t release = toClient.size();
         if (passLeft > 0) {
             release = std::min(release, passLeft);
         } else if (now < holdUntil) {
             release = 0;
-        } else if (byteTime > Clock::duration::zero()) {
+        } else if (starving) {
             release = now >= nextByte ? std::min<size_t>(release, 1) : 0;
         }
         if (release > 0) {
             if (!SendAll(client, toClient.data(), release)) return;
             toClient.erase(0, release);
             if (passLeft > 0 && (passLeft -= release) == 0) holdUntil = Clock::now() + behaviour_.hold;
-            if (byteTime > Clock::duration::zero()) nextByte = std::max(nextByte + byteTime, now);
+            if (starving) nextByte = std::max(nextByte + byteTime, now);
         }
         pollfd fds[2] = {{client, POLLIN, 0},
                          {board, static_cast<short>(toClient.size() < (1u << 20) ? POLLIN : 0), 0}};
@@ -143,6 +145,7 @@ void Proxy::Relay(int client, int board) {
         if (fds[0].revents) {
             ssize_t n = ::recv(client, buffer, sizeof buffer, 0);
             if (n <= 0 || !SendAll(board, buffer, static_cast<size_t>(n))) return;
+            fromClient += static_cast<size_t>(n);
             if (behaviour_.stallAtQuery > 0 && queries < behaviour_.stallAtQuery) {
                 seen.append(buffer, static_cast<size_t>(n));
                 for (size_t at;

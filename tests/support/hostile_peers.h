@@ -39,8 +39,10 @@ public:
         int stallAtQuery = 0;
         size_t pass = 2;
         std::chrono::milliseconds hold{3300};
-        // The board's bytes reach the client no faster than this many a second (0: as fast as they come).
+        // The board's bytes reach the client no faster than this many a second (0: as
+        // fast as they come), once the client has sent this many bytes.
         int boardBytesPerSecond = 0;
+        size_t starveAfterClientBytes = 0;
     };
 
     Proxy(int upstreamPort, Behaviour behaviour);
