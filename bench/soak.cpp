@@ -501,6 +501,7 @@ private:
     void ConsoleRun() {
         sealtest::ConsolePort console;
         const bool dump = Chance(0.5);
+        faultArgs_ = dump ? " (dump)" : " (read)";
         const std::string out = dir_ + "/console.bin";
         std::vector<std::string> args = {"read", "80000000"};
         if (dump) args = {"dump", "80000000", std::to_string(Pick(1, 0x4000)), "-o", out};

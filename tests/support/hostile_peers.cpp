@@ -71,16 +71,23 @@ int ConnectLoopback(int port) {
 
 }  // namespace
 
-Listener::Listener() {
-    fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+int BindLoopback(int* port) {
+    *port = 0;
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t length = sizeof address;
-    if (::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 && ::listen(fd_, 4) == 0 &&
-        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
-        port_ = ntohs(address.sin_port);
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
+        *port = ntohs(address.sin_port);
     }
+    return fd;
+}
+
+Listener::Listener() {
+    fd_ = BindLoopback(&port_);
+    if (port_ != 0 && ::listen(fd_, 4) != 0) port_ = 0;
 }
 
 Listener::~Listener() {

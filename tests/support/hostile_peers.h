@@ -15,6 +15,10 @@
 
 namespace sealtest {
 
+// A TCP socket bound to 127.0.0.1 on a port the kernel picked (*port; 0 and the
+// socket, when binding failed).
+int BindLoopback(int* port);
+
 // A listening loopback socket on a port the kernel picked.
 class Listener {
 public:
