@@ -49,7 +49,7 @@ void Link::Impl::Resettle() {
     const auto until = Clock::now() + kSettleTime;
     uint8_t scrap[512];
     size_t taken = 0;
-    while (taken < kSettleBytes && Clock::now() < until) {
+    while (taken < kSettleBytes && Clock::now() < until && !stop.stop_requested()) {
         const size_t want = left > 0 ? std::min(left, sizeof scrap) : sizeof scrap;
         transport->SetReceiveTimeoutLimit(left > 0 ? kOwedWaitMs : kQuietMs);
         size_t got = 0;
@@ -89,10 +89,10 @@ Error Link::Impl::SendFrame(const uint8_t* frame) {
     if (!transport) {
         return Fail(Error::NotOpen, "no port or device is open");
     }
+    Resettle();
     if (Error e = CheckStop(); e != Error::Ok) {
         return e;
     }
-    Resettle();
     Error error = transport->Send(frame, kFrameSize, nullptr);
     if (error != Error::Ok) {
         return Fail(error, "the command could not be sent");
