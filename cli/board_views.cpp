@@ -34,7 +34,7 @@ std::string Verdict(const BoardStatus& status) {
         case BoardState::Stopped:
         case BoardState::Failed:
             return "FAILED - " + (status.reason.empty() ? std::string("no reason given") : status.reason) +
-                   (status.flashTouched ? "; the flash may hold part of the image" : "");
+                   (status.earlierTryTouchedFlash ? "; the flash may hold part of the image" : "");
         default:
             return "running";
     }

@@ -157,7 +157,7 @@ int RunBoards(const std::vector<BoardAddress>& boards, const RunSettings& settin
             std::fprintf(stderr, "%s\n", FiguresLine(names[i], width, results[i]).c_str());
         std::fflush(stderr);
         for (size_t i = 0; i < runs.size(); ++i) LogLine(SummaryLine(names[i], results[i]));
-    } else if (results[0].state != BoardState::Succeeded && results[0].flashTouched && results[0].tries > 1) {
+    } else if (results[0].earlierTryTouchedFlash) {
         // The last try may have failed before it reached the flash; an earlier one did.
         std::fprintf(stderr, "An earlier try ran the flash library: the flash may hold part of the image\n");
     }

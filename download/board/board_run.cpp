@@ -101,6 +101,7 @@ void BoardRun::Body(RunSettings settings, int retries) {
             downloading_ = false;
             lastError_.clear();
             lastLine_.clear();
+            tryTouchedFlash_ = false;
         }
         success = Try(settings);
         if (success || attempt > retries || stop_.stop_requested()) {
@@ -114,6 +115,7 @@ void BoardRun::Body(RunSettings settings, int retries) {
         if (stop_.stop_requested() && !success) {
             status_.reason = "Stopped";
         }
+        status_.earlierTryTouchedFlash = !success && anyTryTouchedFlash_ && !tryTouchedFlash_;
     }
     SetState(success ? BoardState::Succeeded : stop_.stop_requested() ? BoardState::Stopped : BoardState::Failed);
 }
@@ -227,8 +229,9 @@ void BoardRun::Summary(const RunSummary& summary) {
     RunSummary told = summary;
     {
         std::lock_guard lock(mutex_);
-        status_.flashTouched = status_.flashTouched || summary.flashTouched;
-        told.flashTouched = status_.flashTouched;
+        tryTouchedFlash_ = summary.flashTouched;
+        told.flashTouched = anyTryTouchedFlash_ || summary.flashTouched;
+        anyTryTouchedFlash_ = told.flashTouched;
     }
     view_.Summary(told);
 }

@@ -43,9 +43,9 @@ struct BoardStatus {
     double bytesPerSecond = 0;             // the download's rate: so far while it runs, its whole once done
     std::chrono::milliseconds elapsed{0};  // since Start, until the end
     std::string reason;                    // why the board failed, as its log said it
-    // A try ran the flash library: unless a later try succeeded, the flash may hold
-    // part of the image, however early the last try failed.
-    bool flashTouched = false;
+    // A try before the last ran the flash library and the last did not get as far:
+    // the flash may hold part of the image, which the last try's failure does not tell.
+    bool earlierTryTouchedFlash = false;
 };
 
 class BoardRun : private RunView {
@@ -107,8 +107,10 @@ private:
     Clock::time_point started_;
     Clock::time_point downloadStarted_;
     bool downloading_ = false;
-    std::string lastLine_;   // the runner's last log line
-    std::string lastError_;  // the text of its last error line
+    bool anyTryTouchedFlash_ = false;  // under mutex_
+    bool tryTouchedFlash_ = false;     // this try's; under mutex_
+    std::string lastLine_;             // the runner's last log line
+    std::string lastError_;            // the text of its last error line
 
     std::thread thread_;
 };

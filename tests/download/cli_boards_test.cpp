@@ -184,7 +184,7 @@ TEST_F(CliBoards, FourSerialAndTwoUsbBoardsFlashedInOneRun) {
 
 TEST_F(CliBoards, AFaultedBoardFailsAloneAndTheSummaryNamesIt) {
     SimProcess& good = Board("good");
-    SimProcess& bad = Board("bad", {"--fault", "status-word:2:0x00B2ABCD"});
+    SimProcess& bad = Board("bad", {"--fault", "status-word:2:0x00B20000"});
     SimProcess& other = Board("other", {}, true);
     std::string image = Image(0x8000, 12);
     auto run = RunCli({"flash", image, "--cpu", "VireoC_TO2", "--port", good.serial(), "--port", bad.serial(),
