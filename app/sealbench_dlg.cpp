@@ -187,6 +187,21 @@ void CSealbenchDlg::BuildLayout() {
         rateGroup->addAction(item);
         connect(item, &QAction::triggered, this, [this, rate] { page_->SetFastBaud(rate); });
     }
+    // A user's flash library may stay silent through a whole chip erase.
+    QMenu* timeouts = window->addMenu(QStringLiteral("Flash library status timeout"));
+    timeouts->setObjectName(QStringLiteral("statusTimeoutMenu"));
+    auto* timeoutGroup = new QActionGroup(timeouts);
+    for (int seconds : {0, 60, 300, 900, 1800}) {
+        QAction* item =
+            timeouts->addAction(seconds == 0 ? QStringLiteral("As the library needs (20 s built-in, 5 min user)")
+                                             : QStringLiteral("%1 min").arg(seconds / 60));
+        item->setObjectName(QStringLiteral("statusTimeout%1").arg(seconds));
+        item->setCheckable(true);
+        item->setChecked(std::chrono::seconds(seconds) == page_->StatusTimeout());
+        timeoutGroup->addAction(item);
+        connect(item, &QAction::triggered, this,
+                [this, seconds] { page_->SetStatusTimeout(std::chrono::seconds(seconds)); });
+    }
     window->addSeparator();
     // The built-in flash library's ranges, on the Download page's settings.
     QAction* verify = window->addAction(QStringLiteral("Verify"), this, [this] { page_->Verify(); });

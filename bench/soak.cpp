@@ -1,7 +1,9 @@
 // The soak: back-to-back DOWNLOAD and FLASHING runs against vireo-sim, over its
 // pty and its USB socket, through sealbench-cli and through the run core the
-// window uses, with random faults of the board, random kills of it and two
-// programs contending for one port. Every run must end as its faults say and
+// window uses, with random faults of the board, random kills of it, two
+// programs contending for one port, a status answer held up on the network (a
+// proxy in front of the board's RFC 2217 port) and reads of a port that only
+// prints a Linux console. Every run must end as its faults say and
 // within the time limit; a run that says "Flashing Completed" must have put the
 // image in flash; and from run to run neither the host process nor the board may
 // gather descriptors or threads.
@@ -28,6 +30,7 @@
 
 #include "bench_result.h"
 #include "download/run/runner.h"
+#include "hostile_peers.h"
 #include "sim_process.h"
 #include "soak_host.h"
 
@@ -41,7 +44,20 @@ using soak::Footprint;
 constexpr auto kRunLimit = 60s;
 constexpr auto kSettleLimit = 5000ms;
 
-enum class Fault { None, Kill, RegWord, SilentAfter, StatusSilent, StatusWord, FlashFault, Contention };
+enum class Fault {
+    None,
+    Kill,
+    RegWord,
+    SilentAfter,
+    StatusSilent,
+    StatusWord,
+    FlashFault,
+    Contention,
+    StatusStall,
+    ConsolePort
+};
+
+const std::string kNotBootRom = "the board's answer is not a boot-ROM answer (is it in boot-ROM download mode?)";
 enum class Expect { Success, Failure, Either };
 
 const char* NameOf(Fault f) {
@@ -62,6 +78,10 @@ const char* NameOf(Fault f) {
             return "flash-fault";
         case Fault::Contention:
             return "two-programs";
+        case Fault::StatusStall:
+            return "status-stall";
+        case Fault::ConsolePort:
+            return "console-port";
     }
     return "?";
 }
@@ -106,6 +126,7 @@ struct RunPlan {
     std::string imagePath;
     Expect expect = Expect::Success;
     std::optional<double> killAt;  // seconds into the run
+    std::string port;              // the CLI's --port when not the board's pty
 };
 
 struct RunResult {
@@ -152,8 +173,9 @@ private:
 
     Fault PickFault() {
         const std::pair<Fault, int> weights[] = {
-            {Fault::None, 46},        {Fault::Kill, 12},      {Fault::RegWord, 7},    {Fault::SilentAfter, 7},
-            {Fault::StatusSilent, 6}, {Fault::StatusWord, 7}, {Fault::FlashFault, 8}, {Fault::Contention, 7}};
+            {Fault::None, 42},        {Fault::Kill, 11},      {Fault::RegWord, 7},    {Fault::SilentAfter, 7},
+            {Fault::StatusSilent, 6}, {Fault::StatusWord, 7}, {Fault::FlashFault, 8}, {Fault::Contention, 6},
+            {Fault::StatusStall, 4},  {Fault::ConsolePort, 2}};
         int total = 0;
         for (auto& w : weights) total += w.second;
         int at = Pick(0, total - 1);
@@ -177,6 +199,11 @@ private:
     void Epoch() {
         cpu_ = kCpus[Pick<size_t>(0, std::size(kCpus) - 1)];
         fault_ = PickFault();
+        if (fault_ == Fault::ConsolePort) {
+            faultArgs_.clear();
+            ConsoleRun();
+            return;
+        }
         const sealbench::ProcessorPreset& preset = sealbench::PresetOf(cpu_.type);
         const bool vireoB = cpu_.type == sealbench::ProcessorType::VireoB;
         std::vector<std::string> args = {"--dump-flash", dir_ + "/flash.bin"};
@@ -187,6 +214,7 @@ private:
             faultArgs_ = " " + spec;
         };
         RunPlan first = NewPlan(Chance(0.5));
+        int stallQuery = 0;
         switch (fault_) {
             case Fault::RegWord:  // a register write of the DDR preset is refused
                 first.ddr = true;
@@ -220,6 +248,13 @@ private:
                          (kind == 2 ? ":" + std::to_string(Pick(0, 7)) : ""));
                 break;
             }
+            case Fault::StatusStall:  // two bytes of one status answer come 3.3 s late
+                first = NewPlan(true);
+                first.usb = first.core = false;
+                stallQuery = Pick(1, 6);
+                faultArgs_ = " at status query " + std::to_string(stallQuery);
+                args.insert(args.end(), {"--rfc2217", "0"});
+                break;
             default:
                 break;
         }
@@ -237,6 +272,12 @@ private:
 
         if (fault_ == Fault::Contention) {
             Contend();
+        } else if (fault_ == Fault::StatusStall) {
+            const std::string line = sim_->Line();  // "rfc2217: rfc2217://127.0.0.1:PORT"
+            const int boardPort = std::atoi(line.substr(line.rfind(':') + 1).c_str());
+            sealtest::Proxy proxy(boardPort, {.stallAtQuery = stallQuery});
+            first.port = "rfc2217://127.0.0.1:" + std::to_string(proxy.port());
+            Finish(first, Execute(first));
         } else if (fault_ != Fault::None && fault_ != Fault::Kill) {
             Finish(first, Execute(first));
         } else {
@@ -281,7 +322,7 @@ private:
         if (plan.usb) {
             args.push_back("--usb");
         } else {
-            args.insert(args.end(), {"--port", sim_->serial()});
+            args.insert(args.end(), {"--port", plan.port.empty() ? sim_->serial() : plan.port});
         }
         soak::CliProcess process(cli_, args, dir_, done_);
         bool killed = false;
@@ -453,6 +494,33 @@ private:
         if (flash.size() < image.size() || !std::equal(image.begin(), image.end(), flash.begin())) {
             Fail("said it flashed, but the flash does not hold the image", plan, result);
         }
+    }
+
+    // A port that only prints a Linux console: read and dump must fail and say why,
+    // and dump must leave no file.
+    void ConsoleRun() {
+        sealtest::ConsolePort console;
+        const bool dump = Chance(0.5);
+        faultArgs_ = dump ? " (dump)" : " (read)";
+        const std::string out = dir_ + "/console.bin";
+        std::vector<std::string> args = {"read", "80000000"};
+        if (dump) args = {"dump", "80000000", std::to_string(Pick(1, 0x4000)), "-o", out};
+        args.insert(args.end(), {"--cpu", cpu_.name, "--progress", "none", "--port",
+                                 "socket://127.0.0.1:" + std::to_string(console.port())});
+        soak::CliProcess process(cli_, args, dir_, done_);
+        soak::Finished f = process.Wait(kRunLimit + 30s);
+        RunPlan plan;
+        plan.expect = Expect::Failure;
+        RunResult result{f.status == 0, f.timedOut || f.seconds > kRunLimit.count(), f.seconds, f.out + f.err};
+        if (!Count(plan, result)) return;
+        if (result.success) {
+            Fail("took a console's text for memory", plan, result);
+        } else if (result.log.find(kNotBootRom) == std::string::npos) {
+            Fail("did not say that the port is no boot ROM", plan, result);
+        } else if (std::filesystem::exists(out)) {
+            Fail("left a file of console text", plan, result);
+        }
+        std::filesystem::remove(out);
     }
 
     // Two programs flash different images through one port at the same moment: at

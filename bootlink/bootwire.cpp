@@ -208,8 +208,10 @@ int BootwireClass::Vireo_ReadData(int channel, unsigned long address, long* dest
     if (!link || count < 0 || (count > 0 && !dest)) {
         return 0;
     }
-    return link->ReadData(static_cast<uint32_t>(address), reinterpret_cast<uint8_t*>(dest), static_cast<size_t>(count),
-                          static_cast<uint8_t>(format)) == Error::Ok;
+    // The classic result discards the first word: only the data decide.
+    const Error e = link->ReadData(static_cast<uint32_t>(address), reinterpret_cast<uint8_t*>(dest),
+                                   static_cast<size_t>(count), static_cast<uint8_t>(format));
+    return e == Error::Ok || e == Error::UnexpectedWord;
 }
 
 int BootwireClass::Vireo_SekurelStatus(int channel, int device) {

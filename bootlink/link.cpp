@@ -1,8 +1,10 @@
 // The boot protocol over one transport: frames out, response words in, payloads
 // cut into sends of at most 64 KiB and images into pieces of at most 0x1F0000.
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <string>
+#include <utility>
 
 #include "control_lines.h"
 #include "link_impl.h"
@@ -12,6 +14,16 @@ namespace bootwire {
 
 namespace {
 
+using Clock = std::chrono::steady_clock;
+
+// Bytes an answer still owes may be held up as long as a receive waits for any
+// byte; whatever else is left over is on the line already. A port that keeps on
+// talking (a console) is left after a bounded while: its answers will not fit.
+constexpr int kOwedWaitMs = 3000;
+constexpr int kQuietMs = 50;
+constexpr size_t kSettleBytes = 64 * 1024;
+constexpr auto kSettleTime = std::chrono::seconds(5);
+
 std::string Hex(uint32_t value) {
     char text[16];
     std::snprintf(text, sizeof text, "0x%08X", value);
@@ -19,6 +31,43 @@ std::string Hex(uint32_t value) {
 }
 
 }  // namespace
+
+void Link::Impl::NoteShortAnswer(size_t wanted, size_t received) {
+    unsettled = true;
+    // An answer of which nothing came may never come; one that began will end.
+    if (received > 0 && received < wanted) {
+        owed += wanted - received;
+    }
+}
+
+void Link::Impl::Resettle() {
+    if (!unsettled || !transport) {
+        return;
+    }
+    unsettled = false;
+    size_t left = std::exchange(owed, 0);
+    const auto until = Clock::now() + kSettleTime;
+    uint8_t scrap[512];
+    size_t taken = 0;
+    while (taken < kSettleBytes && Clock::now() < until && !stop.stop_requested()) {
+        const size_t want = left > 0 ? std::min(left, sizeof scrap) : sizeof scrap;
+        transport->SetReceiveTimeoutLimit(left > 0 ? kOwedWaitMs : kQuietMs);
+        size_t got = 0;
+        const Error e = transport->Receive(scrap, want, &got);
+        taken += got;
+        if (left > 0 && got == want) {
+            left -= got;
+            continue;
+        }
+        left = 0;
+        if (got == 0 || (e != Error::Ok && e != Error::Timeout && e != Error::NoAnswer)) {
+            break;
+        }
+    }
+    transport->SetReceiveTimeoutLimit(receiveLimitMs);
+    // The waits above end in time-outs that say nothing about the next command.
+    transport->ForgetDetail();
+}
 
 Error Link::Impl::Fail(Error error, std::string what) {
     detail = std::move(what);
@@ -40,6 +89,7 @@ Error Link::Impl::SendFrame(const uint8_t* frame) {
     if (!transport) {
         return Fail(Error::NotOpen, "no port or device is open");
     }
+    Resettle();
     if (Error e = CheckStop(); e != Error::Ok) {
         return e;
     }
@@ -98,7 +148,9 @@ Error Link::Impl::ReceiveWord(uint32_t* word) {
         return error;
     }
     if (received < sizeof bytes) {
-        // A partial word is not a word: whatever arrived is dropped.
+        // A partial word is not a word: what arrived is dropped, and the rest of it
+        // is taken off the line before the next command.
+        NoteShortAnswer(sizeof bytes, received);
         return Fail(error == Error::Ok ? Error::NoAnswer : error,
                     "no answer from the target (" + std::to_string(received) + " of 4 bytes)");
     }
@@ -211,10 +263,23 @@ Error Link::ReadData(uint32_t address, uint8_t* dest, size_t count, uint8_t form
     if (Error e = impl_->ReceiveWord(&word); e != Error::Ok) {
         return e;
     }
+    // The data are taken whatever the first word was: the classic interface hands
+    // them on, and they must not be left on the line.
     size_t received = 0;
     Error error = impl_->Receive(dest, count, &received);
     if (error == Error::Stopped) {
         return error;
+    }
+    if (received < count) {
+        impl_->NoteShortAnswer(count, received);
+    }
+    if (word != kWordAck) {
+        // A console, or a board running its firmware, prints text where the boot ROM
+        // acknowledges; that text must not be taken for memory.
+        impl_->unsettled = true;
+        impl_->detail = kNotBootRomAnswer;
+        impl_->detail += ": read at " + Hex(address) + " was answered " + Hex(word) + " instead of " + Hex(kWordAck);
+        return received < count ? Error::NoAnswer : Error::UnexpectedWord;
     }
     if (received < count) {
         return impl_->Fail(error == Error::Ok ? Error::NoAnswer : error, "read at " + Hex(address) + " delivered " +

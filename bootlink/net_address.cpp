@@ -79,9 +79,12 @@ std::optional<NetworkAddress> ParseNetworkAddress(const std::string& port, std::
         *why = port + ": the host is missing" + usage;
         return std::nullopt;
     }
-    const bool digits = !portText.empty() && portText.size() <= 5 &&
+    // Leading zeros do not make another port.
+    const size_t significant = std::min(portText.find_first_not_of('0'), portText.empty() ? 0 : portText.size() - 1);
+    const std::string numberText = portText.substr(significant);
+    const bool digits = !portText.empty() && numberText.size() <= 5 &&
                         std::all_of(portText.begin(), portText.end(), [](unsigned char c) { return std::isdigit(c); });
-    const long number = digits ? std::stol(portText) : 0;
+    const long number = digits ? std::stol(numberText) : 0;
     if (number < 1 || number > 65535) {
         *why = port + ": '" + portText + "' is not a TCP port number (1 to 65535)" + usage;
         return std::nullopt;

@@ -25,6 +25,9 @@ constexpr auto kNegotiationLimit = 5s;
 constexpr auto kIdleLimit = 3000ms;
 constexpr uint32_t kLineBaud = 115200;
 constexpr size_t kChunk = 65536;
+// Data that comes before the line is set up belongs to an earlier session and is
+// purged at the end; a server that floods it must not grow the host's memory.
+constexpr size_t kEarlyDataLimit = 4096;
 
 struct LineSettings {
     uint8_t parity = tn::kAskCurrent;
@@ -118,6 +121,7 @@ private:
     size_t pendingAt_ = 0;
     LineClock line_;
     Clock::duration idleLimit_ = kIdleLimit;  // how long a receive waits for a byte
+    bool negotiating_ = true;                 // until Negotiate returns
 };
 
 Error Rfc2217Transport::Write(const tn::Bytes& bytes, std::string* detail) {
@@ -137,6 +141,10 @@ Error Rfc2217Transport::Pump(Clock::time_point until, std::string* detail) {
     }
     std::vector<tn::Command> commands;
     decoder_.Feed(buffer, got, pending_, commands);
+    if (negotiating_ && Pending() > kEarlyDataLimit) {
+        pending_.erase(pending_.begin(), pending_.end() - static_cast<long>(kEarlyDataLimit));
+        pendingAt_ = 0;
+    }
     for (const tn::Command& command : commands) {
         if (!command.subnegotiation) {
             tn::Bytes reply = options_.Answer(command.verb, command.option);
@@ -172,6 +180,10 @@ Error Rfc2217Transport::PumpUntil(Clock::time_point deadline, Done done, std::st
 }
 
 Error Rfc2217Transport::Negotiate(int lineMode) {
+    struct Settled {
+        bool& negotiating;
+        ~Settled() { negotiating = false; }
+    } settled{negotiating_};
     std::string detail;
     const auto deadline = Clock::now() + kNegotiationLimit;
     if (Error e = Write(options_.Opening(), &detail); e != Error::Ok) {

@@ -102,7 +102,7 @@ bool Session::Write(std::span<const uint8_t> image, uint32_t blockSize, std::spa
             std::optional<std::vector<uint8_t>> deflated = DeflateAlone(data);
             const bool stored = !deflated;
             const std::span<const uint8_t> payload = stored ? data : std::span<const uint8_t>(*deflated);
-            *out = {seq, static_cast<uint32_t>(data.size()), EncodeWrite(seq, index, stored, payload)};
+            *out = {seq, static_cast<uint32_t>(data.size()), EncodeWrite(seq, index, stored, payload), {}};
             report_.compressedBytes += payload.size();
             return true;
         },

@@ -28,6 +28,10 @@ constexpr milliseconds kRecoverWait{700};
 // A block's answer may take its line time twice over plus this.
 constexpr milliseconds kAckSlack{1000};
 constexpr int kBlockAttempts = 8;
+// A block is taken within its attempts on any line that carries the rate; one
+// taken later than this was answered through a link that lags ever further
+// behind (a starved network), where a lower rate does not help.
+constexpr milliseconds kAnswerLag{15000};
 // Blocks sent ahead of the library's answers (its window, DATASHEET.md).
 constexpr size_t kWindow = 2;
 constexpr milliseconds kFinishWait{250};
@@ -343,6 +347,7 @@ bool Session::SendBlocks(const BlockSource& source, uint16_t firstSeq) {
         while (more && inFlight.size() < kWindow && static_cast<uint16_t>(allowed - next) - 1u < 0x8000u) {
             InFlight block;
             if (!(more = source(next, &block))) break;
+            block.sent = Clock::now();
             inFlight.push_back(std::move(block));
             ++report_.blocks;
             if (inFlight.size() == 1) attempts = 1;
@@ -361,9 +366,11 @@ bool Session::SendBlocks(const BlockSource& source, uint16_t firstSeq) {
             continue;
         }
         // Answers name sequence numbers; blocks before them in flight are taken.
+        milliseconds lag{0};
         auto takeBefore = [&](uint16_t seq) {
             bool any = false;
             while (!inFlight.empty() && static_cast<uint16_t>(seq - inFlight.front().seq) - 1u < 0x8000u) {
+                lag = std::max(lag, std::chrono::duration_cast<milliseconds>(Clock::now() - inFlight.front().sent));
                 progress_.imageBytesSent += inFlight.front().size;
                 inFlight.pop_front();
                 any = true;
@@ -396,6 +403,18 @@ bool Session::SendBlocks(const BlockSource& source, uint16_t firstSeq) {
             default:
                 break;
         }
+        // Answers that keep coming without taking the oldest block (late ones, for
+        // blocks sent again) hold off its resends: the time of its attempts bounds it all the same.
+        const milliseconds budget = kBlockAttempts * (2 * LineTime(bytesInFlight()) + kAckSlack);
+        if (!inFlight.empty() && Clock::now() - inFlight.front().sent > std::max(budget, kAnswerLag)) {
+            lag = std::chrono::duration_cast<milliseconds>(Clock::now() - inFlight.front().sent);
+        }
+        if (lag > kAnswerLag) {
+            return Fail(Error::Timeout,
+                        "The board's answers reach this host too late (" + std::to_string(lag.count() / 1000) +
+                            " s after the block): the link is too slow for fast serial flashing; flash without it",
+                        "block answers lag " + std::to_string(lag.count()) + " ms behind");
+        }
     }
 }
 
@@ -410,7 +429,7 @@ bool Session::Stream(std::span<const uint8_t> image) {
             return false;
         }
         const uint32_t argument = block.size | (block.stored ? kStoredFlag : 0);
-        *out = {seq, block.size, EncodeFrame(Frame::Block, seq, argument, block.payload)};
+        *out = {seq, block.size, EncodeFrame(Frame::Block, seq, argument, block.payload), {}};
         report_.compressedBytes += block.payload.size();
         return true;
     });

@@ -81,6 +81,7 @@ private:
         uint16_t seq;
         uint32_t size;  // image bytes
         std::vector<uint8_t> frame;
+        std::chrono::steady_clock::time_point sent;  // first sent
     };
     // The next block's frame for sequence number `seq`; false when there is none.
     using BlockSource = std::function<bool(uint16_t seq, InFlight* block)>;

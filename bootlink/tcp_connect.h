@@ -7,12 +7,14 @@
 
 #include <bootwire/bootwire.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "tcp_stream.h"
 
@@ -105,6 +107,20 @@ std::unique_ptr<TcpStream> ConnectAny(const std::string& host, const std::string
         *detail = "cannot connect to " + where + ": " + connectWords(lastCode);
     }
     return nullptr;
+}
+
+// Every address of `list` in numeric form, once each, in the resolver's order.
+inline std::vector<std::string> NumericAddresses(const addrinfo* list) {
+    std::vector<std::string> out;
+    for (const addrinfo* a = list; a; a = a->ai_next) {
+        char text[NI_MAXHOST];
+        if (::getnameinfo(a->ai_addr, static_cast<socklen_t>(a->ai_addrlen), text, sizeof text, nullptr, 0,
+                          NI_NUMERICHOST) == 0 &&
+            std::find(out.begin(), out.end(), text) == out.end()) {
+            out.emplace_back(text);
+        }
+    }
+    return out;
 }
 
 }  // namespace bootwire::tcp

@@ -159,4 +159,12 @@ std::unique_ptr<TcpStream> TcpStream::Connect(const std::string& host, const std
         [](int code) { return std::string(std::strerror(code)); });
 }
 
+std::vector<std::string> TcpStream::Addresses(const std::string& host, std::chrono::milliseconds limit) {
+    Error error = Error::Ok;
+    std::string detail;
+    tcp::AddrInfoList list = tcp::Resolve(host, "1", Clock::now() + limit, &error, &detail,
+                                          [](int code) { return std::string(::gai_strerror(code)); });
+    return tcp::NumericAddresses(list.get());
+}
+
 }  // namespace bootwire

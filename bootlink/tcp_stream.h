@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace bootwire {
 
@@ -21,6 +22,10 @@ public:
     // error and its detail when no connection could be made.
     static std::unique_ptr<TcpStream> Connect(const std::string& host, const std::string& port,
                                               std::chrono::milliseconds limit, Error* error, std::string* detail);
+
+    // The numeric addresses host resolves to within `limit` (a name server that
+    // does not answer in time gives none), each as getnameinfo writes it.
+    static std::vector<std::string> Addresses(const std::string& host, std::chrono::milliseconds limit);
 
     virtual ~TcpStream();
 

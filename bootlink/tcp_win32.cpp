@@ -246,4 +246,15 @@ std::unique_ptr<TcpStream> TcpStream::Connect(const std::string& host, const std
         [](int code) { return SocketMessage(code); }, [](int code) { return SocketMessage(code); });
 }
 
+std::vector<std::string> TcpStream::Addresses(const std::string& host, std::chrono::milliseconds limit) {
+    Error error = Error::Ok;
+    std::string detail;
+    if (!WinsockReady(&error, &detail)) {
+        return {};
+    }
+    tcp::AddrInfoList list =
+        tcp::Resolve(host, "1", Clock::now() + limit, &error, &detail, [](int code) { return SocketMessage(code); });
+    return tcp::NumericAddresses(list.get());
+}
+
 }  // namespace bootwire

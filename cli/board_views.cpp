@@ -33,7 +33,8 @@ std::string Verdict(const BoardStatus& status) {
             return "OK";
         case BoardState::Stopped:
         case BoardState::Failed:
-            return "FAILED - " + (status.reason.empty() ? std::string("no reason given") : status.reason);
+            return "FAILED - " + (status.reason.empty() ? std::string("no reason given") : status.reason) +
+                   (status.earlierTryTouchedFlash ? "; the flash may hold part of the image" : "");
         default:
             return "running";
     }

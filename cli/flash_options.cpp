@@ -31,6 +31,13 @@ void AddFlashOptions(CLI::App* command, FlashOptions& options) {
                      "A TOML file naming several images and where each goes, written in one session of the "
                      "built-in library (fast serial flashing)")
         ->type_name("FILE");
+    command
+        ->add_option("--status-timeout", options.statusTimeout,
+                     "How long the flash library may stay silent while it flashes, in seconds (default: 20 for "
+                     "the built-in libraries, which answer all along; 300 for a user's, which may not answer "
+                     "through a chip erase)")
+        ->type_name("SECONDS")
+        ->check(CLI::Range(1, 86400));
 }
 
 void AddRangeOptions(CLI::App* command, FlashOptions& options, const char* addressHelp) {
@@ -90,10 +97,16 @@ RunSettings FlashSettingsOf(const ConnectionOptions& connection, const FlashOpti
     s.fastBaud = flash.baud != -1 ? flash.baud : bootwire::kStreamDefaultBaud;
     s.everyBlock = flash.full;
     s.layoutPath = flash.layout;
+    if (flash.statusTimeout != -1) s.statusSilenceLimit = std::chrono::seconds(flash.statusTimeout);
     return s;
 }
 
 void CheckFastOptions(const FlashOptions& flash, const RunSettings& settings, bool usb, const std::string& port) {
+    if (flash.statusTimeout != -1 && (flash.fast || !flash.layout.empty())) {
+        throw UsageError(
+            "--status-timeout bounds the status polling of a run without --fast (a fast run's stream keeps its "
+            "own bounds)");
+    }
     if (!flash.layout.empty()) {
         // A layout is always written in one session of the built-in library.
         if (std::optional<std::string> refused = RefuseRanges(settings, usb, port, "--layout")) {

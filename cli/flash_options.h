@@ -20,9 +20,10 @@ struct FlashOptions {
     std::string flashLib;
     std::string partitionSize;
     bool fast = false;
-    int baud = -1;  // -1: not given
-    bool full = false;   // every block, not only the changed ones
-    std::string layout;  // a TOML file of several images
+    int baud = -1;           // -1: not given
+    bool full = false;       // every block, not only the changed ones
+    std::string layout;      // a TOML file of several images
+    int statusTimeout = -1;  // seconds; -1: as the flash library needs
 };
 
 void AddFlashOptions(CLI::App* command, FlashOptions& options);

@@ -7,8 +7,8 @@
 #include <string>
 
 #include "connection.h"
-#include "flash_options.h"
 #include "download/plan/run_settings.h"
+#include "flash_options.h"
 #include "several_boards.h"
 
 namespace sealbench::cli {

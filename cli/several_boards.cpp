@@ -18,15 +18,6 @@ namespace {
 constexpr const char* kUsbAllWord = "--usb-all";
 constexpr int kMaxRetries = 100;
 
-// Two spellings of one port (a by-id link and its device node) are the same port;
-// network addresses are compared as they are written.
-std::string SamePortKey(const std::string& port) {
-    if (port.find("://") != std::string::npos) return port;
-    std::error_code error;
-    std::filesystem::path canonical = std::filesystem::weakly_canonical(port, error);
-    return error ? port : canonical.string();
-}
-
 }  // namespace
 
 Arguments::Arguments(int argc, char** argv) {
@@ -105,13 +96,17 @@ std::vector<BoardAddress> BoardsOf(const CLI::App& command, const ConnectionOpti
             boards.push_back({UsbBoardName(location), true, location});
         }
     }
+    // Two spellings of one port (a by-id link and its device node, localhost and
+    // 127.0.0.1) are one board: counting it twice would run it twice at once.
     std::set<std::string> seen;
     for (const BoardAddress& board : boards) {
         if (board.port.empty()) throw UsageError("--port and --usb-device need a name: " + board.name);
-        if (!seen.insert((board.usb ? "usb:" : "serial:") + (board.usb ? board.port : SamePortKey(board.port)))
-                 .second) {
+        std::vector<std::string> names =
+            board.usb ? std::vector<std::string>{"usb:" + board.port} : bootwire::PortIdentities(board.port);
+        if (std::any_of(names.begin(), names.end(), [&](const std::string& name) { return seen.count(name) > 0; })) {
             throw UsageError("The same board is named twice: " + board.name);
         }
+        seen.insert(names.begin(), names.end());
     }
     return boards;
 }
@@ -162,6 +157,9 @@ int RunBoards(const std::vector<BoardAddress>& boards, const RunSettings& settin
             std::fprintf(stderr, "%s\n", FiguresLine(names[i], width, results[i]).c_str());
         std::fflush(stderr);
         for (size_t i = 0; i < runs.size(); ++i) LogLine(SummaryLine(names[i], results[i]));
+    } else if (results[0].earlierTryTouchedFlash) {
+        // The last try may have failed before it reached the flash; an earlier one did.
+        std::fprintf(stderr, "An earlier try ran the flash library: the flash may hold part of the image\n");
     }
     return allSucceeded ? kExitOk : kExitFailed;
 }

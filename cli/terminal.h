@@ -2,6 +2,7 @@
 // per platform (terminal_posix.cpp).
 #pragma once
 
+#include <cstdio>
 #include <cstdlib>
 
 namespace sealbench::cli {
@@ -26,5 +27,10 @@ inline int ColumnsFromEnvironment() {
 // Interrupted() reads; a second Ctrl-C ends the process at once.
 void CatchInterrupt();
 bool Interrupted();
+
+// Hands standard output over to data (binary, as a file): the stream returned
+// writes where standard output went, and what is written to stdout from here on
+// (the status-log lines) goes to standard error. nullptr when it cannot be done.
+std::FILE* TakeStdoutForData();
 
 }  // namespace sealbench::cli

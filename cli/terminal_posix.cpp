@@ -33,4 +33,17 @@ void CatchInterrupt() {
 
 bool Interrupted() { return interrupted != 0; }
 
+std::FILE* TakeStdoutForData() {
+    std::fflush(stdout);
+    const int data = ::dup(STDOUT_FILENO);
+    if (data < 0) return nullptr;
+    if (::dup2(STDERR_FILENO, STDOUT_FILENO) < 0) {
+        ::close(data);
+        return nullptr;
+    }
+    std::FILE* stream = ::fdopen(data, "wb");
+    if (!stream) ::close(data);
+    return stream;
+}
+
 }  // namespace sealbench::cli

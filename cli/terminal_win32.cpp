@@ -1,3 +1,4 @@
+#include <fcntl.h>
 #include <io.h>
 #include <stdio.h>
 
@@ -41,5 +42,19 @@ int StderrColumns() {
 void CatchInterrupt() { ::SetConsoleCtrlHandler(OnConsoleEvent, TRUE); }
 
 bool Interrupted() { return interrupted.load(); }
+
+std::FILE* TakeStdoutForData() {
+    std::fflush(stdout);
+    const int data = ::_dup(::_fileno(stdout));
+    if (data < 0) return nullptr;
+    if (::_dup2(::_fileno(stderr), ::_fileno(stdout)) < 0) {
+        ::_close(data);
+        return nullptr;
+    }
+    ::_setmode(data, _O_BINARY);
+    std::FILE* stream = ::_fdopen(data, "wb");
+    if (!stream) ::_close(data);
+    return stream;
+}
 
 }  // namespace sealbench::cli

@@ -30,13 +30,17 @@ std::optional<uint32_t> ReadHexField(std::string_view text) {
         IsHexDigit(text[at + 2])) {
         at += 2;
     }
+    // The page's field holds nine characters, of which "%08x" reads eight digits:
+    // a ninth digit is not read, a tenth cannot have been typed there.
     uint32_t value = 0;
     int digits = 0;
     for (; at < text.size() && IsHexDigit(text[at]); ++at) {
-        if (++digits > 8) {
+        if (++digits > 9) {
             return std::nullopt;
         }
-        value = value << 4 | static_cast<uint32_t>(HexDigit(text[at]));
+        if (digits <= 8) {
+            value = value << 4 | static_cast<uint32_t>(HexDigit(text[at]));
+        }
     }
     return value;
 }

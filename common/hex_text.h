@@ -18,7 +18,8 @@ int HexDigitValue(char c);
 
 // A hexadecimal field of a page, read as "%08x" does: blanks and a 0x prefix may
 // lead; text that does not start with a hexadecimal number reads as 0, and reading
-// stops at the first character that is not a digit. More than eight digits: nullopt.
+// stops at the first character that is not a digit. Of nine digits the first eight
+// count (the field holds nine characters); more than nine: nullopt.
 std::optional<uint32_t> ReadHexField(std::string_view text);
 
 // The command line's form: an optional 0x/0X prefix and 1 to 8 hexadecimal

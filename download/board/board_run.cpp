@@ -92,6 +92,7 @@ void BoardRun::Body(RunSettings settings, int retries) {
             status_.bytesPerSecond = 0;
             downloading_ = false;
             reason_.Clear();
+            tryTouchedFlash_ = false;
         }
         success = Try(settings);
         if (success || attempt > retries || stop_.stop_requested()) {
@@ -105,6 +106,7 @@ void BoardRun::Body(RunSettings settings, int retries) {
         if (stop_.stop_requested() && !success) {
             status_.reason = "Stopped";
         }
+        status_.earlierTryTouchedFlash = !success && anyTryTouchedFlash_ && !tryTouchedFlash_;
     }
     SetState(success ? BoardState::Succeeded : stop_.stop_requested() ? BoardState::Stopped : BoardState::Failed);
 }
@@ -208,7 +210,16 @@ void BoardRun::ResetProgress() { view_.ResetProgress(); }
 
 void BoardRun::Diagnostic(std::string_view text) { view_.Diagnostic(text); }
 
-void BoardRun::Summary(const RunSummary& summary) { view_.Summary(summary); }
+void BoardRun::Summary(const RunSummary& summary) {
+    RunSummary told = summary;
+    {
+        std::lock_guard lock(mutex_);
+        tryTouchedFlash_ = summary.flashTouched;
+        told.flashTouched = anyTryTouchedFlash_ || summary.flashTouched;
+        anyTryTouchedFlash_ = told.flashTouched;
+    }
+    view_.Summary(told);
+}
 
 void BoardRun::RunEnded(bool success) { view_.RunEnded(success); }
 

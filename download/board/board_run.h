@@ -44,6 +44,9 @@ struct BoardStatus {
     double bytesPerSecond = 0;             // the download's rate: so far while it runs, its whole once done
     std::chrono::milliseconds elapsed{0};  // since Start, until the end
     std::string reason;                    // why the board failed, as its log said it
+    // A try before the last ran the flash library and the last did not get as far:
+    // the flash may hold part of the image, which the last try's failure does not tell.
+    bool earlierTryTouchedFlash = false;
 };
 
 class BoardRun : private RunView {
@@ -105,7 +108,9 @@ private:
     Clock::time_point started_;
     Clock::time_point downloadStarted_;
     bool downloading_ = false;
-    FailureReason reason_;  // under mutex_
+    FailureReason reason_;             // under mutex_
+    bool anyTryTouchedFlash_ = false;  // under mutex_
+    bool tryTouchedFlash_ = false;     // this try's; under mutex_
 
     std::thread thread_;
 };

@@ -7,38 +7,37 @@
 
 namespace sealbench {
 
-Result<std::vector<uint8_t>> ReadMemoryBlock(bootwire::Link& link, uint32_t address, uint32_t length,
-                                             const DumpProgress& progress, std::stop_token stop) {
-    Result<std::vector<uint8_t>> result;
+Outcome ReadMemoryBlock(bootwire::Link& link, uint32_t address, uint32_t length, const DumpSink& sink,
+                        const DumpProgress& progress, std::stop_token stop) {
     if (length == 0 || static_cast<uint64_t>(address) + length > 0x100000000ull) {
-        result.outcome = Outcome::Failure(FailureKind::Input,
-                                          "The range must hold 1 byte or more and end at 0xFFFFFFFF at the latest");
-        return result;
+        return Outcome::Failure(FailureKind::Input,
+                                "The range must hold 1 byte or more and end at 0xFFFFFFFF at the latest");
     }
     ReceiveLimit limit(link);
-    std::vector<uint8_t>& bytes = result.value;
-    bytes.resize(length);
+    uint8_t piece[kDumpPieceSize];
     uint32_t done = 0;
+    auto stoppedAt = [&](const char* what) {
+        char text[128];
+        std::snprintf(text, sizeof text, "%s at 0x%08X after %u of %u bytes", what, address + done, done, length);
+        return std::string(text);
+    };
     while (done < length) {
         if (stop.stop_requested()) {
-            result.outcome = Outcome::Failure(FailureKind::Stopped, "The read was abandoned");
-            return result;
+            return Outcome::Failure(FailureKind::Stopped, "The read was abandoned");
         }
-        uint32_t piece = std::min(kDumpPieceSize, length - done);
-        if (bootwire::Error error = link.ReadData(address + done, bytes.data() + done, piece, 32);
-            error != bootwire::Error::Ok) {
-            char text[96];
-            std::snprintf(text, sizeof text, "Reading stopped at 0x%08X after %u of %u bytes", address + done, done,
-                          length);
-            result.outcome = Outcome::Failure(FailureKind::Target, text, SilentBoardHint(error), link.ErrorDetail());
-            return result;
+        uint32_t size = std::min(kDumpPieceSize, length - done);
+        if (bootwire::Error error = link.ReadData(address + done, piece, size, 32); error != bootwire::Error::Ok) {
+            return ReadFailure(stoppedAt("Reading stopped"), link, error);
         }
-        done += piece;
+        if (std::string kept = sink({piece, size}); !kept.empty()) {
+            return Outcome::Failure(FailureKind::File, stoppedAt("Writing stopped"), kept);
+        }
+        done += size;
         if (progress) {
             progress(done);
         }
     }
-    return result;
+    return Outcome::Success();
 }
 
 }  // namespace sealbench

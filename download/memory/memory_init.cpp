@@ -207,8 +207,16 @@ ScriptLine ParseScriptLine(std::string_view piece) {
 
 ParsedScript ParseScript(std::string_view text) {
     ParsedScript script;
+    int skippedLine = 0;
     for (const ScriptPiece& piece : SplitScript(text)) {
+        // The rest of a long comment is comment too, not a line of its own.
+        if (piece.lineNumber == skippedLine) {
+            continue;
+        }
         ScriptLine line = ParseScriptLine(piece.text);
+        if (line.kind == ScriptLineKind::Skipped) {
+            skippedLine = piece.lineNumber;
+        }
         if (line.kind == ScriptLineKind::Malformed) {
             script.writes.clear();
             script.lineNumbers.clear();

@@ -69,7 +69,8 @@ struct ParsedScript {
     int malformedLine = 0;         // 0 when every line is in form
     std::string_view problem;
 };
-// `text` has LF line ends.
+// `text` has LF line ends. The pieces after the first of a skipped line (a long
+// comment) are skipped with it; those of another line are read as lines.
 ParsedScript ParseScript(std::string_view text);
 
 // Runs the step: DDR box, else SDRAM box, else the script (an empty path, or a

@@ -2,6 +2,7 @@
 
 #include <bootwire/bootwire.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
@@ -89,7 +90,11 @@ std::optional<std::string> RefuseFastSerial(const RunSettings& s, bool usb, std:
     if (s.secure) {
         return "fast serial flashing cannot carry HWC and CSF";
     }
-    if (port.rfind("socket://", 0) == 0) {
+    // Schemes are case-insensitive, as the port opener reads them.
+    constexpr std::string_view kRaw = "socket://";
+    const auto lower = [](char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); };
+    if (port.size() >= kRaw.size() &&
+        std::equal(kRaw.begin(), kRaw.end(), port.begin(), [&](char a, char b) { return a == lower(b); })) {
         // A raw TCP port keeps the server's line speed: the stream could never switch it.
         return "fast serial flashing changes the line's speed, which a socket:// port cannot; use rfc2217://";
     }

@@ -53,8 +53,9 @@ struct FlashingChoices {
     // flash; with this, every block (one deflate stream, nothing compared first).
     bool everyBlock = false;
 
-    // How long the flash library may stay silent before the run gives up on it.
-    std::chrono::milliseconds statusSilenceLimit{20000};
+    // How long the flash library may stay silent before the run gives up on it;
+    // 0: as its kind of library needs (StatusSilenceLimit, run_sequence.h).
+    std::chrono::milliseconds statusSilenceLimit{0};
     // The longest a flashing run may take once the flash library runs.
     std::chrono::milliseconds flashingTimeLimit{std::chrono::minutes(30)};
 };

@@ -173,6 +173,7 @@ sealbench::RunSettings CPage_Debug::Settings() {
     sealbench::RunSettings settings = model_.Settings();
     settings.fastSerial = fastSerial_;
     settings.fastBaud = fastBaud_;
+    settings.statusSilenceLimit = statusTimeout_;
     // The advice after a failed fast run names the window's own choice.
     settings.rateChoice = "rate (Window menu, Fast serial flashing rate)";
     if (settings.operation == sealbench::OperationType::Flashing) settings.layoutPath = layoutPath_;

@@ -12,6 +12,7 @@
 
 #include <QString>
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <string>
@@ -56,6 +57,10 @@ public:
     // The rate of fast serial flashing (the Window menu's choice).
     void SetFastBaud(int baud) { fastBaud_ = baud; }
     int FastBaud() const { return fastBaud_; }
+    // How long the flash library may stay silent (the Window menu's choice); 0: as
+    // the library needs.
+    void SetStatusTimeout(std::chrono::seconds timeout) { statusTimeout_ = timeout; }
+    std::chrono::seconds StatusTimeout() const { return statusTimeout_; }
 
     // The Window menu's "Verify" and "Erase": the page's current settings, compared
     // with the flash (nothing written) or erased where the image would go, through
@@ -142,6 +147,7 @@ private:
     bool fastSerial_ = false;
     int fastBaud_ = bootwire::kStreamDefaultBaud;
     std::string layoutPath_;
+    std::chrono::seconds statusTimeout_{0};
     bool closing_ = false;
     bool launchDone_ = true;
     bool runEndedSeen_ = true;

@@ -251,6 +251,9 @@ Outcome RangedRun(bootwire::Link& link, const RunPlan& plan, RunObserver& observ
             failed.libraryState = r.libraryState;
             failed.slowerMayHelp = session.slowerMayHelp;
             Outcome outcome = StreamOutcome(link, e, failed, plan.fastBaud, plan.rateChoice, image.size());
+            if (r.libraryState == kStateEraseFailed && outcome.detail.empty() && !plan.layout) {
+                outcome.detail = RefusedAddressHint(plan);  // an odd NOR address, as the library cannot start there
+            }
             if (!item.name.empty() && outcome.kind != FailureKind::Stopped) {
                 outcome.detail = Joined({item.name + " at " + Place(item.range) + " failed", outcome.detail});
             }

@@ -7,6 +7,7 @@
 #include "download/plan/download_layout.h"
 #include "download/plan/flash_libraries.h"
 #include "download/run/fast_run.h"
+#include "download/run/status_words.h"
 
 namespace sealbench {
 namespace {
@@ -35,7 +36,7 @@ bool PauseUnlessStopped(std::stop_token stop, std::chrono::milliseconds pause) {
 }
 
 std::string Format(const char* format, uint32_t value) {
-    char text[96];
+    char text[160];
     std::snprintf(text, sizeof text, format, value);
     return text;
 }
@@ -115,6 +116,8 @@ Outcome PollFlashing(bootwire::Link& link, const RunPlan& plan, RunObserver& obs
     // may be another processor's. A user's library may take its time.
     const bool builtin = plan.flashType == FlashType::Nor || plan.flashType == FlashType::Nand;
     bool answered = false;
+    const std::chrono::milliseconds silenceLimit = StatusSilenceLimit(plan, plan.flashType);
+    StatusWordCheck check(plan.flashType != FlashType::UserInput, plan.imageSize);
     while (true) {
         if (stop.stop_requested()) {
             return Reason(std::string(kStoppedText), FailureKind::Stopped);
@@ -129,8 +132,8 @@ Outcome PollFlashing(bootwire::Link& link, const RunPlan& plan, RunObserver& obs
             if (LinkIsLost(error)) {
                 return Reason("The link to the board was lost during flashing: " + link.ErrorDetail());
             }
-            if (now - lastWord >= plan.statusSilenceLimit) {
-                auto seconds = std::chrono::duration_cast<std::chrono::seconds>(plan.statusSilenceLimit).count();
+            if (now - lastWord >= silenceLimit) {
+                auto seconds = std::chrono::duration_cast<std::chrono::seconds>(silenceLimit).count();
                 // The board did answer until now: the library is stuck or the board was reset.
                 std::string hint = error == bootwire::Error::Gone ? SilentBoardHint(error)
                                    : !answered && builtin
@@ -147,13 +150,21 @@ Outcome PollFlashing(bootwire::Link& link, const RunPlan& plan, RunObserver& obs
             continue;
         }
         lastWord = now;
+        if (!check.Fits(word)) {
+            return Outcome::Failure(FailureKind::Target,
+                                    Format("The answers of the flash library went out of step: 0x%08X is no status "
+                                           "word it sends",
+                                           word),
+                                    "the flash may be partly written; reset the board into boot-ROM download mode "
+                                    "and flash again");
+        }
         answered = true;
         observer.StatusWord(word);
         switch (static_cast<int16_t>(word >> 16)) {
             case kStateCompleted:
                 return Outcome::Success("Flashing Completed\n");
             case kStateEraseFailed:
-                return Reason("Flashing Erase Error\n");
+                return Outcome::Failure(FailureKind::Target, "Flashing Erase Error\n", RefusedAddressHint(plan));
             case kStateProgramFailed:
                 return Reason("Flashing Program Error\n");
             case kStateVerifyFailed:
@@ -238,6 +249,21 @@ Outcome LinkFailure(std::string text, const bootwire::Link& link, bootwire::Erro
     return Outcome::Failure(FailureKind::Target, std::move(text), SilentBoardHint(error), link.ErrorDetail());
 }
 
+Outcome ReadFailure(std::string text, const bootwire::Link& link, bootwire::Error error) {
+    if (error == bootwire::Error::Stopped) {
+        return Outcome::Failure(FailureKind::Stopped, std::string(kStoppedText));
+    }
+    std::string_view detail = link.ErrorDetail();
+    constexpr std::string_view kNotBootRom = bootwire::kNotBootRomAnswer;
+    if (!detail.starts_with(kNotBootRom)) {
+        return Outcome::Failure(FailureKind::Target, std::move(text), SilentBoardHint(error), std::string(detail));
+    }
+    // The hint says it; the diagnostic keeps what came instead.
+    detail.remove_prefix(kNotBootRom.size());
+    while (!detail.empty() && (detail.front() == ':' || detail.front() == ' ')) detail.remove_prefix(1);
+    return Outcome::Failure(FailureKind::Target, std::move(text), std::string(kNotBootRom), std::string(detail));
+}
+
 std::string SilentBoardHint(bootwire::Error error) {
     switch (error) {
         case bootwire::Error::Timeout:
@@ -248,6 +274,23 @@ std::string SilentBoardHint(bootwire::Error error) {
         default:
             return {};
     }
+}
+
+std::chrono::milliseconds StatusSilenceLimit(const FlashingChoices& choices, FlashType flashType) {
+    if (choices.statusSilenceLimit.count() > 0) {
+        return choices.statusSilenceLimit;
+    }
+    return flashType == FlashType::UserInput ? kUserLibrarySilence : kBuiltinLibrarySilence;
+}
+
+std::string RefusedAddressHint(const RunPlan& plan) {
+    if (plan.flashType == FlashType::Nor && (plan.address & 1) != 0) {
+        return Format(
+            "the flash address 0x%08X is odd: the built-in library writes the NOR flash in 16-bit words, "
+            "from an even address",
+            plan.address);
+    }
+    return {};
 }
 
 bool EndsRun(int code) {
@@ -281,7 +324,7 @@ Result<uint32_t> ReadMemoryWord(bootwire::Link& link, uint32_t address) {
     bootwire::Error error = link.ReadData(address, bytes, sizeof bytes, 32);
     // The page logs what arrived even when the read failed.
     uint32_t word = bytes[0] | bytes[1] << 8 | bytes[2] << 16 | static_cast<uint32_t>(bytes[3]) << 24;
-    return {error == bootwire::Error::Ok ? Outcome::Success() : Reason("Read failed", link, error), word};
+    return {error == bootwire::Error::Ok ? Outcome::Success() : ReadFailure("Read failed", link, error), word};
 }
 
 std::string ReadMemoryLine(uint32_t address, uint32_t word) {

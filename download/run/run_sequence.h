@@ -6,6 +6,7 @@
 
 #include <bootwire/bootwire.h>
 
+#include <chrono>
 #include <cstdint>
 #include <stop_token>
 #include <string>
@@ -34,6 +35,16 @@ enum RunPhase : int {
 
 // A state code that ends a flashing run (error or completed).
 bool EndsRun(int code);
+// How long the flash library may stay silent: the settings' bound, or by library.
+// The built-in libraries answer every query, also while they erase; a user's
+// library may stay silent through a whole chip erase, which takes minutes on a
+// large NOR chip (the USB receive bound is five minutes for the same reason).
+inline constexpr std::chrono::milliseconds kBuiltinLibrarySilence{20000};
+inline constexpr std::chrono::milliseconds kUserLibrarySilence{300000};
+std::chrono::milliseconds StatusSilenceLimit(const FlashingChoices& choices, FlashType flashType);
+// Why a built-in library refuses the plan's flash address when it can be told
+// from the address alone (it ends the run with an erase error); empty otherwise.
+std::string RefusedAddressHint(const RunPlan& plan);
 // One of the flash library's state codes; other words do not move the phase.
 bool IsStateCode(int code);
 
@@ -90,6 +101,10 @@ private:
 // The line that follows a failure when the board fell silent or went away: what
 // happened and what to do. Empty for other failures (a wrong answer says more by itself).
 std::string SilentBoardHint(bootwire::Error error);
+// A failed read of target memory: as a silent board's failure, but a read that
+// something other than the boot ROM answered (a console, a board running its
+// firmware) says so.
+Outcome ReadFailure(std::string text, const bootwire::Link& link, bootwire::Error error);
 
 // The hint after a flash library that never answered: it did not start, most often
 // because the processor type chosen is not the board's.

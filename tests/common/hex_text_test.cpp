@@ -16,8 +16,10 @@ TEST(HexText, PageFieldsReadLikePercent08x) {
     EXPECT_EQ(ReadHexField("zebra"), 0u);  // not hexadecimal: 0
     EXPECT_EQ(ReadHexField("0x"), 0u);     // "0" read, the "x" ends it
     EXPECT_EQ(ReadHexField("12g4"), 0x12u);
-    EXPECT_EQ(ReadHexField("123456789"), std::nullopt);
-    EXPECT_EQ(ReadHexField("0x000000001"), std::nullopt);
+    EXPECT_EQ(ReadHexField("123456789"), 0x12345678u);  // the first eight of nine digits
+    EXPECT_EQ(ReadHexField("0x800040001"), 0x80004000u);
+    EXPECT_EQ(ReadHexField("1234567890"), std::nullopt);
+    EXPECT_EQ(ReadHexField("0x0000000001"), std::nullopt);
 }
 
 TEST(HexText, CommandLineTakesOnlyAPrefixAndOneToEightDigits) {

@@ -118,7 +118,7 @@ TEST_F(CliBoards, FourSerialAndTwoUsbBoardsFlashedInOneRun) {
 
 TEST_F(CliBoards, AFaultedBoardFailsAloneAndTheSummaryNamesIt) {
     SimProcess& good = Board("good");
-    SimProcess& bad = Board("bad", {"--fault", "status-word:2:0x00B2ABCD"});
+    SimProcess& bad = Board("bad", {"--fault", "status-word:2:0x00B20000"});
     SimProcess& other = Board("other", {}, true);
     std::string image = Image(0x8000, 12);
     auto run = RunCli({"flash", image, "--cpu", "VireoC_TO2", "--port", good.serial(), "--port", bad.serial(),
@@ -189,6 +189,28 @@ TEST_F(CliBoards, RetryGetsPastAOneOffFault) {
     ASSERT_FALSE(lines.empty());
     EXPECT_EQ(lines.front(), "VireoC Sealbench ver 1.3s");
     EXPECT_EQ(lines.back(), "Downloading Complete - Program executing at 0x80004000");
+}
+
+TEST_F(CliBoards, ABoardFlashedPartlyOnAnEarlierTryIsSummarisedAsSuch) {
+    // The first try ends at a program error while the library goes on writing; the
+    // retry then finds no boot ROM to initialise the memory with and fails early.
+    SimProcess& halfway = Board("halfway", {"--fault", "status-word:1:0x00B20000"});
+    SimProcess& steady = Board("steady");
+    std::string image = Image(0x4000, 17);
+    auto run = RunCli({"flash", image, "--cpu", "VireoC_TO2", "--port", halfway.serial(), "--port", steady.serial(),
+                       "--retry", "1", "--progress", "none"});
+    EXPECT_EQ(run.status, 1) << run.out;
+    Lines summary = Summary(run.OutLines(), 2);
+    EXPECT_EQ(summary[0], halfway.serial() + ": FAILED - DDR memory init error; the flash may hold part of the image");
+    EXPECT_EQ(summary[1], steady.serial() + ": OK");
+
+    SimProcess& alone = Board("alone", {"--fault", "status-word:1:0x00B20000"});
+    auto single =
+        RunCli({"flash", image, "--cpu", "VireoC_TO2", "--port", alone.serial(), "--retry", "1", "--progress", "none"});
+    EXPECT_EQ(single.status, 1) << single.out;
+    EXPECT_NE(single.err.find("An earlier try ran the flash library: the flash may hold part of the image"),
+              std::string::npos)
+        << single.err;
 }
 
 TEST_F(CliBoards, UsageErrorsAndNoUsbDevice) {

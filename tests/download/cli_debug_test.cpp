@@ -134,6 +134,13 @@ TEST_F(CliDebug, WriteRegConfirmsAndDumpReadsRamBack) {
     EXPECT_EQ(dump.OutLines(), (Lines{"VireoC Sealbench ver 1.3s", "Memory 0x80000100 to 0x80000107 saved to " + out}));
     EXPECT_NE(dump.err.find("Reading: 100%"), std::string::npos) << dump.err;
     EXPECT_EQ(sealtest::ReadFile(out), (std::vector<unsigned char>{0xEF, 0xBE, 0xAD, 0xDE, 4, 3, 2, 1}));
+    // "-" is standard output: the bytes alone there, the status-log lines beside the progress.
+    CliResult piped = RunCli(with({"dump", "80000100", "8", "-o", "-", "--progress", "none"}));
+    EXPECT_EQ(piped.status, 0) << piped.err;
+    EXPECT_EQ(piped.out, std::string("\xEF\xBE\xAD\xDE\x04\x03\x02\x01", 8));
+    EXPECT_NE(piped.err.find("Memory 0x80000100 to 0x80000107 saved to standard output"), std::string::npos)
+        << piped.err;
+    EXPECT_FALSE(std::filesystem::exists("-"));
 
     // Bad ranges are usage errors; nothing is written.
     EXPECT_EQ(RunCli(with({"dump", "FFFFFFF0", "20", "-o", out + ".2"})).status, 2);

@@ -7,6 +7,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -22,7 +23,8 @@ extern char** environ;
 namespace sealtest {
 
 struct CliResult {
-    int status = -1;  // exit status; -1 when it had to be killed
+    int status = -1;   // exit status; -1 when it had to be killed
+    long peakKiB = 0;  // the most memory it held (resident)
     std::string out;
     std::string err;
 
@@ -95,8 +97,10 @@ inline CliResult RunCli(const std::vector<std::string>& args, const CliRunOption
         waitpid(pid, &status, 0);
         return result;
     }
-    waitpid(pid, &status, 0);
+    rusage usage{};
+    wait4(pid, &status, 0, &usage);
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    result.peakKiB = usage.ru_maxrss;
     return result;
 }
 

@@ -122,13 +122,45 @@ TEST_F(CliRun, MemInitAndItsFailures) {
 }
 
 TEST_F(CliRun, FlashingErrorWordExitsOne) {
-    SimProcess sim("VireoC_TO1", {"--fault", "status-word:1:0x00B2ABCD"});
+    // A built-in library's final codes carry no count (its datasheet).
+    SimProcess sim("VireoC_TO1", {"--fault", "status-word:1:0x00B20000"});
     ASSERT_TRUE(sim.ok());
     auto run = RunCli({"flash", File("image.bin", 4096), "--cpu", "VireoC_TO1", "--port", sim.serial(), "--mem-init",
                        "none", "--progress", "none"});
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.OutLines(),
               (Lines{"VireoC Sealbench ver 1.3s", "UART is using", "Error!!- Reason: Flashing Program Error"}));
+}
+
+TEST_F(CliRun, StatusTimeoutBoundsTheSilenceOfAUsersFlashLibrary) {
+    // A library that never answers: "b ." at its entry.
+    const std::string library = File("loop.bin", 0x4004, 0);
+    {
+        std::fstream patch(library, std::ios::in | std::ios::out | std::ios::binary);
+        patch.seekp(0x4000);
+        patch.write("\xFE\xFF\xFF\xEA", 4);
+    }
+    const std::string image = File("image.bin", 4096);
+    SimProcess sim("VireoC_TO1");
+    ASSERT_TRUE(sim.ok());
+    const std::vector<std::string> run{"flash",      image,       "--flash-type", "user",  "--flash-lib",
+                                       library,      "--address", "A0000000",     "--cpu", "VireoC_TO1",
+                                       "--mem-init", "none",      "--progress",   "none"};
+    auto with = [&](std::vector<std::string> extra) {
+        extra.insert(extra.begin(), run.begin(), run.end());
+        return extra;
+    };
+    auto silent = RunCli(with({"--port", sim.serial(), "--status-timeout", "2"}));
+    EXPECT_EQ(silent.status, 1) << silent.err;
+    ASSERT_GE(silent.OutLines().size(), 3u) << silent.out;
+    EXPECT_EQ(silent.OutLines()[2], "Error!!- Reason: The flash library stopped answering: no status word for 2 s");
+    for (const char* bad : {"0", "x", "-3"}) {
+        EXPECT_EQ(RunCli(with({"--port", sim.serial(), "--status-timeout", bad})).status, 2) << bad;
+    }
+    auto fast =
+        RunCli({"flash", image, "--fast", "--status-timeout", "30", "--cpu", "VireoC_TO1", "--port", sim.serial()});
+    EXPECT_EQ(fast.status, 2);
+    EXPECT_NE(fast.err.find("--status-timeout"), std::string::npos) << fast.err;
 }
 
 TEST_F(CliRun, BoardThatStopsReadingEndsWithinAMinute) {

@@ -135,7 +135,11 @@ TEST_F(ExecuteTest, EachCheckLogsOneLineAndStartsNothing) {
     EXPECT_EQ(view_.lines().back(),
               "The RAM application address must lie in 0xFFFF4C00 to 0xFFFFFFFE or 0xA0000000 to 0xD8000FFE");
 
+    // Nine digits are read as the page reads them, by their first eight (0x1A000400 here).
     s.addressText = "1A0004000";
+    EXPECT_FALSE(Run(s));
+    EXPECT_EQ(view_.lines().end()[-2], "Error! - Incorrect Input Memory Address\n");
+    s.addressText = "1A00040000";
     EXPECT_FALSE(Run(s));
     EXPECT_EQ(view_.lines().back(), "Error! - The address must have at most 8 hexadecimal digits");
 
@@ -143,9 +147,9 @@ TEST_F(ExecuteTest, EachCheckLogsOneLineAndStartsNothing) {
     s.memoryInit = {true, false, ""};
     serial_.board->failRegisterWrite = 3;
     EXPECT_FALSE(Run(s));
-    EXPECT_EQ(view_.lines().size(), 9u);
-    EXPECT_EQ(view_.lines()[7], "UART is using");
-    EXPECT_EQ(view_.lines()[8], "Error! - DDR memory init error");
+    EXPECT_EQ(view_.lines().size(), 11u);
+    EXPECT_EQ(view_.lines()[9], "UART is using");
+    EXPECT_EQ(view_.lines()[10], "Error! - DDR memory init error");
     EXPECT_EQ(serial_.board->Record().payloads.size(), 0u);
     EXPECT_EQ(serial_.board->Record().registerWrites, 3);
     EXPECT_FALSE(runner_->Running());
@@ -182,7 +186,7 @@ TEST_F(ExecuteTest, OversizedAndShortFilesAreRefusedBeforeAnythingIsSent) {
 
     s = UserFlashing(ProcessorType::VireoC_TO1, Pattern(0x5000, 3), Pattern(100, 4));
     s.flashType = FlashType::Nand;
-    s.partitionSizeText = "123456789";
+    s.partitionSizeText = "1234567890";
     EXPECT_FALSE(Run(s));
     EXPECT_EQ(view_.lines().back(), "Error! - The partition size must have at most 8 hexadecimal digits");
     EXPECT_TRUE(serial_.board->Record().frames.empty());

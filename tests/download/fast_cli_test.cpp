@@ -116,4 +116,24 @@ TEST_F(FastCli, FlashThatDoesNotKeepTheImageExitsOne) {
     EXPECT_NE(run.err.find("the flash holds CRC-32"), std::string::npos) << run.err;
 }
 
+TEST_F(FastCli, AnOddNorAddressIsNamedAsWhatTheLibraryRefused) {
+    SimProcess sim("VireoC_TO2");
+    ASSERT_TRUE(sim.ok()) << sim.error();
+    std::string image = Write("image.bin", sealtest::NoiseImage(0x4000, 12));
+    for (const char* mode : {"status polling", "--fast"}) {
+        std::vector<std::string> args{"flash",      image,    "--address",  "A0000001",   "--cpu",
+                                      "VireoC_TO2", "--port", sim.serial(), "--progress", "none"};
+        if (std::string(mode) == "--fast") args.push_back(mode);
+        auto run = RunCli(args);
+        EXPECT_EQ(run.status, 1) << mode;
+        const Lines lines = run.OutLines();
+        ASSERT_GE(lines.size(), 2u) << run.out;
+        EXPECT_EQ(lines.end()[-2], "Error!!- Reason: Flashing Erase Error") << mode;
+        EXPECT_EQ(lines.back(),
+                  "the flash address 0xA0000001 is odd: the built-in library writes the NOR flash in 16-bit words, "
+                  "from an even address")
+            << mode;
+    }
+}
+
 }  // namespace

@@ -61,6 +61,8 @@ TEST(FastRun, RatesTheBoardCannotMakeAndJobsWithoutABuiltInLibraryAreRefused) {
     EXPECT_FALSE(RefuseFastSerial(s, false));
     EXPECT_TRUE(RefuseFastSerial(s, true)) << "USB";
     EXPECT_TRUE(RefuseFastSerial(s, false, "socket://localhost:4001")) << "no line speed to change";
+    EXPECT_TRUE(RefuseFastSerial(s, false, "SOCKET://localhost:4001")) << "a scheme in capitals is the same";
+    EXPECT_FALSE(RefuseFastSerial(s, false, "rfc2217://localhost:4001"));
 }
 
 TEST(FastRun, BarFollowsTheBytesInFlashThroughEachPhase) {

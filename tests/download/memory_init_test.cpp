@@ -94,6 +94,10 @@ TEST(Script, LongLinesAreReadInPiecesAndNumbered) {
     ParsedScript script = ParseScript("# header\n" + spilled + "\n");
     EXPECT_EQ(script.malformedLine, 2);
     EXPECT_TRUE(script.writes.empty());
+    // A comment longer than a piece stays a comment to its end.
+    ParsedScript commented = ParseScript("# " + std::string(300, 'c') + "\n" + padded + "\n");
+    EXPECT_EQ(commented.malformedLine, 0) << commented.problem;
+    ASSERT_EQ(commented.lineNumbers, std::vector<int>{2});
 }
 
 TEST(Script, CrLfLinesReadLikeLf) {

@@ -231,6 +231,21 @@ TEST_F(SimRun, StatusWordErrors) {
     }
 }
 
+TEST_F(SimRun, AStatusWordTheBuiltinLibraryNeverSendsEndsTheRunAsOutOfStep) {
+    // Two answers run together: the done code with a count, and a count past the image.
+    for (const char* word : {"00B400A2", "00A2FFFF"}) {
+        SCOPED_TRACE(word);
+        Start("VireoC_TO2", {"--fault", std::string("status-word:2:") + word});
+        Image(Pattern(0x20000, 5));
+        Flashing(FlashType::Nor);
+        settings_.memoryInit = {false, false, ""};
+        auto [line, hint] = RunFailing();
+        EXPECT_EQ(line, "Error!!- Reason: The answers of the flash library went out of step: 0x" + std::string(word) +
+                            " is no status word it sends");
+        EXPECT_NE(hint.find("the flash may be partly written"), std::string::npos) << hint;
+    }
+}
+
 TEST_F(SimRun, SilentBoardFailsTheMemoryInitialisation) {
     Start("VireoB", {"--fault", "silent-after:16"});
     Image(Pattern(2048, 6));

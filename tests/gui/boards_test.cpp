@@ -52,7 +52,7 @@ TEST(BoardsPage, FlashAllOverThreeVirtualBoardsEndsInEachVerdict) {
     std::vector<std::unique_ptr<SimProcess>> sims;
     for (int i = 0; i < 3; ++i) {
         std::vector<std::string> extra{"--dump-flash", folder.filePath(QString("flash%1").arg(i)).toStdString()};
-        if (i == 1) extra.insert(extra.end(), {"--fault", "status-word:2:0x00B2ABCD"});
+        if (i == 1) extra.insert(extra.end(), {"--fault", "status-word:2:0x00B20000"});
         sims.push_back(std::make_unique<SimProcess>("VireoC_TO2", extra));
         ASSERT_TRUE(sims.back()->ok()) << sims.back()->error();
     }

@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
@@ -165,6 +166,22 @@ TEST_F(RunTest, FlashingNorRunsToCompletion) {
     EXPECT_EQ(caption->text(), "Status:");
     EXPECT_EQ(bar->value(), 0);
     EXPECT_TRUE(bar->text().isEmpty()) << bar->text().toStdString();
+}
+
+TEST_F(RunTest, TheStatusTimeoutComesFromTheWindowMenu) {
+    Start(false);
+    QMenu* menu = window->findChild<QMenu*>("statusTimeoutMenu");
+    ASSERT_NE(menu, nullptr);
+    QAction* byLibrary = window->findChild<QAction*>("statusTimeout0");
+    QAction* fiveMinutes = window->findChild<QAction*>("statusTimeout300");
+    ASSERT_NE(byLibrary, nullptr);
+    ASSERT_NE(fiveMinutes, nullptr);
+    EXPECT_TRUE(byLibrary->isChecked()) << "as the library needs, by default";
+    EXPECT_EQ(page->CurrentSettings().statusSilenceLimit, std::chrono::milliseconds(0));
+    fiveMinutes->trigger();
+    EXPECT_TRUE(fiveMinutes->isChecked());
+    EXPECT_FALSE(byLibrary->isChecked());
+    EXPECT_EQ(page->CurrentSettings().statusSilenceLimit, std::chrono::minutes(5));
 }
 
 TEST_F(RunTest, FastSerialFlashingFromTheWindowMenu) {

@@ -203,10 +203,14 @@ TEST_F(NetCli, NetworkPortsAreBoardsAmongSeveral) {
         EXPECT_TRUE(std::equal(expected.begin(), expected.end(), flash.begin())) << names[i];
     }
 
-    // One server named twice is one board named twice.
-    auto twice = RunCli({"flash", image, "--cpu", "VireoC_TO2", "--port", names[0], "--port", names[0]});
-    EXPECT_EQ(twice.status, 2) << twice.err;
-    EXPECT_NE(twice.err.find("named twice"), std::string::npos) << twice.err;
+    // One server named twice is one board named twice, however it is spelt.
+    const std::string tcpPort = std::to_string(telnet.port());
+    for (const std::string& again : {names[0], "rfc2217://localhost:" + tcpPort, "RFC2217://127.0.0.1:" + tcpPort,
+                                     "rfc2217://127.0.0.1:000" + tcpPort, "socket://127.0.0.1:" + tcpPort}) {
+        auto twice = RunCli({"flash", image, "--cpu", "VireoC_TO2", "--port", names[0], "--port", again});
+        EXPECT_EQ(twice.status, 2) << again << "\n" << twice.err;
+        EXPECT_NE(twice.err.find("named twice"), std::string::npos) << twice.err;
+    }
 }
 
 TEST_F(NetCli, RefusedConnectionIsAClearError) {

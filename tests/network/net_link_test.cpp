@@ -2,8 +2,11 @@
 // pty on a loopback port, and what the board holds or reports is the judge.
 #include <bootwire/bootwire.h>
 #include <gtest/gtest.h>
+#include <sys/mman.h>
+#include <unistd.h>
 
 #include <chrono>
+#include <cstring>
 #include <random>
 
 #include "ser2net_process.h"
@@ -239,6 +242,40 @@ TEST_F(NetLink, Rfc2217LineControlThatTheServerCannotDoIsAnError) {
     // The line itself still works.
     uint32_t word = 0;
     EXPECT_EQ(link.GetStatus(&word), Error::Ok) << link.ErrorDetail();
+}
+
+}  // namespace
+
+namespace {
+
+// The classic interface through a network port, with an image that ends where the
+// caller's memory ends: nothing past the buffer may be read, and a size without a
+// buffer sends nothing.
+TEST_F(NetLink, TheFacadeStaysWithinTheCallersBuffers) {
+    ASSERT_TRUE(Start("VireoC_TO2"));
+    const long page = ::sysconf(_SC_PAGESIZE);
+    void* pages =
+        ::mmap(nullptr, 2 * static_cast<size_t>(page), PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    ASSERT_NE(pages, MAP_FAILED);
+    ASSERT_EQ(::mprotect(static_cast<char*>(pages) + page, static_cast<size_t>(page), PROT_NONE), 0);
+    constexpr size_t kShort = 104;  // far below the application header's 1024 bytes
+    auto* image = reinterpret_cast<uint8_t*>(static_cast<char*>(pages) + page - kShort);
+    for (size_t i = 0; i < kShort; ++i) image[i] = static_cast<uint8_t>(0xA5 ^ i);
+
+    BootwireClass bw;
+    std::string url = server_->Url();
+    ASSERT_EQ(bw.Vireo_InitComPort(url.data(), 1), 1);
+    const uint32_t address = kRamBase + 0x10000;
+    EXPECT_EQ(bw.Vireo_ImageDownload(0, address, static_cast<int>(kShort), reinterpret_cast<long*>(image), 1), 1);
+    EXPECT_EQ(bw.Vireo_CSFDownload(0, kRamBase + 0x1200, 16, nullptr, 1), 0);
+    EXPECT_EQ(bw.Vireo_HWCDownload(0, kRamBase + 0x1010, 16, nullptr, 1), 0);
+    // Had a header gone out, the board would take this frame as its data.
+    EXPECT_EQ(bw.Vireo_WriteRegister(0, kRamBase + 0x100, 0x600DF00D, 32, 1), 1);
+    long back[kShort / sizeof(long)] = {};
+    ASSERT_EQ(bw.Vireo_ReadData(0, address, back, static_cast<int>(kShort), 32, 1), 1);
+    EXPECT_EQ(std::memcmp(back, image, kShort), 0);
+    bw.Vireo_InitComPort(nullptr, 1);  // lets the port go
+    ::munmap(pages, 2 * static_cast<size_t>(page));
 }
 
 }  // namespace

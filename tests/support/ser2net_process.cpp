@@ -18,6 +18,8 @@
 #include <thread>
 #include <vector>
 
+#include "hostile_peers.h"
+
 extern char** environ;
 
 namespace sealtest {
@@ -166,17 +168,7 @@ void Ser2netProcess::Kill(int signal) {
     pid_ = -1;
 }
 
-RefusingPort::RefusingPort() {
-    fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    if (::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
-        port_ = ntohs(address.sin_port);
-    }
-}
+RefusingPort::RefusingPort() { fd_ = BindLoopback(&port_); }
 
 RefusingPort::~RefusingPort() {
     if (fd_ >= 0) {

@@ -68,6 +68,9 @@ private:
 inline constexpr uint32_t kWordAck = 0x56787856;
 inline constexpr uint32_t kWordRegisterDone = 0x128A8A12;
 inline constexpr uint32_t kWordComplete = 0x88888888;
+// Link::ReadData's detail when the first word is not kWordAck.
+inline constexpr char kNotBootRomAnswer[] =
+    "the board's answer is not a boot-ROM answer (is it in boot-ROM download mode?)";
 
 enum class FileType : uint8_t {
     Image = 0x00,
@@ -113,6 +116,8 @@ public:
     virtual Error SetControlLine(ControlLine line, bool on);
     // The detail of the last failure, as the operating system or driver gave it.
     const std::string& LastDetail() const { return lastDetail_; }
+    // Drops that detail once the failure no longer matters.
+    void ForgetDetail() { lastDetail_.clear(); }
 
 protected:
     Error Fail(Error error, std::string detail);
@@ -133,6 +138,13 @@ enum class LineMode : int {
 // mode keeps the port's parity and stop bits.
 BOOTWIRE_EXPORT std::unique_ptr<Transport> OpenSerial(const std::string& port, int lineMode, Error* error,
                                                       std::string* detail);
+
+// The names a serial port is known by, for telling whether two texts name one
+// port: a device path with its links followed; for a network port its TCP
+// endpoints ("tcp:ADDRESS:PORT" for each address the host resolves to, whatever
+// the scheme and however the port number is written). Two texts name one port
+// when their identities share one.
+BOOTWIRE_EXPORT std::vector<std::string> PortIdentities(const std::string& port);
 
 // Finds and opens the USB boot device (or the virtual board's USB socket when the
 // environment variable BOOTWIRE_USB_SIM names one). Its diagnostics go to the
@@ -284,7 +296,9 @@ struct RangeReport {
 };
 
 // The protocol over one transport. Methods return Error::Ok or what went wrong;
-// ErrorDetail() tells the last failure in words.
+// ErrorDetail() tells the last failure in words. An answer that ended short is
+// taken off the line before the next command (what is still owed of it is waited
+// for, up to 3 s), so that later answers are read in step.
 class BOOTWIRE_EXPORT Link {
 public:
     Link();
@@ -317,7 +331,10 @@ public:
     // Writes one register. Processor codes other than 0 and 1 require the first word to be the ack.
     Error WriteRegister(uint32_t address, uint32_t value, uint8_t format, int processorCode,
                         uint32_t* firstWord = nullptr);
-    // Reads count bytes from target memory into dest.
+    // Reads count bytes from target memory into dest. When the first answer word is
+    // not the boot ROM's kWordAck the detail starts with kNotBootRomAnswer and the
+    // result is Error::UnexpectedWord (dest holds the bytes that came in the data's
+    // place) or Error::NoAnswer (fewer came).
     Error ReadData(uint32_t address, uint8_t* dest, size_t count, uint8_t format);
     // Sends the get-status frame and returns the word in *word.
     Error GetStatus(uint32_t* word);

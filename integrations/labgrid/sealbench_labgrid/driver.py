@@ -91,10 +91,14 @@ class SealbenchDriver(Driver):
             return self.port.port
         raise ExecutionError(f"{self.port} names no serial device")
 
-    def _run(self, command, args, mem_init=None):
-        cmd = [self._program, command, *args, "--cpu", self.cpu, "--port", self.port_name(), "--progress", "none"]
+    def _run(self, command, args, mem_init=None, files=()):
+        # Values and files are joined to their options or follow "--": a path that
+        # starts with "-" is a file, never an option.
+        cmd = [self._program, command, *args, "--cpu", self.cpu, f"--port={self.port_name()}", "--progress", "none"]
         if mem_init is not None:
-            cmd += ["--mem-init", mem_init]
+            cmd.append(f"--mem-init={os.fspath(mem_init)}")
+        if files:
+            cmd += ["--", *(os.fspath(f) for f in files)]
         self.logger.debug("running %s", " ".join(cmd))
         try:
             done = subprocess.run(cmd, capture_output=True, text=True, timeout=self.timeout, check=False)
@@ -113,12 +117,12 @@ class SealbenchDriver(Driver):
     def download(self, image, address=None, secure=False):
         """Loads `image` into RAM and starts it (at `address`, else the default
         address of the processor); with `secure`, `image` is a combined image."""
-        args = [os.fspath(image)]
+        args = []
         if address is not None:
             args += ["--address", _hex(address)]
         if secure:
             args.append("--secure")
-        return self._run("download", args, self.memory_init)
+        return self._run("download", args, self.memory_init, files=[image])
 
     @Driver.check_active
     @step(args=["image", "flash_type"])
@@ -127,16 +131,16 @@ class SealbenchDriver(Driver):
         (built in, or `flash_lib` with flash_type "user")."""
         if flash_type not in FLASH_TYPES:
             raise ValueError(f"flash_type must be one of {', '.join(FLASH_TYPES)}")
-        args = [os.fspath(image), "--flash-type", flash_type]
+        args = ["--flash-type", flash_type]
         if flash_lib is not None:
-            args += ["--flash-lib", os.fspath(flash_lib)]
+            args.append(f"--flash-lib={os.fspath(flash_lib)}")
         if address is not None:
             args += ["--address", _hex(address)]
         if partition_size is not None:
             args += ["--partition-size", _hex(partition_size)]
         if secure:
             args.append("--secure")
-        return self._run("flash", args, self.memory_init)
+        return self._run("flash", args, self.memory_init, files=[image])
 
     @Driver.check_active
     @step(args=["mode"])

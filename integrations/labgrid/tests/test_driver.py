@@ -55,3 +55,12 @@ def test_a_local_serial_port_is_passed_as_its_device(env, local_lab):
     assert driver.port_name() == local_lab["boards"]["direct"].pty
     driver.write_reg(0xA0000010, 0x600DF00D)
     assert driver.read(0xA0000010) == 0x600DF00D
+
+
+def test_an_image_whose_name_starts_with_a_dash_is_a_file(env, tmp_path, monkeypatch):
+    monkeypatch.chdir(tmp_path)
+    (tmp_path / "-image.bin").write_bytes(bytes(range(256)) * 64)
+    direct = env.get_target("direct")
+    driver = direct.get_driver(SealbenchDriver)
+    direct.activate(driver)
+    assert driver.flash("-image.bin")[-1] == "Flashing Completed"
