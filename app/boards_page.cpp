@@ -10,6 +10,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSet>
+#include <QStyle>
 #include <QTableWidget>
 #include <QVBoxLayout>
 #include <mutex>
@@ -318,6 +319,14 @@ void CBoardsPage::UpdateRows() {
             bar->setRange(0, 1000);
             bar->setValue(status.progressMax > 0 ? static_cast<int>(status.progress * 1000 / status.progressMax) : 0);
             if (status.state == sealbench::BoardState::Succeeded) bar->setValue(bar->maximum());
+            // A board that failed must not look done: the bar keeps what it reached, in red.
+            const bool failed = sealbench::BoardEnded(status.state) && status.state != sealbench::BoardState::Succeeded;
+            if (failed != (bar->format() != QStringLiteral("%p%"))) {
+                QPalette palette = bar->style()->standardPalette();
+                if (failed) palette.setColor(QPalette::Highlight, QColor(192, 0, 0));
+                bar->setPalette(palette);
+                bar->setFormat(failed ? QStringLiteral("failed at %p%") : QStringLiteral("%p%"));
+            }
         }
         table_->item(row, kPhase)->setText(PhaseText(status));
         table_->item(row, kBytes)->setText(status.bytesSent > 0 ? QString::number(status.bytesSent) : QString());

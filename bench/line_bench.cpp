@@ -34,7 +34,7 @@ using Clock = std::chrono::steady_clock;
 using Wall = std::chrono::system_clock;
 using namespace std::chrono_literals;
 
-constexpr const char* kProgramError = "0x00B2ABCD";
+constexpr const char* kProgramError = "0x00B20000";
 
 struct Schedule {
     int slots = 1;

@@ -137,6 +137,14 @@ std::vector<Item> ItemsOf(const RunPlan& plan) {
     return items;
 }
 
+// An erase error of the library's own refusal of the job says why when the address is odd.
+Outcome WithAddressHint(Outcome outcome, const RunPlan& plan) {
+    if (outcome.message == "Flashing Erase Error\n" && outcome.detail.empty() && !plan.layout) {
+        outcome.detail = RefusedAddressHint(plan);
+    }
+    return outcome;
+}
+
 std::string Place(const bootwire::FlashRange& range) { return (range.nand ? "offset " : "") + Hex(range.address); }
 
 // What one image's range came to, as its status line.
@@ -210,7 +218,7 @@ Outcome RangedRun(bootwire::Link& link, const RunPlan& plan, RunObserver& observ
     RangeRelay relay(observer, plan.operation, erase ? plan.eraseLength : plan.imageSize);
     bootwire::StreamReport session;
     if (bootwire::Error e = link.OpenRanges(stream->job, std::ref(relay), &session); e != bootwire::Error::Ok) {
-        return StreamOutcome(link, e, session, plan.fastBaud, plan.rateChoice, plan.imageSize);
+        return WithAddressHint(StreamOutcome(link, e, session, plan.fastBaud, plan.rateChoice, plan.imageSize), plan);
     }
 
     bootwire::RangeWrite how;
@@ -250,10 +258,8 @@ Outcome RangedRun(bootwire::Link& link, const RunPlan& plan, RunObserver& observ
             failed.diagnostics = r.diagnostics;
             failed.libraryState = r.libraryState;
             failed.slowerMayHelp = session.slowerMayHelp;
-            Outcome outcome = StreamOutcome(link, e, failed, plan.fastBaud, plan.rateChoice, image.size());
-            if (r.libraryState == kStateEraseFailed && outcome.detail.empty() && !plan.layout) {
-                outcome.detail = RefusedAddressHint(plan);  // an odd NOR address, as the library cannot start there
-            }
+            Outcome outcome =
+                WithAddressHint(StreamOutcome(link, e, failed, plan.fastBaud, plan.rateChoice, image.size()), plan);
             if (!item.name.empty() && outcome.kind != FailureKind::Stopped) {
                 outcome.detail = Joined({item.name + " at " + Place(item.range) + " failed", outcome.detail});
             }

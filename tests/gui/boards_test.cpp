@@ -10,6 +10,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QTableWidget>
 
@@ -100,6 +101,10 @@ TEST(BoardsPage, FlashAllOverThreeVirtualBoardsEndsInEachVerdict) {
     EXPECT_EQ(table->item(0, kResultColumn)->text(), "OK");
     EXPECT_EQ(table->item(1, kResultColumn)->text(), "FAILED - Flashing Program Error");
     EXPECT_EQ(table->item(2, kResultColumn)->text(), "OK");
+    // The failed row's bar says so, whatever stage it reached; the others' do not.
+    auto barOf = [&](int row) { return qobject_cast<QProgressBar*>(table->cellWidget(row, 1)); };
+    EXPECT_TRUE(barOf(1)->text().startsWith("failed at")) << barOf(1)->text().toStdString();
+    EXPECT_FALSE(barOf(0)->text().startsWith("failed")) << barOf(0)->text().toStdString();
     EXPECT_EQ(table->item(0, 0)->text(), names[0]);
 
     // The failed board's log, one click away.

@@ -25,7 +25,7 @@ namespace {
 TEST(StationTiles, EachSlotEndsInItsBoardsResultAndAFailureSaysWhy) {
     qunsetenv("BOOTWIRE_USB_SIM");
     SimProcess good("VireoC_TO2", {"--uid", "0a0b0c0d"});
-    SimProcess faulty("VireoC_TO2", {"--fault", "status-word:2:0x00B2ABCD"});
+    SimProcess faulty("VireoC_TO2", {"--fault", "status-word:2:0x00B20000"});
     ASSERT_TRUE(good.ok() && faulty.ok()) << good.error() << faulty.error();
     const QStringList names{QString::fromStdString(good.serial()), QString::fromStdString(faulty.serial())};
     CSealbenchDlg window({{"Virtual board 1 (VireoC_TO2)", names[0]}, {"Virtual board 2 (VireoC_TO2)", names[1]}}, {},

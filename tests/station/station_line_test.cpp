@@ -31,7 +31,7 @@ using namespace std::chrono_literals;
 
 constexpr auto kEventLimit = 60s;
 constexpr auto kExitLimit = std::chrono::seconds(60);
-constexpr const char* kProgramError = "0x00B2ABCD";  // the flash library's programming error
+constexpr const char* kProgramError = "0x00B20000";  // the flash library's programming error
 
 std::string Slurp(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
