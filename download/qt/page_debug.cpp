@@ -175,7 +175,7 @@ sealbench::RunSettings CPage_Debug::Settings() {
     settings.fastBaud = fastBaud_;
     settings.statusSilenceLimit = statusTimeout_;
     // The advice after a failed fast run names the window's own choice.
-    settings.rateChoice = "rate (Window menu, Fast serial flashing rate)";
+    settings.rateChoice = "rate in the Window menu's \"Fast serial flashing rate\"";
     if (settings.operation == sealbench::OperationType::Flashing) settings.layoutPath = layoutPath_;
     return settings;
 }
