@@ -166,12 +166,7 @@ void CPage_Debug::ReadFields() {
 
 sealbench::RunSettings CPage_Debug::Settings() {
     ReadFields();
-    sealbench::RunSettings settings = model_.Settings();
-    settings.fastSerial = fastSerial_;
-    settings.fastBaud = fastBaud_;
-    // The advice after a failed fast run names the window's own choice.
-    settings.rateChoice = "rate (Window menu, Fast serial flashing rate)";
-    return settings;
+    return model_.WindowSettings(fastSerial_, fastBaud_);
 }
 
 QString CPage_Debug::ChooseFile(const QString& title, const QString& filter) {
