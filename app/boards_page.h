@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "app/sealbench_dlg.h"
+#include "download/board/board_row.h"
 #include "download/board/board_run.h"
 
 class QLabel;
@@ -53,8 +54,6 @@ signals:
     void runningChanged(bool running);
 
 private:
-    class BoardLog;
-
     void OnFlashAll();
     void OnStop();
     void UpdateRows();
@@ -63,7 +62,7 @@ private:
 
     WindowSide window_;
     std::vector<CSealbenchDlg::ExtraPort> virtualBoards_;
-    std::vector<std::unique_ptr<BoardLog>> logs_;
+    std::vector<std::unique_ptr<sealbench::BoardLog>> logs_;
     std::vector<std::unique_ptr<sealbench::BoardRun>> runs_;
     bool released_ = false;  // the window's board is let go for the run
     QTimer timer_;
