@@ -89,20 +89,13 @@ void CPage_CSF::OnAddKeys() {
 }
 
 void CPage_CSF::OnRemoveKey() {
-    // Deleting a row clears the selection, so one click removes at most one row.
-    for (int row = 1; row <= keyCount_; ++row) {
-        if (keyGrid_.IsCellSelected(row, 0)) {
-            keyGrid_.DeleteRow(row);
-            --keyCount_;
-        }
-    }
-    keyGrid_.Refresh();
+    keyCount_ = RemoveSelectedRow(keyGrid_, keyCount_);
     RefreshKeyChoices();
 }
 
 void CPage_CSF::OnRemoveAllKeys() {
-    for (; keyCount_ > 0; --keyCount_) keyGrid_.DeleteRow(1);
-    keyGrid_.Refresh();
+    RemoveAllRows(keyGrid_, keyCount_);
+    keyCount_ = 0;
     RefreshKeyChoices();
 }
 
@@ -142,19 +135,13 @@ void CPage_CSF::RefreshKeyChoices() {
 }
 
 void CPage_CSF::OnRemoveBlock() {
-    for (int row = 1; row <= blockCount_; ++row) {
-        if (blockGrid_.IsCellSelected(row, 0)) {
-            blockGrid_.DeleteRow(row);
-            --blockCount_;
-        }
-    }
-    blockGrid_.Refresh();
+    blockCount_ = RemoveSelectedRow(blockGrid_, blockCount_);
     RefreshKeyChoices();
 }
 
 void CPage_CSF::OnRemoveAllBlocks() {
-    for (; blockCount_ > 0; --blockCount_) blockGrid_.DeleteRow(1);
-    blockGrid_.Refresh();
+    RemoveAllRows(blockGrid_, blockCount_);
+    blockCount_ = 0;
     RefreshKeyChoices();
 }
 
