@@ -84,6 +84,8 @@ bootwire::Link* CSealbenchDlg::ReopenUsb() {
 
 bool CSealbenchDlg::OnInitDialog() {
     tabs_.Attach(Item(IDC_TAB_HOST));
+    // A port that no list shows may be typed.
+    SendMessageW(Item(IDC_PORT_LIST), CB_SETCUEBANNER, 0, reinterpret_cast<LPARAM>(L"device or rfc2217://HOST:PORT"));
     RefreshPorts();
     for (const char* name : kProcessorNames)
         SendMessageA(Item(IDC_TYPE_LIST), CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(name));
@@ -173,6 +175,7 @@ void CSealbenchDlg::RefreshPorts() {
     const HWND list = Item(IDC_PORT_LIST);
     const int selected = static_cast<int>(SendMessageA(list, CB_GETCURSEL, 0, 0));
     const std::string chosen = selected >= 0 ? ComboText(list, selected) : std::string();
+    const std::string typed = WindowText(list);  // emptied with the list
     std::vector<std::string> names{"", "COM1", "COM2", "COM3", "COM4", "COM5", "COM6"};
     std::vector<std::string> found;
     for (const bootwire::PortInfo& port : bootwire::ListSerialPorts()) found.push_back(port.name);
@@ -188,6 +191,7 @@ void CSealbenchDlg::RefreshPorts() {
         // The chosen port stays the one runs use; its index follows it in the new list.
         if (again >= 0 && portIndex_ > 0) portIndex_ = again;
     }
+    if (!typed.empty() && typed != chosen) SetWindowTextA(list, typed.c_str());
 }
 
 void CSealbenchDlg::SelectPortEntry(int index) {
