@@ -13,11 +13,11 @@
 #include <QStyle>
 #include <QTableWidget>
 #include <QVBoxLayout>
-#include <mutex>
 
 #include "app/log_dialog.h"
 #include "app/station_panel.h"
 #include "common/version.h"
+#include "download/board/board_row.h"
 #include "download/plan/run_plan.h"
 #include "station/slot_place.h"
 
@@ -31,60 +31,7 @@ constexpr int kNameRole = Qt::UserRole + 2;
 
 QString FromStd(const std::string& text) { return QString::fromStdString(text); }
 
-QString RateText(double bytesPerSecond) {
-    if (bytesPerSecond <= 0) return {};
-    if (bytesPerSecond >= 1024.0 * 1024.0) {
-        return QStringLiteral("%1 MiB/s").arg(bytesPerSecond / (1024.0 * 1024.0), 0, 'f', 1);
-    }
-    return QStringLiteral("%1 KiB/s").arg(bytesPerSecond / 1024.0, 0, 'f', 1);
-}
-
-QString PhaseText(const sealbench::BoardStatus& status) {
-    switch (status.state) {
-        case sealbench::BoardState::Waiting:
-            return QStringLiteral("waiting");
-        case sealbench::BoardState::Opening:
-            return QStringLiteral("opening");
-        case sealbench::BoardState::Running:
-            return status.caption.empty() ? QStringLiteral("Memory init") : FromStd(status.caption);
-        case sealbench::BoardState::Succeeded:
-            return QStringLiteral("done");
-        case sealbench::BoardState::Stopped:
-            return QStringLiteral("stopped");
-        default:
-            return QStringLiteral("failed");
-    }
-}
-
 }  // namespace
-
-// One board's status log and diagnostics, kept for its "Log" button. Called from the
-// board's threads.
-class CBoardsPage::BoardLog : public sealbench::RunView {
-public:
-    void AppendLog(std::string_view line, int) override { Add(line); }
-    void SetProgressRange(int64_t, int64_t) override {}
-    void SetProgressPosition(int64_t) override {}
-    void SetProgressCaption(std::string_view) override {}
-    void Diagnostic(std::string_view text) override { Add(text); }
-
-    QString Text() const {
-        std::lock_guard lock(mutex_);
-        return lines_.join(QLatin1Char('\n'));
-    }
-
-private:
-    void Add(std::string_view text) {
-        QString line = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-        while (line.endsWith(QLatin1Char('\n')) || line.endsWith(QLatin1Char('\r'))) line.chop(1);
-        if (line.isEmpty()) return;
-        std::lock_guard lock(mutex_);
-        lines_ << line;
-    }
-
-    mutable std::mutex mutex_;
-    QStringList lines_;
-};
 
 CBoardsPage::CBoardsPage(WindowSide window, std::vector<CSealbenchDlg::ExtraPort> virtualBoards, QWidget* parent)
     : QWidget(parent), window_(std::move(window)), virtualBoards_(std::move(virtualBoards)) {
@@ -217,7 +164,7 @@ void CBoardsPage::OnFlashAll() {
     table_->setRowCount(static_cast<int>(boards.size()));
     for (size_t i = 0; i < boards.size(); ++i) {
         const int row = static_cast<int>(i);
-        logs_.push_back(std::make_unique<BoardLog>());
+        logs_.push_back(std::make_unique<sealbench::BoardLog>());
         runs_.push_back(std::make_unique<sealbench::BoardRun>(boards[i], *logs_.back(), true));
         table_->setItem(row, kBoard, new QTableWidgetItem(FromStd(boards[i].name)));
         auto* bar = new QProgressBar(table_);
@@ -314,31 +261,27 @@ void CBoardsPage::UpdateRows() {
         const int row = static_cast<int>(i);
         const sealbench::BoardStatus status = runs_[i]->Status();
         everyEnded = everyEnded && sealbench::BoardEnded(status.state);
+        const sealbench::BoardRow shown = sealbench::RowOf(status);
         if (auto* bar = qobject_cast<QProgressBar*>(table_->cellWidget(row, kProgress))) {
             // An empty range would make the bar a busy indicator.
-            bar->setRange(0, 1000);
-            bar->setValue(status.progressMax > 0 ? static_cast<int>(status.progress * 1000 / status.progressMax) : 0);
-            if (status.state == sealbench::BoardState::Succeeded) bar->setValue(bar->maximum());
+            bar->setRange(0, sealbench::BoardRow::kBarRange);
+            bar->setValue(shown.bar);
             // A board that failed must not look done: the bar keeps what it reached, in red.
-            const bool failed = sealbench::BoardEnded(status.state) && status.state != sealbench::BoardState::Succeeded;
-            if (failed != (bar->format() != QStringLiteral("%p%"))) {
+            if (shown.failed != (bar->format() != QStringLiteral("%p%"))) {
                 QPalette palette = bar->style()->standardPalette();
-                if (failed) palette.setColor(QPalette::Highlight, QColor(192, 0, 0));
+                if (shown.failed) palette.setColor(QPalette::Highlight, QColor(192, 0, 0));
                 bar->setPalette(palette);
-                bar->setFormat(failed ? QStringLiteral("failed at %p%") : QStringLiteral("%p%"));
+                bar->setFormat(shown.failed ? QStringLiteral("failed at %p%") : QStringLiteral("%p%"));
             }
         }
-        table_->item(row, kPhase)->setText(PhaseText(status));
-        table_->item(row, kBytes)->setText(status.bytesSent > 0 ? QString::number(status.bytesSent) : QString());
-        table_->item(row, kRate)->setText(RateText(status.bytesPerSecond));
+        table_->item(row, kPhase)->setText(FromStd(shown.phase));
+        table_->item(row, kBytes)->setText(FromStd(shown.bytes));
+        table_->item(row, kRate)->setText(FromStd(shown.rate));
         QTableWidgetItem* result = table_->item(row, kResult);
-        if (status.state == sealbench::BoardState::Succeeded) {
-            result->setText(QStringLiteral("OK"));
-            result->setForeground(QColor(0, 128, 0));
-        } else if (sealbench::BoardEnded(status.state)) {
-            result->setText(QStringLiteral("FAILED - ") + FromStd(status.reason));
-            result->setForeground(QColor(192, 0, 0));
-            result->setToolTip(FromStd(status.reason));
+        if (!shown.result.empty()) {
+            result->setText(FromStd(shown.result));
+            result->setForeground(shown.failed ? QColor(192, 0, 0) : QColor(0, 128, 0));
+            if (shown.failed) result->setToolTip(FromStd(status.reason));
         }
     }
     if (!everyEnded) return;
@@ -348,6 +291,6 @@ void CBoardsPage::UpdateRows() {
 
 void CBoardsPage::ShowLog(int row) {
     if (row < 0 || static_cast<size_t>(row) >= logs_.size()) return;
-    ShowLogDialog(this, table_->item(row, kBoard)->text(), logs_[static_cast<size_t>(row)]->Text(),
+    ShowLogDialog(this, table_->item(row, kBoard)->text(), FromStd(logs_[static_cast<size_t>(row)]->Text()),
                   QStringLiteral("boardLog"));
 }

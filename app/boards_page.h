@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "app/sealbench_dlg.h"
+#include "download/board/board_row.h"
 #include "download/board/board_run.h"
 
 class CStationPanel;
@@ -56,8 +57,6 @@ signals:
     void runningChanged(bool running);
 
 private:
-    class BoardLog;
-
     void OnFlashAll();
     void OnStation();
     void OnStop();
@@ -69,7 +68,7 @@ private:
 
     WindowSide window_;
     std::vector<CSealbenchDlg::ExtraPort> virtualBoards_;
-    std::vector<std::unique_ptr<BoardLog>> logs_;
+    std::vector<std::unique_ptr<sealbench::BoardLog>> logs_;
     std::vector<std::unique_ptr<sealbench::BoardRun>> runs_;
     bool released_ = false;  // the window's board is let go for the run
     QTimer timer_;

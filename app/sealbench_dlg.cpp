@@ -93,26 +93,10 @@ sealbench::BoardLink CSealbenchDlg::ChosenBoard() {
 }
 
 sealbench::Result<sealbench::OpenedBoard> CSealbenchDlg::Open(const sealbench::BoardAddress& address, QString* reason) {
-    // What the driver layer says while it looks goes with the reason, not to a console nobody sees.
-    std::string said;
-    sealbench::Result<sealbench::OpenedBoard> opened;
-    {
-        bootwire::DiagnosticScope scope(
-            [&said](std::string_view line) { said += (said.empty() ? "" : "\n") + std::string(line); });
-        opened = sealbench::OpenBoard(address, page_->Processor());
-    }
-    if (!opened.Ok()) {
-        QStringList lines;
-        // For USB the system's text is always "No USB detected!"; a device that is
-        // there but cannot be opened is told on the line after it.
-        if (address.usb && opened.outcome.message != sealbench::kNoUsbMessage) {
-            lines << FromStd(opened.outcome.message);
-        }
-        if (!opened.outcome.detail.empty()) lines << FromStd(opened.outcome.detail);
-        while (!said.empty() && (said.back() == '\n')) said.pop_back();
-        if (!said.empty()) lines << FromStd(said);
-        *reason = lines.join(QLatin1Char('\n'));
-    }
+    std::string lines;
+    sealbench::Result<sealbench::OpenedBoard> opened =
+        sealbench::OpenBoardForWindow(address, page_->Processor(), &lines);
+    *reason = FromStd(lines);
     return opened;
 }
 

@@ -113,8 +113,9 @@ Error ErrorOfTransfer(DWORD code) {
     }
 }
 
+// Rounded up: a wait that ends before `t` would cut the bound short.
 DWORD MillisecondsUntil(Clock::time_point t) {
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(t - Clock::now()).count();
+    auto left = std::chrono::ceil<std::chrono::milliseconds>(t - Clock::now()).count();
     return static_cast<DWORD>(std::clamp<long long>(left, 0, 60'000));
 }
 

@@ -93,6 +93,9 @@ public:
 // Where a device of the last scan sits and what it says of itself.
 struct DeviceLocation {
     std::string location;  // see OpenUsbAt
+    // Other names OpenUsbAt takes for the same place: an older form that scripts may
+    // hold, the system's own long form.
+    std::vector<std::string> otherNames;
     std::string serial;
     std::string product;
 };

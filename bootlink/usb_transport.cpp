@@ -230,7 +230,12 @@ std::unique_ptr<Transport> OpenBootDeviceAt(std::shared_ptr<Driver> shared, cons
         return nullptr;
     }
     for (const ScannedDevice& device : Scan(*handle)) {
-        if (!device.marked || device.uniqueId == 0 || LocationOf(*shared, device.uniqueId).location != location) {
+        if (!device.marked || device.uniqueId == 0) {
+            continue;
+        }
+        const DeviceLocation where = LocationOf(*shared, device.uniqueId);
+        if (where.location != location &&
+            std::find(where.otherNames.begin(), where.otherNames.end(), location) == where.otherNames.end()) {
             continue;
         }
         std::string openError;

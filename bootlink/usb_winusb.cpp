@@ -4,7 +4,9 @@
 #include <cstdio>
 #include <map>
 #include <mutex>
+#include <optional>
 
+#include "common/usb_location.h"
 #include "usb_registry.h"
 #include "winusb_api.h"
 
@@ -12,6 +14,31 @@ namespace bootwire::usb {
 namespace {
 
 constexpr uint32_t kWinUsbDriverVersion = 1000;
+
+// A device's name is where it is plugged in, as its location path turns into text;
+// the path itself and the hub port's older form name it too. A device behind no
+// PCI host controller keeps its path; one without any path keeps the hub port form.
+DeviceLocation PlaceOf(const WinUsbCandidate& candidate) {
+    DeviceLocation where;
+    for (const std::string& path : candidate.locationPaths) {
+        if (std::optional<std::string> text = sealbench::UsbLocationOfPath(path); text && where.location.empty()) {
+            where.location = *text;
+        }
+    }
+    for (const std::string& path : candidate.locationPaths) {
+        if (where.location.empty()) {
+            where.location = path;
+        } else if (path != where.location) {
+            where.otherNames.push_back(path);
+        }
+    }
+    if (where.location.empty()) {
+        where.location = candidate.hubPort;
+    } else if (!candidate.hubPort.empty()) {
+        where.otherNames.push_back(candidate.hubPort);
+    }
+    return where;
+}
 
 struct OpenDevice {
     std::unique_ptr<WinUsbInterface> usb;
@@ -31,7 +58,7 @@ public:
         if (it == candidates_.end()) {
             return false;
         }
-        where->location = it->second.location;
+        *where = PlaceOf(it->second);
         where->serial = it->second.serial;
         where->product = it->second.product;
         return true;

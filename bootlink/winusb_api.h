@@ -27,9 +27,13 @@ struct WinUsbCandidate {
     std::string path;      // the device interface to open
     std::string instance;  // the device instance id, for messages ("USB\VID_2B4E&PID_7A31\...")
     bool winusb = false;   // WinUSB is its driver; any other driver cannot be opened here
-    std::string location;  // the hub port it is plugged into ("Port_#0002.Hub_#0001"); may be empty
-    std::string serial;    // its serial number, when it reports one
-    std::string product;   // what Windows calls it
+    // Where it is plugged in: Windows' location paths ("PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(3)#USB(2)",
+    // and others of other forms), and the hub port ("Port_#0002.Hub_#0001"), whose hub
+    // number changes with the order hubs come in. Either may be empty.
+    std::vector<std::string> locationPaths;
+    std::string hubPort;
+    std::string serial;   // its serial number, when it reports one
+    std::string product;  // what Windows calls it
 };
 
 // An open WinUSB interface (WinUsb_Initialize on the device's handle).

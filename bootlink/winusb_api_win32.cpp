@@ -9,6 +9,10 @@
 #include <objbase.h>
 #include <setupapi.h>
 #include <winusb.h>
+// The property keys are defined here, not only declared.
+#include <initguid.h>
+// After initguid.h:
+#include <devpkey.h>
 
 #include <algorithm>
 #include <cwctype>
@@ -63,6 +67,27 @@ std::vector<std::wstring> StringsProperty(HDEVINFO set, SP_DEVINFO_DATA* device,
     std::vector<wchar_t> buffer(size / sizeof(wchar_t) + 2, L'\0');
     if (!::SetupDiGetDeviceRegistryPropertyW(set, device, property, &type, reinterpret_cast<BYTE*>(buffer.data()), size,
                                              nullptr)) {
+        return {};
+    }
+    std::vector<std::wstring> strings;
+    for (const wchar_t* p = buffer.data(); *p; p += wcslen(p) + 1) {
+        strings.emplace_back(p);
+    }
+    return strings;
+}
+
+// A string-list device property (DEVPROP_TYPE_STRING_LIST) as strings.
+std::vector<std::wstring> StringListProperty(HDEVINFO set, SP_DEVINFO_DATA* device, const DEVPROPKEY& key) {
+    DEVPROPTYPE type = 0;
+    DWORD size = 0;
+    ::SetupDiGetDevicePropertyW(set, device, &key, &type, nullptr, 0, &size, 0);
+    if (size == 0) {
+        return {};
+    }
+    std::vector<wchar_t> buffer(size / sizeof(wchar_t) + 2, L'\0');
+    if (!::SetupDiGetDevicePropertyW(set, device, &key, &type, reinterpret_cast<BYTE*>(buffer.data()), size, nullptr,
+                                     0) ||
+        type != DEVPROP_TYPE_STRING_LIST) {
         return {};
     }
     std::vector<std::wstring> strings;
@@ -204,7 +229,10 @@ public:
                 path = InterfacePath(kUsbDeviceInterface, instance.c_str());
             }
             candidate.path = Narrow(path);
-            candidate.location = Narrow(First(StringsProperty(set, &device, SPDRP_LOCATION_INFORMATION)));
+            for (const std::wstring& place : StringListProperty(set, &device, DEVPKEY_Device_LocationPaths)) {
+                candidate.locationPaths.push_back(Narrow(place));
+            }
+            candidate.hubPort = Narrow(First(StringsProperty(set, &device, SPDRP_LOCATION_INFORMATION)));
             candidate.serial = SerialOf(instance);
             candidate.product = Narrow(First(StringsProperty(set, &device, SPDRP_FRIENDLYNAME)));
             if (candidate.product.empty()) {

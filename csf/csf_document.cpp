@@ -1,5 +1,6 @@
 #include "csf/csf_document.h"
 
+#include <algorithm>
 #include <span>
 #include <utility>
 
@@ -182,6 +183,14 @@ Outcome SaveCsf(const std::string& path, const CsfDocument& document) {
     }
     std::string text = CsfText(document);
     return WriteFileAtomically(path, std::span(reinterpret_cast<const uint8_t*>(text.data()), text.size()));
+}
+
+std::string_view UidFieldText(bool userDefine) { return userDefine ? kCsfEmptyCode : kCsfGenericUid; }
+
+std::optional<std::string> AddBlockPath(std::string_view field) {
+    constexpr size_t kMaxPathLength = 256;
+    if (field.empty()) return std::nullopt;
+    return std::string(field.substr(0, std::min(field.find('\n'), kMaxPathLength)));
 }
 
 }  // namespace sealbench

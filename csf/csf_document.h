@@ -25,6 +25,7 @@ inline constexpr std::string_view kMsgCsfNoCsfKey = "Please CSF Key in Declarati
 inline constexpr std::string_view kMsgCsfNoKey = "No Key Found";
 inline constexpr std::string_view kMsgCsfNoBlock = "No Block Found";
 inline constexpr std::string_view kMsgCsfSaved = "CSF Saved Successfully!";
+inline constexpr std::string_view kMsgCsfSelectFile = "Please select the file first";
 
 // The text after the last folder separator, or the whole text without one. A
 // backslash always separates (Windows paths); a forward slash separates where the
@@ -65,6 +66,14 @@ std::optional<std::string> ValidateCsf(const CsfDocument& document);
 
 // The file's text, every line ending CR LF. Texts are inserted as held.
 std::string CsfText(const CsfDocument& document);
+
+// The UID field's text when "User define" is set (the start of a number to type)
+// and when it is cleared.
+std::string_view UidFieldText(bool userDefine);
+
+// What the "Add blocks" dialog hands over of its path field: its first line, at
+// most 256 characters; nullopt for an empty field ("Please select the file first").
+std::optional<std::string> AddBlockPath(std::string_view field);
 
 // Validates, then writes the file whole (or not at all). A failure's message is
 // the validation message or the reason the file could not be written.

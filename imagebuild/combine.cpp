@@ -190,4 +190,11 @@ Outcome RunCombine(const CombineRequest& request) {
                              lengths[0], lengths[1], lengths[2]);
 }
 
+CombineReport ReportOfCombine(const Outcome& outcome) {
+    if (outcome.Ok() || outcome.message != kMsgCombineFailed) return {outcome.message, {}};
+    CombineReport report{std::string(kMsgCombineFailed), "error"};
+    if (!outcome.detail.empty()) report.text += "\n\n" + outcome.detail;
+    return report;
+}
+
 }  // namespace sealbench

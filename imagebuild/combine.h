@@ -74,4 +74,12 @@ struct CombineRequest {
 // Construction Error", with the reason behind the last in the detail.
 Outcome RunCombine(const CombineRequest& request);
 
+// The page's message box after "Combine": its text, and its caption ("error" for a
+// file that could not be built, else empty: the application's title).
+struct CombineReport {
+    std::string text;
+    std::string caption;
+};
+CombineReport ReportOfCombine(const Outcome& outcome);
+
 }  // namespace sealbench

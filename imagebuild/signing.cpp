@@ -94,4 +94,16 @@ std::vector<std::string> SignArguments(const SignRequest& request) {
             request.outputPath};
 }
 
+std::optional<std::string> SignIdentifier(bool profileEnabled, const std::optional<std::string>& selectedEntry,
+                                          const std::string& typed) {
+    if (!profileEnabled) return typed;
+    return selectedEntry;
+}
+
+std::string SignReport(const SignRequest& request, const SignResult& result) {
+    std::string text = SignCommandLine(request);
+    if (result.status != SignStatus::Ok) text += "\n\n" + result.outcome.message;
+    return text;
+}
+
 }  // namespace sealbench

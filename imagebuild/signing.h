@@ -6,6 +6,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "common/outcome.h"
@@ -13,6 +14,9 @@
 namespace sealbench {
 
 inline constexpr const char* kSigningTool = "sekurel_build";
+
+inline constexpr std::string_view kMsgEnableProfileFirst = "Please enable the Profile setting first";
+inline constexpr std::string_view kMsgSelectProfileEntry = "Please select an identifier from the Profile first";
 
 struct SignRequest {
     std::string identifier;
@@ -51,5 +55,15 @@ std::optional<std::string> RefuseSignFiles(const SignRequest& request);
 // forgot it, or wrote nothing into it, must not send the user on to the combine
 // with a missing or stale signed CSF.
 SignResult RunSigningTool(const SignRequest& request);
+
+// The identifier "Sekurel Build" signs with: with the profile enabled the entry
+// selected in it (text typed into the list's field does not count), else the typed
+// one. nullopt when the profile is enabled and no entry is selected: nothing runs.
+std::optional<std::string> SignIdentifier(bool profileEnabled, const std::optional<std::string>& selectedEntry,
+                                          const std::string& typed);
+
+// What the page shows once the tool has run: the command line, and why the tool
+// did not succeed where it did not.
+std::string SignReport(const SignRequest& request, const SignResult& result);
 
 }  // namespace sealbench

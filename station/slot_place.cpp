@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
+#include <optional>
+
+#include "common/usb_location.h"
 
 namespace sealbench {
 
@@ -36,6 +39,9 @@ bool HubLocation(std::string_view text) {
 
 // The form two spellings of one place share.
 std::string Canonical(const SlotPlace& place) {
+    if (place.kind == SlotPlace::Kind::Usb) {
+        if (std::optional<std::string> text = UsbLocationOfPath(place.text)) return *text;
+    }
     if (place.kind != SlotPlace::Kind::Serial || place.text.find("://") != std::string::npos) return place.text;
     std::string text = std::filesystem::path(place.text).lexically_normal().generic_string();
     // COM3, com3 and 3 are one port on Windows; lower-casing a POSIX path would merge different ones.
@@ -68,7 +74,7 @@ Result<SlotPlace> ParseSlotPlace(std::string_view text) {
             return result;
         }
         result.value.kind = SlotPlace::Kind::VirtualUsb;
-    } else if (BusLocation(text) || HubLocation(text)) {
+    } else if (BusLocation(text) || HubLocation(text) || IsUsbLocationText(text) || IsUsbLocationPath(text)) {
         result.value.kind = SlotPlace::Kind::Usb;
     } else {
         result.value.kind = SlotPlace::Kind::Serial;

@@ -1,8 +1,9 @@
 // Where a station's slot is: a serial port path (which need not exist yet: a USB
 // serial adapter appears when its board is plugged in), a network serial port, a
-// USB location as `sealbench-cli ports` lists it ("1-2.3" on Linux, the hub port's
-// "Port_#0002.Hub_#0001" on Windows), or a virtual board's "sim:NAME". The text
-// decides the kind; a station refuses two slots at one place.
+// USB location as `sealbench-cli ports` lists it ("1-2.3" on Linux, "pci0.1400-3.2"
+// on Windows, which also takes its location path and the older hub port form
+// "Port_#0002.Hub_#0001"), or a virtual board's "sim:NAME". The text decides the kind;
+// a station refuses two slots at one place.
 #pragma once
 
 #include <string>

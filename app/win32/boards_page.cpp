@@ -3,12 +3,9 @@
 #include <bootwire/bootwire.h>
 #include <commctrl.h>
 
-#include <mutex>
 #include <set>
 
 #include "app/win32/sealbench_ids.h"
-#include "download/run_plan.h"
-#include "download/win32/page_debug_run.h"
 #include "ui/win32/win32_ui.h"
 
 namespace sealbench::win32 {
@@ -18,34 +15,7 @@ constexpr UINT_PTR kRefreshTimer = 1;
 constexpr UINT kRefreshMs = 200;
 enum Column { kBoard, kProgress, kPhase, kBytes, kRate, kResult, kLog };
 constexpr const char* kColumnNames[] = {"Board", "Progress", "Phase", "Bytes", "Rate", "Result", ""};
-constexpr int kColumnWidths[] = {110, 60, 90, 70, 70, 170, 40};
-
-std::string RateText(double bytesPerSecond) {
-    if (bytesPerSecond <= 0) return {};
-    char text[32];
-    if (bytesPerSecond >= 1024.0 * 1024.0)
-        std::snprintf(text, sizeof text, "%.1f MiB/s", bytesPerSecond / (1024.0 * 1024.0));
-    else
-        std::snprintf(text, sizeof text, "%.1f KiB/s", bytesPerSecond / 1024.0);
-    return text;
-}
-
-std::string PhaseText(const BoardStatus& status) {
-    switch (status.state) {
-        case BoardState::Waiting:
-            return "waiting";
-        case BoardState::Opening:
-            return "opening";
-        case BoardState::Running:
-            return status.caption.empty() ? "Memory init" : status.caption;
-        case BoardState::Succeeded:
-            return "done";
-        case BoardState::Stopped:
-            return "stopped";
-        default:
-            return "failed";
-    }
-}
+constexpr int kColumnWidths[] = {110, 80, 90, 70, 70, 150, 40};
 
 void SetCell(HWND list, int row, int column, const std::string& text) {
     LVITEMA item{};
@@ -62,6 +32,10 @@ void AddRow(HWND list, int row, const std::string& text) {
     std::string copy = text;
     item.pszText = copy.data();
     SendMessageA(list, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&item));
+}
+
+bool Ticked(HWND list, size_t row) {
+    return SendMessageA(list, LVM_GETITEMSTATE, row, LVIS_STATEIMAGEMASK) == INDEXTOSTATEIMAGEMASK(2);
 }
 
 class LogDialog : public CPageDialog {
@@ -83,34 +57,6 @@ private:
 };
 
 }  // namespace
-
-// One board's status log and diagnostics, kept for its "Log" cell. Called from the
-// board's threads.
-class CBoardsPage::BoardLog : public RunView {
-public:
-    void AppendLog(std::string_view line, int) override { Add(line); }
-    void SetProgressRange(int64_t, int64_t) override {}
-    void SetProgressPosition(int64_t) override {}
-    void SetProgressCaption(std::string_view) override {}
-    void Diagnostic(std::string_view text) override { Add(text); }
-
-    std::string Text() const {
-        std::lock_guard lock(mutex_);
-        return text_;
-    }
-
-private:
-    void Add(std::string_view line) {
-        while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.remove_suffix(1);
-        if (line.empty()) return;
-        std::lock_guard lock(mutex_);
-        if (!text_.empty()) text_ += '\n';
-        text_ += line;
-    }
-
-    mutable std::mutex mutex_;
-    std::string text_;
-};
 
 CBoardsPage::CBoardsPage(WindowSide window) : CPageDialog(IDD_BOARDS_PAGE), window_(std::move(window)) {}
 
@@ -149,8 +95,7 @@ void CBoardsPage::RefreshBoards() {
     const HWND list = GetDlgItem(hwnd(), IDC_BOARD_CANDIDATES);
     std::set<std::string> ticked;
     for (size_t i = 0; i < candidates_.size(); ++i) {
-        if (SendMessageA(list, LVM_GETITEMSTATE, i, LVIS_STATEIMAGEMASK) == INDEXTOSTATEIMAGEMASK(2))
-            ticked.insert(candidates_[i].address.name);
+        if (Ticked(list, i)) ticked.insert(candidates_[i].address.name);
     }
     SendMessageA(list, LVM_DELETEALLITEMS, 0, 0);
     candidates_.clear();
@@ -162,8 +107,7 @@ void CBoardsPage::RefreshBoards() {
         candidates_.push_back({{name, usb, port.name}, label});
     }
     for (size_t i = 0; i < candidates_.size(); ++i) {
-        const int row = static_cast<int>(i);
-        AddRow(list, row, candidates_[i].label);
+        AddRow(list, static_cast<int>(i), candidates_[i].label);
         LVITEMA state{};
         state.stateMask = LVIS_STATEIMAGEMASK;
         state.state = INDEXTOSTATEIMAGEMASK(ticked.count(candidates_[i].address.name) ? 2 : 1);
@@ -180,57 +124,60 @@ void CBoardsPage::OnFlashAll() {
         return;
     }
     const RunSettings settings = window_.settings();
-    if (std::optional<std::string_view> refusal = RefuseProcessor(settings)) {
-        std::string text(*refusal);
-        while (!text.empty() && text.back() == '\n') text.pop_back();
-        ShowText(text);
-        return;
-    }
-    if (Result<RunPlan> plan = MakeRunPlan(settings); !plan.Ok()) {
-        std::string text = "Error! - " + plan.outcome.message;
-        while (!text.empty() && text.back() == '\n') text.pop_back();
-        ShowText(text);
-        return;
-    }
     const HWND list = GetDlgItem(hwnd(), IDC_BOARD_CANDIDATES);
     std::vector<BoardAddress> boards;
     for (size_t i = 0; i < candidates_.size(); ++i) {
-        if (SendMessageA(list, LVM_GETITEMSTATE, i, LVIS_STATEIMAGEMASK) == INDEXTOSTATEIMAGEMASK(2))
-            boards.push_back(candidates_[i].address);
+        if (Ticked(list, i)) boards.push_back(candidates_[i].address);
     }
     if (boards.empty()) {
         ShowText("Tick the boards to flash first.");
         return;
     }
     ShowText({});
-    // The window holds its chosen port and the USB device open; both are exclusive.
-    for (const BoardAddress& board : boards) {
-        if (board.usb && window_.board->UsbOpen()) {
-            window_.board->ReleaseUsbDevice();
-            if (window_.session) window_.session->flashingDownloadDone = true;  // found again before the next run
-        }
-        if (!board.usb && board.port == window_.board->SerialPort()) {
-            window_.board->ReleaseSerialPort();
-            releasedSerial_ = true;
-        }
-    }
     runs_.clear();
     logs_.clear();
+    for (HWND bar : bars_) DestroyWindow(bar);
+    bars_.clear();
+    if (window_.release) window_.release(boards);
     const HWND table = GetDlgItem(hwnd(), IDC_BOARD_TABLE);
     SendMessageA(table, LVM_DELETEALLITEMS, 0, 0);
     for (size_t i = 0; i < boards.size(); ++i) {
         logs_.push_back(std::make_unique<BoardLog>());
-        runs_.push_back(std::make_unique<BoardRun>(boards[i], *logs_.back()));
+        // What the library says on a board's threads goes to that board's log.
+        runs_.push_back(std::make_unique<BoardRun>(boards[i], *logs_.back(), true));
         AddRow(table, static_cast<int>(i), boards[i].name);
         SetCell(table, static_cast<int>(i), kLog, "Log");
+        const HWND bar = CreateWindowExA(0, PROGRESS_CLASSA, "", WS_CHILD | WS_VISIBLE | PBS_SMOOTH, 0, 0, 0, 0, table,
+                                         nullptr, GetModuleHandleA(nullptr), nullptr);
+        SendMessageA(bar, PBM_SETRANGE32, 0, BoardRow::kBarRange);
+        bars_.push_back(bar);
     }
     for (auto& run : runs_) run->Start(settings, 0);
     running_ = true;
+    if (window_.runningChanged) window_.runningChanged(true);
     EnableItem(hwnd(), IDC_BOARD_FLASH_ALL, false);
     EnableItem(hwnd(), IDC_BOARD_REFRESH, false);
     EnableItem(hwnd(), IDC_BOARD_STOP, true);
     SetTimer(hwnd(), kRefreshTimer, kRefreshMs, nullptr);
     UpdateRows();
+}
+
+void CBoardsPage::PlaceBars() {
+    const HWND table = GetDlgItem(hwnd(), IDC_BOARD_TABLE);
+    RECT header{};
+    GetWindowRect(reinterpret_cast<HWND>(SendMessageA(table, LVM_GETHEADER, 0, 0)), &header);
+    const LONG headerHeight = header.bottom - header.top;
+    for (size_t row = 0; row < bars_.size(); ++row) {
+        RECT cell{};
+        cell.top = kProgress;
+        cell.left = LVIR_BOUNDS;
+        SendMessageA(table, LVM_GETSUBITEMRECT, row, reinterpret_cast<LPARAM>(&cell));
+        // A row scrolled under the column headings hides its bar.
+        const bool shown = cell.top >= headerHeight;
+        SetWindowPos(bars_[row], nullptr, cell.left + 2, cell.top + 2, cell.right - cell.left - 4,
+                     cell.bottom - cell.top - 4,
+                     SWP_NOZORDER | SWP_NOACTIVATE | (shown ? SWP_SHOWWINDOW : SWP_HIDEWINDOW));
+    }
 }
 
 void CBoardsPage::UpdateRows() {
@@ -240,17 +187,15 @@ void CBoardsPage::UpdateRows() {
         const int row = static_cast<int>(i);
         const BoardStatus status = runs_[i]->Status();
         everyEnded = everyEnded && BoardEnded(status.state);
-        int percent = status.progressMax > 0 ? static_cast<int>(status.progress * 100 / status.progressMax) : 0;
-        if (status.state == BoardState::Succeeded) percent = 100;
-        SetCell(table, row, kProgress, std::to_string(percent) + "%");
-        SetCell(table, row, kPhase, PhaseText(status));
-        SetCell(table, row, kBytes, status.bytesSent > 0 ? std::to_string(status.bytesSent) : std::string());
-        SetCell(table, row, kRate, RateText(status.bytesPerSecond));
-        if (status.state == BoardState::Succeeded)
-            SetCell(table, row, kResult, "OK");
-        else if (BoardEnded(status.state))
-            SetCell(table, row, kResult, "FAILED - " + status.reason);
+        const BoardRow shown = RowOf(status);
+        SendMessageA(bars_[i], PBM_SETPOS, static_cast<WPARAM>(shown.bar), 0);
+        SendMessageA(bars_[i], PBM_SETSTATE, shown.failed ? PBST_ERROR : PBST_NORMAL, 0);
+        SetCell(table, row, kPhase, shown.phase);
+        SetCell(table, row, kBytes, shown.bytes);
+        SetCell(table, row, kRate, shown.rate);
+        SetCell(table, row, kResult, shown.result);
     }
+    PlaceBars();
     if (everyEnded) Finish();
 }
 
@@ -262,10 +207,8 @@ void CBoardsPage::Finish() {
         EnableItem(hwnd(), IDC_BOARD_REFRESH, true);
         EnableItem(hwnd(), IDC_BOARD_STOP, false);
     }
-    if (releasedSerial_) {
-        window_.board->RetakeSerialPort();
-        releasedSerial_ = false;
-    }
+    if (window_.restore) window_.restore();
+    if (window_.runningChanged) window_.runningChanged(false);
 }
 
 void CBoardsPage::ShowLog(int row) {
@@ -299,12 +242,15 @@ bool CBoardsPage::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR*
     }
     if (message == WM_NOTIFY) {
         const auto* header = reinterpret_cast<const NMHDR*>(lParam);
-        if (header->idFrom == IDC_BOARD_TABLE && header->code == NM_CLICK) {
+        if (header->idFrom != IDC_BOARD_TABLE) return false;
+        if (header->code == NM_CLICK) {
             const auto* click = reinterpret_cast<const NMITEMACTIVATE*>(lParam);
             if (click->iSubItem == kLog) ShowLog(click->iItem);
-            *result = 0;
-            return true;
+        } else if (header->code == LVN_ENDSCROLL) {
+            PlaceBars();
         }
+        *result = 0;
+        return true;
     }
     return false;
 }

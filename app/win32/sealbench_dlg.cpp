@@ -4,11 +4,12 @@
 #include <commctrl.h>
 
 #include <algorithm>
+#include <iterator>
 
 #include "app/win32/about_dlg.h"
 #include "app/win32/boards_page.h"
 #include "app/win32/sealbench_ids.h"
-#include "download/page_model.h"
+#include "download/page/page_model.h"
 #include "ui/win32/win32_ui.h"
 
 namespace sealbench::win32 {
@@ -18,6 +19,8 @@ constexpr int kDownloadPageId = 0;
 constexpr int kBoardsPageId = 100;
 constexpr const char* kProcessorNames[] = {"VireoB", "VireoC_TO1", "VireoC_TO2"};
 constexpr const char* kStopAndClose = "A run is in progress.\nStop it and close Sealbench?";
+constexpr const char* kFastRateMenu = "Fast serial flashing rate";
+constexpr int kRateCount = static_cast<int>(std::size(bootwire::kStreamRates));
 // How long a stopped run may take to end before the window goes regardless.
 constexpr auto kStopLimit = std::chrono::seconds(5);
 
@@ -30,20 +33,59 @@ std::string ComboText(HWND combo, int index) {
     return text;
 }
 
+int FindExact(HWND combo, const std::string& text) {
+    const LRESULT found =
+        SendMessageA(combo, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(text.c_str()));
+    return found == CB_ERR ? -1 : static_cast<int>(found);
+}
+
+std::string Trimmed(std::string text) {
+    const size_t first = text.find_first_not_of(" \t");
+    if (first == std::string::npos) return {};
+    return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+}
+
 }  // namespace
 
 CSealbenchDlg::CSealbenchDlg(std::vector<ExtraPage> extraPages, bool showExtraPages)
     : CPageDialog(IDD_SEALBENCH_DIALOG), extraPages_(std::move(extraPages)), showExtraPages_(showExtraPages) {}
 
 CSealbenchDlg::~CSealbenchDlg() {
-    // The pages and their runs go before the board they may be talking to.
+    // The runs stop before the board they talk over and the views they report to go.
+    if (boards_ != nullptr) boards_->StopAll();
+    if (page_ != nullptr) page_->StopForClose(kStopLimit);
+    bootwire::SetDiagnosticHandler({});
     tabs_.RemoveAllPages();
     if (icon_ != nullptr) DestroyIcon(icon_);
     if (smallIcon_ != nullptr) DestroyIcon(smallIcon_);
 }
 
+BoardLink CSealbenchDlg::ChosenBoard() {
+    BoardLink board;
+    board.usb = usb_;
+    board.link = board_.Link();
+    if (usb_) {
+        // Called on the page's launcher thread, while the choices that touch the board are locked.
+        board.reenumerate = [this] { return ReopenUsb(); };
+    } else if (portIndex_ < 0) {
+        board.link = nullptr;
+    }
+    return board;
+}
+
+bootwire::Link* CSealbenchDlg::ReopenUsb() {
+    BoardAddress usb = UsbBoard();
+    usb.firstOfSeveral = true;
+    const WindowOpen opened = board_.Open(usb, page_->Processor());
+    const std::string& said = opened.ok ? opened.notice : opened.reason;
+    if (!said.empty()) page_->Diagnostic(said);
+    return board_.Link();
+}
+
 bool CSealbenchDlg::OnInitDialog() {
     tabs_.Attach(Item(IDC_TAB_HOST));
+    // A port that no list shows may be typed.
+    SendMessageW(Item(IDC_PORT_LIST), CB_SETCUEBANNER, 0, reinterpret_cast<LPARAM>(L"device or rfc2217://HOST:PORT"));
     RefreshPorts();
     for (const char* name : kProcessorNames)
         SendMessageA(Item(IDC_TYPE_LIST), CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(name));
@@ -65,10 +107,13 @@ bool CSealbenchDlg::OnInitDialog() {
     SendMessageA(hwnd(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon_));
     SendMessageA(hwnd(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon_));
 
-    auto page = std::make_unique<CPage_Debug>([this] { return board_.Chosen(usb_); }, session_);
+    auto page = std::make_unique<CPage_Debug>([this] { return ChosenBoard(); }, session_);
     page_ = page.get();
-    page_->SetBusyChanged([this](bool busy) { EnableChoices(!busy); });
+    page_->SetBusyChanged([this](bool) { UpdateChoices(); });
     tabs_.AddPage("Download", kDownloadPageId, std::move(page));
+    // Nothing the library says goes to a console nobody sees: it is a failure's detail.
+    bootwire::SetDiagnosticHandler([page = page_](std::string_view line) { page->Diagnostic(line); });
+    AddRateMenu();
     for (size_t i = 0; i < extraPages_.size(); ++i) {
         if (showExtraPages_)
             tabs_.AddPage(extraPages_[i].label, static_cast<int>(i) + 1, extraPages_[i].create());
@@ -82,7 +127,10 @@ bool CSealbenchDlg::OnInitDialog() {
     page_->InitialState();
     Layout();
 
-    usb_ = board_.OpenUsbDevice().ok;
+    // A board on USB at start-up makes USB the channel; none is no message.
+    BoardAddress usb = UsbBoard();
+    usb.firstOfSeveral = true;
+    usb_ = board_.Open(usb, page_->Processor()).ok;
     if (usb_) {
         EnableItem(hwnd(), IDC_PORT_LIST, false);
         EnableItem(hwnd(), IDC_USB, false);
@@ -92,46 +140,107 @@ bool CSealbenchDlg::OnInitDialog() {
     return true;
 }
 
+void CSealbenchDlg::AddRateMenu() {
+    const HMENU window = GetSubMenu(GetMenu(hwnd()), 0);
+    const HMENU rates = CreatePopupMenu();
+    int chosen = 0;
+    for (int i = 0; i < kRateCount; ++i) {
+        const std::string text = std::to_string(bootwire::kStreamRates[i]) + " baud";
+        AppendMenuA(rates, MF_STRING, static_cast<UINT_PTR>(IDM_FAST_RATE + i), text.c_str());
+        if (bootwire::kStreamRates[i] == page_->FastBaud()) chosen = i;
+    }
+    CheckMenuRadioItem(rates, IDM_FAST_RATE, IDM_FAST_RATE + kRateCount - 1, IDM_FAST_RATE + chosen, MF_BYCOMMAND);
+    // Right after "Fast serial flashing", whose rate it is.
+    int at = 0;
+    while (at < GetMenuItemCount(window) && GetMenuItemID(window, at) != IDM_FAST_FLASHING) ++at;
+    InsertMenuA(window, static_cast<UINT>(at + 1), MF_BYPOSITION | MF_POPUP | MF_STRING,
+                reinterpret_cast<UINT_PTR>(rates), kFastRateMenu);
+}
+
+void CSealbenchDlg::OnRateChosen(int rate) {
+    page_->SetFastBaud(rate);
+    const HMENU window = GetSubMenu(GetMenu(hwnd()), 0);
+    for (int i = 0; i < GetMenuItemCount(window); ++i) {
+        if (const HMENU rates = GetSubMenu(window, i); rates != nullptr) {
+            const int index =
+                static_cast<int>(std::find(std::begin(bootwire::kStreamRates), std::end(bootwire::kStreamRates), rate) -
+                                 std::begin(bootwire::kStreamRates));
+            CheckMenuRadioItem(rates, IDM_FAST_RATE, IDM_FAST_RATE + kRateCount - 1, IDM_FAST_RATE + index,
+                               MF_BYCOMMAND);
+        }
+    }
+}
+
 void CSealbenchDlg::RefreshPorts() {
     const HWND list = Item(IDC_PORT_LIST);
     const int selected = static_cast<int>(SendMessageA(list, CB_GETCURSEL, 0, 0));
     const std::string chosen = selected >= 0 ? ComboText(list, selected) : std::string();
+    const std::string typed = WindowText(list);  // emptied with the list
     std::vector<std::string> names{"", "COM1", "COM2", "COM3", "COM4", "COM5", "COM6"};
-    for (const bootwire::PortInfo& port : bootwire::ListSerialPorts()) {
-        if (std::find(names.begin(), names.end(), port.name) == names.end()) names.push_back(port.name);
+    std::vector<std::string> found;
+    for (const bootwire::PortInfo& port : bootwire::ListSerialPorts()) found.push_back(port.name);
+    found.insert(found.end(), typedPorts_.begin(), typedPorts_.end());
+    for (const std::string& name : found) {
+        if (std::find(names.begin(), names.end(), name) == names.end()) names.push_back(name);
     }
     SendMessageA(list, CB_RESETCONTENT, 0, 0);
     for (const std::string& name : names) SendMessageA(list, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(name.c_str()));
     if (selected >= 0) {
-        const LRESULT again =
-            SendMessageA(list, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(chosen.c_str()));
-        SelectPortEntry(again == CB_ERR ? 0 : static_cast<int>(again));
-        if (again != CB_ERR && portIndex_ > 0) portIndex_ = static_cast<int>(again);
+        const int again = FindExact(list, chosen);
+        SelectPortEntry(again < 0 ? 0 : again);
+        // The chosen port stays the one runs use; its index follows it in the new list.
+        if (again >= 0 && portIndex_ > 0) portIndex_ = again;
     }
+    if (!typed.empty() && typed != chosen) SetWindowTextA(list, typed.c_str());
 }
 
 void CSealbenchDlg::SelectPortEntry(int index) {
     SendMessageA(Item(IDC_PORT_LIST), CB_SETCURSEL, static_cast<WPARAM>(index), 0);
 }
 
-void CSealbenchDlg::OnSerialPortChanged() {
-    const int index = static_cast<int>(SendMessageA(Item(IDC_PORT_LIST), CB_GETCURSEL, 0, 0));
+bool CSealbenchDlg::OnSerialPortChanged(int index) {
     if (index < 0) {
         SelectPortEntry(0);
-        return;
+        return false;
     }
     const PortChoice choice = ChoosePort(index, page_->Processor());
     if (!choice.open) {
         if (!choice.message.empty()) ShowMessage(hwnd(), choice.message, MB_OK | MB_ICONWARNING);
         SelectPortEntry(0);
-        return;
+        return false;
     }
     portIndex_ = index;
     const std::string text = ComboText(Item(IDC_PORT_LIST), index);
-    const OpenResult opened = board_.OpenSerialPort(text, page_->Processor());
+    const WindowOpen opened = board_.Open(SerialBoard(text), page_->Processor());
     if (!opened.ok) {
-        ShowMessage(hwnd(), "Cannot Open " + text + "\n" + opened.reason, MB_OK | MB_ICONWARNING);
+        ShowMessage(hwnd(), "Cannot Open " + text + (opened.reason.empty() ? "" : "\n" + opened.reason),
+                    MB_OK | MB_ICONWARNING);
         SelectPortEntry(0);
+        return false;
+    }
+    if (!opened.notice.empty()) page_->Diagnostic(opened.notice);
+    return true;
+}
+
+void CSealbenchDlg::OnPortTyped() {
+    const HWND list = Item(IDC_PORT_LIST);
+    const std::string text = Trimmed(WindowText(list));
+    if (text.empty()) return;
+    if (const int index = FindExact(list, text); index >= 0) {
+        // The entry chosen already is open (or was refused) as it was chosen.
+        if (index == static_cast<int>(SendMessageA(list, CB_GETCURSEL, 0, 0))) return;
+        SelectPortEntry(index);
+        OnSerialPortChanged(index);
+        return;
+    }
+    typedPorts_.push_back(text);
+    RefreshPorts();
+    const int added = FindExact(list, text);
+    SelectPortEntry(added);
+    if (!OnSerialPortChanged(added)) {
+        // A port that could not be opened does not stay in the list.
+        typedPorts_.pop_back();
+        RefreshPorts();
     }
 }
 
@@ -141,24 +250,31 @@ void CSealbenchDlg::OnTypeChanged() {
 }
 
 void CSealbenchDlg::OnUsbClicked() {
-    const OpenResult opened = board_.OpenUsbDevice();
+    BoardAddress usb = UsbBoard();
+    usb.firstOfSeveral = true;
+    const WindowOpen opened = board_.Open(usb, page_->Processor());
     usb_ = opened.ok;
     if (usb_) {
         // From here on the channel is USB until the program ends.
+        if (!opened.notice.empty()) page_->Diagnostic(opened.notice);
         EnableItem(hwnd(), IDC_PORT_LIST, false);
         EnableItem(hwnd(), IDC_USB, false);
         SetChecked(hwnd(), IDC_USB, true);
     } else {
         SetChecked(hwnd(), IDC_USB, false);
-        ShowMessage(hwnd(), std::string(kNoUsbMessage) + "\n" + opened.reason, MB_OK | MB_ICONWARNING);
+        ShowMessage(hwnd(), std::string(kNoUsbMessage) + (opened.reason.empty() ? "" : "\n" + opened.reason),
+                    MB_OK | MB_ICONWARNING);
     }
 }
 
-void CSealbenchDlg::EnableChoices(bool idle) {
-    // A run keeps its board: nothing may reopen or retype it until the run ends.
-    EnableItem(hwnd(), IDC_PORT_LIST, idle && !usb_);
-    EnableItem(hwnd(), IDC_USB, idle && !usb_);
-    EnableItem(hwnd(), IDC_TYPE_LIST, idle);
+bool CSealbenchDlg::RunInProgress() const { return page_->Busy() || (boards_ != nullptr && boards_->Running()); }
+
+void CSealbenchDlg::UpdateChoices() {
+    // A run keeps its board: no choice may close the link under it.
+    const bool busy = RunInProgress();
+    EnableItem(hwnd(), IDC_PORT_LIST, !busy && !usb_);
+    EnableItem(hwnd(), IDC_USB, !busy && !usb_);
+    EnableItem(hwnd(), IDC_TYPE_LIST, !busy);
 }
 
 void CSealbenchDlg::OnAbout() {
@@ -172,8 +288,9 @@ void CSealbenchDlg::OpenBoardsPage() {
         CBoardsPage::WindowSide side;
         side.settings = [this] { return page_->CurrentSettings(); };
         side.downloadBusy = [this] { return page_->Busy(); };
-        side.board = &board_;
-        side.session = &session_;
+        side.release = [this](const std::vector<BoardAddress>& boards) { board_.ReleaseFor(boards, usb_, session_); };
+        side.restore = [this] { board_.Restore(page_->Processor()); };
+        side.runningChanged = [this](bool) { UpdateChoices(); };
         auto boards = std::make_unique<CBoardsPage>(std::move(side));
         boards_ = boards.get();
         index = tabs_.AddPage("Boards", kBoardsPageId, std::move(boards));
@@ -182,12 +299,18 @@ void CSealbenchDlg::OpenBoardsPage() {
 }
 
 void CSealbenchDlg::RequestClose(int result) {
-    const bool running = page_->Busy() || (boards_ != nullptr && boards_->Running());
-    if (running) {
+    // Enter in the port entry confirms the port typed there; the dialog takes it for its OK.
+    const HWND focus = GetFocus();
+    if (result == IDOK && focus != nullptr && IsChild(Item(IDC_PORT_LIST), focus) &&
+        !Trimmed(WindowText(Item(IDC_PORT_LIST))).empty()) {
+        OnPortTyped();
+        return;
+    }
+    if (RunInProgress()) {
         if (ShowMessage(hwnd(), kStopAndClose, MB_YESNO | MB_ICONQUESTION) != IDYES) return;
         EnableWindow(hwnd(), FALSE);
-        page_->StopForClose([this] { board_.Stop(); }, kStopLimit);
         if (boards_ != nullptr) boards_->StopAll();
+        page_->StopForClose(kStopLimit);
     }
     EndPage(result);
 }
@@ -217,10 +340,15 @@ void CSealbenchDlg::PaintIcon() {
 }
 
 bool CSealbenchDlg::OnCommand(int id, int code, HWND control) {
+    if (id >= IDM_FAST_RATE && id < IDM_FAST_RATE + kRateCount) {
+        OnRateChosen(bootwire::kStreamRates[id - IDM_FAST_RATE]);
+        return true;
+    }
     switch (id) {
         case IDC_PORT_LIST:
             if (code == CBN_DROPDOWN) RefreshPorts();
-            if (code == CBN_SELCHANGE) OnSerialPortChanged();
+            if (code == CBN_SELCHANGE)
+                OnSerialPortChanged(static_cast<int>(SendMessageA(Item(IDC_PORT_LIST), CB_GETCURSEL, 0, 0)));
             return true;
         case IDC_TYPE_LIST:
             if (code == CBN_SELCHANGE) OnTypeChanged();

@@ -27,6 +27,8 @@
 #define IDM_BOARDS 40004
 #define IDM_FAST_FLASHING 40005
 #define IDM_ABOUT 40006
+// The "Fast serial flashing rate" items, one a rate in the order of bootwire::kStreamRates.
+#define IDM_FAST_RATE 40100
 
 #define IDC_BOARD_CANDIDATES 1100
 #define IDC_BOARD_REFRESH 1101

@@ -4,7 +4,44 @@
 
 namespace sealbench::win32 {
 
-CTabPageCtrl::~CTabPageCtrl() { RemoveAllPages(); }
+CTabPageCtrl::~CTabPageCtrl() {
+    RemoveAllPages();
+    if (tab_ != nullptr && IsWindow(tab_)) RemoveWindowSubclass(tab_, &TabProc, 1);
+}
+
+void CTabPageCtrl::Attach(HWND tab) {
+    tab_ = tab;
+    SetWindowSubclass(tab_, &TabProc, 1, reinterpret_cast<DWORD_PTR>(this));
+}
+
+LRESULT CALLBACK CTabPageCtrl::TabProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
+                                       DWORD_PTR data) {
+    auto* host = reinterpret_cast<CTabPageCtrl*>(data);
+    if (message == WM_SETFOCUS) {
+        const LRESULT result = DefSubclassProc(window, message, wParam, lParam);
+        host->OnFocus();
+        return result;
+    }
+    if (message == WM_KILLFOCUS) {
+        // Whatever takes the focus inside the shown page is where the user comes back to.
+        const int current = host->GetCurSel();
+        const HWND to = reinterpret_cast<HWND>(wParam);
+        if (host->Valid(current) && to != nullptr && IsChild(host->tabs_[static_cast<size_t>(current)].page, to))
+            host->tabs_[static_cast<size_t>(current)].focus = to;
+    }
+    if (message == WM_NCDESTROY) RemoveWindowSubclass(window, &TabProc, 1);
+    return DefSubclassProc(window, message, wParam, lParam);
+}
+
+void CTabPageCtrl::OnFocus() {
+    const int current = GetCurSel();
+    if (!Valid(current)) return;
+    Tab& tab = tabs_[static_cast<size_t>(current)];
+    HWND target = tab.focus;
+    if (target == nullptr || !IsWindow(target) || !IsWindowVisible(target) || !IsWindowEnabled(target))
+        target = GetNextDlgTabItem(tab.page, nullptr, FALSE);
+    if (target != nullptr) SetFocus(target);
+}
 
 int CTabPageCtrl::AddPage(const std::string& label, int pageId, HWND page) { return Insert(label, pageId, page, {}); }
 

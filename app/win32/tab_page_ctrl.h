@@ -2,6 +2,8 @@
 // For each tab it keeps the page window, whether it owns the page, the caller's
 // page id and the control that had the focus when the page was last left; it places
 // the shown page 4 pixels inside the tab control's client area, clear of the tabs.
+// The tab control hands the keyboard focus it gets to the shown page's remembered
+// control, and remembers the control of the page that takes it.
 #pragma once
 
 #include <windows.h>
@@ -21,7 +23,7 @@ public:
     CTabPageCtrl(const CTabPageCtrl&) = delete;
     CTabPageCtrl& operator=(const CTabPageCtrl&) = delete;
 
-    void Attach(HWND tab) { tab_ = tab; }
+    void Attach(HWND tab);
     HWND hwnd() const { return tab_; }
 
     // Adds a tab for a page window the caller keeps. Returns the tab's index, or -1.
@@ -67,6 +69,9 @@ private:
     };
 
     int Insert(const std::string& label, int pageId, HWND page, std::unique_ptr<CPageDialog> owned);
+    static LRESULT CALLBACK TabProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR id,
+                                    DWORD_PTR data);
+    void OnFocus();
     void Leave(int index);
     void Enter(int index);
     bool Valid(int index) const { return index >= 0 && index < GetPageCount(); }

@@ -153,7 +153,7 @@ void CPage_CSF::OnInitDialog() {
 void CPage_CSF::OnUserDefine() {
     const bool user = userDefine_->isChecked();
     uid_->setEnabled(user);
-    uid_->setText(user ? QStringLiteral("0x") : Text(sealbench::kCsfGenericUid));
+    uid_->setText(Text(sealbench::UidFieldText(user)));
 }
 
 void CPage_CSF::OnBrowseSuperRoot() {

@@ -9,13 +9,8 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "csf/csf_document.h"
 #include "ui/form_rows.h"
-
-namespace {
-
-constexpr qsizetype kMaxPathLength = 256;
-
-}  // namespace
 
 Page_CSF_AddBlock::Page_CSF_AddBlock(QWidget* parent)
     : QDialog(parent), prompts_(sealbench::PagePrompts::Dialogs(this)) {
@@ -60,11 +55,13 @@ void Page_CSF_AddBlock::OnBrowse() {
 }
 
 void Page_CSF_AddBlock::OnAdd() {
-    if (pathEdit_->text().isEmpty()) {
-        prompts_.Show(QStringLiteral("Please select the file first"));
+    const std::optional<std::string> path = sealbench::AddBlockPath(pathEdit_->text().toStdString());
+    if (!path) {
+        prompts_.Show(QString::fromUtf8(sealbench::kMsgCsfSelectFile.data(),
+                                        static_cast<qsizetype>(sealbench::kMsgCsfSelectFile.size())));
         return;
     }
-    path_ = pathEdit_->text().section(QLatin1Char('\n'), 0, 0).left(kMaxPathLength);
+    path_ = QString::fromStdString(*path);
     count_ = countList_->currentText();
     accept();
 }

@@ -102,4 +102,25 @@ Result<OpenedBoard> OpenBoard(const BoardAddress& address, ProcessorType process
     return Opened(std::move(transport), address, detail);
 }
 
+Result<OpenedBoard> OpenBoardForWindow(const BoardAddress& address, ProcessorType processor, std::string* reason) {
+    std::vector<std::string> said;
+    Result<OpenedBoard> opened;
+    {
+        bootwire::DiagnosticScope scope([&said](std::string_view line) {
+            while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.remove_suffix(1);
+            if (!line.empty()) said.emplace_back(line);
+        });
+        opened = OpenBoard(address, processor);
+    }
+    reason->clear();
+    if (opened.Ok()) return opened;
+    const std::string windowText = address.usb ? std::string(kNoUsbMessage) : "Cannot Open " + address.name;
+    std::vector<std::string> lines;
+    if (opened.outcome.message != windowText) lines.push_back(opened.outcome.message);
+    if (!opened.outcome.detail.empty()) lines.push_back(opened.outcome.detail);
+    lines.insert(lines.end(), said.begin(), said.end());
+    for (const std::string& line : lines) *reason += (reason->empty() ? "" : "\n") + line;
+    return opened;
+}
+
 }  // namespace sealbench

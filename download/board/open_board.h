@@ -51,4 +51,11 @@ struct OpenedBoard {
 // its diagnostic what the USB driver layer said on the way.
 Result<OpenedBoard> OpenBoard(const BoardAddress& address, ProcessorType processor);
 
+// OpenBoard for a window, whose user sees no console: what the USB driver layer says
+// on the way is caught, not printed. A failure's further lines, which the window's
+// message box shows after its own text ("Cannot Open %1", "No USB detected!..."), go
+// to `reason`: the system's message where it is not that text (a device that is there
+// but cannot be opened, a port not chosen), its detail, then what the layer said.
+Result<OpenedBoard> OpenBoardForWindow(const BoardAddress& address, ProcessorType processor, std::string* reason);
+
 }  // namespace sealbench

@@ -174,6 +174,14 @@ RunSettings PageModel::Settings() const {
     return s;
 }
 
+RunSettings PageModel::WindowSettings(bool fastSerial, int fastBaud) const {
+    RunSettings s = Settings();
+    s.fastSerial = fastSerial;
+    s.fastBaud = fastBaud;
+    s.rateChoice = "rate in the Window menu's \"Fast serial flashing rate\"";
+    return s;
+}
+
 PortChoice ChoosePort(int index, ProcessorType processor) {
     PortChoice choice;
     if (index < 0) {

@@ -69,6 +69,9 @@ public:
 
     // The settings a run reads.
     RunSettings Settings() const;
+    // The same with the window's "Fast serial flashing" menu choices, whose rate the
+    // advice after a failed fast run names.
+    RunSettings WindowSettings(bool fastSerial, int fastBaud) const;
 
 private:
     void SetFlashCaptions();

@@ -170,12 +170,8 @@ void CPage_Debug::ReadFields() {
 
 sealbench::RunSettings CPage_Debug::Settings() {
     ReadFields();
-    sealbench::RunSettings settings = model_.Settings();
-    settings.fastSerial = fastSerial_;
-    settings.fastBaud = fastBaud_;
+    sealbench::RunSettings settings = model_.WindowSettings(fastSerial_, fastBaud_);
     settings.statusSilenceLimit = statusTimeout_;
-    // The advice after a failed fast run names the window's own choice.
-    settings.rateChoice = "rate in the Window menu's \"Fast serial flashing rate\"";
     if (settings.operation == sealbench::OperationType::Flashing) settings.layoutPath = layoutPath_;
     return settings;
 }

@@ -5,9 +5,8 @@
 #include <algorithm>
 #include <limits>
 
-#include "download/presets.h"
+#include "download/plan/presets.h"
 #include "download/win32/page_debug_ids.h"
-#include "download/win32/page_debug_run.h"
 #include "ui/win32/win32_ui.h"
 
 namespace sealbench::win32 {
@@ -54,7 +53,7 @@ CPage_Debug::CPage_Debug(BoardSource board, Session& session)
 
 CPage_Debug::~CPage_Debug() {
     // The launcher and the runner's tasks report to this object: end them while it is whole.
-    StopForClose([] {}, std::chrono::seconds(30));
+    StopForClose(std::chrono::seconds(30));
     if (launcher_.joinable()) launcher_.join();
     runner_.reset();
 }
@@ -120,9 +119,7 @@ void CPage_Debug::ReadFields() {
 
 RunSettings CPage_Debug::CurrentSettings() {
     ReadFields();
-    RunSettings settings = model_.Settings();
-    settings.fastSerial = fastSerial_;
-    return settings;
+    return model_.WindowSettings(fastSerial_, fastBaud_);
 }
 
 bool CPage_Debug::OnCommand(int id, int code, HWND control) {
@@ -152,23 +149,25 @@ bool CPage_Debug::OnCommand(int id, int code, HWND control) {
             return true;
         case IDC_READ:
             if (code == BN_CLICKED) {
-                const RunSettings settings = CurrentSettings();
                 const std::string address = ItemText(hwnd(), IDC_READ_ADDRESS);
-                Launch([this, settings, address, board = board_()] {
-                    ReadOn(*runner_, settings, board, address);
+                Launch([this, address, board = board_()] {
+                    runner_->ReadMemory(board, address);
                     return false;
                 });
             }
             return true;
         case IDC_SEKUREL:
+            if (code == BN_CLICKED) {
+                Launch([this, board = board_()] {
+                    runner_->CheckSekurelStatus(board);
+                    return false;
+                });
+            }
+            return true;
         case IDC_MEM_INIT:
             if (code == BN_CLICKED) {
-                const RunSettings settings = CurrentSettings();
-                Launch([this, id, settings, board = board_()] {
-                    if (id == IDC_SEKUREL)
-                        CheckSekurelOn(*runner_, settings, board);
-                    else
-                        MemoryInitOn(*runner_, settings, board);
+                Launch([this, settings = CurrentSettings(), board = board_()] {
+                    runner_->MemoryInitAlone(settings, board);
                     return false;
                 });
             }
@@ -225,7 +224,7 @@ void CPage_Debug::OnBrowse(int id) {
 
 void CPage_Debug::OnExecute() {
     const RunSettings settings = CurrentSettings();
-    Launch([this, settings, board = board_()] { return ExecuteOn(*runner_, settings, board); });
+    Launch([this, settings, board = board_()] { return runner_->Execute(settings, board); });
 }
 
 bool CPage_Debug::Launch(std::function<bool()> job) {
@@ -259,10 +258,8 @@ void CPage_Debug::SetBusy(bool busy) {
     if (busyChanged_) busyChanged_(busy);
 }
 
-bool CPage_Debug::StopForClose(const std::function<void()>& stopBoard, std::chrono::milliseconds limit) {
-    stopRequested_ = true;
-    stopBoard();
-    runner_->Stop();
+bool CPage_Debug::StopForClose(std::chrono::milliseconds limit) {
+    runner_->Shutdown();
     const bool ended = ServeSentMessagesUntil([this] { return launchDone_ && !runner_->Running(); }, limit);
     detached_ = true;
     // A write that began before the page let go is still waiting for this thread.
@@ -340,14 +337,8 @@ void CPage_Debug::ResetProgress() {
 }
 
 void CPage_Debug::Diagnostic(std::string_view text) {
-    if (Sending sending(inFlight_, detached_); sending) {
-        SetDlgItemTextA(hwnd(), IDC_PROGRESS_TEXT, std::string(text).c_str());
-        // A run the user stopped says so in its log, as a stopped board's does.
-        if (stopRequested_) {
-            const std::string line = WithoutLineEnd(text);
-            SendMessageA(hwnd(), kLogLineMessage, reinterpret_cast<WPARAM>(&line), ++session_.logLines);
-        }
-    }
+    if (Sending sending(inFlight_, detached_); sending)
+        SetDlgItemTextA(hwnd(), IDC_PROGRESS_TEXT, WithoutLineEnd(text).c_str());
 }
 
 void CPage_Debug::RunEnded(bool success) {

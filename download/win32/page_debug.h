@@ -6,9 +6,11 @@
 // memory initialisation never stalls the window. The runner's tasks write the
 // controls through synchronous cross-thread messages (SendMessageA, SetDlgItemTextA),
 // which the GUI thread carries out; the end of a run is posted. The GUI thread
-// never blocks on a task without serving those messages: see StopForClose.
+// never blocks on a task without serving those messages: see StopForClose. A run is
+// stopped through the runner, which ends the board's call in progress.
 #pragma once
 
+#include <bootwire/bootwire.h>
 #include <windows.h>
 
 #include <atomic>
@@ -18,10 +20,10 @@
 #include <string>
 #include <thread>
 
-#include "download/page_model.h"
-#include "download/run_view.h"
-#include "download/runner.h"
-#include "download/session.h"
+#include "download/page/page_model.h"
+#include "download/run/run_view.h"
+#include "download/run/runner.h"
+#include "download/run/session.h"
 #include "ui/win32/page_dialog.h"
 
 namespace sealbench::win32 {
@@ -43,20 +45,22 @@ public:
     void SelectProcessor(int index);
     ProcessorType Processor() const { return model_.processor(); }
 
-    // The Window menu's "Fast serial flashing".
+    // The Window menu's "Fast serial flashing" and its rate.
     void SetFastSerialFlashing(bool on) { fastSerial_ = on; }
     bool FastSerialFlashing() const { return fastSerial_; }
+    void SetFastBaud(int baud) { fastBaud_ = baud; }
+    int FastBaud() const { return fastBaud_; }
 
     // True from "Execute" (or a debug button) until the page may start another run.
     bool Busy() const { return busy_; }
     // The settings a run started now would take (the "Boards" page runs them too).
     RunSettings CurrentSettings();
 
-    // The window closes during a run: `stopBoard` ends the board's sends and
-    // receives, the runner abandons the run, and this waits (serving the tasks'
+    // The window closes: the run stops at its next send or receive on the board (its
+    // log says so), nothing starts afterwards, and this waits (serving the tasks'
     // messages) until both tasks and the launcher have ended, at most `limit`.
     // Afterwards the tasks write nothing more. False when the limit passed.
-    bool StopForClose(const std::function<void()>& stopBoard, std::chrono::milliseconds limit);
+    bool StopForClose(std::chrono::milliseconds limit);
 
     // RunView, called from the tasks' threads.
     void AppendLog(std::string_view line, int lineCount) override;
@@ -95,11 +99,11 @@ private:
     BusyChanged busyChanged_;
     bool busy_ = false;
     bool fastSerial_ = false;
+    int fastBaud_ = bootwire::kStreamDefaultBaud;
     bool runEndedSeen_ = true;
     std::atomic<bool> launchDone_{true};
-    std::atomic<bool> detached_{false};       // the tasks no longer write to the controls
-    std::atomic<bool> stopRequested_{false};  // the user stopped the run by closing
-    std::atomic<int> inFlight_{0};            // the tasks' writes under way
+    std::atomic<bool> detached_{false};  // the tasks no longer write to the controls
+    std::atomic<int> inFlight_{0};       // the tasks' writes under way
 };
 
 }  // namespace sealbench::win32

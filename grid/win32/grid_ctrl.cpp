@@ -254,4 +254,20 @@ LRESULT CALLBACK CGridCtrl::EditorProc(HWND window, UINT message, WPARAM wParam,
     return DefSubclassProc(window, message, wParam, lParam);
 }
 
+int RemoveSelectedRow(CGridCtrl& grid, int count) {
+    for (int row = 1; row <= count; ++row) {
+        if (grid.IsCellSelected(row, 0)) {
+            grid.DeleteRow(row);
+            --count;
+        }
+    }
+    grid.Refresh();
+    return count;
+}
+
+void RemoveAllRows(CGridCtrl& grid, int count) {
+    for (; count > 0; --count) grid.DeleteRow(1);
+    grid.Refresh();
+}
+
 }  // namespace sealbench::win32

@@ -90,4 +90,11 @@ private:
     std::vector<std::vector<Cell>> cells_;
 };
 
+// The pages' "Remove": rows 1 to `count` are looked at in order and one whose first
+// cell is selected is deleted (deleting clears the selection, so at most one goes).
+// Returns the count left; the grid is redrawn.
+int RemoveSelectedRow(CGridCtrl& grid, int count);
+// The pages' "Remove All": row 1 deleted `count` times; the grid is redrawn.
+void RemoveAllRows(CGridCtrl& grid, int count);
+
 }  // namespace sealbench::win32

@@ -67,20 +67,11 @@ void CPage_HWC::OnAddRecord() {
     SetItemText(hwnd(), IDC_HWC_DATA, "");
 }
 
-void CPage_HWC::OnRemove() {
-    // Deleting a row clears the selection, so at most the first selected row goes.
-    for (int row = 1; row <= recordCount_; ++row) {
-        if (grid_.IsCellSelected(row, 0)) {
-            grid_.DeleteRow(row);
-            --recordCount_;
-        }
-    }
-    grid_.Refresh();
-}
+void CPage_HWC::OnRemove() { recordCount_ = RemoveSelectedRow(grid_, recordCount_); }
 
 void CPage_HWC::OnRemoveAll() {
-    for (; recordCount_ > 0; --recordCount_) grid_.DeleteRow(1);
-    grid_.Refresh();
+    RemoveAllRows(grid_, recordCount_);
+    recordCount_ = 0;
 }
 
 void CPage_HWC::OnExportHwc() {

@@ -118,7 +118,7 @@ void CPage_Build::OnEnableProfile() { profile_->setEnabled(enableProfile_->isChe
 
 void CPage_Build::OnAddToProfile() {
     if (!enableProfile_->isChecked()) {
-        prompts_.Show(QStringLiteral("Please enable the Profile setting first"));
+        prompts_.Show(Text(sealbench::kMsgEnableProfileFirst));
         return;
     }
     // A sorted list: the new entry goes after every entry that sorts before or
@@ -140,27 +140,21 @@ void CPage_Build::OnAddToProfile() {
 }
 
 void CPage_Build::OnSign() {
-    sealbench::SignRequest request;
-    if (enableProfile_->isChecked()) {
-        // Only a selected entry counts; text typed into the list's field does not.
-        const int selected = profile_->currentIndex();
-        if (selected < 0) {
-            prompts_.Show(QStringLiteral("Please select an identifier from the Profile first"));
-            return;
-        }
-        request.identifier = profile_->itemText(selected).toStdString();
-    } else {
-        request.identifier = identifier_->text().toStdString();
+    const int selected = profile_->currentIndex();
+    const std::optional<std::string> identifier = sealbench::SignIdentifier(
+        enableProfile_->isChecked(),
+        selected < 0 ? std::nullopt : std::optional(profile_->itemText(selected).toStdString()),
+        identifier_->text().toStdString());
+    if (!identifier) {
+        prompts_.Show(Text(sealbench::kMsgSelectProfileEntry));
+        return;
     }
+    sealbench::SignRequest request;
+    request.identifier = *identifier;
     request.csfPath = csf_->text().toStdString();
     request.outputPath = outputCsf_->text().toStdString();
-
     const sealbench::SignResult result = sealbench::RunSigningTool(request);
-    QString text = QString::fromStdString(sealbench::SignCommandLine(request));
-    if (result.status != sealbench::SignStatus::Ok) {
-        text += QStringLiteral("\n\n") + QString::fromStdString(result.outcome.message);
-    }
-    prompts_.Show(text);
+    prompts_.Show(QString::fromStdString(sealbench::SignReport(request, result)));
 }
 
 void CPage_Build::OnVireoASetting() { WritePreset(); }
@@ -173,14 +167,10 @@ void CPage_Build::OnCombine() {
     request.hwcPath = hwc_->text().toStdString();
     request.addresses = {osAddress_->text().toStdString(), csfAddress_->text().toStdString(),
                          hwcAddress_->text().toStdString()};
-    const sealbench::Outcome outcome = sealbench::RunCombine(request);
-    if (outcome.Ok() || outcome.message != sealbench::kMsgCombineFailed) {
-        prompts_.Show(QString::fromStdString(outcome.message));
-        return;
+    const sealbench::CombineReport report = sealbench::ReportOfCombine(sealbench::RunCombine(request));
+    if (report.caption.empty()) {
+        prompts_.Show(QString::fromStdString(report.text));
+    } else {
+        prompts_.Show(QString::fromStdString(report.text), QString::fromStdString(report.caption));
     }
-    QString text = Text(sealbench::kMsgCombineFailed);
-    if (!outcome.detail.empty()) {
-        text += QStringLiteral("\n\n") + QString::fromStdString(outcome.detail);
-    }
-    prompts_.Show(text, QStringLiteral("error"));
 }

@@ -62,10 +62,21 @@ public:
     }
 };
 
-const WinUsbCandidate kOtherDriver{"\\\\?\\usb#a",     "USB\\VID_2B4E&PID_7A31\\A", false, "Port_#0001.Hub_#0001", "A",
+const WinUsbCandidate kOtherDriver{"\\\\?\\usb#a",
+                                   "USB\\VID_2B4E&PID_7A31\\A",
+                                   false,
+                                   {"PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(1)"},
+                                   "Port_#0001.Hub_#0001",
+                                   "A",
                                    "Vireo boot device"};
-const WinUsbCandidate kBootDevice{"\\\\?\\usb#b",     "USB\\VID_2B4E&PID_7A31\\B", true, "Port_#0003.Hub_#0002", "B",
-                                  "Vireo boot device"};
+const WinUsbCandidate kBootDevice{
+    "\\\\?\\usb#b",
+    "USB\\VID_2B4E&PID_7A31\\B",
+    true,
+    {"PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(3)#USB(2)", "ACPI(_SB_)#ACPI(PCI0)#ACPI(XHC_)#ACPI(RHUB)#ACPI(HS03)#USB(2)"},
+    "Port_#0003.Hub_#0002",
+    "B",
+    "Vireo boot device"};
 
 class WinUsbLayerTest : public ::testing::Test {
 protected:
@@ -122,29 +133,48 @@ TEST_F(WinUsbLayerTest, OpensTheFirstDeviceWinUsbDrives) {
     EXPECT_EQ(api->calls, (std::vector<std::string>{"find 11086:31281", "open \\\\?\\usb#b"}));
 }
 
-TEST_F(WinUsbLayerTest, ListsBootDevicesByTheirHubPortAndOpensTheOneThere) {
-    const WinUsbCandidate unplaced{"\\\\?\\usb#c", "USB\\VID_2B4E&PID_7A31\\6&1&0", true, "", "", ""};
-    api->devices = {kOtherDriver, kBootDevice, unplaced};
+TEST_F(WinUsbLayerTest, ListsBootDevicesWhereTheyArePluggedInAndOpensTheOneThereByAnyOfItsNames) {
+    // Windows tells the place of each as its location paths and hub port, or less.
+    const WinUsbCandidate acpiOnly{"\\\\?\\usb#c",
+                                   "USB\\VID_2B4E&PID_7A31\\C",
+                                   true,
+                                   {"ACPI(_SB_)#ACPI(USB0)#USB(1)"},
+                                   "Port_#0001.Hub_#0004",
+                                   "C",
+                                   ""};
+    const WinUsbCandidate hubOnly{
+        "\\\\?\\usb#d", "USB\\VID_2B4E&PID_7A31\\D", true, {}, "Port_#0002.Hub_#0005", "D", ""};
+    const WinUsbCandidate unplaced{"\\\\?\\usb#e", "USB\\VID_2B4E&PID_7A31\\6&1&0", true, {}, "", "", ""};
+    api->devices = {kOtherDriver, kBootDevice, acpiOnly, hubOnly, unplaced};
     std::vector<PortInfo> listed = ListBootDevices(driver);
-    ASSERT_EQ(listed.size(), 2u);    // not the device another driver holds
-    EXPECT_EQ(listed[0].name, "3");  // no hub port known: its place in the scan
-    EXPECT_EQ(listed[1].name, "Port_#0003.Hub_#0002");
-    EXPECT_EQ(listed[1].kind, PortInfo::Kind::UsbBoot);
-    EXPECT_EQ(listed[1].usbSerial, "B");
-    EXPECT_EQ(listed[1].description, "Vireo boot device");
-    EXPECT_EQ(listed[1].usbVendor, kVendorId);
+    std::vector<std::string> names;
+    for (const PortInfo& port : listed) names.push_back(port.name);
+    // Not the device another driver holds; none known: its place in the scan.
+    EXPECT_EQ(names,
+              (std::vector<std::string>{"5", "ACPI(_SB_)#ACPI(USB0)#USB(1)", "Port_#0002.Hub_#0005", "pci0.1400-3.2"}));
+    EXPECT_EQ(listed[3].kind, PortInfo::Kind::UsbBoot);
+    EXPECT_EQ(listed[3].usbSerial, "B");
+    EXPECT_EQ(listed[3].description, "Vireo boot device");
+    EXPECT_EQ(listed[3].usbVendor, kVendorId);
 
-    api->calls.clear();
+    // The short text, the location paths and the hub port form that scripts may hold all reach it.
+    for (const char* name : {"pci0.1400-3.2", "PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(3)#USB(2)",
+                             "ACPI(_SB_)#ACPI(PCI0)#ACPI(XHC_)#ACPI(RHUB)#ACPI(HS03)#USB(2)", "Port_#0003.Hub_#0002"}) {
+        api->calls.clear();
+        Error error = Error::Ok;
+        std::string detail;
+        auto t = OpenBootDeviceAt(driver, name, &error, &detail);
+        ASSERT_NE(t, nullptr) << name << ": " << detail;
+        EXPECT_EQ(api->calls, (std::vector<std::string>{"find 11086:31281", "open \\\\?\\usb#b"})) << name;
+    }
     Error error = Error::Ok;
     std::string detail;
-    auto t = OpenBootDeviceAt(driver, "Port_#0003.Hub_#0002", &error, &detail);
-    ASSERT_NE(t, nullptr) << detail;
-    EXPECT_EQ(api->calls, (std::vector<std::string>{"find 11086:31281", "open \\\\?\\usb#b"}));
-
-    t = OpenBootDeviceAt(driver, "Port_#0001.Hub_#0001", &error, &detail);
-    EXPECT_EQ(t, nullptr);
-    EXPECT_EQ(error, Error::NotFound);
-    EXPECT_EQ(detail, "no USB boot device at Port_#0001.Hub_#0001");
+    // The device another driver holds is not opened at its place; a place with nothing there.
+    for (const char* name : {"pci0.1400-1", "pci0.1400-3.3"}) {
+        EXPECT_EQ(OpenBootDeviceAt(driver, name, &error, &detail), nullptr);
+        EXPECT_EQ(error, Error::NotFound);
+        EXPECT_EQ(detail, std::string("no USB boot device at ") + name);
+    }
 }
 
 TEST_F(WinUsbLayerTest, EachPipeGetsTheRecordsTimeOutBeforeItsFirstTransfer) {

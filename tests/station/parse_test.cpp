@@ -72,6 +72,9 @@ TEST(SlotPlace, TheTextTellsTheKindAndOnePlaceIsOneSlot) {
         {"1-2", SlotPlace::Kind::Usb},
         {"3-1.4.2", SlotPlace::Kind::Usb},
         {"Port_#0002.Hub_#0001", SlotPlace::Kind::Usb},
+        {"pci0.1400-3.2", SlotPlace::Kind::Usb},
+        {"PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(3)#USB(2)", SlotPlace::Kind::Usb},
+        {"pci0.1400-", SlotPlace::Kind::Serial},
         {"1-2.", SlotPlace::Kind::Serial},
         {"sim:bench4", SlotPlace::Kind::VirtualUsb},
         {"sim:127.0.0.1:5000", SlotPlace::Kind::VirtualUsb},
@@ -84,8 +87,12 @@ TEST(SlotPlace, TheTextTellsTheKindAndOnePlaceIsOneSlot) {
     for (const char* bad : {"", "sim:", "sim:a/b"}) EXPECT_FALSE(ParseSlotPlace(bad).Ok()) << bad;
 
     EXPECT_TRUE(ParseSlotPlaces({"/dev/ttyUSB0", "/dev/ttyUSB1", "1-2", "sim:a"}).Ok());
-    for (const std::vector<std::string>& twice : std::vector<std::vector<std::string>>{
-             {"/dev/ttyUSB0", "/dev/../dev/ttyUSB0"}, {"sim:a", "sim:a"}, {"1-2.3", "1-2.3"}, {"COM3", "com3"}}) {
+    for (const std::vector<std::string>& twice :
+         std::vector<std::vector<std::string>>{{"/dev/ttyUSB0", "/dev/../dev/ttyUSB0"},
+                                               {"sim:a", "sim:a"},
+                                               {"1-2.3", "1-2.3"},
+                                               {"COM3", "com3"},
+                                               {"pci0.1400-3.2", "PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(3)#USB(2)"}}) {
         Result<std::vector<SlotPlace>> places = ParseSlotPlaces(twice);
         EXPECT_FALSE(places.Ok()) << twice[1];
         EXPECT_NE(places.outcome.message.find("two slots at one place: \"" + twice[0] + "\" and \"" + twice[1] + "\""),

@@ -89,9 +89,12 @@ MessageBoxAnswer::MessageBoxAnswer(int button) : thread_(GetCurrentThreadId()), 
                 GetDlgItemTextA(search.box, kMessageBoxTextId, text, sizeof text);
                 std::string plain(text);
                 plain.erase(std::remove(plain.begin(), plain.end(), '\r'), plain.end());
+                char caption[256] = {};
+                GetWindowTextA(search.box, caption, sizeof caption);
                 {
                     std::lock_guard lock(mutex_);
                     text_ = plain;
+                    caption_ = caption;
                 }
                 PostMessageA(search.box, WM_COMMAND, MAKEWPARAM(button_, BN_CLICKED),
                              reinterpret_cast<LPARAM>(GetDlgItem(search.box, button_)));

@@ -36,6 +36,8 @@ public:
     ~MessageBoxAnswer();
     // The box's text with its line ends as "\n"; empty when no box came.
     std::string Text();
+    // Its caption, once Text() has returned.
+    std::string Caption() const { return caption_; }
 
 private:
     DWORD thread_;
@@ -43,6 +45,7 @@ private:
     std::atomic<bool> done_{false};
     std::mutex mutex_;
     std::string text_;
+    std::string caption_;
     std::thread watcher_;
 };
 

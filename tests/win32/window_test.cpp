@@ -1,7 +1,8 @@
 // The Win32 window through its own controls, as a user's clicks drive it: the
 // initial state, the enable and check rules, the checks of "Execute" and the
 // messages of the choices, a full FLASHING run to the virtual board over a COM port,
-// and closing the window during a run.
+// closing the window during a run, the Window menu's fast flashing rate, a typed
+// port, the tab host's focus and the Boards page.
 //
 // tests/windows/run.sh starts the virtual boards and names them: SEALBENCH_TEST_COM
 // (a board for the flashing run, whose flash run.sh compares with
@@ -15,6 +16,8 @@
 #include <cstdlib>
 #include <memory>
 
+#include "app/win32/boards_page.h"
+#include "app/win32/file_pages.h"
 #include "app/win32/sealbench_dlg.h"
 #include "app/win32/sealbench_ids.h"
 #include "download/win32/page_debug_ids.h"
@@ -37,7 +40,7 @@ std::string Env(const char* name) {
 class WindowTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        window_ = std::make_unique<CSealbenchDlg>();
+        window_ = std::make_unique<CSealbenchDlg>(win32::FilePages());
         main_ = window_->Create(nullptr);
         ASSERT_NE(main_, nullptr);
         ShowWindow(main_, SW_SHOW);
@@ -93,9 +96,9 @@ TEST_F(WindowTest, OpensInTheSpecifiedInitialState) {
     ASSERT_EQ(window_->TabHost().GetPageCount(), 1);
     ASSERT_TRUE(window_->TabHost().GetPageLabel(0, &label));
     EXPECT_EQ(label, "Download");
-    // Four pages where the build has them, and the two placeholders: constructed, never shown.
+    // The four pages and the two placeholders: constructed, never shown.
     for (const auto& unshown : window_->UnshownPages()) EXPECT_EQ(unshown->hwnd(), nullptr);
-    EXPECT_GE(window_->UnshownPages().size(), 2u);
+    EXPECT_EQ(window_->UnshownPages().size(), 6u);
 
     // The empty entry and COM1 to COM6, with the ports the system lists, each once, sorted.
     const std::vector<std::string> ports = Entries(main_, IDC_PORT_LIST);
@@ -309,6 +312,105 @@ TEST_F(WindowTest, ClosingDuringARunAsksThenStopsTheRun) {
     EXPECT_FALSE(log.Saw("Flashing Completed"));
 }
 
+TEST_F(WindowTest, TheFastFlashingRateIsAMenuChoiceTheRunTakes) {
+    const HMENU menu = GetSubMenu(GetMenu(main_), 0);
+    int fast = 0;
+    while (fast < GetMenuItemCount(menu) && GetMenuItemID(menu, fast) != IDM_FAST_FLASHING) ++fast;
+    char text[64] = {};
+    GetMenuStringA(menu, static_cast<UINT>(fast + 1), text, sizeof text, MF_BYPOSITION);
+    EXPECT_STREQ(text, "Fast serial flashing rate");
+    const HMENU rates = GetSubMenu(menu, fast + 1);
+    ASSERT_NE(rates, nullptr);
+    auto shown = [&] {
+        std::vector<std::string> items;
+        for (int i = 0; i < GetMenuItemCount(rates); ++i) {
+            GetMenuStringA(rates, static_cast<UINT>(i), text, sizeof text, MF_BYPOSITION);
+            const bool checked = (GetMenuState(rates, static_cast<UINT>(i), MF_BYPOSITION) & MF_CHECKED) != 0;
+            items.push_back(std::string(checked ? "*" : "") + text);
+        }
+        return items;
+    };
+    EXPECT_EQ(shown(), (std::vector<std::string>{"*921600 baud", "460800 baud", "230400 baud", "115200 baud"}));
+    SendMessageA(main_, WM_COMMAND, IDM_FAST_RATE + 1, 0);  // as choosing the item sends it
+    SendMessageA(main_, WM_COMMAND, IDM_FAST_FLASHING, 0);
+    EXPECT_EQ(shown(), (std::vector<std::string>{"921600 baud", "*460800 baud", "230400 baud", "115200 baud"}));
+    const RunSettings settings = window_->DownloadPage()->CurrentSettings();
+    EXPECT_TRUE(settings.fastSerial);
+    EXPECT_EQ(settings.fastBaud, 460800);
+    EXPECT_NE(settings.rateChoice.find("Fast serial flashing rate"), std::string::npos) << settings.rateChoice;
+}
+
+TEST_F(WindowTest, EnterInTheTypedPortOpensItOrDropsAPortThatCannotBeOpened) {
+    const std::string com = Env("SEALBENCH_TEST_COM");
+    ASSERT_FALSE(com.empty()) << "run by tests/windows/run.sh, which starts the board";
+    Choose(main_, IDC_TYPE_LIST, 2);
+    const HWND entry = GetWindow(GetDlgItem(main_, IDC_PORT_LIST), GW_CHILD);
+    const size_t before = Entries(main_, IDC_PORT_LIST).size();
+    const std::string nobody = "socket://127.0.0.1:1";
+    {
+        MessageBoxAnswer answer(IDOK);
+        Type(main_, IDC_PORT_LIST, nobody);
+        SetFocus(entry);
+        SendMessageA(main_, WM_COMMAND, IDOK, 0);  // what Enter in the entry sends
+        const std::string text = answer.Text();
+        EXPECT_EQ(text.substr(0, text.find('\n')), "Cannot Open " + nobody);
+        EXPECT_GT(text.size(), text.find('\n') + 1) << "no reason on the second line";
+    }
+    EXPECT_TRUE(IsWindow(main_)) << "Enter in the entry closed the window";
+    EXPECT_EQ(Entries(main_, IDC_PORT_LIST).size(), before);
+    EXPECT_EQ(SendDlgItemMessageA(main_, IDC_PORT_LIST, CB_GETCURSEL, 0, 0), 0);
+    EXPECT_EQ(window_->WindowLink(), nullptr);
+
+    // The board's port by its number alone, as no entry shows it: opened and kept.
+    Type(main_, IDC_PORT_LIST, com);
+    SetFocus(entry);
+    SendMessageA(main_, WM_COMMAND, IDOK, 0);
+    EXPECT_TRUE(IsWindow(main_));
+    EXPECT_NE(window_->WindowLink(), nullptr);
+    EXPECT_EQ(SendDlgItemMessageA(main_, IDC_PORT_LIST, CB_GETCURSEL, 0, 0), FindEntry(main_, IDC_PORT_LIST, com));
+    EXPECT_EQ(Entries(main_, IDC_PORT_LIST).size(), before + 1);
+}
+
+TEST_F(WindowTest, TheBoardsPageFlashesATickedBoardWithABarInItsRow) {
+    const std::string com = Env("SEALBENCH_TEST_COM");
+    const std::string image = Env("SEALBENCH_TEST_IMAGE");
+    ASSERT_FALSE(com.empty() || image.empty()) << "run by tests/windows/run.sh, which starts the board";
+    // The window holds the port: the Boards run borrows it and gives it back.
+    ASSERT_NO_FATAL_FAILURE(PrepareFlashing("COM" + com, image));
+    SendMessageA(main_, WM_COMMAND, IDM_BOARDS, 0);
+    win32::CBoardsPage* boards = window_->BoardsPage();
+    ASSERT_NE(boards, nullptr);
+    const HWND page = boards->hwnd();
+    const HWND candidates = GetDlgItem(page, IDC_BOARD_CANDIDATES);
+    bool ticked = false;
+    for (int row = 0; row < ListView_GetItemCount(candidates); ++row) {
+        char label[256] = {};
+        ListView_GetItemText(candidates, row, 0, label, sizeof label);
+        if (std::string(label).rfind("COM" + com + " ", 0) == 0) {
+            ListView_SetCheckState(candidates, row, TRUE);
+            ticked = true;
+        }
+    }
+    ASSERT_TRUE(ticked) << "COM" << com << " is not among the boards";
+    Click(page, IDC_BOARD_FLASH_ALL);
+    ASSERT_TRUE(boards->Running());
+    EXPECT_FALSE(Enabled(main_, IDC_PORT_LIST));
+    EXPECT_FALSE(Enabled(main_, IDC_TYPE_LIST));
+    const HWND bar = boards->RowBar(0);
+    ASSERT_NE(bar, nullptr);
+    char kind[32] = {};
+    GetClassNameA(bar, kind, sizeof kind);
+    EXPECT_STREQ(kind, PROGRESS_CLASSA);
+    ASSERT_TRUE(PumpUntil([&] { return !boards->Running(); }, 120s));
+    const HWND table = GetDlgItem(page, IDC_BOARD_TABLE);
+    char result[256] = {};
+    ListView_GetItemText(table, 0, 5, result, sizeof result);
+    EXPECT_STREQ(result, "OK");
+    EXPECT_EQ(SendMessageA(bar, PBM_GETPOS, 0, 0), BoardRow::kBarRange);
+    EXPECT_TRUE(Enabled(main_, IDC_PORT_LIST));
+    EXPECT_NE(window_->WindowLink(), nullptr) << "the window's port was not taken back";
+}
+
 TEST_F(WindowTest, EnterClosesTheIdleWindowAtOnce) {
     SendMessageA(main_, WM_COMMAND, IDOK, 0);
     EXPECT_FALSE(IsWindow(main_));
@@ -319,6 +421,38 @@ TEST_F(WindowTest, EnterClosesTheIdleWindowAtOnce) {
 
 namespace sealbench::test {
 namespace {
+
+// --all-pages: every page in a tab; the tab control hands the focus it gets to the
+// control the shown page had.
+TEST(TabHostTest, AllPagesGetTabsAndTheTabControlPassesItsFocusToThePage) {
+    win32::CSealbenchDlg window(win32::FilePages(), true);
+    const HWND main = window.Create(nullptr);
+    ASSERT_NE(main, nullptr);
+    ShowWindow(main, SW_SHOW);
+    win32::CTabPageCtrl& tabs = window.TabHost();
+    std::vector<std::string> labels;
+    for (int i = 0; i < tabs.GetPageCount(); ++i) {
+        std::string label;
+        tabs.GetPageLabel(i, &label);
+        labels.push_back(label);
+    }
+    EXPECT_EQ(labels, (std::vector<std::string>{"Download", "Build", "CSF", "HWC", "Convert"}));
+    EXPECT_TRUE(window.UnshownPages().empty());
+
+    ASSERT_EQ(tabs.ActivatePage(1), 1);
+    const HWND build = tabs.GetPage(1);
+    const HWND first = GetNextDlgTabItem(build, nullptr, FALSE);
+    const HWND second = GetNextDlgTabItem(build, first, FALSE);
+    ASSERT_NE(second, nullptr);
+    SetFocus(second);
+    tabs.ActivatePage(0);
+    SetFocus(tabs.hwnd());
+    EXPECT_TRUE(IsChild(tabs.GetPage(0), GetFocus())) << "the focus stayed on the tab control";
+    tabs.ActivatePage(1);
+    SetFocus(tabs.hwnd());
+    EXPECT_EQ(GetFocus(), second);
+    DestroyWindow(main);
+}
 
 // The grid's in-place editing, on the HWC page's record grid.
 TEST(GridTest, EditsACellInPlaceAndOffersADropDownCell) {

@@ -35,6 +35,17 @@ std::string ChooseFile(HWND owner, const std::string& title, const std::string& 
 std::vector<std::string> ChooseFiles(HWND owner, const std::string& title, const std::string& filter,
                                      size_t bufferSize);
 
+// The open-file dialogs a file page asks, held by the page so that a test can answer
+// them in place of the user (its message boxes stay the real ones).
+struct FileChoosers {
+    std::function<std::string(HWND owner, const std::string& title, const std::string& filter,
+                              const std::string& proposed, bool mayCreate)>
+        one = ChooseFile;
+    std::function<std::vector<std::string>(HWND owner, const std::string& title, const std::string& filter,
+                                           size_t bufferSize)>
+        several = ChooseFiles;
+};
+
 // A message box with the application's title (or `caption`); returns the button pressed.
 int ShowMessage(HWND owner, const std::string& text, UINT type = MB_OK | MB_ICONINFORMATION,
                 const char* caption = kApplicationTitle);

@@ -152,9 +152,12 @@ BOOTWIRE_EXPORT std::vector<std::string> PortIdentities(const std::string& port)
 BOOTWIRE_EXPORT std::unique_ptr<Transport> OpenUsb(Error* error, std::string* detail);
 
 // Opens the USB boot device at `location`, as ListPorts() names it: "BUS-PORT.PORT"
-// for a device on a USB bus (the bus number, then the hub ports from the root), or
-// "sim:NAME" for a virtual board whose socket BOOTWIRE_USB_SIM names or holds. Prints
-// nothing; Error::NotFound when no boot device sits there.
+// for a device on a USB bus (the bus number, then the hub ports from the root); on
+// Windows "pci0.1400-3.2", its host controller's place on the PCI buses, then the hub
+// ports (Windows' location path "PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(3)#USB(2)" and the
+// older "Port_#0002.Hub_#0001" are taken too); or "sim:NAME" for a virtual board whose
+// socket BOOTWIRE_USB_SIM names or holds. Prints nothing; Error::NotFound when no boot
+// device sits there.
 BOOTWIRE_EXPORT std::unique_ptr<Transport> OpenUsbAt(const std::string& location, Error* error, std::string* detail);
 
 // A port or USB boot device a board may be reached on. Texts are empty where the
