@@ -130,6 +130,8 @@ TEST_F(BuildPageTest, PresetsProfileAndSigningWithTheSelectedEntry) {
     SetEnvironmentVariableA("PATH", (tools + ";" + path).c_str());
     const std::string args = dir_ / "args.bin";
     SetEnvironmentVariableA("SEKUREL_STAND_IN_ARGS", args.c_str());
+    SetEnvironmentVariableA("SEKUREL_STAND_IN_OUTPUT", "1");
+    const std::string out = dir_ / "out.bin";
 
     // Text typed into the list's field is no selection: nothing runs.
     SetWindowTextA(GetDlgItem(hwnd_, IDC_BUILD_PROFILE), "typed");
@@ -140,18 +142,18 @@ TEST_F(BuildPageTest, PresetsProfileAndSigningWithTheSelectedEntry) {
     SendDlgItemMessageA(hwnd_, IDC_BUILD_PROFILE, CB_SETCURSEL, 1, 0);
     Type(hwnd_, IDC_BUILD_IDENTIFIER, "typed");
     Type(hwnd_, IDC_BUILD_CSF, "d:\\work\\app.csf");
-    Type(hwnd_, IDC_BUILD_OUTPUT, "d:\\work\\out.bin");
+    Type(hwnd_, IDC_BUILD_OUTPUT, out.c_str());
     const Shown signed_ = ClickAndRead(hwnd_, IDC_BUILD_SIGN);
-    EXPECT_EQ(signed_.text,
-              "sekurel_build --identifier=Alpha --fmt=BIN --output=CSF_APPL d:\\work\\app.csf d:\\work\\out.bin");
+    EXPECT_EQ(signed_.text, "sekurel_build --identifier=Alpha --fmt=BIN --output=CSF_APPL d:\\work\\app.csf " + out);
     EXPECT_EQ(signed_.caption, "Sealbench");
     std::string expected;
-    for (const char* arg :
-         {"--identifier=Alpha", "--fmt=BIN", "--output=CSF_APPL", "d:\\work\\app.csf", "d:\\work\\out.bin"})
+    for (const char* arg : {"--identifier=Alpha", "--fmt=BIN", "--output=CSF_APPL", "d:\\work\\app.csf", out.c_str()})
         expected += std::string(arg) + '\0';
     EXPECT_EQ(ReadText(args), expected);
+    EXPECT_EQ(ReadText(out), "signed");
     SetEnvironmentVariableA("PATH", path);
     SetEnvironmentVariableA("SEKUREL_STAND_IN_ARGS", nullptr);
+    SetEnvironmentVariableA("SEKUREL_STAND_IN_OUTPUT", nullptr);
 
     Click(hwnd_, IDC_BUILD_ENABLE_PROFILE);
     EXPECT_FALSE(Enabled(hwnd_, IDC_BUILD_PROFILE));
