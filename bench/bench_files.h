@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -33,42 +34,68 @@ inline std::string WriteImage(const std::string& path, size_t size, uint32_t see
     return path;
 }
 
-// Starts sealbench-cli with `args`, its standard output (and, with quietErrors, its
-// standard error) going to /dev/null; -1 when it could not be started.
-inline pid_t SpawnCli(std::vector<std::string> args, bool quietErrors = true) {
+// Where a started sealbench-cli's standard output and error go: a file, created or
+// emptied, or /dev/null; an empty path leaves the stream as this program has it.
+struct CliOutput {
+    std::string out = "/dev/null";
+    std::string err = "/dev/null";
+};
+
+// Starts sealbench-cli with `args`; -1 when it could not be started.
+inline pid_t SpawnCli(std::vector<std::string> args, const CliOutput& output = {}) {
     args.insert(args.begin(), CliPath());
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-    if (quietErrors) posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    const int flags = O_WRONLY | O_CREAT | O_TRUNC;
+    if (!output.out.empty()) posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, output.out.c_str(), flags, 0644);
+    if (!output.err.empty()) posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, output.err.c_str(), flags, 0644);
     pid_t pid = -1;
     if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid = -1;
     posix_spawn_file_actions_destroy(&actions);
     return pid;
 }
 
-// Runs sealbench-cli with `args` (output as SpawnCli sends it) to its end, killed
-// after `limit` seconds: the seconds it took, or -1 when it failed.
-inline double TimedCli(std::vector<std::string> args, double limit = 600) {
+// How a sealbench-cli run ended: its exit status (-1 when it was killed or never
+// ran), what it used, and how long it took from `start`.
+struct Finished {
+    int status = -1;
+    rusage usage{};
+    double seconds = 0;
+};
+
+// Waits for the child `pid`, started at `start`; kills it once `limit` has passed.
+inline Finished WaitCli(pid_t pid, std::chrono::steady_clock::time_point start, std::chrono::seconds limit) {
     using Clock = std::chrono::steady_clock;
-    const auto start = Clock::now();
-    auto since = [&] { return std::chrono::duration<double>(Clock::now() - start).count(); };
-    const pid_t pid = SpawnCli(std::move(args), false);
-    if (pid < 0) return -1;
+    Finished f;
+    if (pid < 0) return f;
     int status = 0;
-    while (waitpid(pid, &status, WNOHANG) == 0) {
-        if (since() > limit) {
+    while (wait4(pid, &status, WNOHANG, &f.usage) == 0) {
+        if (Clock::now() - start > limit) {
             kill(pid, SIGKILL);
-            waitpid(pid, &status, 0);
-            return -1;
+            wait4(pid, &status, 0, &f.usage);
+            return f;
         }
         usleep(20000);
     }
-    const double seconds = since();
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? seconds : -1;
+    f.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    f.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return f;
+}
+
+inline double CpuSeconds(const rusage& u) {
+    return u.ru_utime.tv_sec + u.ru_stime.tv_sec + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+// Runs sealbench-cli with `args` (its standard error shown) to its end, killed
+// after `limit` seconds: the seconds it took, or -1 when it failed.
+inline double TimedCli(std::vector<std::string> args, int limit = 600) {
+    const auto start = std::chrono::steady_clock::now();
+    const Finished f =
+        WaitCli(SpawnCli(std::move(args), CliOutput{"/dev/null", ""}), start, std::chrono::seconds(limit));
+    return f.status == 0 ? f.seconds : -1;
 }
 
 }  // namespace bench

@@ -34,55 +34,30 @@ using bench::CliPath;
 
 std::string WriteImage(const std::string& path, size_t size) { return bench::WriteImage(path, size, 4242); }
 
-struct Finished {
-    int status = -1;
-    rusage usage{};
-    double seconds = 0;
+using bench::CpuSeconds;
+
+struct Finished : bench::Finished {
     std::string out;
     std::string err;
 };
 
-// Runs sealbench-cli with its stdout in a file; kills it after `limit`.
-Finished RunCli(std::vector<std::string> args, const std::string& outFile, std::chrono::seconds limit) {
-    args.insert(args.begin(), CliPath());
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    const std::string errFile = outFile + ".err";
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    Finished f;
-    auto start = Clock::now();
-    pid_t pid = -1;
-    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    if (pid < 0) return f;
-    int status = 0;
-    while (wait4(pid, &status, WNOHANG, &f.usage) == 0) {
-        if (Clock::now() - start > limit) {
-            kill(pid, SIGKILL);
-            wait4(pid, &status, 0, &f.usage);
-            return f;
-        }
-        usleep(20000);
-    }
-    f.seconds = std::chrono::duration<double>(Clock::now() - start).count();
-    f.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    std::ifstream in(outFile);
+std::string ReadText(const std::string& path) {
+    std::ifstream in(path);
     std::stringstream text;
     text << in.rdbuf();
-    f.out = text.str();
-    std::ifstream errIn(errFile);
-    std::stringstream errText;
-    errText << errIn.rdbuf();
-    f.err = errText.str();
-    return f;
+    return text.str();
 }
 
-double CpuSeconds(const rusage& u) {
-    return u.ru_utime.tv_sec + u.ru_stime.tv_sec + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+// Runs sealbench-cli with its stdout in a file and its stderr beside it; kills it after `limit`.
+Finished RunCli(std::vector<std::string> args, const std::string& outFile, std::chrono::seconds limit) {
+    const auto start = Clock::now();
+    const std::string errFile = outFile + ".err";
+    Finished f;
+    static_cast<bench::Finished&>(f) =
+        bench::WaitCli(bench::SpawnCli(std::move(args), {outFile, errFile}), start, limit);
+    f.out = ReadText(outFile);
+    f.err = ReadText(errFile);
+    return f;
 }
 
 // Boards whose flash library runs natively: the emulated core would make the boards,

@@ -35,31 +35,11 @@ std::string WriteImage(const std::string& path, size_t size) { return bench::Wri
 
 pid_t Spawn(std::vector<std::string> args) { return bench::SpawnCli(std::move(args)); }
 
-struct Finished {
-    int status = -1;
-    rusage usage{};
-    double seconds = 0;
-};
+using bench::CpuSeconds;
+using bench::Finished;
 
-// Waits for the child, at most `limit`; kills it when the limit passes.
 Finished Wait(pid_t pid, Clock::time_point start, std::chrono::seconds limit) {
-    Finished f;
-    int status = 0;
-    while (wait4(pid, &status, WNOHANG, &f.usage) == 0) {
-        if (Clock::now() - start > limit) {
-            kill(pid, SIGKILL);
-            wait4(pid, &status, 0, &f.usage);
-            return f;
-        }
-        usleep(20000);
-    }
-    f.seconds = std::chrono::duration<double>(Clock::now() - start).count();
-    f.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return f;
-}
-
-double CpuSeconds(const rusage& u) {
-    return u.ru_utime.tv_sec + u.ru_stime.tv_sec + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+    return bench::WaitCli(pid, start, limit);
 }
 
 void PacedFlashingCpu(const std::string& dir) {

@@ -17,6 +17,7 @@
 #include <sstream>
 
 #include "cli_process.h"
+#include "cli_test_dir.h"
 #include "sim_process.h"
 
 namespace {
@@ -26,20 +27,12 @@ using sealtest::RunCli;
 using sealtest::SimProcess;
 using Lines = std::vector<std::string>;
 
-class CliConventions : public ::testing::Test {
+class CliConventions : public sealtest::CliTestDir {
 protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/sealbench-cliconv-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir_ = pattern;
-    }
-    void TearDown() override { std::filesystem::remove_all(dir_); }
+    CliConventions() : CliTestDir("sealbench-cliconv") {}
 
     std::string File(const std::string& name, size_t size, uint8_t seed = 1) {
-        std::string path = dir_ + "/" + name;
-        std::ofstream out(path, std::ios::binary);
-        for (size_t i = 0; i < size; ++i) out.put(static_cast<char>(seed + i * 11 + (i >> 10)));
-        return path;
+        return PatternFile(name, size, seed, 11, 10);
     }
 
     static Lines ErrLines(const CliResult& run) {
@@ -48,8 +41,6 @@ protected:
         for (std::string line; std::getline(in, line);) lines.push_back(line);
         return lines;
     }
-
-    std::string dir_;
 };
 
 TEST_F(CliConventions, VersionHelpAndMistypedCommands) {

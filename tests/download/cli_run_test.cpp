@@ -7,6 +7,7 @@
 #include <fstream>
 
 #include "cli_process.h"
+#include "cli_test_dir.h"
 #include "sim_process.h"
 
 namespace {
@@ -15,23 +16,13 @@ using sealtest::RunCli;
 using sealtest::SimProcess;
 using Lines = std::vector<std::string>;
 
-class CliRun : public ::testing::Test {
+class CliRun : public sealtest::CliTestDir {
 protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/sealbench-clirun-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir_ = pattern;
-    }
-    void TearDown() override { std::filesystem::remove_all(dir_); }
+    CliRun() : CliTestDir("sealbench-clirun") {}
 
     std::string File(const std::string& name, size_t size, uint8_t seed = 1) {
-        std::string path = dir_ + "/" + name;
-        std::ofstream out(path, std::ios::binary);
-        for (size_t i = 0; i < size; ++i) out.put(static_cast<char>(seed + i * 13 + (i >> 9)));
-        return path;
+        return PatternFile(name, size, seed, 13, 9);
     }
-
-    std::string dir_;
 };
 
 TEST_F(CliRun, UsageErrorsExitTwo) {

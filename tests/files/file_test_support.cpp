@@ -13,7 +13,6 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <random>
 #include <stdexcept>
 #include <thread>
 
@@ -53,11 +52,6 @@ std::vector<uint8_t> ReadBytes(const std::string& path) {
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-std::string ReadText(const std::string& path) {
-    auto bytes = ReadBytes(path);
-    return {bytes.begin(), bytes.end()};
-}
-
 void WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
@@ -66,18 +60,7 @@ void WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
     }
 }
 
-void WriteText(const std::string& path, const std::string& text) { WriteBytes(path, {text.begin(), text.end()}); }
-
 bool Exists(const std::string& path) { return std::filesystem::exists(path); }
-
-std::vector<uint8_t> RandomBytes(size_t size, uint32_t seed) {
-    std::mt19937 generator(seed);
-    std::vector<uint8_t> bytes(size);
-    for (auto& b : bytes) {
-        b = static_cast<uint8_t>(generator());
-    }
-    return bytes;
-}
 
 namespace {
 
@@ -195,23 +178,6 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const ProcessOpti
     result.err = err.Finish();
     result.exitCode = !killed && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return result;
-}
-
-std::vector<std::string> CrLfLines(const std::string& text) {
-    std::vector<std::string> lines;
-    size_t start = 0;
-    while (start < text.size()) {
-        size_t end = text.find("\r\n", start);
-        if (end == std::string::npos) {
-            ADD_FAILURE() << "text does not end with CR LF";
-            end = text.size();
-        }
-        std::string line = text.substr(start, end - start);
-        EXPECT_EQ(line.find('\n'), std::string::npos) << "bare line feed in: " << line;
-        lines.push_back(line);
-        start = end + 2;
-    }
-    return lines;
 }
 
 }  // namespace sealbench::test

@@ -51,4 +51,7 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const ProcessOpti
 // Splits text at CR LF; fails the calling test when a bare LF occurs.
 std::vector<std::string> CrLfLines(const std::string& text);
 
+// The NUL-terminated strings a file holds (a stand-in tool's recorded arguments).
+std::vector<std::string> NulSeparated(const std::string& path);
+
 }  // namespace sealbench::test

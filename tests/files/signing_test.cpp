@@ -38,15 +38,7 @@ protected:
     }
     void TearDown() override { ::setenv("PATH", oldPath_.c_str(), 1); }
 
-    std::vector<std::string> RecordedArguments() {
-        std::string raw = test::ReadText(dir_ / "args.bin");
-        std::vector<std::string> args;
-        size_t start = 0;
-        for (size_t nul; (nul = raw.find('\0', start)) != std::string::npos; start = nul + 1) {
-            args.push_back(raw.substr(start, nul - start));
-        }
-        return args;
-    }
+    std::vector<std::string> RecordedArguments() { return test::NulSeparated(dir_ / "args.bin"); }
 
     test::TempDir dir_;
     std::string oldPath_;

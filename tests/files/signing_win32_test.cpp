@@ -45,15 +45,7 @@ protected:
         SetVariable("SEKUREL_STAND_IN_OUTPUT", "");
     }
 
-    std::vector<std::string> RecordedArguments() {
-        std::string raw = test::ReadText(dir_ / "args.bin");
-        std::vector<std::string> args;
-        size_t start = 0;
-        for (size_t nul; (nul = raw.find('\0', start)) != std::string::npos; start = nul + 1) {
-            args.push_back(raw.substr(start, nul - start));
-        }
-        return args;
-    }
+    std::vector<std::string> RecordedArguments() { return test::NulSeparated(dir_ / "args.bin"); }
 
     static std::vector<std::string> Expected(const SignRequest& request) {
         auto args = SignArguments(request);
