@@ -5,7 +5,6 @@
 #include <QAction>
 #include <QActionGroup>
 #include <QCheckBox>
-#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
@@ -20,6 +19,7 @@
 #include "app/about_dlg.h"
 #include "app/boards_page.h"
 #include "app/process_signals.h"
+#include "download/page/page_model.h"
 #include "ui/page_dialog.h"
 
 namespace {
@@ -175,10 +175,8 @@ void CSealbenchDlg::BuildLayout() {
     QMenu* timeouts = window->addMenu(QStringLiteral("Flash library status timeout"));
     timeouts->setObjectName(QStringLiteral("statusTimeoutMenu"));
     auto* timeoutGroup = new QActionGroup(timeouts);
-    for (int seconds : {0, 60, 300, 900, 1800}) {
-        QAction* item =
-            timeouts->addAction(seconds == 0 ? QStringLiteral("As the library needs (20 s built-in, 5 min user)")
-                                             : QStringLiteral("%1 min").arg(seconds / 60));
+    for (int seconds : sealbench::kStatusTimeoutChoices) {
+        QAction* item = timeouts->addAction(QString::fromStdString(sealbench::StatusTimeoutCaption(seconds)));
         item->setObjectName(QStringLiteral("statusTimeout%1").arg(seconds));
         item->setCheckable(true);
         item->setChecked(std::chrono::seconds(seconds) == page_->StatusTimeout());
@@ -457,9 +455,7 @@ void CSealbenchDlg::OnAbout() {
 }
 
 void CSealbenchDlg::OnErase() {
-    QMessageBox box(QMessageBox::Question, QStringLiteral("Sealbench"),
-                    QStringLiteral("Erase the flash where the image would go?\nThe sectors or blocks that cover it "
-                                   "lose everything they hold."),
+    QMessageBox box(QMessageBox::Question, QStringLiteral("Sealbench"), QString::fromUtf8(sealbench::kEraseQuestion),
                     QMessageBox::Yes | QMessageBox::No, this);
     box.setObjectName(QStringLiteral("eraseConfirm"));
     box.setDefaultButton(QMessageBox::No);
@@ -471,8 +467,7 @@ void CSealbenchDlg::OnFlashLayout() {
     QString path = layoutAction_->isChecked() ? page_->ChooseLayoutFile() : QString();
     page_->SetLayout(path.toStdString());
     layoutAction_->setChecked(!path.isEmpty());
-    layoutAction_->setText(path.isEmpty() ? QStringLiteral("Flash layout...")
-                                          : QStringLiteral("Flash layout: %1").arg(QFileInfo(path).fileName()));
+    layoutAction_->setText(QString::fromStdString(sealbench::LayoutCaption(path.toStdString())));
 }
 
 void CSealbenchDlg::ShowMessage(const QString& text) {

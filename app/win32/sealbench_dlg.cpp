@@ -21,6 +21,8 @@ constexpr const char* kProcessorNames[] = {"VireoB", "VireoC_TO1", "VireoC_TO2"}
 constexpr const char* kStopAndClose = "A run is in progress.\nStop it and close Sealbench?";
 constexpr const char* kFastRateMenu = "Fast serial flashing rate";
 constexpr int kRateCount = static_cast<int>(std::size(bootwire::kStreamRates));
+constexpr const char* kStatusTimeoutMenu = "Flash library status timeout";
+constexpr int kTimeoutCount = static_cast<int>(std::size(kStatusTimeoutChoices));
 // How long a stopped run may take to end before the window goes regardless.
 constexpr auto kStopLimit = std::chrono::seconds(5);
 
@@ -113,7 +115,7 @@ bool CSealbenchDlg::OnInitDialog() {
     tabs_.AddPage("Download", kDownloadPageId, std::move(page));
     // Nothing the library says goes to a console nobody sees: it is a failure's detail.
     bootwire::SetDiagnosticHandler([page = page_](std::string_view line) { page->Diagnostic(line); });
-    AddRateMenu();
+    AddChoiceMenus();
     for (size_t i = 0; i < extraPages_.size(); ++i) {
         if (showExtraPages_)
             tabs_.AddPage(extraPages_[i].label, static_cast<int>(i) + 1, extraPages_[i].create());
@@ -140,9 +142,9 @@ bool CSealbenchDlg::OnInitDialog() {
     return true;
 }
 
-void CSealbenchDlg::AddRateMenu() {
+void CSealbenchDlg::AddChoiceMenus() {
     const HMENU window = GetSubMenu(GetMenu(hwnd()), 0);
-    const HMENU rates = CreatePopupMenu();
+    const HMENU rates = rateMenu_ = CreatePopupMenu();
     int chosen = 0;
     for (int i = 0; i < kRateCount; ++i) {
         const std::string text = std::to_string(bootwire::kStreamRates[i]) + " baud";
@@ -150,25 +152,53 @@ void CSealbenchDlg::AddRateMenu() {
         if (bootwire::kStreamRates[i] == page_->FastBaud()) chosen = i;
     }
     CheckMenuRadioItem(rates, IDM_FAST_RATE, IDM_FAST_RATE + kRateCount - 1, IDM_FAST_RATE + chosen, MF_BYCOMMAND);
-    // Right after "Fast serial flashing", whose rate it is.
+    // A user's flash library may stay silent through a whole chip erase.
+    const HMENU timeouts = timeoutMenu_ = CreatePopupMenu();
+    chosen = 0;
+    for (int i = 0; i < kTimeoutCount; ++i) {
+        AppendMenuA(timeouts, MF_STRING, static_cast<UINT_PTR>(IDM_STATUS_TIMEOUT + i),
+                    StatusTimeoutCaption(kStatusTimeoutChoices[i]).c_str());
+        if (std::chrono::seconds(kStatusTimeoutChoices[i]) == page_->StatusTimeout()) chosen = i;
+    }
+    CheckMenuRadioItem(timeouts, IDM_STATUS_TIMEOUT, IDM_STATUS_TIMEOUT + kTimeoutCount - 1,
+                       IDM_STATUS_TIMEOUT + chosen, MF_BYCOMMAND);
+    // Right after "Fast serial flashing", whose rate the first is.
     int at = 0;
     while (at < GetMenuItemCount(window) && GetMenuItemID(window, at) != IDM_FAST_FLASHING) ++at;
     InsertMenuA(window, static_cast<UINT>(at + 1), MF_BYPOSITION | MF_POPUP | MF_STRING,
                 reinterpret_cast<UINT_PTR>(rates), kFastRateMenu);
+    InsertMenuA(window, static_cast<UINT>(at + 2), MF_BYPOSITION | MF_POPUP | MF_STRING,
+                reinterpret_cast<UINT_PTR>(timeouts), kStatusTimeoutMenu);
 }
 
 void CSealbenchDlg::OnRateChosen(int rate) {
     page_->SetFastBaud(rate);
-    const HMENU window = GetSubMenu(GetMenu(hwnd()), 0);
-    for (int i = 0; i < GetMenuItemCount(window); ++i) {
-        if (const HMENU rates = GetSubMenu(window, i); rates != nullptr) {
-            const int index =
-                static_cast<int>(std::find(std::begin(bootwire::kStreamRates), std::end(bootwire::kStreamRates), rate) -
-                                 std::begin(bootwire::kStreamRates));
-            CheckMenuRadioItem(rates, IDM_FAST_RATE, IDM_FAST_RATE + kRateCount - 1, IDM_FAST_RATE + index,
-                               MF_BYCOMMAND);
-        }
-    }
+    const int index =
+        static_cast<int>(std::find(std::begin(bootwire::kStreamRates), std::end(bootwire::kStreamRates), rate) -
+                         std::begin(bootwire::kStreamRates));
+    CheckMenuRadioItem(rateMenu_, IDM_FAST_RATE, IDM_FAST_RATE + kRateCount - 1, IDM_FAST_RATE + index, MF_BYCOMMAND);
+}
+
+void CSealbenchDlg::OnStatusTimeoutChosen(int index) {
+    page_->SetStatusTimeout(std::chrono::seconds(kStatusTimeoutChoices[index]));
+    CheckMenuRadioItem(timeoutMenu_, IDM_STATUS_TIMEOUT, IDM_STATUS_TIMEOUT + kTimeoutCount - 1,
+                       IDM_STATUS_TIMEOUT + index, MF_BYCOMMAND);
+}
+
+void CSealbenchDlg::OnErase() {
+    if (ShowMessage(hwnd(), kEraseQuestion, MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) == IDYES) page_->Erase();
+}
+
+void CSealbenchDlg::OnFlashLayout() {
+    // A chosen layout is checked; choosing the item again drops it.
+    const std::string path =
+        page_->Layout().empty()
+            ? ChooseFile(hwnd(), "Please select the Flash Layout:", "Layout files(*.toml)|*.toml|All Files(*.*)|*.*||")
+            : std::string();
+    page_->SetLayout(path);
+    ModifyMenuA(GetMenu(hwnd()), IDM_FLASH_LAYOUT,
+                MF_BYCOMMAND | MF_STRING | (path.empty() ? MF_UNCHECKED : MF_CHECKED), IDM_FLASH_LAYOUT,
+                LayoutCaption(path).c_str());
 }
 
 void CSealbenchDlg::RefreshPorts() {
@@ -344,6 +374,10 @@ bool CSealbenchDlg::OnCommand(int id, int code, HWND control) {
         OnRateChosen(bootwire::kStreamRates[id - IDM_FAST_RATE]);
         return true;
     }
+    if (id >= IDM_STATUS_TIMEOUT && id < IDM_STATUS_TIMEOUT + kTimeoutCount) {
+        OnStatusTimeoutChosen(id - IDM_STATUS_TIMEOUT);
+        return true;
+    }
     switch (id) {
         case IDC_PORT_LIST:
             if (code == CBN_DROPDOWN) RefreshPorts();
@@ -376,6 +410,15 @@ bool CSealbenchDlg::OnCommand(int id, int code, HWND control) {
             CheckMenuItem(GetMenu(hwnd()), IDM_FAST_FLASHING, MF_BYCOMMAND | (on ? MF_CHECKED : MF_UNCHECKED));
             return true;
         }
+        case IDM_VERIFY:
+            page_->Verify();
+            return true;
+        case IDM_ERASE:
+            OnErase();
+            return true;
+        case IDM_FLASH_LAYOUT:
+            OnFlashLayout();
+            return true;
         case IDM_ABOUT:
             OnAbout();
             return true;

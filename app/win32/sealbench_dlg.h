@@ -63,8 +63,12 @@ private:
     void OnTypeChanged();
     void OnUsbClicked();
     void OnAbout();
-    void AddRateMenu();
+    // The Window menu's submenus: "Fast serial flashing rate" and "Flash library status timeout".
+    void AddChoiceMenus();
     void OnRateChosen(int rate);
+    void OnStatusTimeoutChosen(int index);
+    void OnErase();
+    void OnFlashLayout();
     // Close box, Esc and Enter: during a run, asks first and stops it.
     void RequestClose(int result);
     void UpdateChoices();
@@ -88,6 +92,8 @@ private:
     CPage_Debug* page_ = nullptr;  // owned by the tab host
     CBoardsPage* boards_ = nullptr;
     bool usb_ = false;
+    HMENU rateMenu_ = nullptr;     // owned by the Window menu
+    HMENU timeoutMenu_ = nullptr;  // owned by the Window menu
     int portIndex_ = -1;
     HICON icon_ = nullptr;
     HICON smallIcon_ = nullptr;

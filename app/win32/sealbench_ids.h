@@ -27,8 +27,13 @@
 #define IDM_BOARDS 40004
 #define IDM_FAST_FLASHING 40005
 #define IDM_ABOUT 40006
+#define IDM_VERIFY 40007
+#define IDM_ERASE 40008
+#define IDM_FLASH_LAYOUT 40009
 // The "Fast serial flashing rate" items, one a rate in the order of bootwire::kStreamRates.
 #define IDM_FAST_RATE 40100
+// The "Flash library status timeout" items, one a choice in the order of kStatusTimeoutChoices.
+#define IDM_STATUS_TIMEOUT 40200
 
 #define IDC_BOARD_CANDIDATES 1100
 #define IDC_BOARD_REFRESH 1101

@@ -199,4 +199,14 @@ PortChoice ChoosePort(int index, ProcessorType processor) {
     return choice;
 }
 
+std::string StatusTimeoutCaption(int seconds) {
+    return seconds == 0 ? "As the library needs (20 s built-in, 5 min user)" : std::to_string(seconds / 60) + " min";
+}
+
+std::string LayoutCaption(const std::string& path) {
+    if (path.empty()) return "Flash layout...";
+    const size_t slash = path.find_last_of("/\\");
+    return "Flash layout: " + (slash == std::string::npos ? path : path.substr(slash + 1));
+}
+
 }  // namespace sealbench

@@ -93,4 +93,14 @@ struct PortChoice {
 };
 PortChoice ChoosePort(int index, ProcessorType processor);
 
+// The Window menu's "Flash library status timeout" choices in seconds (0: as the
+// library needs) and each one's caption.
+inline constexpr int kStatusTimeoutChoices[] = {0, 60, 300, 900, 1800};
+std::string StatusTimeoutCaption(int seconds);
+// What the Window menu's "Erase" asks before it erases.
+inline constexpr const char* kEraseQuestion =
+    "Erase the flash where the image would go?\nThe sectors or blocks that cover it lose everything they hold.";
+// The Window menu's "Flash layout..." item: its caption with the chosen file's name.
+std::string LayoutCaption(const std::string& path);
+
 }  // namespace sealbench

@@ -119,7 +119,25 @@ void CPage_Debug::ReadFields() {
 
 RunSettings CPage_Debug::CurrentSettings() {
     ReadFields();
-    return model_.WindowSettings(fastSerial_, fastBaud_);
+    RunSettings settings = model_.WindowSettings(fastSerial_, fastBaud_);
+    settings.statusSilenceLimit = statusTimeout_;
+    if (settings.operation == OperationType::Flashing) settings.layoutPath = layoutPath_;
+    return settings;
+}
+
+bool CPage_Debug::Verify() {
+    RunSettings settings = CurrentSettings();
+    settings.operation = OperationType::Verify;
+    settings.layoutPath.clear();
+    return Launch([this, settings, board = board_()] { return runner_->Execute(settings, board); });
+}
+
+bool CPage_Debug::Erase() {
+    RunSettings settings = CurrentSettings();
+    settings.operation = OperationType::Erase;
+    settings.layoutPath.clear();
+    settings.eraseLengthText.clear();  // where the image would go
+    return Launch([this, settings, board = board_()] { return runner_->Execute(settings, board); });
 }
 
 bool CPage_Debug::OnCommand(int id, int code, HWND control) {

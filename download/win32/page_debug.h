@@ -14,6 +14,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -50,6 +51,18 @@ public:
     bool FastSerialFlashing() const { return fastSerial_; }
     void SetFastBaud(int baud) { fastBaud_ = baud; }
     int FastBaud() const { return fastBaud_; }
+    // The Window menu's "Flash library status timeout" (0: as the library needs).
+    void SetStatusTimeout(std::chrono::seconds timeout) { statusTimeout_ = timeout; }
+    std::chrono::seconds StatusTimeout() const { return statusTimeout_; }
+    // The Window menu's "Verify" and "Erase": the page's current settings, compared
+    // with the flash or erased over it by the built-in flash library; false when
+    // nothing started.
+    bool Verify();
+    bool Erase();
+    // The Window menu's "Flash layout...": FLASHING writes the layout's images in
+    // place of the image file; empty drops it.
+    void SetLayout(std::string path) { layoutPath_ = std::move(path); }
+    const std::string& Layout() const { return layoutPath_; }
 
     // True from "Execute" (or a debug button) until the page may start another run.
     bool Busy() const { return busy_; }
@@ -100,6 +113,8 @@ private:
     bool busy_ = false;
     bool fastSerial_ = false;
     int fastBaud_ = bootwire::kStreamDefaultBaud;
+    std::chrono::seconds statusTimeout_{0};
+    std::string layoutPath_;
     bool runEndedSeen_ = true;
     std::atomic<bool> launchDone_{true};
     std::atomic<bool> detached_{false};  // the tasks no longer write to the controls

@@ -1,12 +1,13 @@
 // The Win32 window through its own controls, as a user's clicks drive it: the
 // initial state, the enable and check rules, the checks of "Execute" and the
 // messages of the choices, a full FLASHING run to the virtual board over a COM port,
-// closing the window during a run, the Window menu's fast flashing rate, a typed
-// port, the tab host's focus and the Boards page.
+// closing the window during a run, the Window menu's fast flashing rate, status
+// timeout, Verify and Erase, a typed port, the tab host's focus and the Boards page.
 //
 // tests/windows/run.sh starts the virtual boards and names them: SEALBENCH_TEST_COM
 // (a board for the flashing run, whose flash run.sh compares with
-// SEALBENCH_TEST_IMAGE), SEALBENCH_TEST_PACED_COM (a board at the real line's speed).
+// SEALBENCH_TEST_IMAGE), SEALBENCH_TEST_PACED_COM (a board at the real line's speed),
+// SEALBENCH_TEST_RANGES_COM (a board whose flash the Window menu erases).
 #include <windows.h>
 // After windows.h, which they build on.
 #include <commctrl.h>
@@ -20,6 +21,7 @@
 #include "app/win32/file_pages.h"
 #include "app/win32/sealbench_dlg.h"
 #include "app/win32/sealbench_ids.h"
+#include "download/page/page_model.h"
 #include "download/win32/page_debug_ids.h"
 #include "grid/win32/grid_ctrl.h"
 #include "hwc/win32/page_hwc.h"
@@ -338,6 +340,46 @@ TEST_F(WindowTest, TheFastFlashingRateIsAMenuChoiceTheRunTakes) {
     EXPECT_TRUE(settings.fastSerial);
     EXPECT_EQ(settings.fastBaud, 460800);
     EXPECT_NE(settings.rateChoice.find("Fast serial flashing rate"), std::string::npos) << settings.rateChoice;
+}
+
+TEST_F(WindowTest, TheStatusTimeoutVerifyAndEraseAreWindowMenuChoices) {
+    const std::string com = Env("SEALBENCH_TEST_RANGES_COM");
+    const std::string image = Env("SEALBENCH_TEST_IMAGE");
+    ASSERT_FALSE(com.empty() || image.empty()) << "run by tests/windows/run.sh, which starts the board";
+    const HMENU menu = GetSubMenu(GetMenu(main_), 0);
+    int fast = 0;
+    while (fast < GetMenuItemCount(menu) && GetMenuItemID(menu, fast) != IDM_FAST_FLASHING) ++fast;
+    char text[64] = {};
+    GetMenuStringA(menu, static_cast<UINT>(fast + 2), text, sizeof text, MF_BYPOSITION);
+    EXPECT_STREQ(text, "Flash library status timeout");
+    const HMENU timeouts = GetSubMenu(menu, fast + 2);
+    ASSERT_NE(timeouts, nullptr);
+    EXPECT_NE(GetMenuState(timeouts, 0, MF_BYPOSITION) & MF_CHECKED, 0u);
+    SendMessageA(main_, WM_COMMAND, IDM_STATUS_TIMEOUT + 2, 0);  // 5 min
+    EXPECT_NE(GetMenuState(timeouts, 2, MF_BYPOSITION) & MF_CHECKED, 0u);
+    EXPECT_EQ(GetMenuState(timeouts, 0, MF_BYPOSITION) & MF_CHECKED, 0u);
+    EXPECT_EQ(window_->DownloadPage()->CurrentSettings().statusSilenceLimit, 300s);
+
+    ASSERT_NO_FATAL_FAILURE(PrepareFlashing("COM" + com, image));
+    {
+        MessageBoxAnswer answer(IDNO);
+        SendMessageA(main_, WM_COMMAND, IDM_ERASE, 0);
+        EXPECT_EQ(answer.Text(), kEraseQuestion);
+    }
+    EXPECT_FALSE(window_->DownloadPage()->Busy()) << "No erases nothing";
+    {
+        MessageBoxAnswer answer(IDYES);
+        SendMessageA(main_, WM_COMMAND, IDM_ERASE, 0);
+        EXPECT_FALSE(answer.Text().empty());
+    }
+    ASSERT_TRUE(Idle(120s));
+    std::vector<std::string> log = Log();
+    EXPECT_NE(std::find(log.begin(), log.end(), "Erase Completed"), log.end()) << Text(page_, IDC_STATUS_LOG);
+    // The erased flash is not the image.
+    SendMessageA(main_, WM_COMMAND, IDM_VERIFY, 0);
+    ASSERT_TRUE(Idle(120s));
+    const std::string shown = Text(page_, IDC_STATUS_LOG);
+    EXPECT_NE(shown.find("The flash differs from the image in"), std::string::npos) << shown;
 }
 
 TEST_F(WindowTest, EnterInTheTypedPortOpensItOrDropsAPortThatCannotBeOpened) {

@@ -403,12 +403,15 @@ if [ -f "$win/bin/sealbench_window_tests.exe" ]; then
     window_pid=$SIM_PID
     com=19
     start_sim paced --cpu VireoC_TO2 --pace
-    for n in 18 19; do
+    paced_pid=$SIM_PID
+    com=20
+    start_sim ranges --cpu VireoC_TO2
+    for n in 18 19 20; do
         wine reg add 'HKLM\HARDWARE\DEVICEMAP\SERIALCOMM' /v "\\Device\\Serial$n" /t REG_SZ /d "COM$n" /f \
             >/dev/null 2>&1
     done
     status=0
-    SEALBENCH_TEST_COM=18 SEALBENCH_TEST_PACED_COM=19 SEALBENCH_TEST_IMAGE="Z:$work/data/window.bin" \
+    SEALBENCH_TEST_COM=18 SEALBENCH_TEST_PACED_COM=19 SEALBENCH_TEST_RANGES_COM=20 SEALBENCH_TEST_IMAGE="Z:$work/data/window.bin" \
         timeout 300 wine "$win/bin/sealbench_window_tests.exe" --gtest_brief=1 >"$work/window.log" 2>&1 || status=$?
     if [ $status = 0 ] && ! grep -q 'SKIPPED' "$work/window.log"; then
         pass "the window ($(grep -o '[0-9]* tests\? from [0-9]* test suites\? ran' "$work/window.log" | head -n1))"
@@ -416,6 +419,8 @@ if [ -f "$win/bin/sealbench_window_tests.exe" ]; then
         fail "the window (exit $status)"
         cat "$work/window.log"
     fi
+    stop_sim
+    SIM_PID=$paced_pid
     stop_sim
     SIM_PID=$window_pid
     stop_sim
