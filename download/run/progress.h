@@ -41,6 +41,7 @@ struct RunSnapshot {
     ProgressClock::time_point now{};  // when the state was read; the epoch: now
     bool measured = false;            // the run counts the bytes in flash: the bar follows them
     uint64_t bytesWritten = 0;        // while measured
+    uint64_t bytesProgrammed = 0;     // while measured: the most the programming stage reached
     uint32_t blocks = 0;              // runs that compare blocks: the images' blocks
     uint32_t blocksSkipped = 0;       // and those the flash held already
 };

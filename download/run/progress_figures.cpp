@@ -142,8 +142,11 @@ std::string SummaryText(const RunSummary& s) {
     double seconds = Seconds(s.elapsed);
     std::string where = s.target + (s.addressIsOffset ? " at offset " : " at ") + Printf("0x%x", s.address);
     if (!s.success) {
-        return Printf("Failed after %s: %" PRIu64 " of %" PRIu64 " bytes sent", FormatDuration(s.elapsed).c_str(),
-                      std::min(s.bytesSent, s.bytesToSend), s.bytesToSend) +
+        const std::string done = s.streamed ? Printf("%" PRIu64 " of %" PRIu64 " image bytes programmed",
+                                                     std::min(s.bytesProgrammed, s.imageBytes), s.imageBytes)
+                                            : Printf("%" PRIu64 " of %" PRIu64 " bytes sent",
+                                                     std::min(s.bytesSent, s.bytesToSend), s.bytesToSend);
+        return "Failed after " + FormatDuration(s.elapsed) + ": " + done +
                (s.flashTouched ? "; the flash may hold part of the image" : "");
     }
     const std::string verb = !s.verb.empty() ? s.verb : s.flashing ? "Flashed" : "Downloaded";

@@ -74,8 +74,10 @@ struct RunSummary {
     uint64_t bytesSent = 0;        // payload bytes that left the host
     uint64_t bytesToSend = 0;      // payload bytes the download was to send
     std::chrono::milliseconds elapsed{0};
-    std::string verified;       // what confirmed the result; empty after a failure
-    bool flashTouched = false;  // the flash library ran: a failure may leave part of the image
+    std::string verified;          // what confirmed the result; empty after a failure
+    bool flashTouched = false;     // the flash library ran: a failure may leave part of the image
+    bool streamed = false;         // fast serial flashing: bytesSent counts the library's load only
+    uint64_t bytesProgrammed = 0;  // when streamed: the image bytes the library programmed
     // What the run did, when it is not a download or flashing ("Compared", "Erased")
     // and the word before the target ("with", "of").
     std::string verb;

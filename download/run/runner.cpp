@@ -298,6 +298,10 @@ void Runner::Worker(RunPlan plan, bootwire::Link* link, bool usb, std::stop_toke
         RunSummary summary = SummaryOf(plan, outcome.Ok(), last.bytesSent, last.bytesToSend, elapsed);
         // Verify reads the flash and writes nothing.
         summary.flashTouched = (last.stagesSeen & kStageFlashing) != 0 && plan.operation != OperationType::Verify;
+        // A stream's line carries the library first and then the image's blocks: what
+        // counts after a failure is how much of the image reached the flash.
+        summary.streamed = last.measured && plan.operation == OperationType::Flashing;
+        summary.bytesProgrammed = last.bytesProgrammed;
         summary.blocks = last.blocks;
         summary.blocksSkipped = last.blocksSkipped;
         view_.Summary(summary);
@@ -355,6 +359,8 @@ void Runner::FlashWritten(uint64_t bytes) {
     Publish([&](RunSnapshot& s) {
         s.bytesWritten = bytes;
         s.measured = true;
+        if ((s.stagesSeen & kStageProgramming) != 0 && (s.stagesSeen & kStageVerifying) == 0)
+            s.bytesProgrammed = std::max(s.bytesProgrammed, bytes);
     });
 }
 

@@ -258,6 +258,12 @@ TEST(ProgressFigures, Texts) {
     failed.flashTouched = true;
     EXPECT_EQ(SummaryText(failed),
               "Failed after 0:05: 30000 of 262144 bytes sent; the flash may hold part of the image");
+    // A stream's sent bytes are the library's load: the image's programmed bytes tell how far it got.
+    failed.streamed = true;
+    failed.bytesSent = failed.bytesToSend = 12154;
+    failed.bytesProgrammed = 212992;
+    EXPECT_EQ(SummaryText(failed),
+              "Failed after 0:05: 212992 of 2097152 image bytes programmed; the flash may hold part of the image");
 }
 
 }  // namespace
