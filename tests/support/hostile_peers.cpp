@@ -119,6 +119,7 @@ void Proxy::Relay(int client, int board) {
     std::string seen;      // the client's latest bytes, for the query
     std::string toClient;  // the board's bytes not yet passed on
     int queries = 0;
+    bool unanswered = false;  // the latest query has had no answer yet
     size_t fromClient = 0;
     size_t passLeft = 0;  // bytes still to pass before the stall
     Clock::time_point holdUntil{};
@@ -153,11 +154,21 @@ void Proxy::Relay(int client, int board) {
             ssize_t n = ::recv(client, buffer, sizeof buffer, 0);
             if (n <= 0 || !SendAll(board, buffer, static_cast<size_t>(n))) return;
             fromClient += static_cast<size_t>(n);
+            if (unanswered) {
+                // More of the client's bytes before any answer: those were inside a
+                // download (the flash libraries hold the query to recognise it).
+                unanswered = false;
+                --queries;
+                passLeft = 0;
+                stalled_ = false;
+            }
             if (behaviour_.stallAtQuery > 0 && queries < behaviour_.stallAtQuery) {
+                // A query is what the client then waits on: it ends what the client sent.
                 seen.append(buffer, static_cast<size_t>(n));
-                for (size_t at;
-                     queries < behaviour_.stallAtQuery && (at = seen.find(kStatusQuery)) != std::string::npos;) {
-                    seen.erase(0, at + kStatusQuery.size());
+                if (seen.size() >= kStatusQuery.size() &&
+                    seen.compare(seen.size() - kStatusQuery.size(), kStatusQuery.size(), kStatusQuery) == 0) {
+                    unanswered = true;
+                    seen.clear();
                     if (++queries == behaviour_.stallAtQuery) {
                         passLeft = behaviour_.pass;
                         stalled_ = true;
@@ -173,6 +184,7 @@ void Proxy::Relay(int client, int board) {
                 return;
             }
             toClient.append(buffer, static_cast<size_t>(n));
+            unanswered = false;
         }
     }
 }
