@@ -19,7 +19,7 @@
 #include "common/version.h"
 #include "download/board/board_row.h"
 #include "download/plan/run_plan.h"
-#include "station/slot_place.h"
+#include "station/window_station.h"
 
 namespace {
 
@@ -199,30 +199,14 @@ void CBoardsPage::OnStation() {
         ShowMessage(QStringLiteral("The Download page is running; wait for it to end."));
         return;
     }
-    sealbench::StationSettings settings;
-    settings.run = window_.settings();
-    if (settings.run.operation != sealbench::OperationType::Flashing) {
-        ShowMessage(QStringLiteral("Tick FLASHING on the Download page first: a station flashes every board."));
-        return;
-    }
     const std::vector<sealbench::BoardAddress> boards = TickedBoards();
-    std::vector<std::string> places;
-    for (const sealbench::BoardAddress& board : boards) places.push_back(board.port);
-    sealbench::Result<std::vector<sealbench::SlotPlace>> parsed = sealbench::ParseSlotPlaces(places);
-    if (boards.empty() || !parsed.Ok()) {
-        ShowMessage(boards.empty() ? QStringLiteral("Tick the places that are the station's slots first.")
-                                   : FromStd(parsed.outcome.message));
+    sealbench::Result<sealbench::StationSettings> made =
+        sealbench::WindowStation(window_.settings(), boards, identityEdit_->text().toStdString());
+    if (!made.Ok()) {
+        ShowMessage(FromStd(made.outcome.message));
         return;
     }
-    settings.places = std::move(parsed.value);
-    if (!identityEdit_->text().trimmed().isEmpty()) {
-        auto identity = sealbench::ParseIdentitySpec(identityEdit_->text().trimmed().toStdString());
-        if (!identity.Ok()) {
-            ShowMessage(FromStd(identity.outcome.message));
-            return;
-        }
-        settings.identity = identity.value;
-    }
+    sealbench::StationSettings settings = std::move(made.value);
     settings.toolVersion = sealbench::kProjectVersion;
     if (window_.release) window_.release(boards);
     released_ = true;

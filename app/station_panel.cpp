@@ -8,6 +8,7 @@
 #include <QVBoxLayout>
 
 #include "app/log_dialog.h"
+#include "station/window_station.h"
 
 namespace {
 
@@ -110,8 +111,7 @@ void CStationPanel::Refresh() {
         const bool doneWell = slot.stage == sealbench::SlotStage::Remove && slot.lastOk;
         tile.bar->setValue(doneWell ? kBarSteps : flashing ? static_cast<int>(slot.fraction * kBarSteps) : 0);
         if (slot.hasLast) {
-            const QString counts = QStringLiteral(" (%1 of %2 passed)").arg(slot.passed).arg(slot.boards);
-            tile.result->setText((slot.lastOk ? QStringLiteral("OK") : QStringLiteral("FAILED")) + counts);
+            tile.result->setText(FromStd(sealbench::SlotResultText(slot)));
             tile.result->setStyleSheet(slot.lastOk ? QStringLiteral("color: #008000")
                                                    : QStringLiteral("color: #c00000"));
             tile.result->setToolTip(FromStd(slot.lastReason));
@@ -127,8 +127,7 @@ void CStationPanel::Refresh() {
 void CStationPanel::ShowWhy(size_t slot) {
     if (!station_ || slot >= tiles_.size()) return;
     const sealbench::StationSnapshot snapshot = station_->Snapshot();
-    QStringList lines;
-    lines << QStringLiteral("FAILED - ") + FromStd(snapshot.states[slot].lastReason) << QString();
-    for (const std::string& line : station_->SlotLog(slot)) lines << FromStd(line);
-    ShowLogDialog(this, FromStd(snapshot.states[slot].place), lines.join(QLatin1Char('\n')), QStringLiteral("tileWhy"));
+    const sealbench::SlotStatus& shown = snapshot.states[slot];
+    ShowLogDialog(this, FromStd(shown.place), FromStd(sealbench::SlotWhyText(shown, station_->SlotLog(slot))),
+                  QStringLiteral("tileWhy"));
 }

@@ -6,6 +6,8 @@
 #include <set>
 
 #include "app/win32/sealbench_ids.h"
+#include "common/version.h"
+#include "station/window_station.h"
 #include "ui/win32/win32_ui.h"
 
 namespace sealbench::win32 {
@@ -15,6 +17,7 @@ constexpr UINT_PTR kRefreshTimer = 1;
 constexpr UINT kRefreshMs = 200;
 enum Column { kBoard, kProgress, kPhase, kBytes, kRate, kResult, kLog };
 constexpr const char* kColumnNames[] = {"Board", "Progress", "Phase", "Bytes", "Rate", "Result", ""};
+constexpr const char* kSlotColumnNames[] = {"Slot", "Progress", "Stage", "Identity", "", "Result", ""};
 constexpr int kColumnWidths[] = {110, 80, 90, 70, 70, 150, 40};
 
 void SetCell(HWND list, int row, int column, const std::string& text) {
@@ -66,6 +69,7 @@ void CBoardsPage::StopAll() {
     // Each board stops and its threads end before the views they report to go.
     for (auto& run : runs_) run->Stop();
     runs_.clear();
+    station_.reset();  // stops every slot and joins their threads
     if (running_) Finish();
 }
 
@@ -87,6 +91,8 @@ bool CBoardsPage::OnInitDialog() {
         heading.iSubItem = i;
         SendMessageA(table, LVM_INSERTCOLUMNA, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&heading));
     }
+    SendMessageW(GetDlgItem(hwnd(), IDC_BOARD_IDENTITY), EM_SETCUEBANNER, FALSE,
+                 reinterpret_cast<LPARAM>(L"identity ADDRESS:LENGTH (optional)"));
     RefreshBoards();
     return true;
 }
@@ -117,6 +123,46 @@ void CBoardsPage::RefreshBoards() {
 
 void CBoardsPage::ShowText(const std::string& text) { SetItemText(hwnd(), IDC_BOARD_MESSAGE, text); }
 
+std::vector<BoardAddress> CBoardsPage::TickedBoards() const {
+    const HWND list = GetDlgItem(hwnd(), IDC_BOARD_CANDIDATES);
+    std::vector<BoardAddress> boards;
+    for (size_t i = 0; i < candidates_.size(); ++i) {
+        if (Ticked(list, i)) boards.push_back(candidates_[i].address);
+    }
+    return boards;
+}
+
+void CBoardsPage::StartRows(const std::vector<std::string>& names, const char* const* headings) {
+    for (HWND bar : bars_) DestroyWindow(bar);
+    bars_.clear();
+    const HWND table = GetDlgItem(hwnd(), IDC_BOARD_TABLE);
+    for (int i = 0; i <= kLog; ++i) {
+        LVCOLUMNA heading{};
+        heading.mask = LVCF_TEXT;
+        std::string text = headings[i];
+        heading.pszText = text.data();
+        SendMessageA(table, LVM_SETCOLUMNA, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&heading));
+    }
+    SendMessageA(table, LVM_DELETEALLITEMS, 0, 0);
+    for (size_t i = 0; i < names.size(); ++i) {
+        AddRow(table, static_cast<int>(i), names[i]);
+        const HWND bar = CreateWindowExA(0, PROGRESS_CLASSA, "", WS_CHILD | WS_VISIBLE | PBS_SMOOTH, 0, 0, 0, 0, table,
+                                         nullptr, GetModuleHandleA(nullptr), nullptr);
+        SendMessageA(bar, PBM_SETRANGE32, 0, BoardRow::kBarRange);
+        bars_.push_back(bar);
+    }
+}
+
+void CBoardsPage::BeginRunning() {
+    running_ = true;
+    if (window_.runningChanged) window_.runningChanged(true);
+    for (int id : {IDC_BOARD_FLASH_ALL, IDC_BOARD_STATION, IDC_BOARD_IDENTITY, IDC_BOARD_REFRESH})
+        EnableItem(hwnd(), id, false);
+    EnableItem(hwnd(), IDC_BOARD_STOP, true);
+    SetTimer(hwnd(), kRefreshTimer, kRefreshMs, nullptr);
+    UpdateRows();
+}
+
 void CBoardsPage::OnFlashAll() {
     if (running_) return;
     if (window_.downloadBusy && window_.downloadBusy()) {
@@ -124,42 +170,61 @@ void CBoardsPage::OnFlashAll() {
         return;
     }
     const RunSettings settings = window_.settings();
-    const HWND list = GetDlgItem(hwnd(), IDC_BOARD_CANDIDATES);
-    std::vector<BoardAddress> boards;
-    for (size_t i = 0; i < candidates_.size(); ++i) {
-        if (Ticked(list, i)) boards.push_back(candidates_[i].address);
-    }
+    const std::vector<BoardAddress> boards = TickedBoards();
     if (boards.empty()) {
         ShowText("Tick the boards to flash first.");
         return;
     }
     ShowText({});
+    station_.reset();
     runs_.clear();
     logs_.clear();
-    for (HWND bar : bars_) DestroyWindow(bar);
-    bars_.clear();
     if (window_.release) window_.release(boards);
-    const HWND table = GetDlgItem(hwnd(), IDC_BOARD_TABLE);
-    SendMessageA(table, LVM_DELETEALLITEMS, 0, 0);
+    std::vector<std::string> names;
     for (size_t i = 0; i < boards.size(); ++i) {
         logs_.push_back(std::make_unique<BoardLog>());
         // What the library says on a board's threads goes to that board's log.
         runs_.push_back(std::make_unique<BoardRun>(boards[i], *logs_.back(), true));
-        AddRow(table, static_cast<int>(i), boards[i].name);
-        SetCell(table, static_cast<int>(i), kLog, "Log");
-        const HWND bar = CreateWindowExA(0, PROGRESS_CLASSA, "", WS_CHILD | WS_VISIBLE | PBS_SMOOTH, 0, 0, 0, 0, table,
-                                         nullptr, GetModuleHandleA(nullptr), nullptr);
-        SendMessageA(bar, PBM_SETRANGE32, 0, BoardRow::kBarRange);
-        bars_.push_back(bar);
+        names.push_back(boards[i].name);
     }
+    StartRows(names, kColumnNames);
+    const HWND table = GetDlgItem(hwnd(), IDC_BOARD_TABLE);
+    for (size_t i = 0; i < boards.size(); ++i) SetCell(table, static_cast<int>(i), kLog, "Log");
     for (auto& run : runs_) run->Start(settings, 0);
-    running_ = true;
-    if (window_.runningChanged) window_.runningChanged(true);
-    EnableItem(hwnd(), IDC_BOARD_FLASH_ALL, false);
-    EnableItem(hwnd(), IDC_BOARD_REFRESH, false);
-    EnableItem(hwnd(), IDC_BOARD_STOP, true);
-    SetTimer(hwnd(), kRefreshTimer, kRefreshMs, nullptr);
-    UpdateRows();
+    BeginRunning();
+}
+
+void CBoardsPage::OnStation() {
+    if (running_) return;
+    if (window_.downloadBusy && window_.downloadBusy()) {
+        ShowText("The Download page is running; wait for it to end.");
+        return;
+    }
+    const std::vector<BoardAddress> boards = TickedBoards();
+    Result<StationSettings> made = WindowStation(window_.settings(), boards, ItemText(hwnd(), IDC_BOARD_IDENTITY));
+    if (!made.Ok()) {
+        ShowText(made.outcome.message);
+        return;
+    }
+    made.value.toolVersion = kProjectVersion;
+    std::vector<std::string> places;
+    for (const SlotPlace& place : made.value.places) places.push_back(place.text);
+    station_.reset();
+    runs_.clear();
+    logs_.clear();
+    if (window_.release) window_.release(boards);
+    Result<std::unique_ptr<Station>> created = Station::Create(std::move(made.value), quiet_);
+    if (!created.Ok()) {
+        if (window_.restore) window_.restore();
+        const Outcome& refusal = created.outcome;
+        ShowText(refusal.message + (refusal.detail.empty() ? "" : " " + refusal.detail));
+        return;
+    }
+    ShowText({});
+    StartRows(places, kSlotColumnNames);
+    station_ = std::move(created.value);
+    station_->Start();
+    BeginRunning();
 }
 
 void CBoardsPage::PlaceBars() {
@@ -180,7 +245,34 @@ void CBoardsPage::PlaceBars() {
     }
 }
 
+void CBoardsPage::UpdateSlots() {
+    const HWND table = GetDlgItem(hwnd(), IDC_BOARD_TABLE);
+    const StationSnapshot snapshot = station_->Snapshot();
+    ShowText(station_->Figures().CountsLine(station_->Running()));
+    for (size_t i = 0; i < bars_.size() && i < snapshot.states.size(); ++i) {
+        const int row = static_cast<int>(i);
+        const SlotStatus& slot = snapshot.states[i];
+        const bool flashing = slot.stage == SlotStage::Flashing;
+        const bool doneWell = slot.stage == SlotStage::Remove && slot.lastOk;
+        const double filled = doneWell ? 1.0 : flashing ? slot.fraction : 0.0;
+        SendMessageA(bars_[i], PBM_SETPOS, static_cast<WPARAM>(filled * BoardRow::kBarRange), 0);
+        const bool failed = !flashing && slot.hasLast && !slot.lastOk;
+        SendMessageA(bars_[i], PBM_SETSTATE, failed ? PBST_ERROR : PBST_NORMAL, 0);
+        SetCell(table, row, kPhase, StageText(slot));
+        SetCell(table, row, kBytes, slot.identity);
+        SetCell(table, row, kResult, SlotResultText(slot));
+        SetCell(table, row, kLog, slot.hasLast && !slot.lastOk ? "Why?" : "");
+    }
+    PlaceBars();
+    if (station_->Wait(std::chrono::milliseconds(0))) Finish();
+}
+
 void CBoardsPage::UpdateRows() {
+    if (!running_) return;  // a tick the timer posted before it was killed
+    if (station_) {
+        UpdateSlots();
+        return;
+    }
     const HWND table = GetDlgItem(hwnd(), IDC_BOARD_TABLE);
     bool everyEnded = true;
     for (size_t i = 0; i < runs_.size(); ++i) {
@@ -203,8 +295,8 @@ void CBoardsPage::Finish() {
     running_ = false;
     if (hwnd() != nullptr) {
         KillTimer(hwnd(), kRefreshTimer);
-        EnableItem(hwnd(), IDC_BOARD_FLASH_ALL, true);
-        EnableItem(hwnd(), IDC_BOARD_REFRESH, true);
+        for (int id : {IDC_BOARD_FLASH_ALL, IDC_BOARD_STATION, IDC_BOARD_IDENTITY, IDC_BOARD_REFRESH})
+            EnableItem(hwnd(), id, true);
         EnableItem(hwnd(), IDC_BOARD_STOP, false);
     }
     if (window_.restore) window_.restore();
@@ -212,6 +304,15 @@ void CBoardsPage::Finish() {
 }
 
 void CBoardsPage::ShowLog(int row) {
+    if (station_) {
+        const StationSnapshot snapshot = station_->Snapshot();
+        if (row < 0 || static_cast<size_t>(row) >= snapshot.states.size()) return;
+        const SlotStatus& slot = snapshot.states[static_cast<size_t>(row)];
+        if (!slot.hasLast || slot.lastOk) return;
+        LogDialog dialog(slot.place, SlotWhyText(slot, station_->SlotLog(static_cast<size_t>(row))));
+        dialog.RunModal(hwnd());
+        return;
+    }
     if (row < 0 || static_cast<size_t>(row) >= logs_.size()) return;
     LogDialog dialog(runs_[static_cast<size_t>(row)]->Address().name, logs_[static_cast<size_t>(row)]->Text());
     dialog.RunModal(hwnd());
@@ -226,8 +327,12 @@ bool CBoardsPage::OnCommand(int id, int code, HWND control) {
         case IDC_BOARD_FLASH_ALL:
             OnFlashAll();
             return true;
+        case IDC_BOARD_STATION:
+            OnStation();
+            return true;
         case IDC_BOARD_STOP:
             for (auto& run : runs_) run->Stop();
+            if (station_) station_->Stop();
             return true;
         default:
             return CPageDialog::OnCommand(id, code, control);

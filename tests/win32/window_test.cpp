@@ -2,12 +2,14 @@
 // initial state, the enable and check rules, the checks of "Execute" and the
 // messages of the choices, a full FLASHING run to the virtual board over a COM port,
 // closing the window during a run, the Window menu's fast flashing rate, status
-// timeout, Verify and Erase, a typed port, the tab host's focus and the Boards page.
+// timeout, Verify and Erase, a typed port, the tab host's focus and the Boards page
+// with its station mode.
 //
 // tests/windows/run.sh starts the virtual boards and names them: SEALBENCH_TEST_COM
 // (a board for the flashing run, whose flash run.sh compares with
 // SEALBENCH_TEST_IMAGE), SEALBENCH_TEST_PACED_COM (a board at the real line's speed),
-// SEALBENCH_TEST_RANGES_COM (a board whose flash the Window menu erases).
+// SEALBENCH_TEST_RANGES_COM (a board whose flash the Window menu erases and a station
+// flashes).
 #include <windows.h>
 // After windows.h, which they build on.
 #include <commctrl.h>
@@ -451,6 +453,50 @@ TEST_F(WindowTest, TheBoardsPageFlashesATickedBoardWithABarInItsRow) {
     EXPECT_EQ(SendMessageA(bar, PBM_GETPOS, 0, 0), BoardRow::kBarRange);
     EXPECT_TRUE(Enabled(main_, IDC_PORT_LIST));
     EXPECT_NE(window_->WindowLink(), nullptr) << "the window's port was not taken back";
+}
+
+TEST_F(WindowTest, TheBoardsPageRunsAStationThatFlashesTheBoardInItsSlot) {
+    const std::string com = Env("SEALBENCH_TEST_RANGES_COM");
+    const std::string image = Env("SEALBENCH_TEST_IMAGE");
+    ASSERT_FALSE(com.empty() || image.empty()) << "run by tests/windows/run.sh, which starts the board";
+    Choose(main_, IDC_TYPE_LIST, 2);  // VireoC_TO2
+    Click(page_, IDC_FLASHING);
+    Type(page_, IDC_IMAGE, image);
+    SendMessageA(main_, WM_COMMAND, IDM_BOARDS, 0);
+    win32::CBoardsPage* boards = window_->BoardsPage();
+    ASSERT_NE(boards, nullptr);
+    const HWND page = boards->hwnd();
+    const HWND candidates = GetDlgItem(page, IDC_BOARD_CANDIDATES);
+    for (int row = 0; row < ListView_GetItemCount(candidates); ++row) {
+        char label[256] = {};
+        ListView_GetItemText(candidates, row, 0, label, sizeof label);
+        if (std::string(label).rfind("COM" + com + " ", 0) == 0) ListView_SetCheckState(candidates, row, TRUE);
+    }
+    Type(page, IDC_BOARD_IDENTITY, "zz");
+    Click(page, IDC_BOARD_STATION);
+    EXPECT_FALSE(boards->Running()) << "an identity that does not parse starts no station";
+    EXPECT_FALSE(Text(page, IDC_BOARD_MESSAGE).empty());
+    Type(page, IDC_BOARD_IDENTITY, "");
+    Click(page, IDC_BOARD_STATION);
+    ASSERT_TRUE(boards->Running()) << Text(page, IDC_BOARD_MESSAGE);
+    EXPECT_FALSE(Enabled(page, IDC_BOARD_FLASH_ALL));
+    // The board is in its slot already: it is flashed at once, then waits to be taken out.
+    const HWND table = GetDlgItem(page, IDC_BOARD_TABLE);
+    auto cell = [&](int column) {
+        char text[256] = {};
+        ListView_GetItemText(table, 0, column, text, sizeof text);
+        return std::string(text);
+    };
+    ASSERT_TRUE(PumpUntil([&] { return cell(5) == "OK (1 of 1 passed)"; }, 120s))
+        << cell(2) << " / " << cell(5) << " / " << Text(page, IDC_BOARD_MESSAGE);
+    EXPECT_EQ(cell(0), "COM" + com);
+    EXPECT_EQ(SendMessageA(boards->RowBar(0), PBM_GETPOS, 0, 0), BoardRow::kBarRange);
+    EXPECT_EQ(Text(page, IDC_BOARD_MESSAGE).rfind("boards: 1, passed: 1, failed: 0, units per hour: ", 0), 0u)
+        << Text(page, IDC_BOARD_MESSAGE);
+    Click(page, IDC_BOARD_STOP);
+    ASSERT_TRUE(PumpUntil([&] { return !boards->Running(); }, 30s));
+    EXPECT_TRUE(Enabled(page, IDC_BOARD_STATION));
+    EXPECT_TRUE(Enabled(main_, IDC_PORT_LIST));
 }
 
 TEST_F(WindowTest, EnterClosesTheIdleWindowAtOnce) {
