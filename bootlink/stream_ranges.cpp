@@ -148,7 +148,10 @@ Error Link::OpenRanges(const StreamJob& job, const StreamObserver& observer, Str
     }
     ranges.report.reached = ranges.progress.stage;
     if (e != Error::Ok) {
-        owned.reset();  // says goodbye when the library runs
+        if (ranges.session) {
+            ranges.session->Quit();  // the library runs: say goodbye before the report is handed over
+            ranges.session.reset();
+        }
         if (report) *report = ranges.report;
         return e;
     }

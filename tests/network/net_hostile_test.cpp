@@ -22,8 +22,13 @@ using Lines = std::vector<std::string>;
 
 const std::string kNotBootRom = "the board's answer is not a boot-ROM answer (is it in boot-ROM download mode?)";
 // Far more than a host holds for one command's own work; what a flood or a
-// zero-filled 4 GiB buffer makes of it is far more again.
+// zero-filled 4 GiB buffer makes of it is far more again. AddressSanitizer's
+// shadow memory and quarantine alone take some 100 MiB of a program.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr long kBoundedKiB = 192 * 1024;
+#else
 constexpr long kBoundedKiB = 64 * 1024;
+#endif
 
 std::string Rfc2217Of(SimProcess& sim) {
     const std::string line = sim.Line();
