@@ -25,7 +25,7 @@ struct IdentitySpec {
 // (LENGTH 1 to 40, that is 64 bytes); FailureKind::Input otherwise.
 Result<IdentitySpec> ParseIdentitySpec(std::string_view text);
 
-// The bytes at the spec's place, in lower-case hex; FailureKind::Target with the
+// The bytes at the address and length `spec` names, in lower-case hex; FailureKind::Target with the
 // link's reason when the board does not deliver them.
 Result<std::string> ReadIdentity(bootwire::Link& link, const IdentitySpec& spec);
 
